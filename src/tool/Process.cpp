@@ -1,0 +1,272 @@
+#include "Process.h"
+
+#include "AppPaths.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace halvora {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool IsRunnableFile(const QString& APath) {
+    struct stat st {};
+    const QByteArray p = QFile::encodeName(APath);
+    return ::stat(p.constData(), &st) == 0 && !S_ISDIR(st.st_mode) && ::access(p.constData(), X_OK) == 0;
+}
+
+int ExitCodeOf(int AStatus) {
+    if (WIFEXITED(AStatus))
+        return WEXITSTATUS(AStatus);
+    if (WIFSIGNALED(AStatus))
+        return 128 + WTERMSIG(AStatus);
+    return kRunNotStarted;
+}
+
+int OpenPidFd(pid_t APid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, APid, 0));
+#else
+    (void)APid;
+    return -1;
+#endif
+}
+
+// Splits the child's stderr into lines; ffmpeg ends progress lines with '\r'.
+class LineSplitter {
+public:
+    explicit LineSplitter(const std::function<void(const QString&)>& ASink) : FSink(ASink) {}
+    void feed(const char* AData, ssize_t ALen) {
+        for (ssize_t i = 0; i < ALen; ++i) {
+            const char c = AData[i];
+            if (c == '\n' || c == '\r') {
+                flush();
+            } else {
+                FBuf.append(c);
+            }
+        }
+    }
+    void flush() {
+        if (!FBuf.isEmpty())
+            FSink(QString::fromUtf8(FBuf));
+        FBuf.clear();
+    }
+
+private:
+    const std::function<void(const QString&)>& FSink;
+    QByteArray FBuf;
+};
+
+// Reads what is available without blocking; false at end of file.
+bool DrainPipe(int AFd, LineSplitter& ALines) {
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(AFd, buf, sizeof buf);
+        if (n > 0) {
+            ALines.feed(buf, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+
+struct SpawnActions {
+    posix_spawn_file_actions_t fa;
+    SpawnActions() { posix_spawn_file_actions_init(&fa); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&fa); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+};
+
+} // namespace
+
+QString ResolveProgram(const QString& AProgram) {
+    if (AProgram.isEmpty())
+        return {};
+    if (AProgram.contains(QLatin1Char('/')))
+        return QFileInfo(AProgram).absoluteFilePath();
+    const QStringList dirs = [] {
+        QStringList d{AppDir(), QDir::currentPath() + QLatin1Char('/')};
+        const QByteArray path = qgetenv("PATH");
+        for (const QByteArray& part : path.split(':'))
+            if (!part.isEmpty())
+                d << QFile::decodeName(part) + QLatin1Char('/');
+        return d;
+    }();
+    for (const QString& dir : dirs) {
+        const QString candidate = dir + AProgram;
+        if (IsRunnableFile(candidate))
+            return QFileInfo(candidate).absoluteFilePath();
+    }
+    return {};
+}
+
+int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
+    const QString program = ResolveProgram(ACmd.program());
+    if (program.isEmpty())
+        return kRunNotStarted;
+
+    std::vector<QByteArray> argStore;
+    argStore.push_back(QFile::encodeName(ACmd.program()));
+    for (const QString& a : ACmd.arguments())
+        argStore.push_back(a.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    SpawnActions actions;
+    posix_spawn_file_actions_addopen(&actions.fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+
+    int pipeFds[2] = {-1, -1};
+    const QByteArray capture = QFile::encodeName(AOptions.captureFile);
+    if (!AOptions.captureFile.isEmpty()) {
+        posix_spawn_file_actions_addopen(&actions.fa, STDOUT_FILENO, capture.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions.fa, STDOUT_FILENO, STDERR_FILENO);
+    } else if (AOptions.onStderrLine) {
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+            return kRunNotStarted;
+        posix_spawn_file_actions_adddup2(&actions.fa, pipeFds[1], STDERR_FILENO);
+    }
+    const QByteArray workDir = QFile::encodeName(AOptions.workDir);
+    if (!AOptions.workDir.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&actions.fa, workDir.constData());
+
+    const QByteArray programPath = QFile::encodeName(program);
+    pid_t pid = -1;
+    const int spawnErr =
+        ::posix_spawn(&pid, programPath.constData(), &actions.fa, nullptr, argv.data(), environ);
+    if (pipeFds[1] >= 0)
+        ::close(pipeFds[1]);
+    if (spawnErr != 0) {
+        if (pipeFds[0] >= 0)
+            ::close(pipeFds[0]);
+        return kRunNotStarted;
+    }
+
+    const int readFd = pipeFds[0];
+    if (readFd >= 0)
+        ::fcntl(readFd, F_SETFL, ::fcntl(readFd, F_GETFL) | O_NONBLOCK);
+    std::function<void(const QString&)> noSink = [](const QString&) {};
+    LineSplitter lines(AOptions.onStderrLine ? AOptions.onStderrLine : noSink);
+    bool pipeOpen = readFd >= 0;
+
+    const int pidFd = OpenPidFd(pid);
+    const auto start = Clock::now();
+    auto elapsedMs = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    };
+
+    int status = 0;
+    bool reaped = false;
+    // Waits up to AMs for the child to end (reaping it) while reading its stderr.
+    auto waitFor = [&](long long AMs) {
+        const auto until = Clock::now() + std::chrono::milliseconds(AMs);
+        for (;;) {
+            const pid_t w = ::waitpid(pid, &status, WNOHANG);
+            if (w == pid || (w < 0 && errno != EINTR)) {
+                reaped = w == pid;
+                return true;
+            }
+            const long long left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd fds[2];
+            nfds_t n = 0;
+            if (pidFd >= 0)
+                fds[n++] = {pidFd, POLLIN, 0};
+            if (pipeOpen)
+                fds[n++] = {readFd, POLLIN, 0};
+            // Without a pidfd the exit is noticed by polling waitpid.
+            const int slice = pidFd >= 0 ? static_cast<int>(left) : static_cast<int>(std::min(left, 10LL));
+            ::poll(fds, n, slice);
+            if (pipeOpen)
+                pipeOpen = DrainPipe(readFd, lines);
+        }
+    };
+
+    int result = 0;
+    bool stopped = false;
+    for (;;) {
+        long long slice = -1;
+        if (AOptions.timeoutMs) {
+            slice = static_cast<long long>(*AOptions.timeoutMs) - elapsedMs();
+            if (slice < 0)
+                slice = 0;
+        }
+        if (AOptions.onWait)
+            slice = slice < 0 ? AOptions.pollIntervalMs : std::min<long long>(slice, AOptions.pollIntervalMs);
+        if (slice < 0)
+            slice = 24LL * 3600 * 1000;
+        if (waitFor(slice)) {
+            result = reaped ? ExitCodeOf(status) : kRunNotStarted;
+            break;
+        }
+        if (AOptions.timeoutMs && elapsedMs() >= static_cast<long long>(*AOptions.timeoutMs)) {
+            result = kRunTimedOut;
+            stopped = true;
+            break;
+        }
+        if (AOptions.onWait && !AOptions.onWait()) {
+            result = kRunCancelled;
+            stopped = true;
+            break;
+        }
+    }
+    if (stopped) {
+        ::kill(pid, SIGKILL);
+        waitFor(5000);
+    }
+    if (readFd >= 0) {
+        if (pipeOpen)
+            DrainPipe(readFd, lines);
+        lines.flush();
+        ::close(readFd);
+    }
+    if (pidFd >= 0)
+        ::close(pidFd);
+    return result;
+}
+
+int RunProcess(const Command& ACmd, const QString& AWorkDir) {
+    RunOptions o;
+    o.workDir = AWorkDir;
+    return RunCommand(ACmd, o);
+}
+
+int RunProcessTimed(const Command& ACmd, const QString& AWorkDir, std::uint32_t ATimeoutMs) {
+    RunOptions o;
+    o.workDir = AWorkDir;
+    o.timeoutMs = ATimeoutMs;
+    return RunCommand(ACmd, o);
+}
+
+int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs) {
+    RunOptions o;
+    o.timeoutMs = ATimeoutMs;
+    o.captureFile = ACaptureFile;
+    return RunCommand(ACmd, o);
+}
+
+} // namespace halvora

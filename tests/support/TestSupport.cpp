@@ -1,0 +1,100 @@
+#include "TestSupport.h"
+
+#include "Process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QUuid>
+
+namespace halvora::test {
+
+QString SandboxRoot() { return QFile::decodeName(qgetenv("HALVORA_TEST_SANDBOX")); }
+
+QString NewTempDir(const QString& AHint) {
+    const QString dir = SandboxRoot() + QStringLiteral("/work/") + AHint + QLatin1Char('-') +
+                        QUuid::createUuid().toString(QUuid::Id128).left(12);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QString FixtureFFmpeg() { return QStringLiteral("/usr/bin/ffmpeg"); }
+
+bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {
+    QProcess p;
+    p.setProgram(FixtureFFmpeg());
+    p.setArguments(QStringList{"-y", "-hide_banner", "-loglevel", "error"} + AArgs);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    if (!p.waitForFinished(300000)) {
+        p.kill();
+        p.waitForFinished();
+        return false;
+    }
+    if (AErr)
+        *AErr = QString::fromLocal8Bit(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool AAudio, int AGop) {
+    QStringList a{"-f", "lavfi", "-i",
+                  QStringLiteral("testsrc2=size=%1x%2:rate=25:duration=%3").arg(AWidth).arg(AHeight).arg(ASeconds)};
+    if (AAudio)
+        a << "-f" << "lavfi" << "-i" << QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds);
+    a << "-pix_fmt" << "yuv420p" << "-c:v" << "libx264" << "-preset" << "ultrafast" << "-g"
+      << QString::number(AGop);
+    if (AAudio)
+        a << "-c:a" << "aac" << "-b:a" << "64k";
+    a << "-shortest" << APath;
+    return RunFixtureFFmpeg(a);
+}
+
+bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds) {
+    const QStringList a{"-f", "lavfi", "-i",
+                        QStringLiteral("testsrc2=size=320x240:rate=25:duration=%1").arg(ASeconds),
+                        "-f", "lavfi", "-i", QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds),
+                        "-pix_fmt", "yuv420p", "-c:v", "libx264", "-preset", "ultrafast", "-g", "25",
+                        "-c:a", "aac", "-b:a", "64k", "-shortest", "-f", "hls", "-hls_time",
+                        QString::number(ASegSeconds), "-hls_list_size", "0", "-hls_playlist_type", "vod",
+                        APlaylist};
+    return RunFixtureFFmpeg(a);
+}
+
+namespace {
+QString ProbeText(const QString& AFile) {
+    QProcess p;
+    p.setProgram(FixtureFFmpeg());
+    p.setArguments({"-hide_banner", "-i", AFile});
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardError());
+}
+} // namespace
+
+double ProbeSeconds(const QString& AFile) {
+    static const QRegularExpression re(QStringLiteral("Duration: (\\d+):(\\d\\d):(\\d\\d(?:\\.\\d+)?)"));
+    const auto m = re.match(ProbeText(AFile));
+    if (!m.hasMatch())
+        return -1;
+    return m.captured(1).toDouble() * 3600 + m.captured(2).toDouble() * 60 + m.captured(3).toDouble();
+}
+
+QString ProbeSize(const QString& AFile) {
+    static const QRegularExpression re(QStringLiteral("Video:.*?(\\d{2,5})x(\\d{2,5})"));
+    const auto m = re.match(ProbeText(AFile));
+    return m.hasMatch() ? m.captured(1) + QLatin1Char('x') + m.captured(2) : QString();
+}
+
+QByteArray ReadAll(const QString& APath) {
+    QFile f(APath);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& APath, const QByteArray& AData) {
+    QFile f(APath);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size();
+}
+
+} // namespace halvora::test

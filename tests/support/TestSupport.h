@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace halvora::test {
+
+// The temporary root that TestMain points HOME, TEMP, TMPDIR and the XDG folders at.
+QString SandboxRoot();
+
+// A fresh, empty folder below the sandbox (no trailing '/').
+QString NewTempDir(const QString& AHint = QStringLiteral("t"));
+
+// The system's ffmpeg for making fixtures (not the program under test's locator).
+QString FixtureFFmpeg();
+
+// Runs ffmpeg with the given arguments (after -y -hide_banner -loglevel error); true on exit 0.
+bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr = nullptr);
+
+// A test video made with lavfi sources: testsrc2 picture, sine sound, yuv420p, keyframe every
+// AGop frames at 25 fps. The container follows the file's extension.
+bool MakeVideo(const QString& APath, int ASeconds, int AWidth = 320, int AHeight = 240,
+               bool AAudio = true, int AGop = 25);
+
+// An HLS playlist APlaylist (segments beside it) of ASeconds, segments of ASegSeconds.
+bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds = 1);
+
+// Duration in seconds as ffmpeg reports it in "Duration: hh:mm:ss.xx", -1 when unknown.
+double ProbeSeconds(const QString& AFile);
+// The "WxH" of the first video stream, empty when unknown.
+QString ProbeSize(const QString& AFile);
+
+QByteArray ReadAll(const QString& APath);
+bool WriteAll(const QString& APath, const QByteArray& AData);
+
+} // namespace halvora::test
