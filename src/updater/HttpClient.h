@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <functional>
+
+// One blocking HTTP request over libcurl, the only HTTP client of the program (updates,
+// components and feedback). Safe to call from any thread; each call uses its own easy handle.
+// Settings fixed for every request: TLS 1.2 minimum, https only (also for redirects),
+// at most AMaxRedirects redirects, the system's trust store plus the PEM file named by
+// HALVORA_CA_FILE, no credentials. curl_global_init must have run (HttpGlobalInit).
+namespace halvora {
+
+struct HttpRequest {
+    QString url;
+    QByteArray method = "GET"; // "GET" or "POST"
+    QList<QPair<QByteArray, QByteArray>> headers; // extra request headers, name and value
+    QByteArray body;                              // POST body, sent as it is
+    int connectTimeoutMs = 10000;                 // limit for setting up the connection
+    int responseTimeoutMs = 10000;                // longest wait with no response data arriving
+    int maxRedirects = 5;
+    bool tls13Max = false; // also cap at TLS 1.3 (it is the highest anyway; kept explicit)
+    // When set, the body is handed here as it arrives instead of being kept; returning false
+    // aborts the transfer (the write error then becomes the result's error text).
+    std::function<bool(const char* AData, size_t ALen)> sink;
+};
+
+struct HttpResult {
+    bool transportOk = false; // the exchange completed (whatever the status)
+    long status = 0;          // final status code, 0 when none was received
+    QByteArray body;          // the body, unless a sink took it
+    QString error;            // libcurl's own error text when !transportOk
+};
+
+HttpResult HttpPerform(const HttpRequest& ARequest);
+
+// Runs curl_global_init once; call from main() before any thread starts (tests call it too).
+void HttpGlobalInit();
+
+// The service's base address: HALVORA_SERVICE_URL from the environment, else the build setting.
+// Never ends with '/'.
+QString ServiceBaseUrl();
+
+} // namespace halvora
