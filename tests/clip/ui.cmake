@@ -1,0 +1,20 @@
+# Clip window and libVLC player tests. The stand-in libraries are built here so the player can
+# be shown a library that lacks entry points.
+add_library(fake_vlc_minimal MODULE ${CMAKE_CURRENT_SOURCE_DIR}/FakeLibVlc.cpp)
+add_library(fake_vlc_partial MODULE ${CMAKE_CURRENT_SOURCE_DIR}/FakeLibVlc.cpp)
+target_compile_definitions(fake_vlc_partial PRIVATE FAKE_VLC_PARTIAL=1)
+set_target_properties(fake_vlc_minimal fake_vlc_partial PROPERTIES
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fakevlc)
+
+halvora_add_test(clip_vlc_player_tests GUI TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/VLCPlayerTests.cpp
+    LIBS halvora_clip_player Qt6::Widgets Qt6::Test ${CMAKE_DL_LIBS})
+halvora_add_test(clip_vlc_player_nox11_tests TIMEOUT 60
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/VLCPlayerNoX11Tests.cpp
+    LIBS halvora_clip_player ${CMAKE_DL_LIBS})
+foreach(t clip_vlc_player_tests clip_vlc_player_nox11_tests)
+    add_dependencies(${t} fake_vlc_minimal fake_vlc_partial)
+    target_compile_definitions(${t} PRIVATE
+        FAKE_VLC_MINIMAL="$<TARGET_FILE:fake_vlc_minimal>"
+        FAKE_VLC_PARTIAL="$<TARGET_FILE:fake_vlc_partial>")
+endforeach()
