@@ -1,0 +1,433 @@
+#include "Conversion.h"
+
+#include "AppPaths.h"
+#include "FFmpegLocator.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace halvora {
+
+namespace {
+
+const QString kSep = QStringLiteral("/");
+
+// ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0; a segment cut
+// short by a lost connection is only reported by the HTTP layer.
+bool IsSkippedSegmentLine(const QString& ALine) {
+    return ALine.contains(QLatin1String("Failed to open segment")) ||
+           ALine.contains(QLatin1String("Stream ends prematurely"));
+}
+
+QString FileNameOf(const QString& APath) {
+    return APath.mid(APath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// The extension of a file name from its last dot, dot included; empty without one.
+QString ExtensionOf(const QString& AName) {
+    const qsizetype dot = AName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : AName.mid(dot);
+}
+
+QString ReplaceExtension(const QString& AName, const QString& AExt) {
+    const qsizetype dot = AName.lastIndexOf(QLatin1Char('.'));
+    return (dot < 0 ? AName : AName.left(dot)) + AExt;
+}
+
+QString AsciiLower(const QString& AText) {
+    QString s = AText;
+    for (QChar& c : s)
+        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+            c = QChar(c.unicode() + ('a' - 'A'));
+    return s;
+}
+
+// Entry names of a folder as the file system lists them; hidden (dot) entries left out.
+QStringList ListFolder(const QString& ADir) {
+    QStringList names;
+    QDirIterator it(ADir, QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        names << it.fileName();
+    }
+    return names;
+}
+
+const QString kFFmpegNotFound = QStringLiteral("ffmpeg not found");
+const QString kFFmpegNotFoundBox =
+    QStringLiteral("ffmpeg not found. Please install ffmpeg and add it to PATH");
+
+} // namespace
+
+bool IsUrl(const QString& AText) {
+    const QString s = AsciiLower(AText);
+    return s.startsWith(QLatin1String("http://")) || s.startsWith(QLatin1String("https://"));
+}
+
+QString DocumentsDir() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (dir.isEmpty())
+        dir = qEnvironmentVariable("HOME");
+    if (dir.isEmpty())
+        dir = AppDir();
+    return dir;
+}
+
+QString FindLocalFile(const QString& ADir) {
+    const QString dir = ADir.endsWith(kSep) ? ADir : ADir + kSep;
+    const QFileInfo m3u8(dir + QStringLiteral("local.m3u8"));
+    if (m3u8.exists() && !m3u8.isDir())
+        return m3u8.filePath();
+    QDirIterator it(dir, {QStringLiteral("local.*")},
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot |
+                        QDir::CaseSensitive);
+    if (!it.hasNext())
+        return {};
+    it.next();
+    if (it.fileInfo().isDir())
+        return {};
+    return dir + it.fileName();
+}
+
+QString OutputName(const QString& AInput) {
+    if (IsUrl(AInput))
+        return QStringLiteral("output.mp4");
+    const QString name = ReplaceExtension(FileNameOf(AInput), QStringLiteral(".mp4"));
+    return name == QLatin1String(".mp4") ? QStringLiteral("output.mp4") : name;
+}
+
+QString JoinPath(const QString& ADir, const QString& AName) {
+    return ADir.endsWith(kSep) ? ADir + AName : ADir + kSep + AName;
+}
+
+Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo) {
+    Command c(AFFmpeg);
+    c.arg("-y").arg("-allowed_extensions").arg("ALL").arg("-i").path(AUrl);
+    c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
+    return c;
+}
+
+Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
+                       bool AFast, bool AAllowAll) {
+    Command c(AFFmpeg);
+    c.arg("-y");
+    if (AAllowAll)
+        c.arg("-allowed_extensions").arg("ALL");
+    c.arg("-i").path(AInFile);
+    if (AFast)
+        c.arg("-c").arg("copy");
+    else
+        c.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
+    c.arg("-movflags").arg("+faststart").path(AOutFile);
+    return c;
+}
+
+bool SameFile(const QString& AA, const QString& AB) {
+    const QFileInfo a(AA);
+    const QFileInfo b(AB);
+    if (QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath()))
+        return true;
+    return a.exists() && b.exists() && a.canonicalFilePath() == b.canonicalFilePath();
+}
+
+ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder)
+    : FView(AView), FRunner(std::move(ARunner)), FFinder(std::move(AFinder)) {
+    if (!FRunner)
+        FRunner = [](const Command& ACmd, const RunOptions& AOptions) {
+            return RunCommand(ACmd, AOptions);
+        };
+    if (!FFinder)
+        FFinder = [] { return FindFFmpeg(); };
+}
+
+int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing) {
+    int missing = 0;
+    RunOptions options;
+    options.workDir = AWorkDir;
+    options.onStderrLine = [&missing](const QString& ALine) {
+        if (IsSkippedSegmentLine(ALine))
+            ++missing;
+    };
+    const int result = FRunner(ACmd, options);
+    if (AMissing)
+        *AMissing = missing;
+    return result == 0 && missing > 0 ? kSegmentsMissing : result;
+}
+
+int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing) {
+    if (AMissing)
+        *AMissing = 0;
+    const QString ffmpeg = FFinder();
+    if (ffmpeg.isEmpty())
+        return kFFmpegMissing;
+    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo), QString(), AMissing);
+}
+
+int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing) {
+    if (AMissing)
+        *AMissing = 0;
+    const QString ffmpeg = FFinder();
+    if (ffmpeg.isEmpty()) {
+        FView.setStatus(kFFmpegNotFound);
+        return kFFmpegMissing;
+    }
+    const bool url = IsUrl(AInFile);
+    const QString ext = ExtensionOf(FileNameOf(AInFile)).toLower();
+    const bool allowAll = url || ext == QLatin1String(".m3u8") || ext == QLatin1String(".m3u");
+    QString workDir;
+    if (!url)
+        workDir = AInFile.left(AInFile.lastIndexOf(QLatin1Char('/')) + 1);
+    // The child runs in the input's folder, so relative paths must not be read against it twice.
+    QString in = AInFile;
+    QString out = AOutFile;
+    if (!workDir.isEmpty()) {
+        if (QFileInfo(in).isRelative())
+            in = QFileInfo(in).absoluteFilePath();
+        if (QFileInfo(out).isRelative())
+            out = QFileInfo(out).absoluteFilePath();
+        workDir = QFileInfo(workDir).absoluteFilePath();
+        if (!workDir.endsWith(kSep))
+            workDir += kSep;
+    }
+
+    int result =
+        run(ConvertCommand(ffmpeg, in, out, FView.fastMode(), allowAll), workDir, AMissing);
+    // Re-encoding cannot bring back segments that could not be read, so that case is final.
+    if (result != 0 && result != kSegmentsMissing && FView.fastMode()) {
+        FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
+        FView.processMessages();
+        result = run(ConvertCommand(ffmpeg, in, out, false, allowAll), workDir, AMissing);
+    }
+    return result;
+}
+
+bool ConversionFlow::ensureFolder(const QString& ADir) {
+    if (!QFileInfo(ADir).isDir())
+        QDir().mkpath(ADir);
+    return QFileInfo(ADir).isDir();
+}
+
+void ConversionFlow::BtnConvertClick() {
+    const QString input = Trimmed(FView.inputText());
+    if (input.isEmpty()) {
+        FView.setStatus(QStringLiteral("Please enter M3U8 URL"));
+        FView.showMessage(BoxKind::Warning,
+                          QStringLiteral("Please enter M3U8 URL (local file or http link)"),
+                          BoxButtons::Ok);
+        return;
+    }
+    if (FFinder().isEmpty()) {
+        FView.setStatus(kFFmpegNotFound);
+        FView.showMessage(BoxKind::Error, kFFmpegNotFoundBox, BoxButtons::Ok);
+        return;
+    }
+    const bool url = IsUrl(input);
+
+    QString out = Trimmed(FView.outputText());
+    if (out.isEmpty()) {
+        const QString docs = DocumentsDir();
+        const QString question =
+            QStringLiteral("The output folder is empty.\r\n\r\nYes    - use your Documents "
+                           "folder:\r\n         ") +
+            docs + QStringLiteral("\r\n") + QStringLiteral("No     - choose another folder") +
+            QStringLiteral("\r\n") + QStringLiteral("Cancel - stop");
+        const BoxAnswer answer =
+            FView.showMessage(BoxKind::Confirmation, question, BoxButtons::YesNoCancel);
+        if (answer == BoxAnswer::Yes) {
+            out = docs;
+            FView.setOutputText(out);
+        } else if (answer == BoxAnswer::No) {
+            out = FView.pickFolder(QStringLiteral("Select output directory (download + MP4)"));
+            if (out.isEmpty()) {
+                FView.setStatus(QStringLiteral("Please select output directory"));
+                return;
+            }
+            FView.setOutputText(out);
+        } else {
+            FView.setStatus(QStringLiteral("Please select output directory"));
+            return;
+        }
+    }
+
+    if (!QFileInfo(out).isDir() && !QDir().mkpath(out) && !QFileInfo(out).isDir()) {
+        FView.setStatus(QStringLiteral("Cannot create output directory"));
+        FView.showMessage(BoxKind::Error,
+                          QStringLiteral("Cannot create output directory:\r\n") + out,
+                          BoxButtons::Ok);
+        return;
+    }
+    if (!QFileInfo(out).isDir()) {
+        FView.setStatus(QStringLiteral("Output directory does not exist"));
+        FView.showMessage(BoxKind::Error,
+                          QStringLiteral("Output directory does not exist:\r\n") + out,
+                          BoxButtons::Ok);
+        return;
+    }
+
+    const QString name = OutputName(input);
+    const QString mp4 = JoinPath(out, name);
+    const QString done = QStringLiteral("Conversion complete: ") + mp4;
+    const QString doneBox = QStringLiteral("Conversion complete!\r\n") + mp4;
+
+    if (url) {
+        const QString ts = JoinPath(out, ReplaceExtension(name, QStringLiteral(".ts")));
+        FView.setStatus(QStringLiteral("Downloading stream..."));
+        FView.processMessages();
+        int missing = 0;
+        const int d = DownloadStream(input, ts, &missing);
+        if (d == kSegmentsMissing) {
+            FView.setStatus(
+                QStringLiteral("Download incomplete: %1 segment(s) missing. Partial TS kept")
+                    .arg(missing));
+            FView.showMessage(BoxKind::Error,
+                              QStringLiteral("Download incomplete: %1 segment(s) of the playlist "
+                                             "could not be fetched.\r\nPartial TS kept (may be "
+                                             "playable): %2\r\nFix the network and click Convert "
+                                             "again to retry.")
+                                  .arg(missing)
+                                  .arg(ts),
+                              BoxButtons::Ok);
+            return;
+        }
+        if (d != 0) {
+            FView.setStatus(QStringLiteral("Download failed (exit=%1). Partial TS kept").arg(d));
+            FView.showMessage(
+                BoxKind::Error,
+                QStringLiteral("Download failed (exit=%1).\r\nPartial TS kept (may be "
+                               "playable): %2\r\nFix the network and click Convert "
+                               "again to retry.")
+                    .arg(d)
+                    .arg(ts),
+                BoxButtons::Ok);
+            return;
+        }
+        const int c = ConvertFile(ts, mp4);
+        if (c == 0) {
+            QFile::remove(ts);
+            FView.setStatus(done);
+            FView.showMessage(BoxKind::Information, doneBox, BoxButtons::Ok);
+        } else {
+            FView.setStatus(QStringLiteral("Conversion failed (exit=%1)").arg(c));
+            FView.showMessage(
+                BoxKind::Error,
+                QStringLiteral("Conversion failed (exit=%1). TS kept: %2").arg(c).arg(ts),
+                BoxButtons::Ok);
+        }
+        FView.setProgress(100);
+        return;
+    }
+
+    // ffmpeg would truncate its own input before reading it.
+    if (SameFile(input, mp4)) {
+        FView.setStatus(QStringLiteral("Input and output are the same file"));
+        FView.showMessage(BoxKind::Error,
+                          QStringLiteral("The MP4 would overwrite its own input:\r\n%1\r\nChoose "
+                                         "another output folder.")
+                              .arg(mp4),
+                          BoxButtons::Ok);
+        return;
+    }
+    FView.setStatus(QStringLiteral("Converting..."));
+    FView.processMessages();
+    int missing = 0;
+    const int c = ConvertFile(input, mp4, &missing);
+    FView.setProgress(100);
+    if (c == 0) {
+        FView.setStatus(done);
+        FView.showMessage(BoxKind::Information, doneBox, BoxButtons::Ok);
+    } else if (c == kSegmentsMissing) {
+        FView.setStatus(
+            QStringLiteral("Conversion incomplete: %1 segment(s) missing").arg(missing));
+        FView.showMessage(BoxKind::Error,
+                          QStringLiteral("Conversion incomplete: %1 segment(s) of the playlist "
+                                         "could not be read.\r\nThe MP4 lacks them: %2")
+                              .arg(missing)
+                              .arg(mp4),
+                          BoxButtons::Ok);
+    } else {
+        FView.setStatus(QStringLiteral("Conversion failed (exit=%1)").arg(c));
+        FView.showMessage(
+            BoxKind::Error,
+            QStringLiteral("Conversion failed (exit=%1). Please check the URL").arg(c),
+            BoxButtons::Ok);
+    }
+}
+
+void ConversionFlow::BtnBatchClick() {
+    const QString root = Trimmed(FView.rootText());
+    if (root.isEmpty()) {
+        FView.setStatus(QStringLiteral("Please enter root folder path"));
+        FView.showMessage(
+            BoxKind::Warning,
+            QStringLiteral("Please enter root folder path (batch scan all subfolders)"),
+            BoxButtons::Ok);
+        return;
+    }
+    if (!QFileInfo(root).isDir()) {
+        const QString text = QStringLiteral("Root folder does not exist: ") + root;
+        FView.setStatus(text);
+        FView.showMessage(BoxKind::Error, text, BoxButtons::Ok);
+        return;
+    }
+    if (FFinder().isEmpty()) {
+        FView.setStatus(kFFmpegNotFound);
+        FView.showMessage(BoxKind::Error, kFFmpegNotFoundBox, BoxButtons::Ok);
+        return;
+    }
+    QString out = Trimmed(FView.outputText());
+    if (out.isEmpty())
+        out = root;
+    // Every item would fail against a folder that cannot exist: say so once instead.
+    if (!ensureFolder(out)) {
+        FView.setStatus(QStringLiteral("Cannot create output directory"));
+        FView.showMessage(BoxKind::Error,
+                          QStringLiteral("Cannot create output directory:\r\n") + out,
+                          BoxButtons::Ok);
+        return;
+    }
+
+    int total = 0;
+    for (const QString& name : ListFolder(root))
+        if (!FindLocalFile(JoinPath(root, name)).isEmpty())
+            ++total;
+    if (total == 0) {
+        FView.setStatus(QStringLiteral("No subfolder with local.* found"));
+        FView.showMessage(BoxKind::Information,
+                          QStringLiteral("No subfolder containing local.* files under root"),
+                          BoxButtons::Ok);
+        return;
+    }
+
+    int index = 0;
+    int successes = 0;
+    for (const QString& name : ListFolder(root)) {
+        const QString input = FindLocalFile(JoinPath(root, name));
+        if (input.isEmpty())
+            continue;
+        ++index;
+        const QString output = JoinPath(out, name + QStringLiteral(".mp4"));
+        FView.setStatus(QStringLiteral("Converting %1/%2: %3").arg(index).arg(total).arg(name));
+        FView.setProgressMax(total);
+        FView.setProgress(index - 1);
+        FView.processMessages();
+        if (SameFile(input, output))
+            continue; // would overwrite its own input; counted as not succeeded
+        if (ConvertFile(input, output) == 0)
+            ++successes;
+    }
+    FView.setProgress(FView.progressMax());
+    FView.setStatus(QStringLiteral("Batch done: %1/%2 succeeded, output: %3")
+                        .arg(successes)
+                        .arg(total)
+                        .arg(out));
+    FView.showMessage(BoxKind::Information,
+                      QStringLiteral("Batch conversion complete! %1/%2 succeeded\r\nOutput dir: %3")
+                          .arg(successes)
+                          .arg(total)
+                          .arg(out),
+                      BoxButtons::Ok);
+}
+
+} // namespace halvora

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "Command.h"
+#include "ConvertView.h"
+#include "Process.h"
+
+#include <QString>
+#include <functional>
+
+namespace halvora {
+
+// Result codes of DownloadStream and ConvertFile besides ffmpeg's own exit code.
+constexpr int kFFmpegMissing = -2; // nothing was run
+// ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
+constexpr int kSegmentsMissing = -4;
+
+// The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
+bool IsUrl(const QString& AText);
+
+// The user's Documents folder, else $HOME, else the application folder; never empty.
+QString DocumentsDir();
+
+// The saved stream of a folder: its local.m3u8, else the first local.* entry the file system
+// lists (empty when that entry is a folder). Empty when there is none.
+QString FindLocalFile(const QString& ADir);
+
+// The MP4 name for an input: "output.mp4" for a link, else the input's file name with its
+// extension replaced by ".mp4" ("output.mp4" when only the extension would be left).
+QString OutputName(const QString& AInput);
+
+// ADir + '/' (unless it ends with one) + AName.
+QString JoinPath(const QString& ADir, const QString& AName);
+
+// The two templates of the download and the four of the conversion.
+Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo);
+Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
+                       bool AFast, bool AAllowAll);
+
+// True when both paths name the same file (also through links or "..").
+bool SameFile(const QString& AA, const QString& AB);
+
+// Runs a command; the default is RunCommand.
+using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
+// Locates ffmpeg; the default is FindFFmpeg.
+using FFmpegFinder = std::function<QString()>;
+
+// Single and batch conversion of the main window, kept apart from the widgets.
+// Nothing is kept between runs: a second run started from a message-processing point is safe.
+class ConversionFlow {
+public:
+    explicit ConversionFlow(ConvertView& AView, ProcessRunner ARunner = {},
+                            FFmpegFinder AFinder = {});
+
+    // Saves the stream of a link as one TS file. AMissing (optional) receives the number of
+    // segments ffmpeg skipped; any skipped segment gives kSegmentsMissing.
+    int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr);
+    // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
+    int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr);
+
+    void BtnConvertClick();
+    void BtnBatchClick();
+
+private:
+    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing);
+    bool ensureFolder(const QString& ADir);
+
+    ConvertView& FView;
+    ProcessRunner FRunner;
+    FFmpegFinder FFinder;
+};
+
+} // namespace halvora

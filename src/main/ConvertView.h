@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Dialogs.h"
+
+#include <QString>
+
+namespace halvora {
+
+// What single and batch conversion need of the main window. The window implements it; tests
+// drive the conversions through a recording fake.
+class ConvertView {
+public:
+    virtual ~ConvertView() = default;
+
+    virtual QString inputText() const = 0;  // EdtInput, as typed
+    virtual QString outputText() const = 0; // EdtOutput, as typed
+    virtual void setOutputText(const QString& AText) = 0;
+    virtual QString rootText() const = 0; // EdtRoot, as typed
+    virtual bool fastMode() const = 0;    // ChkFast, read at the moment it matters
+
+    virtual void setStatus(const QString& AText) = 0;
+    virtual void setProgress(int APosition) = 0; // clamped to the bar's range
+    virtual void setProgressMax(int AMax) = 0;
+    virtual int progressMax() const = 0;
+
+    // A modal box; warning, error and information boxes have OK only.
+    virtual BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
+    // The folder picker; empty when cancelled.
+    virtual QString pickFolder(const QString& ATitle) = 0;
+    // Lets the window handle its pending messages once (repaint the status, the bar).
+    virtual void processMessages() = 0;
+};
+
+} // namespace halvora

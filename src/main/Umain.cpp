@@ -1,0 +1,372 @@
+#include "Umain.h"
+
+#include "AppPaths.h"
+#include "FFmpegLocator.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+static void InitHalvoraResources() {
+    Q_INIT_RESOURCE(halvora);
+}
+
+namespace halvora {
+
+namespace {
+
+template <typename T> T* Make(QWidget* AParent, const char* AName) {
+    T* w = new T(AParent);
+    w->setObjectName(QLatin1String(AName));
+    return w;
+}
+
+QFrame* MakePanel(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth, int AHeight,
+                  const QColor& AColour) {
+    QFrame* p = Make<QFrame>(AParent, AName);
+    p->setFrameShape(QFrame::Box);
+    p->setFrameShadow(QFrame::Plain);
+    p->setLineWidth(1);
+    p->setAutoFillBackground(true);
+    QPalette pal = p->palette();
+    pal.setColor(QPalette::Window, AColour);
+    p->setPalette(pal);
+    p->setGeometry(ALeft, ATop, AWidth, AHeight);
+    return p;
+}
+
+// An edit field keeps its designed height unless the font needs more.
+void PlaceEdit(QLineEdit* AEdit, int ALeft, int ATop, int AWidth) {
+    AEdit->setGeometry(ALeft, ATop, AWidth, std::max(23, AEdit->sizeHint().height()));
+}
+
+QString BoxTitle(BoxKind AKind) {
+    switch (AKind) {
+    case BoxKind::Warning:
+        return QStringLiteral("Warning");
+    case BoxKind::Error:
+        return QStringLiteral("Error");
+    case BoxKind::Information:
+        return QStringLiteral("Information");
+    case BoxKind::Confirmation:
+        return QStringLiteral("Confirm");
+    }
+    return {};
+}
+
+} // namespace
+
+bool ApplySkyStyle() {
+    InitHalvoraResources();
+    QFile f(QStringLiteral(":/styles/Sky.qss"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    qApp->setStyleSheet(QString::fromUtf8(f.readAll()));
+    return true;
+}
+
+TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
+               FFmpegFinder AFinder)
+    : QWidget(AParent), FDialogs(ADialogs),
+      FFinder(AFinder ? AFinder : FFmpegFinder([] { return FindFFmpeg(); })),
+      FFlow(*this, std::move(ARunner), FFinder) {
+    InitHalvoraResources();
+    setObjectName(QStringLiteral("TForm2"));
+    setWindowTitle(QStringLiteral("Halvora"));
+    QFont f = font();
+    f.setPointSize(9);
+    setFont(f);
+    createControls();
+}
+
+TForm2::~TForm2() {
+    DoDestroy();
+}
+
+void TForm2::createControls() {
+    resize(933, 722);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        if (screen->availableGeometry().contains(QRect(685, 164, 933, 722)))
+            move(685, 164);
+
+    pnlSingle = MakePanel(this, "pnlSingle", 8, 8, 917, 225, QColor(0x00, 0x78, 0xd7));
+    pnlBatch = MakePanel(this, "pnlBatch", 8, 256, 917, 217, QColor(0xa6, 0xca, 0xf0));
+    Panel1 = MakePanel(this, "Panel1", 8, 587, 913, 127, QColor(0xff, 0x00, 0x00));
+    Panel2 = MakePanel(this, "Panel2", 8, 488, 917, 89, QColor(0xff, 0x00, 0x00));
+
+    BtnFeedback = Make<QPushButton>(Panel1, "BtnFeedback");
+    BtnFeedback->setText(QStringLiteral("Feedback"));
+    BtnFeedback->setGeometry(762, 22, 143, 28);
+    BtnClip = Make<QPushButton>(Panel2, "BtnClip");
+    BtnClip->setText(QStringLiteral("Edit MP4"));
+    BtnClip->setGeometry(760, 33, 145, 32);
+    LblStatus = Make<QLabel>(Panel1, "LblStatus");
+    LblStatus->setText(QStringLiteral("Ready"));
+    LblStatus->setWordWrap(true);
+    LblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Long paths wrap beside the Feedback button instead of running under it.
+    LblStatus->setGeometry(12, 20, 740, 100);
+
+    LblInput = Make<QLabel>(pnlSingle, "LblInput");
+    LblInput->setText(QStringLiteral("M3U8 URL (local file path or http(s) link):"));
+    LblInput->move(12, 16);
+    LblInput->adjustSize();
+    EdtInput = Make<QLineEdit>(pnlSingle, "EdtInput");
+    PlaceEdit(EdtInput, 12, 38, 740);
+    BtnBrowse = Make<QPushButton>(pnlSingle, "BtnBrowse");
+    BtnBrowse->setText(QStringLiteral("Browse..."));
+    BtnBrowse->setGeometry(760, 38, 145, 28);
+    BtnOutput = Make<QPushButton>(pnlSingle, "BtnOutput");
+    BtnOutput->setText(QStringLiteral("Output dir..."));
+    BtnOutput->setGeometry(760, 80, 145, 28);
+    EdtOutput = Make<QLineEdit>(pnlSingle, "EdtOutput");
+    PlaceEdit(EdtOutput, 12, 80, 740);
+    ChkFast = Make<QCheckBox>(pnlSingle, "ChkFast");
+    ChkFast->setText(QStringLiteral("Fast mode (stream copy, no re-encode, recommended)"));
+    ChkFast->setChecked(true);
+    ChkFast->setGeometry(12, 120, 760, 24);
+    BtnConvert = Make<QPushButton>(pnlSingle, "BtnConvert");
+    BtnConvert->setText(QStringLiteral("Convert single"));
+    BtnConvert->setGeometry(12, 152, 893, 40);
+
+    LblRoot = Make<QLabel>(pnlBatch, "LblRoot");
+    LblRoot->setText(QStringLiteral("Root folder (batch scan all subfolders):"));
+    LblRoot->move(12, 16);
+    LblRoot->adjustSize();
+    // Placed inside the panel so that the version can be read.
+    LblVersion = Make<QLabel>(pnlBatch, "LblVersion");
+    LblVersion->setAlignment(Qt::AlignCenter);
+    LblVersion->setGeometry(12, 180, 893, 20);
+    EdtRoot = Make<QLineEdit>(pnlBatch, "EdtRoot");
+    PlaceEdit(EdtRoot, 12, 38, 740);
+    BtnRoot = Make<QPushButton>(pnlBatch, "BtnRoot");
+    BtnRoot->setText(QStringLiteral("Root..."));
+    BtnRoot->setGeometry(760, 38, 145, 28);
+    BtnBatch = Make<QPushButton>(pnlBatch, "BtnBatch");
+    BtnBatch->setText(QStringLiteral("Batch Convert "));
+    BtnBatch->setGeometry(12, 80, 893, 40);
+    ProgressBar1 = Make<QProgressBar>(pnlBatch, "ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setGeometry(12, 140, 893, 18);
+
+    setTabOrder(EdtInput, BtnBrowse);
+    setTabOrder(BtnBrowse, EdtOutput);
+    setTabOrder(EdtOutput, BtnOutput);
+    setTabOrder(BtnOutput, ChkFast);
+    setTabOrder(ChkFast, BtnConvert);
+    setTabOrder(BtnConvert, EdtRoot);
+    setTabOrder(EdtRoot, BtnRoot);
+    setTabOrder(BtnRoot, BtnBatch);
+    setTabOrder(BtnBatch, BtnFeedback);
+    setTabOrder(BtnFeedback, BtnClip);
+
+    connect(EdtInput, &QLineEdit::textChanged, this, [this] { EdtInputChange(); });
+    EdtInput->installEventFilter(this);
+    connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
+    connect(BtnOutput, &QPushButton::clicked, this, [this] { BtnOutputClick(); });
+    connect(BtnConvert, &QPushButton::clicked, this, [this] { BtnConvertClick(); });
+    connect(BtnRoot, &QPushButton::clicked, this, [this] { BtnRootClick(); });
+    connect(BtnBatch, &QPushButton::clicked, this, [this] { BtnBatchClick(); });
+    connect(BtnClip, &QPushButton::clicked, this, [this] { BtnClipClick(); });
+    connect(BtnFeedback, &QPushButton::clicked, this, [this] { BtnFeedbackClick(); });
+}
+
+void TForm2::showEvent(QShowEvent* AEvent) {
+    QWidget::showEvent(AEvent);
+    if (!FShown) {
+        FShown = true;
+        DoShow();
+    }
+}
+
+void TForm2::DoShow() {
+    if (Trimmed(EdtOutput->text()).isEmpty())
+        EdtOutput->setText(DocumentsDir());
+    connect(EdtRoot, &QLineEdit::textChanged, this, &TForm2::EdtRootChange, Qt::UniqueConnection);
+    UpdateButtons();
+    setWindowTitle(QStringLiteral("Halvora  v") + FileVersionText());
+    LblVersion->setText(QStringLiteral("Halvora - HLS and TS to MP4 converter  v") +
+                        FileVersionText());
+    CheckForUpdateAsync();
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(WM_LOADICONS)));
+}
+
+void TForm2::CheckForUpdateAsync() {
+    // The start-up component bootstrap starts here.
+}
+
+bool TForm2::event(QEvent* AEvent) {
+    if (AEvent->type() == static_cast<QEvent::Type>(WM_LOADICONS)) {
+        LoadWindowIcons();
+        return true;
+    }
+    return QWidget::event(AEvent);
+}
+
+void TForm2::LoadWindowIcons() {
+    FSmallIcon = QPixmap(QStringLiteral(":/icons/MAINICON/16.png"));
+    FBigIcon = QPixmap(QStringLiteral(":/icons/MAINICON/32.png"));
+    if (!FSmallIcon.isNull() || !FBigIcon.isNull()) {
+        QIcon set;
+        if (!FSmallIcon.isNull())
+            set.addPixmap(FSmallIcon);
+        if (!FBigIcon.isNull())
+            set.addPixmap(FBigIcon);
+        setWindowIcon(set);
+    }
+}
+
+void TForm2::DoDestroy() {
+    FSmallIcon = QPixmap();
+    FBigIcon = QPixmap();
+}
+
+bool TForm2::eventFilter(QObject* AWatched, QEvent* AEvent) {
+    if (AWatched == EdtInput && AEvent->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(AEvent);
+        int k = key->key();
+        EdtInputKeyDown(k, key->modifiers());
+        if (k == 0)
+            return true;
+    }
+    return QWidget::eventFilter(AWatched, AEvent);
+}
+
+void TForm2::UpdateButtons() {
+    const bool ffmpeg = !FFinder().isEmpty();
+    const QString input = Trimmed(EdtInput->text());
+    const QString root = Trimmed(EdtRoot->text());
+    const QFileInfo inputInfo(input);
+    const bool inputOk = IsUrl(input) || (!input.isEmpty() && inputInfo.isFile());
+    const bool rootOk = !root.isEmpty() && QFileInfo(root).isDir();
+    BtnConvert->setEnabled(ffmpeg && inputOk);
+    BtnBatch->setEnabled(ffmpeg && rootOk);
+    if (!ffmpeg)
+        setStatus(QStringLiteral("ffmpeg not found - Convert/Batch are disabled"));
+}
+
+void TForm2::EdtInputChange() {
+    if (IsUrl(Trimmed(EdtInput->text()))) {
+        BtnConvert->setText(QStringLiteral("Download / Convert"));
+        setStatus(QStringLiteral("URL detected: download stream then convert to MP4"));
+    } else {
+        BtnConvert->setText(QStringLiteral("Convert"));
+        setStatus(QStringLiteral("Ready"));
+    }
+    UpdateButtons();
+}
+
+void TForm2::EdtInputKeyDown(int& AKey, Qt::KeyboardModifiers AShift) {
+    Q_UNUSED(AShift); // Enter counts with any modifier
+    if (AKey == Qt::Key_Return || AKey == Qt::Key_Enter) {
+        AKey = 0;
+        BtnConvertClick();
+    }
+}
+
+void TForm2::EdtRootChange() {
+    UpdateButtons();
+}
+
+void TForm2::BtnBrowseClick() {
+    const QString file =
+        FDialogs.openFile(this, QStringLiteral("Select M3U8 file"), QString(),
+                          QStringLiteral("M3U8 files (*.m3u8);;TS files (*.ts);;All files (*)"));
+    if (file.isEmpty())
+        return;
+    EdtInput->setText(file);
+    UpdateButtons();
+}
+
+void TForm2::BtnOutputClick() {
+    const QString dir = FDialogs.pickFolder(this, QStringLiteral("Select output directory"),
+                                            Trimmed(EdtOutput->text()));
+    if (!dir.isEmpty())
+        EdtOutput->setText(dir);
+}
+
+void TForm2::BtnRootClick() {
+    const QString dir = FDialogs.pickFolder(this, QStringLiteral("Select batch root folder"),
+                                            Trimmed(EdtRoot->text()));
+    if (dir.isEmpty())
+        return;
+    EdtRoot->setText(dir);
+    UpdateButtons();
+}
+
+void TForm2::BtnConvertClick() {
+    FFlow.BtnConvertClick();
+}
+
+void TForm2::BtnBatchClick() {
+    FFlow.BtnBatchClick();
+}
+
+void TForm2::BtnClipClick() {
+    // The clip editor opens here: a fresh modal window at every click.
+}
+
+void TForm2::BtnFeedbackClick() {
+    // The feedback window opens here: created once, shown modally at every click.
+}
+
+QString TForm2::inputText() const {
+    return EdtInput->text();
+}
+
+QString TForm2::outputText() const {
+    return EdtOutput->text();
+}
+
+void TForm2::setOutputText(const QString& AText) {
+    EdtOutput->setText(AText);
+}
+
+QString TForm2::rootText() const {
+    return EdtRoot->text();
+}
+
+bool TForm2::fastMode() const {
+    return ChkFast->isChecked();
+}
+
+void TForm2::setStatus(const QString& AText) {
+    LblStatus->setText(AText);
+}
+
+void TForm2::setProgress(int APosition) {
+    ProgressBar1->setValue(qBound(ProgressBar1->minimum(), APosition, ProgressBar1->maximum()));
+}
+
+void TForm2::setProgressMax(int AMax) {
+    ProgressBar1->setMaximum(AMax);
+}
+
+int TForm2::progressMax() const {
+    return ProgressBar1->maximum();
+}
+
+BoxAnswer TForm2::showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) {
+    return FDialogs.message(this, AKind, BoxTitle(AKind), AText, AButtons);
+}
+
+QString TForm2::pickFolder(const QString& ATitle) {
+    return FDialogs.pickFolder(this, ATitle, Trimmed(EdtOutput->text()));
+}
+
+void TForm2::processMessages() {
+    QCoreApplication::processEvents();
+}
+
+} // namespace halvora

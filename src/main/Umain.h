@@ -1,0 +1,113 @@
+#pragma once
+
+#include "Conversion.h"
+#include "ConvertView.h"
+#include "DialogService.h"
+
+#include <QEvent>
+#include <QPixmap>
+#include <QWidget>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace halvora {
+
+// The main window: single conversion, batch conversion, and the doors to the clip editor and
+// the feedback window. The conversions themselves live in ConversionFlow; the window is their
+// view.
+class TForm2 : public QWidget, public ConvertView {
+    Q_OBJECT
+
+public:
+    // Posted to itself at the first show; the icons are loaded when the loop reaches it.
+    static constexpr int WM_LOADICONS = 0x8064;
+
+    explicit TForm2(DialogService& ADialogs, QWidget* AParent = nullptr, ProcessRunner ARunner = {},
+                    FFmpegFinder AFinder = {});
+    ~TForm2() override;
+
+    // Controls, named as their object names.
+    QFrame* pnlSingle = nullptr;
+    QFrame* pnlBatch = nullptr;
+    QFrame* Panel1 = nullptr;
+    QPushButton* BtnFeedback = nullptr;
+    QFrame* Panel2 = nullptr;
+    QPushButton* BtnClip = nullptr;
+    QLabel* LblStatus = nullptr;
+    QLabel* LblInput = nullptr;
+    QLineEdit* EdtInput = nullptr;
+    QPushButton* BtnBrowse = nullptr;
+    QPushButton* BtnOutput = nullptr;
+    QLineEdit* EdtOutput = nullptr;
+    QCheckBox* ChkFast = nullptr;
+    QPushButton* BtnConvert = nullptr;
+    QLabel* LblRoot = nullptr;
+    QLineEdit* EdtRoot = nullptr;
+    QPushButton* BtnRoot = nullptr;
+    QPushButton* BtnBatch = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* LblVersion = nullptr;
+
+    void UpdateButtons();
+    void EdtInputChange();
+    void EdtInputKeyDown(int& AKey, Qt::KeyboardModifiers AShift);
+    void EdtRootChange();
+    void BtnBrowseClick();
+    void BtnOutputClick();
+    void BtnRootClick();
+    void BtnConvertClick();
+    void BtnBatchClick();
+    // Opens the clip editor.
+    void BtnClipClick();
+    // Opens the feedback window.
+    void BtnFeedbackClick();
+    void LoadWindowIcons();
+
+    ConversionFlow& flow() { return FFlow; }
+
+    // ConvertView
+    QString inputText() const override;
+    QString outputText() const override;
+    void setOutputText(const QString& AText) override;
+    QString rootText() const override;
+    bool fastMode() const override;
+    void setStatus(const QString& AText) override;
+    void setProgress(int APosition) override;
+    void setProgressMax(int AMax) override;
+    int progressMax() const override;
+    BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
+    QString pickFolder(const QString& ATitle) override;
+    void processMessages() override;
+
+protected:
+    void showEvent(QShowEvent* AEvent) override;
+    bool event(QEvent* AEvent) override;
+    bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+
+    // Start-up work of the first show.
+    virtual void DoShow();
+    // Releases the window icons.
+    void DoDestroy();
+    // Starts the start-up component bootstrap and update check.
+    void CheckForUpdateAsync();
+
+    DialogService& FDialogs;
+    FFmpegFinder FFinder;
+    ConversionFlow FFlow;
+    QPixmap FSmallIcon; // 16 x 16 window icon; null when none
+    QPixmap FBigIcon;   // 32 x 32 window icon; null when none
+
+private:
+    void createControls();
+    bool FShown = false;
+};
+
+// Applies the "Sky" style sheet from the program's resources; false when it cannot be read.
+bool ApplySkyStyle();
+
+} // namespace halvora
