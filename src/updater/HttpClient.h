@@ -15,13 +15,16 @@ namespace halvora {
 
 struct HttpRequest {
     QString url;
-    QByteArray method = "GET"; // "GET" or "POST"
+    QByteArray method = "GET";                    // "GET" or "POST"
     QList<QPair<QByteArray, QByteArray>> headers; // extra request headers, name and value
     QByteArray body;                              // POST body, sent as it is
     int connectTimeoutMs = 10000;                 // limit for setting up the connection
     int responseTimeoutMs = 10000;                // longest wait with no response data arriving
     int maxRedirects = 5;
     bool tls13Max = false; // also cap at TLS 1.3 (it is the highest anyway; kept explicit)
+    // More body bytes than this end the transfer with an error (0: no limit), so an endless
+    // reply can't exhaust memory or disk.
+    qint64 maxBodyBytes = 0;
     // When set, the body is handed here as it arrives instead of being kept; returning false
     // aborts the transfer (the write error then becomes the result's error text).
     std::function<bool(const char* AData, size_t ALen)> sink;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The two request operations that provisioning rests on. Free functions with no state: each
+// call makes its own client, so they may run on any thread.
+namespace halvora {
+
+// GET AUrl with ATimeoutMs as both the connection and the response timeout. Gives the body
+// decoded as UTF-8 when the status is 200 (AErr empty); otherwise an empty text and AErr
+// "HTTP <code>" or the transport's error text.
+QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr);
+
+struct DownloadTimeouts {
+    int connectMs = 15000;
+    int responseMs = 900000; // longest wait with no data
+};
+
+// Streams the body of AUrl into ADestPath (an existing file is replaced), then checks the
+// status (200 only), the size when AExpectedSize > 0, and the SHA-256 when ASha256 is not empty
+// (hex, ASCII case ignored, no trimming). True leaves the verified file in place; false leaves
+// no file at ADestPath and the reason in AErr: "HTTP <code>", "incomplete download (A of E
+// bytes)", "integrity check failed", or the transport's or file system's error text.
+bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& ASha256,
+                  qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts = {});
+
+// Lower-case hex SHA-256 of a file, read in one pass; empty with AErr set when it can't be read.
+QString FileSha256(const QString& APath, QString& AErr);
+
+} // namespace halvora

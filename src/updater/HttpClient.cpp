@@ -1,0 +1,199 @@
+#include "HttpClient.h"
+
+#include "halvora_version.h"
+
+#include <QFile>
+#include <QtGlobal>
+
+#include <curl/curl.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <chrono>
+#include <mutex>
+
+namespace halvora {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Transfer {
+    const HttpRequest* request = nullptr;
+    HttpResult* result = nullptr;
+    CURL* curl = nullptr;
+    curl_off_t lastDown = -1;
+    curl_off_t lastUp = -1;
+    Clock::time_point lastActivity = Clock::now();
+    bool timedOut = false;
+    bool tooLarge = false;
+    qint64 received = 0;
+    QByteArray caFile;
+    QString caError;
+};
+
+size_t OnWrite(char* AData, size_t ASize, size_t ACount, void* AUser) {
+    auto* t = static_cast<Transfer*>(AUser);
+    const size_t len = ASize * ACount;
+    t->received += qint64(len);
+    if (t->request->maxBodyBytes > 0 && t->received > t->request->maxBodyBytes) {
+        t->tooLarge = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    if (t->request->sink) {
+        if (!t->request->sink(AData, len))
+            return CURL_WRITEFUNC_ERROR;
+    } else {
+        t->result->body.append(AData, qsizetype(len));
+    }
+    return len;
+}
+
+// The response timeout: the longest wait with no byte moving in either direction, counted
+// once the connection (TLS included) is up; the connection phase has its own limit.
+int OnProgress(void* AUser, curl_off_t, curl_off_t ADownNow, curl_off_t, curl_off_t AUpNow) {
+    auto* t = static_cast<Transfer*>(AUser);
+    const Clock::time_point now = Clock::now();
+    curl_off_t connected = 0;
+    curl_easy_getinfo(t->curl, CURLINFO_APPCONNECT_TIME_T, &connected);
+    if (connected == 0 || ADownNow != t->lastDown || AUpNow != t->lastUp) {
+        t->lastDown = ADownNow;
+        t->lastUp = AUpNow;
+        t->lastActivity = now;
+        return 0;
+    }
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - t->lastActivity).count();
+    if (idle >= t->request->responseTimeoutMs) {
+        t->timedOut = true;
+        return 1;
+    }
+    return 0;
+}
+
+// Adds the certificates of HALVORA_CA_FILE to the store libcurl has already filled with the
+// system's trust anchors, so a self-hosted service works without losing the public ones.
+CURLcode OnSslContext(CURL*, void* ASslCtx, void* AUser) {
+    auto* t = static_cast<Transfer*>(AUser);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(ASslCtx));
+    BIO* bio = BIO_new_file(t->caFile.constData(), "r");
+    if (!bio) {
+        t->caError = QStringLiteral("cannot read the certificate file %1 (HALVORA_CA_FILE)")
+                         .arg(QFile::decodeName(t->caFile));
+        return CURLE_SSL_CACERT_BADFILE;
+    }
+    int added = 0;
+    while (X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) {
+        if (X509_STORE_add_cert(store, cert) == 1)
+            ++added;
+        X509_free(cert);
+    }
+    ERR_clear_error(); // the end of the file reads as an error
+    BIO_free(bio);
+    if (added == 0) {
+        t->caError = QStringLiteral("no certificate in %1 (HALVORA_CA_FILE)")
+                         .arg(QFile::decodeName(t->caFile));
+        return CURLE_SSL_CACERT_BADFILE;
+    }
+    return CURLE_OK;
+}
+
+std::once_flag GlobalInitOnce;
+
+} // namespace
+
+void HttpGlobalInit() {
+    std::call_once(GlobalInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+QString ServiceBaseUrl() {
+    QString url = qEnvironmentVariable("HALVORA_SERVICE_URL");
+    if (url.isEmpty())
+        url = QStringLiteral(HALVORA_SERVICE_URL_DEFAULT);
+    while (url.endsWith(QLatin1Char('/')))
+        url.chop(1);
+    return url;
+}
+
+HttpResult HttpPerform(const HttpRequest& ARequest) {
+    HttpGlobalInit();
+    HttpResult result;
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        result.error = QStringLiteral("could not create an HTTP client");
+        return result;
+    }
+    Transfer t;
+    t.request = &ARequest;
+    t.result = &result;
+    t.curl = curl;
+    t.caFile = qgetenv("HALVORA_CA_FILE");
+
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const QByteArray url = ARequest.url.toUtf8();
+    curl_slist* headers = nullptr;
+    for (const auto& h : ARequest.headers)
+        headers = curl_slist_append(headers, (h.first + ": " + h.second).constData());
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(ARequest.maxRedirects));
+    const long sslVersion =
+        long(CURL_SSLVERSION_TLSv1_2) |
+        (ARequest.tls13Max ? long(CURL_SSLVERSION_MAX_TLSv1_3) : long(CURL_SSLVERSION_MAX_DEFAULT));
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION, sslVersion);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(qMax(1, ARequest.connectTimeoutMs)));
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnWrite);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+    if (ARequest.sink)
+        curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024);
+    if (!t.caFile.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext);
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &t);
+    }
+    if (headers)
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    if (ARequest.method == "POST") {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ARequest.body.size()));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, ARequest.body.constData());
+    } else {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    }
+
+    const CURLcode code = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    result.status = status;
+    if (code == CURLE_OK) {
+        result.transportOk = true;
+    } else if (t.timedOut) {
+        result.error =
+            QStringLiteral("Operation timed out after %1 milliseconds with no data received")
+                .arg(ARequest.responseTimeoutMs);
+    } else if (t.tooLarge) {
+        result.error = QStringLiteral("reply larger than %1 bytes").arg(ARequest.maxBodyBytes);
+    } else if (!t.caError.isEmpty()) {
+        result.error = t.caError;
+    } else {
+        result.error = QString::fromUtf8(errorBuffer).trimmed();
+        if (result.error.isEmpty())
+            result.error = QString::fromUtf8(curl_easy_strerror(code));
+    }
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+} // namespace halvora
