@@ -1,0 +1,148 @@
+#include "FeedbackPost.h"
+#include "SendFlow.h"
+#include "SystemTexts.h"
+#include "TestSupport.h"
+
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <gtest/gtest.h>
+
+using namespace halvora;
+
+namespace {
+
+// An independent reading of application/x-www-form-urlencoded: pairs split at '&' and the
+// first '=', '+' as a blank, %XX as a byte, the bytes as UTF-8.
+QStringList DecodeForm(const QByteArray& ABody) {
+    const auto decode = [](const QByteArray& APart) {
+        QByteArray bytes;
+        for (qsizetype i = 0; i < APart.size(); ++i) {
+            const char c = APart[i];
+            if (c == '+') {
+                bytes += ' ';
+            } else if (c == '%' && i + 2 < APart.size()) {
+                bool ok = false;
+                bytes += char(APart.mid(i + 1, 2).toInt(&ok, 16));
+                EXPECT_TRUE(ok) << APart.toStdString();
+                i += 2;
+            } else {
+                bytes += c;
+            }
+        }
+        return QString::fromUtf8(bytes);
+    };
+    QStringList items;
+    for (const QByteArray& pair : ABody.split('&')) {
+        const qsizetype eq = pair.indexOf('=');
+        items << decode(pair.left(eq)) + u'=' + decode(pair.mid(eq + 1));
+    }
+    return items;
+}
+
+} // namespace
+
+TEST(FeedbackForm, FieldListHasSevenItemsInOrder) {
+    const QStringList items = FeedbackFields(
+        QStringLiteral("me@mail.org"), QStringLiteral("a=b\r\nc"), QStringLiteral("1.2.3.4"),
+        QStringLiteral("Windows 6.1 build 0 x64"), QStringLiteral("abc"));
+    EXPECT_EQ(items,
+              QStringList({"name=me@mail.org", "email=me@mail.org", "message=a=b\r\nc",
+                           "ver=1.2.3.4", "os=Windows 6.1 build 0 x64", "mc=abc", "src=Halvora"}));
+}
+
+TEST(FeedbackForm, EncodingTable) {
+    EXPECT_EQ(FormBody({QStringLiteral("message=Hi there, 50% off!")}),
+              "message=Hi+there%2C+50%25+off!");
+    EXPECT_EQ(FormEncode(QStringLiteral("line\r\nbreak")), "line%0D%0Abreak");
+    EXPECT_EQ(FormEncode(QStringLiteral("a=b&c@d")), "a%3Db%26c@d");
+    const QString kept = QStringLiteral("ABCXYZabcxyz0189!$'()*-.@_");
+    EXPECT_EQ(FormEncode(kept), kept.toLatin1());
+    EXPECT_EQ(FormEncode(QStringLiteral("~/+#?\x7f")), "%7E%2F%2B%23%3F%7F");
+    EXPECT_EQ(FormEncode(QString(QChar(0))), "%00");
+    EXPECT_EQ(FormEncode(QString::fromUtf16(u"é€")), "%C3%A9%E2%82%AC");
+    EXPECT_EQ(FormEncode(QString::fromUtf16(u"\U0001F600")),
+              "%F0%9F%98%80"); // one pair, four bytes
+    EXPECT_EQ(FormEncode(QString(QChar(0xD800))), "%EF%BF%BD");
+    // Key and value are encoded apart; only the first '=' separates them.
+    EXPECT_EQ(FormBody({"k y=v=w", "src=Halvora"}), "k+y=v%3Dw&src=Halvora");
+}
+
+TEST(FeedbackForm, BodyDecodesBackToTheItems) {
+    const QStringList items =
+        FeedbackFields(QStringLiteral("ö.user+tag@mail.org"),
+                       WithCrLf(QString::fromUtf16(u"Hi there,\n50% off! a=b&c\n\tТест 😀 ~")),
+                       AppVersionText(), OSVersionText(), MachineIdText());
+    const QByteArray body = FormBody(items);
+    for (char c : body)
+        ASSERT_TRUE(c > 0x20 && c < 0x7f) << body.toStdString();
+    EXPECT_EQ(DecodeForm(body), items);
+    EXPECT_TRUE(body.contains("%0D%0A"));
+    EXPECT_TRUE(body.endsWith("&src=Halvora"));
+}
+
+TEST(FeedbackForm, LineBreaksBecomeCrLf) {
+    EXPECT_EQ(WithCrLf(QStringLiteral("a\nb\r\nc\rd\n\n")),
+              QStringLiteral("a\r\nb\r\nc\r\nd\r\n\r\n"));
+}
+
+TEST(FeedbackReply, AcceptanceRule) {
+    for (const char* reply : {R"({"ok":true})", R"({ "OK" : TRUE })",
+                              R"({"status":1,"ok":  true,"x":2})", R"(not json but "ok":true)"})
+        EXPECT_TRUE(IsReplyAccepted(QString::fromUtf8(reply))) << reply;
+    for (const char* reply : {"{\"ok\":\ttrue}", "{\"ok\":\ntrue}", "{\"ok\"\r\n:true}",
+                              R"({"ok":false})", R"({"ok":"true"})", R"({ok:true})", "", "OK"})
+        EXPECT_FALSE(IsReplyAccepted(QString::fromUtf8(reply))) << reply;
+}
+
+TEST(FeedbackReply, ServerErrorText) {
+    EXPECT_EQ(ServerErrorText(R"({"ok":false,"error":"Message too short"})"), "Message too short");
+    EXPECT_EQ(ServerErrorText(R"({"error":"first","error":"second"})"), "first");
+    EXPECT_EQ(ServerErrorText(R"({"error":"\u00e9t\u00e9 \"q\""})"),
+              QString::fromUtf16(u"été \"q\""));
+    EXPECT_EQ(ServerErrorText(R"({"error":429})"), "429");
+    EXPECT_EQ(ServerErrorText(R"({"error":1.50e3})"), "1.50e3");
+    EXPECT_EQ(ServerErrorText(R"({"Error":"x"})"), "");
+    EXPECT_EQ(ServerErrorText(R"([{"error":"x"}])"), "");
+    EXPECT_EQ(ServerErrorText(R"({"inner":{"error":"x"}})"), "");
+    EXPECT_EQ(ServerErrorText(""), "");
+    EXPECT_EQ(ServerErrorText("<html>502 Bad Gateway</html>"), "");
+    EXPECT_EQ(ServerErrorText(R"({"error":"x"} trailing)"), "");
+    // Nesting deep enough to overflow a recursive parser is just "not an object we know".
+    EXPECT_EQ(ServerErrorText(QString(200000, u'[')), "");
+    EXPECT_EQ(ServerErrorText(QStringLiteral("{\"a\":") + QString(200000, u'[')), "");
+}
+
+TEST(FeedbackDiagnostics, VersionAndSystemTexts) {
+    EXPECT_EQ(AppVersionText(), QStringLiteral("1.0.31.6"));
+    EXPECT_EQ(OSVersionTextFrom("6.1.0-28-amd64"), "Windows 6.1 build 0 x64");
+    EXPECT_EQ(OSVersionTextFrom("5.15.153.1-microsoft-standard-WSL2"),
+              "Windows 5.15 build 153 x64");
+    EXPECT_EQ(OSVersionTextFrom("6.8"), "Windows 6.8 build 0 x64");
+    EXPECT_EQ(OSVersionTextFrom(""), "Windows 0.0 build 0 x64");
+    const QString running = QSysInfo::kernelVersion();
+    EXPECT_EQ(OSVersionText(), OSVersionTextFrom(running.toLatin1()));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Windows \\d+\\.\\d+ build \\d+ x64$"))
+                    .match(OSVersionText())
+                    .hasMatch());
+}
+
+TEST(FeedbackDiagnostics, MachineIdIsKeyedDigestNeverTheRawId) {
+    const QString dir = test::NewTempDir();
+    const QString file = dir + QStringLiteral("/machine-id");
+    ASSERT_TRUE(test::WriteAll(file, "0123456789abcdef0123456789abcdef\n"));
+    // HMAC-SHA256 with the key "Halvora" over the id without its line break (openssl dgst -hmac).
+    EXPECT_EQ(MachineIdTextFrom(file),
+              "a566a0b04e28106412051868b7e0a9f6b66d0774e3082da32febadd057b35a80");
+    ASSERT_TRUE(test::WriteAll(file, "\n"));
+    EXPECT_EQ(MachineIdTextFrom(file), "");
+    EXPECT_EQ(MachineIdTextFrom(dir + QStringLiteral("/missing")), "");
+
+    const QString text = MachineIdText();
+    const QByteArray raw = test::ReadAll(QStringLiteral("/etc/machine-id")).trimmed();
+    if (raw.isEmpty())
+        GTEST_SKIP() << "this machine has no /etc/machine-id";
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(text).hasMatch())
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(QString::fromLatin1(raw)));
+    EXPECT_EQ(text, MachineIdText()); // stable
+}
