@@ -1,0 +1,267 @@
+#include "ClipCoreFixtures.h"
+#include "ClipExport.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace halvora;
+using namespace halvora::test;
+
+namespace {
+
+struct Box {
+    BoxKind kind;
+    QString text;
+};
+
+// Records what the window would show; the status at each message-processing step too.
+class FakeView : public ExportView {
+public:
+    QStringList statuses;
+    QStringList painted; // status shown when messages were processed
+    QVector<Box> boxes;
+
+    void setStatus(const QString& AText) override { statuses << AText; }
+    BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
+        EXPECT_EQ(AButtons, BoxButtons::Ok);
+        boxes.append({AKind, AText});
+        return BoxAnswer::Ok;
+    }
+    void processMessages() override {
+        painted << (statuses.isEmpty() ? QString() : statuses.last());
+    }
+};
+
+ExportRequest Request(const QString& AIn, const QString& AOut, int ADuration,
+                      const QVector<DeleteSegment>& ARows = {}, const QString& ACrop = {}) {
+    ExportRequest r;
+    r.inFile = AIn;
+    r.outText = AOut;
+    r.cropText = ACrop;
+    r.rows = ARows;
+    r.duration = ADuration;
+    return r;
+}
+
+QStringList Matching(const QStringList& ARuns, const QString& AWhat) {
+    QStringList out;
+    for (const QString& r : ARuns)
+        if (r.contains(AWhat))
+            out << r;
+    return out;
+}
+
+} // namespace
+
+TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
+    ASSERT_FALSE(LongVideo().isEmpty());
+    RecordingEnv rec;
+    FakeView view;
+    const QString out = NewTempDir(QStringLiteral("out")) + "/result.mp4";
+    // Padded output text is trimmed; the rows are listed out of order.
+    ASSERT_TRUE(ExportClip(Request(LongVideo(), "  " + out + "\t", 200, {{50, 60}, {10, 20}}), view,
+                           rec.env));
+
+    const QString dir = rec.env.workDir;
+    const QStringList cuts{dir + "seg_0_10.mp4", dir + "seg_20_50.mp4", dir + "seg_60_end.mp4"};
+    ASSERT_EQ(rec.runs.size(), 4);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(rec.runs[i].endsWith('"' + cuts[i] + '"')) << rec.runs[i].toStdString();
+        EXPECT_TRUE(rec.runs[i].contains(" -c copy ")) << rec.runs[i].toStdString();
+        EXPECT_TRUE(QFile::exists(cuts[i]));
+    }
+    EXPECT_TRUE(rec.runs[3].contains("-f concat -safe 0 -i \"" + dir + "list.txt\" -c copy"));
+    EXPECT_EQ(ReadAll(dir + "list.txt"), "file '" + cuts[0].toUtf8() + "'\r\nfile '" +
+                                             cuts[1].toUtf8() + "'\r\nfile '" + cuts[2].toUtf8() +
+                                             "'\r\n");
+
+    EXPECT_NEAR(ProbeSeconds(out), 180.0, 1.0);
+    EXPECT_NEAR(ProbeSeconds(cuts[1]), 30.0, 1.0);
+    EXPECT_EQ(view.statuses, QStringList({"Exporting...", "Export complete: " + out}));
+    EXPECT_EQ(view.painted, QStringList{"Exporting..."});
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
+    EXPECT_EQ(view.boxes[0].text, "Export complete!\r\n" + out);
+
+    // A second export overwrites the same files.
+    FakeView again;
+    ASSERT_TRUE(ExportClip(Request(LongVideo(), out, 200, {{0, 100}}), again, rec.env));
+    EXPECT_NEAR(ProbeSeconds(out), 100.0, 1.0);
+    EXPECT_EQ(ReadAll(dir + "list.txt"), "file '" + dir.toUtf8() + "seg_100_end.mp4'\r\n");
+}
+
+TEST(Export, CropReencodesEveryCutAndNoJoin) {
+    ASSERT_FALSE(LargeVideo().isEmpty());
+    RecordingEnv rec;
+    FakeView view;
+    const QString out = NewTempDir(QStringLiteral("out")) + "/crop.mp4";
+    ASSERT_TRUE(
+        ExportClip(Request(LargeVideo(), out, 10, {{3, 5}}, " 320:240:0:0 "), view, rec.env));
+    ASSERT_EQ(rec.runs.size(), 3);
+    EXPECT_EQ(Matching(rec.runs, "crop=320:240:0:0").size(), 2);
+    ASSERT_EQ(Matching(rec.runs, "concat").size(), 1);
+    EXPECT_FALSE(Matching(rec.runs, "concat")[0].contains("crop="));
+    // The re-encoding cuts seek before the input and still cover their exact stretch.
+    EXPECT_TRUE(rec.runs[0].contains(" -y -ss 0 -i ")) << rec.runs[0].toStdString();
+    EXPECT_TRUE(rec.runs[0].contains(" -t 3 -vf crop=")) << rec.runs[0].toStdString();
+    EXPECT_NEAR(ProbeSeconds(rec.env.workDir + "seg_0_3.mp4"), 3.0, 0.2);
+    EXPECT_NEAR(ProbeSeconds(rec.env.workDir + "seg_5_end.mp4"), 5.0, 0.2);
+    EXPECT_EQ(ProbeSize(out), "320x240");
+    EXPECT_NEAR(ProbeSeconds(out), 8.0, 0.3);
+}
+
+TEST(Export, NothingLeftRunsNoFFmpeg) {
+    RecordingEnv rec;
+    FakeView view;
+    const QString out = NewTempDir(QStringLiteral("out")) + "/none.mp4";
+    EXPECT_FALSE(ExportClip(Request(LongVideo(), out, 200, {{50, 200}, {0, 60}}), view, rec.env));
+    EXPECT_TRUE(rec.runs.isEmpty());
+    EXPECT_EQ(view.statuses, QStringList{"Exporting..."});
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(view.boxes[0].text, "No segments left (all deleted?)");
+    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_FALSE(QFile::exists(rec.env.workDir + "list.txt"));
+}
+
+TEST(Export, OutputInAMissingFolderGivesTheConcatError) {
+    RecordingEnv rec;
+    FakeView view;
+    const QString out = NewTempDir(QStringLiteral("out")) + "/no/such/folder/x.mp4";
+    EXPECT_FALSE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
+    ASSERT_EQ(rec.runs.size(), 3); // the tail cut, the copy join, the re-encoding join
+    EXPECT_TRUE(rec.runs[1].contains(" -c copy -movflags +faststart "));
+    EXPECT_TRUE(rec.runs[2].contains(" -c:v libx264 -preset veryfast -c:a aac -movflags"));
+    EXPECT_EQ(view.statuses,
+              QStringList({"Exporting...", "Concatenation failed, retrying with re-encode..."}));
+    EXPECT_EQ(view.painted, view.statuses);
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(view.boxes[0].text,
+              "Concatenation failed (segment codecs differ? Try crop/re-encode mode)");
+    EXPECT_TRUE(QFile::exists(rec.env.workDir + "seg_0_end.mp4"));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(out).path()));
+}
+
+TEST(Export, WorkingFolderAndNamesWithBlanksQuotesAndNonAscii) {
+    RecordingEnv rec(NewTempDir(QStringLiteral("Jane O'Neil \"x\" ü")));
+    FakeView view;
+    const QString in = NewTempDir(QStringLiteral("in 'q'")) + "/my clip ü.mp4";
+    ASSERT_TRUE(CopyTo(ShortVideo(), in));
+    const QString out = NewTempDir(QStringLiteral("out dir")) + "/it's out.mp4";
+    ASSERT_TRUE(ExportClip(Request(in, out, 10, {{2, 4}}), view, rec.env)) << view.boxes.size();
+    EXPECT_EQ(rec.runs.size(), 3);
+    EXPECT_NEAR(ProbeSeconds(out), 8.0, 1.0);
+    const QByteArray list = ReadAll(rec.env.workDir + "list.txt");
+    EXPECT_TRUE(list.startsWith("file '")) << list.toStdString();
+    EXPECT_TRUE(list.contains("O'\\''Neil")) << list.toStdString();
+}
+
+TEST(Export, NoRowsCopiesTheWholeFileAsOneTail) {
+    RecordingEnv rec;
+    FakeView view;
+    const QString out = NewTempDir(QStringLiteral("out")) + "/whole.mp4";
+    ASSERT_TRUE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
+    ASSERT_EQ(rec.runs.size(), 2);
+    EXPECT_TRUE(rec.runs[0].endsWith("seg_0_end.mp4\""));
+    EXPECT_NEAR(ProbeSeconds(out), 10.0, 0.5);
+}
+
+TEST(Export, RefusesEarlyWithItsMessages) {
+    RecordingEnv rec;
+    {
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request("", "/x/out.mp4", 10), view, rec.env));
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Warning);
+        EXPECT_EQ(view.boxes[0].text, "Please open a video first");
+    }
+    {
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request(ShortVideo(), " \t\r\n", 10), view, rec.env));
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Warning);
+        EXPECT_EQ(view.boxes[0].text, "Please specify output file");
+    }
+    {
+        RecordingEnv none;
+        none.env.findFFmpeg = [] { return QString(); };
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request(ShortVideo(), "/x/out.mp4", 10), view, none.env));
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+        EXPECT_EQ(view.boxes[0].text, "ffmpeg not found");
+        EXPECT_TRUE(none.runs.isEmpty());
+    }
+    EXPECT_TRUE(rec.runs.isEmpty());
+}
+
+TEST(Export, AFailingCutStopsTheRun) {
+    const QString dir = NewTempDir(QStringLiteral("bad"));
+    WriteAll(dir + "/text.mp4", "not a video");
+    const QString out = dir + "/out.mp4";
+    {
+        RecordingEnv rec;
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request(dir + "/text.mp4", out, 200, {{10, 20}}), view, rec.env));
+        EXPECT_EQ(rec.runs.size(), 1);
+        EXPECT_EQ(view.statuses, QStringList{"Exporting..."});
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+        EXPECT_EQ(view.boxes[0].text, "Segment [00:00-00:10] extraction failed");
+    }
+    {
+        RecordingEnv rec;
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request(dir + "/missing.mp4", out, 200, {{0, 70}}), view, rec.env));
+        EXPECT_EQ(rec.runs.size(), 1);
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].text, "Tail segment [01:10-END] extraction failed");
+    }
+    EXPECT_FALSE(QFile::exists(out));
+}
+
+TEST(StripUtf8Bom, RemovesOnlyALeadingMark) {
+    const QString dir = NewTempDir();
+    const QString f = dir + "/l.txt";
+    WriteAll(f, "\xEF\xBB\xBF"
+                "file 'a'\r\n");
+    EXPECT_TRUE(StripUtf8Bom(f));
+    EXPECT_EQ(ReadAll(f), "file 'a'\r\n");
+    EXPECT_TRUE(StripUtf8Bom(f)); // nothing more to strip
+    EXPECT_EQ(ReadAll(f), "file 'a'\r\n");
+    WriteAll(f, "\xEF\xBB\xBF");
+    StripUtf8Bom(f);
+    EXPECT_EQ(ReadAll(f), "");
+    EXPECT_TRUE(QFile::exists(f));
+    WriteAll(f, "\xEF\xBB");
+    StripUtf8Bom(f);
+    EXPECT_EQ(ReadAll(f), QByteArray("\xEF\xBB"));
+    EXPECT_TRUE(StripUtf8Bom(dir + "/missing.txt"));
+    EXPECT_FALSE(QFile::exists(dir + "/missing.txt"));
+}
+
+TEST(ConcatList, QuotesEveryPath) {
+    EXPECT_EQ(ConcatListText({"/t/a b/seg_0_1.mp4", "/t/it's/seg_1_end.mp4"}),
+              "file '/t/a b/seg_0_1.mp4'\r\nfile '/t/it'\\''s/seg_1_end.mp4'\r\n");
+    EXPECT_EQ(ConcatListText({}), "");
+    EXPECT_EQ(ConcatListText({"/t/ü.mp4"}), "file '/t/\xC3\xBC.mp4'\r\n");
+}
+
+TEST(ExportCommands, CopyCutsKeepTheirSeekCropCutsSeekFirst) {
+    EXPECT_EQ(CutCommand("/f", "/in.mp4", 10, 20, "", "/w/seg_10_20.mp4").text(),
+              R"("/f" -y -i "/in.mp4" -ss 10 -to 20 -c copy "/w/seg_10_20.mp4")");
+    EXPECT_EQ(
+        CutCommand("/f", "/in.mp4", 10, 20, "1:2:3:4", "/w/c.mp4").text(),
+        R"("/f" -y -ss 10 -i "/in.mp4" -t 10 -vf crop=1:2:3:4 -c:v libx264 -preset veryfast -c:a aac "/w/c.mp4")");
+    EXPECT_EQ(TailCommand("/f", "/in.mp4", 60, "", "/w/t.mp4").text(),
+              R"("/f" -y -i "/in.mp4" -ss 60 -c copy "/w/t.mp4")");
+    EXPECT_EQ(
+        TailCommand("/f", "/in.mp4", 60, "1:2:3:4", "/w/t.mp4").text(),
+        R"("/f" -y -ss 60 -i "/in.mp4" -vf crop=1:2:3:4 -c:v libx264 -preset veryfast -c:a aac "/w/t.mp4")");
+    EXPECT_EQ(CutFileName(0, 65), "seg_0_65.mp4");
+    EXPECT_EQ(TailFileName(70000), "seg_70000_end.mp4");
+}
