@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 
 namespace halvora {
@@ -14,13 +16,9 @@ namespace {
 
 const QString kSep = QStringLiteral("/");
 
-// ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0; a segment cut
-// short by a lost connection is only reported by the HTTP layer.
-bool IsSkippedSegmentLine(const QString& ALine) {
-    return ALine.contains(QLatin1String("Failed to open segment")) ||
-           ALine.contains(QLatin1String("Stream ends prematurely"));
-}
-
+// ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to open
+// segment N of playlist 0"); a segment cut short by a lost connection is only reported by the HTTP
+// layer ("Stream ends prematurely").
 QString FileNameOf(const QString& APath) {
     return APath.mid(APath.lastIndexOf(QLatin1Char('/')) + 1);
 }
@@ -143,14 +141,21 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
 }
 
 int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing) {
-    int missing = 0;
+    // A segment may be reported more than once (one line per failed attempt or stream).
+    QSet<QString> segments;
+    int cutShort = 0;
     RunOptions options;
     options.workDir = AWorkDir;
-    options.onStderrLine = [&missing](const QString& ALine) {
-        if (IsSkippedSegmentLine(ALine))
-            ++missing;
+    options.onStderrLine = [&](const QString& ALine) {
+        static const QRegularExpression failed(QStringLiteral("Failed to open segment (\\d+)"));
+        const QRegularExpressionMatch m = failed.match(ALine);
+        if (m.hasMatch())
+            segments.insert(m.captured(1));
+        else if (ALine.contains(QLatin1String("Stream ends prematurely")))
+            ++cutShort;
     };
     const int result = FRunner(ACmd, options);
+    const int missing = static_cast<int>(segments.size()) + cutShort;
     if (AMissing)
         *AMissing = missing;
     return result == 0 && missing > 0 ? kSegmentsMissing : result;

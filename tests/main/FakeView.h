@@ -86,3 +86,7 @@ public:
 };
 
 } // namespace halvora::test
+
+inline void PrintTo(const QString& AText, std::ostream* AOut) {
+    *AOut << '"' << AText.toStdString() << '"';
+}

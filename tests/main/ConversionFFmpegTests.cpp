@@ -1,0 +1,282 @@
+// Single and batch conversion with the real ffmpeg, on media made at test time, with HLS links
+// served from 127.0.0.1.
+#include "Conversion.h"
+#include "FakeView.h"
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace halvora;
+using namespace halvora::test;
+
+namespace {
+
+class CurrentDir {
+public:
+    explicit CurrentDir(const QString& ADir) : FOld(QDir::currentPath()) { QDir::setCurrent(ADir); }
+    ~CurrentDir() { QDir::setCurrent(FOld); }
+
+private:
+    QString FOld;
+};
+
+class Real : public ::testing::Test {
+protected:
+    void SetUp() override { rec.passThrough(); }
+
+    FakeView view;
+    RunRecorder rec;
+    ConversionFlow flow{view, rec.runner()};
+    QString dir = NewTempDir("real");
+};
+
+// A playlist of 4 s in 1 s segments, made once and copied where a test needs it.
+QString HlsFixture() {
+    static const QString dir = [] {
+        const QString d = NewTempDir("hlsfix");
+        return MakeHls(d + "/local.m3u8", 4, 1) ? d : QString();
+    }();
+    return dir;
+}
+
+void CopyFolder(const QString& AFrom, const QString& ATo) {
+    QDir().mkpath(ATo);
+    for (const QString& name : QDir(AFrom).entryList(QDir::Files))
+        QFile::copy(AFrom + "/" + name, ATo + "/" + name);
+}
+
+} // namespace
+
+TEST_F(Real, LocalTsAndPlaylistFromAnotherFolder) {
+    ASSERT_TRUE(MakeVideo(dir + "/in put.ts", 3));
+    view.input = dir + "/in put.ts";
+    view.output = dir + "/out";
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/out/in put.mp4");
+    EXPECT_NEAR(ProbeSeconds(dir + "/out/in put.mp4"), 3.0, 0.3);
+    EXPECT_EQ(rec.runs.size(), 1);
+
+    // Segments listed relative to the playlist, converted while the current folder is elsewhere.
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    CopyFolder(HlsFixture(), dir + "/rec/show1");
+    ASSERT_FALSE(ReadAll(dir + "/rec/show1/local.m3u8").contains('/'));
+    CurrentDir elsewhere(NewTempDir("cwd"));
+    view = FakeView();
+    rec.runs.clear();
+    view.input = dir + "/rec/show1/local.m3u8";
+    view.output = dir + "/out";
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/out/local.mp4");
+    ASSERT_EQ(rec.runs.size(), 1);
+    EXPECT_EQ(rec.runs[0].workDir, dir + "/rec/show1/");
+    EXPECT_NEAR(ProbeSeconds(dir + "/out/local.mp4"), 4.0, 0.3);
+    EXPECT_EQ(view.progress, 100);
+}
+
+TEST_F(Real, HlsLinkOverHttp) {
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    ASSERT_TRUE(srv.isListening());
+    srv.serveFolder("/live/", HlsFixture());
+
+    view.input = " " + srv.url("/live/local.m3u8") + " ";
+    view.output = dir;
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
+    EXPECT_FALSE(QFile::exists(dir + "/output.ts"));
+    EXPECT_NEAR(ProbeSeconds(dir + "/output.mp4"), 4.0, 0.3);
+    EXPECT_EQ(ProbeSize(dir + "/output.mp4"), "320x240");
+    EXPECT_GE(srv.requestCount(), 5); // playlist and four segments
+}
+
+TEST_F(Real, HlsDownloadWithHolesIsAFailure) {
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    srv.serveFolder("/live/", HlsFixture());
+    srv.notFound("/live/local2.ts");
+
+    // ffmpeg skips the missing segment and ends with 0; the download still counts as failed.
+    view.input = srv.url("/live/local.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    EXPECT_EQ(rec.runs.size(), 1);
+    EXPECT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+    EXPECT_TRUE(QFile::exists(dir + "/output.ts"));
+    EXPECT_GT(QFileInfo(dir + "/output.ts").size(), 0);
+    EXPECT_FALSE(QFile::exists(dir + "/output.mp4"));
+    EXPECT_EQ(view.progress, 0);
+
+    // A connection dropped in the middle of a segment.
+    srv.notFound("/none");
+    TestHttpServer cut(TestHttpServer::Mode::Http);
+    cut.serveFolder("/live/", HlsFixture());
+    cut.route("/live/local1.ts", TestHttpServer::File(HlsFixture() + "/local1.ts",
+                                                      TestHttpServer::Fault::CloseMidBody));
+    const QString dir2 = NewTempDir("cut");
+    view = FakeView();
+    rec.runs.clear();
+    view.input = cut.url("/live/local.m3u8");
+    view.output = dir2;
+    flow.BtnConvertClick();
+    EXPECT_EQ(rec.runs.size(), 1);
+    // ffmpeg logs "Stream ends prematurely" and goes on with the next segment.
+    EXPECT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept");
+    EXPECT_TRUE(QFile::exists(dir2 + "/output.ts"));
+    EXPECT_FALSE(QFile::exists(dir2 + "/output.mp4"));
+}
+
+TEST_F(Real, LinkThatDoesNotAnswer) {
+    // A playlist address nothing serves: ffmpeg's own exit code is reported.
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    view.input = srv.url("/gone.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    EXPECT_EQ(rec.runs.size(), 1);
+    ASSERT_TRUE(view.status().startsWith("Download failed (exit="));
+    EXPECT_NE(view.status(), "Download failed (exit=0). Partial TS kept");
+    EXPECT_FALSE(QFile::exists(dir + "/output.mp4"));
+}
+
+TEST_F(Real, FastModeFallsBackOnceToReencoding) {
+    // AAC in LATM framing: the MP4 muxer refuses to copy it.
+    ASSERT_TRUE(RunFixtureFFmpeg({"-f",
+                                  "lavfi",
+                                  "-i",
+                                  "testsrc2=size=320x240:rate=25:duration=2",
+                                  "-f",
+                                  "lavfi",
+                                  "-i",
+                                  "sine=duration=2",
+                                  "-pix_fmt",
+                                  "yuv420p",
+                                  "-c:v",
+                                  "libx264",
+                                  "-preset",
+                                  "ultrafast",
+                                  "-g",
+                                  "25",
+                                  "-c:a",
+                                  "aac",
+                                  "-f",
+                                  "mpegts",
+                                  "-mpegts_flags",
+                                  "latm",
+                                  dir + "/latm.ts"}));
+    QStringList statusAtRun;
+    rec.next = [&](const Command& ACmd, const RunOptions& AOptions) {
+        statusAtRun << view.status();
+        return RunCommand(ACmd, AOptions);
+    };
+    view.input = dir + "/latm.ts";
+    view.output = dir;
+    flow.BtnConvertClick();
+    ASSERT_EQ(rec.runs.size(), 2);
+    EXPECT_TRUE(rec.runs[0].text.contains(" -c copy "));
+    EXPECT_TRUE(rec.runs[1].text.contains(" -c:v libx264 -preset medium -c:a aac "));
+    EXPECT_EQ(statusAtRun[1], "Fast mode failed, switching to re-encode...");
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/latm.mp4");
+    EXPECT_NEAR(ProbeSeconds(dir + "/latm.mp4"), 2.0, 0.3);
+}
+
+TEST_F(Real, LocalPlaylistWithAMissingSegment) {
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    CopyFolder(HlsFixture(), dir + "/show");
+    ASSERT_TRUE(QFile::remove(dir + "/show/local1.ts"));
+    view.input = dir + "/show/local.m3u8";
+    view.output = dir;
+    flow.BtnConvertClick();
+    EXPECT_EQ(rec.runs.size(), 1); // re-encoding cannot bring it back
+    EXPECT_EQ(view.status(), "Conversion incomplete: 1 segment(s) missing");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(view.boxes[0].text, "Conversion incomplete: 1 segment(s) of the playlist could not "
+                                  "be read.\r\nThe MP4 lacks them: " +
+                                      dir + "/local.mp4");
+}
+
+TEST_F(Real, MissingInputAndBrokenFFmpeg) {
+    // A missing input ends in ffmpeg's own failure, after the re-encoding attempt.
+    view.input = dir + "/nothing.ts";
+    view.output = dir;
+    flow.BtnConvertClick();
+    EXPECT_EQ(rec.runs.size(), 2);
+    EXPECT_TRUE(view.status().startsWith("Conversion failed (exit="));
+    EXPECT_NE(view.status(), "Conversion failed (exit=0)");
+
+    // ffmpeg killed while it runs: the exit code tells the signal, the input is untouched.
+    ASSERT_TRUE(MakeVideo(dir + "/keep.ts", 1));
+    const QByteArray before = ReadAll(dir + "/keep.ts");
+    const QString killer = dir + "/ffmpeg";
+    ASSERT_TRUE(WriteAll(killer, "#!/bin/sh\nkill -9 $$\n"));
+    QFile::setPermissions(killer, QFile::permissions(killer) | QFileDevice::ExeOwner);
+    FakeView v2;
+    RunRecorder r2;
+    r2.passThrough();
+    ConversionFlow killed(v2, r2.runner(), [&] { return killer; });
+    v2.input = dir + "/keep.ts";
+    v2.output = dir + "/o";
+    killed.BtnConvertClick();
+    EXPECT_EQ(v2.status(), "Conversion failed (exit=137)");
+    EXPECT_EQ(ReadAll(dir + "/keep.ts"), before);
+
+    // ffmpeg gone between the check and the run.
+    FakeView v3;
+    RunRecorder r3;
+    r3.passThrough();
+    ConversionFlow gone(v3, r3.runner(), [&] { return dir + "/no/ffmpeg"; });
+    v3.input = dir + "/keep.ts";
+    v3.output = dir + "/o";
+    gone.BtnConvertClick();
+    EXPECT_EQ(v3.status(), "Conversion failed (exit=-1)");
+}
+
+TEST_F(Real, BatchOverSavedStreams) {
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    const QString root = dir + "/root";
+    CopyFolder(HlsFixture(), root + "/alpha"); // local.m3u8 with its segments
+    for (const char* sub : {"beta", "empty", ".hidden", "deep/inner", "broken"})
+        QDir().mkpath(root + "/" + sub);
+    ASSERT_TRUE(MakeVideo(root + "/beta/local.ts", 2));
+    ASSERT_TRUE(MakeVideo(root + "/.hidden/local.ts", 1));
+    ASSERT_TRUE(MakeVideo(root + "/deep/inner/local.ts", 1));
+    ASSERT_TRUE(WriteAll(root + "/broken/local.ts", "this is not a transport stream"));
+    ASSERT_TRUE(MakeVideo(root + "/local.ts", 1)); // in the root itself: not converted
+
+    view.root = root + " ";
+    view.output = " " + dir + "/out/batch";
+    QStringList bar;
+    view.onProcess = [&] { bar << QStringLiteral("%1/%2").arg(view.progress).arg(view.max); };
+    flow.BtnBatchClick();
+
+    QStringList items;
+    for (const QString& s : view.statuses)
+        if (s.startsWith("Converting "))
+            items << s;
+    ASSERT_EQ(items.size(), 3);
+    QStringList names;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(items[i].startsWith(QStringLiteral("Converting %1/3: ").arg(i + 1)));
+        names << items[i].section(": ", 1);
+    }
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"alpha", "beta", "broken"}));
+    const QString out = dir + "/out/batch";
+    EXPECT_NEAR(ProbeSeconds(out + "/alpha.mp4"), 4.0, 0.3);
+    EXPECT_NEAR(ProbeSeconds(out + "/beta.mp4"), 2.0, 0.3);
+    EXPECT_FALSE(QFile::exists(out + "/.hidden.mp4"));
+    EXPECT_FALSE(QFile::exists(out + "/deep.mp4"));
+    EXPECT_FALSE(QFile::exists(out + "/empty.mp4"));
+    EXPECT_EQ(view.status(), "Batch done: 2/3 succeeded, output: " + out);
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].text, "Batch conversion complete! 2/3 succeeded\r\nOutput dir: " + out);
+    EXPECT_EQ(view.progress, 3);
+    EXPECT_TRUE(bar.startsWith("0/3"));
+}
