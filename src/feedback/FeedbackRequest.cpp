@@ -4,6 +4,10 @@
 
 namespace halvora {
 
+namespace {
+constexpr qint64 kMaxReplyBytes = 1024 * 1024;
+} // namespace
+
 QString FeedbackUrl() {
     return ServiceBaseUrl() + QStringLiteral("/halvora/feedback");
 }
@@ -18,11 +22,15 @@ bool PostFeedback(const QStringList& AItems, QString& AReply, QString& AErr,
     request.headers = {
         {"Accept", "application/json"},
         {"Content-Type", "application/x-www-form-urlencoded; charset=utf-8"},
+        // No "Expect: 100-continue" round trip for longer messages.
+        {"Expect", ""},
     };
     request.body = FormBody(AItems);
     request.connectTimeoutMs = AOptions.connectTimeoutMs;
     request.responseTimeoutMs = AOptions.responseTimeoutMs;
     request.tls13Max = true;
+    // The reply is a short JSON object; anything huge is not the service answering.
+    request.maxBodyBytes = kMaxReplyBytes;
     const HttpResult result = HttpPerform(request);
     if (!result.transportOk) {
         AErr = result.error;
