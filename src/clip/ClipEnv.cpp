@@ -11,7 +11,7 @@ QString ClipWorkDir() {
     QString base = QFile::decodeName(qgetenv("TEMP"));
     if (base.isEmpty())
         base = QDir::tempPath();
-    while (base.size() > 1 && base.endsWith(QLatin1Char('/')))
+    while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
     return base + QStringLiteral("/Halvora_clip/");
 }
