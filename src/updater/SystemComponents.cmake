@@ -1,0 +1,50 @@
+# On a machine whose distribution provides ffmpeg and the VLC runtime, the application folder
+# gets links to them instead of downloading copies at start-up; a link counts as installed.
+# Both the build folder (at every build) and `cmake --install` get them.
+set(HALVORA_LINK_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/LinkSystemComponents.cmake)
+
+if(HALVORA_LINK_SYSTEM_COMPONENTS)
+    find_program(HALVORA_SYSTEM_FFMPEG ffmpeg PATHS /usr/local/bin /usr/bin NO_DEFAULT_PATH)
+    find_library(HALVORA_SYSTEM_LIBVLC NAMES libvlc.so.5
+        PATHS /usr/lib/x86_64-linux-gnu /usr/lib64 /usr/lib /usr/local/lib NO_DEFAULT_PATH)
+    set(_halvora_link_args -DFFMPEG=${HALVORA_SYSTEM_FFMPEG})
+    if(HALVORA_SYSTEM_LIBVLC)
+        get_filename_component(_halvora_vlc_libdir ${HALVORA_SYSTEM_LIBVLC} DIRECTORY)
+        list(APPEND _halvora_link_args -DLIBVLC=${HALVORA_SYSTEM_LIBVLC}
+             -DVLC_PLUGINS=${_halvora_vlc_libdir}/vlc/plugins)
+    endif()
+    add_custom_target(halvora_system_components ALL
+        COMMAND ${CMAKE_COMMAND} -DAPP_DIR=${HALVORA_APP_DIR} ${_halvora_link_args}
+                -P ${HALVORA_LINK_SCRIPT}
+        COMMENT "Linking the system's ffmpeg and VLC runtime into ${HALVORA_APP_DIR}"
+        VERBATIM)
+    set(HALVORA_SYSTEM_LINK_ARGS ${_halvora_link_args})
+endif()
+
+# The installed application folder: the program, its helper and the component links together;
+# bin/halvora points at it (the program finds its folder through the resolved link).
+include(GNUInstallDirs)
+set(HALVORA_INSTALL_APP_DIR ${CMAKE_INSTALL_LIBDIR}/halvora)
+
+function(halvora_install_programs)
+    foreach(_program halvora updater)
+        if(TARGET ${_program})
+            install(TARGETS ${_program} RUNTIME DESTINATION ${HALVORA_INSTALL_APP_DIR})
+        endif()
+    endforeach()
+    if(TARGET halvora)
+        install(CODE "
+            file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+            file(CREATE_LINK \"../${HALVORA_INSTALL_APP_DIR}/halvora\"
+                 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/halvora\" SYMBOLIC)")
+    endif()
+    if(HALVORA_LINK_SYSTEM_COMPONENTS)
+        string(REPLACE ";" "\" \"" _args "${HALVORA_SYSTEM_LINK_ARGS}")
+        install(CODE "
+            execute_process(COMMAND \"${CMAKE_COMMAND}\"
+                \"-DAPP_DIR=\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${HALVORA_INSTALL_APP_DIR}\"
+                \"${_args}\" -P \"${HALVORA_LINK_SCRIPT}\")")
+    endif()
+endfunction()
+# After every subdirectory: the program targets are made elsewhere.
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL halvora_install_programs)

@@ -1,0 +1,443 @@
+#include "Updater.h"
+
+#include "AppPaths.h"
+#include "Download.h"
+#include "HelperLaunch.h"
+#include "Process.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <rapidjson/document.h>
+
+#include <cerrno>
+#include <exception>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace halvora {
+
+namespace {
+
+constexpr int kListTimeoutMs = 10000;
+constexpr int kUpdateTimeoutMs = 8000;
+constexpr std::uint32_t kUnpackWaitMs = 180000;
+
+const QString kFfmpegId = QStringLiteral("ffmpeg");
+const QString kVlcId = QStringLiteral("vlc");
+
+using JsonDoc = rapidjson::Document;
+
+bool ParseObject(const QByteArray& AJson, JsonDoc& ADoc) {
+    ADoc.Parse<rapidjson::kParseNumbersAsStringsFlag>(AJson.constData(),
+                                                      static_cast<size_t>(AJson.size()));
+    return !ADoc.HasParseError() && ADoc.IsObject();
+}
+
+// A member's value as text: a string's content or a number's literal; the first of repeated
+// keys counts. Other kinds of value give the empty text.
+QString MemberText(const rapidjson::Value& AObject, const char* AKey, bool* APresent = nullptr) {
+    const auto it = AObject.FindMember(AKey);
+    if (APresent)
+        *APresent = it != AObject.MemberEnd();
+    if (it == AObject.MemberEnd() || !it->value.IsString())
+        return {};
+    return QString::fromUtf8(it->value.GetString(), it->value.GetStringLength());
+}
+
+bool EqualsIgnoringAsciiCase(const QString& A, const QString& B) {
+    if (A.size() != B.size())
+        return false;
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    for (qsizetype i = 0; i < A.size(); ++i)
+        if (lower(A[i].unicode()) != lower(B[i].unicode()))
+            return false;
+    return true;
+}
+
+// The value of an ASCII digit in ARadix (10 or 16), -1 for anything else.
+int DigitValue(QChar AChar, int ARadix) {
+    const char16_t c = AChar.unicode();
+    int v = -1;
+    if (c >= u'0' && c <= u'9')
+        v = c - u'0';
+    else if (c >= u'a' && c <= u'f')
+        v = c - u'a' + 10;
+    else if (c >= u'A' && c <= u'F')
+        v = c - u'A' + 10;
+    return v < ARadix ? v : -1;
+}
+
+// A file name from the list becomes a path below the download folder; anything that could
+// name another folder is refused.
+bool IsPlainFileName(const QString& AName) {
+    return !AName.isEmpty() && AName != QStringLiteral(".") && AName != QStringLiteral("..") &&
+           !AName.contains(QLatin1Char('/')) && !AName.contains(QLatin1Char('\\')) &&
+           !AName.contains(QChar(0));
+}
+
+QString WithSlash(QString ADir) {
+    if (!ADir.endsWith(QLatin1Char('/')))
+        ADir += QLatin1Char('/');
+    return ADir;
+}
+
+} // namespace
+
+std::int64_t WholeNumberOr0(const QString& AText) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < AText.size() && (AText[i] == QLatin1Char('+') || AText[i] == QLatin1Char('-'))) {
+        negative = AText[i] == QLatin1Char('-');
+        ++i;
+    }
+    if (i == AText.size())
+        return 0;
+    std::uint64_t value = 0;
+    const std::uint64_t limit = negative
+                                    ? std::uint64_t(std::numeric_limits<std::int64_t>::max()) + 1
+                                    : std::uint64_t(std::numeric_limits<std::int64_t>::max());
+    for (; i < AText.size(); ++i) {
+        const char16_t c = AText[i].unicode();
+        if (c < u'0' || c > u'9')
+            return 0;
+        const std::uint64_t digit = c - u'0';
+        if (value > (limit - digit) / 10)
+            return 0;
+        value = value * 10 + digit;
+    }
+    return negative ? static_cast<std::int64_t>(0 - value) : static_cast<std::int64_t>(value);
+}
+
+ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut) {
+    AOut.clear();
+    JsonDoc doc;
+    if (!ParseObject(AJson, doc))
+        return ComponentListStatus::Unreadable;
+    const auto list = doc.FindMember("components");
+    if (list == doc.MemberEnd() || !list->value.IsArray())
+        return ComponentListStatus::Empty;
+    const rapidjson::SizeType count = list->value.Size();
+    for (rapidjson::SizeType i = 0; i < count; ++i) {
+        const rapidjson::Value& item = list->value[i];
+        if (!item.IsObject())
+            continue;
+        ComponentEntry e;
+        e.file = MemberText(item, "file");
+        e.sha256 = MemberText(item, "sha256");
+        e.id = MemberText(item, "id");
+        e.name = MemberText(item, "name");
+        e.size = WholeNumberOr0(MemberText(item, "size"));
+        if (!e.file.isEmpty())
+            AOut.append(e);
+    }
+    return ComponentListStatus::Ok;
+}
+
+TUpdater::TUpdater(const QString& AExeDir) {
+    FHttp.connectTimeoutMs = kUpdateTimeoutMs;
+    FHttp.responseTimeoutMs = kUpdateTimeoutMs;
+    FExeDir = WithSlash(AExeDir.isEmpty() ? AppDir() : AExeDir);
+    FDownloadDir = QDir::tempPath() + QStringLiteral("/Halvora_update");
+    QDir().mkpath(FDownloadDir);
+    FHelperPath = FExeDir + QStringLiteral("updater");
+    FRunningExe = QCoreApplication::instance() ? QCoreApplication::applicationFilePath()
+                                               : FExeDir + QStringLiteral("halvora");
+    FCurrentVersion = FileVersionText();
+}
+
+TUpdater::~TUpdater() = default;
+
+void TUpdater::SetElevation(const QString& AProgram, std::function<bool(const QString&)> ANeeds) {
+    FElevator = AProgram;
+    FNeedsElevation = std::move(ANeeds);
+}
+
+bool TUpdater::NeedsElevation(const QString& ADir) const {
+    return FNeedsElevation ? FNeedsElevation(ADir) : !CanWriteFolder(ADir);
+}
+
+bool TUpdater::IsComponentPresent(const QString& AId) const {
+    // Links are followed: a link to the system's copy counts as installed.
+    if (AId.compare(kFfmpegId, Qt::CaseInsensitive) == 0) {
+        const QFileInfo fi(FExeDir + QStringLiteral("ffmpeg"));
+        return fi.exists() && !fi.isDir();
+    }
+    if (AId.compare(kVlcId, Qt::CaseInsensitive) == 0)
+        return QFileInfo(FExeDir + QStringLiteral("vlc")).isDir();
+    return false;
+}
+
+bool TUpdater::ComponentsNeeded() const {
+    return !(IsComponentPresent(kFfmpegId) && IsComponentPresent(kVlcId));
+}
+
+void TUpdater::EnsureComponents(const StatusSink& AStatus, QString& AErr, bool& AOffline) {
+    AErr.clear();
+    AOffline = false;
+    try {
+        EnsureComponentsRun(AStatus, AErr, AOffline);
+    } catch (const std::exception& e) {
+        AErr = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        AErr = QStringLiteral("unexpected error");
+    }
+}
+
+void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline) {
+    if (!ComponentsNeeded())
+        return;
+    auto status = [&](const QString& AText) {
+        if (AStatus)
+            AStatus(AText);
+    };
+    status(QStringLiteral("Checking the Internet connection..."));
+
+    const QString base = ServiceBaseUrl();
+    QString detail;
+    const QString text =
+        HttpGetText(base + QStringLiteral("/update/components.json"), kListTimeoutMs, detail);
+    if (text.isEmpty()) {
+        AOffline = true;
+        AErr = QStringLiteral("the download server could not be reached within %1 seconds (%2)")
+                   .arg(kListTimeoutMs / 1000)
+                   .arg(detail);
+        return;
+    }
+
+    QList<ComponentEntry> entries;
+    switch (ParseComponentList(text.toUtf8(), entries)) {
+    case ComponentListStatus::Unreadable:
+        AErr = QStringLiteral("component list unreadable");
+        return;
+    case ComponentListStatus::Empty:
+        AErr = QStringLiteral("component list empty");
+        return;
+    case ComponentListStatus::Ok:
+        break;
+    }
+
+    for (const ComponentEntry& e : entries) {
+        if (IsComponentPresent(e.id))
+            continue;
+        status(QStringLiteral("Preparing %1 (%2 MB)...").arg(e.name).arg(e.size / 1048576));
+        if (!IsPlainFileName(e.file)) {
+            AErr = QStringLiteral("invalid archive file name \"%1\"").arg(e.file);
+            return;
+        }
+        const QString archive = FDownloadDir + QLatin1Char('/') + e.file;
+        const QString url = base + QStringLiteral("/update/components/") + e.file;
+
+        AErr.clear();
+        if (!DownloadFile(url, archive, e.sha256, e.size, AErr)) {
+            AErr = e.name + QStringLiteral(": ") + AErr;
+            return;
+        }
+        status(QStringLiteral("Installing %1...").arg(e.name));
+        AErr.clear();
+        const bool unpacked = UnpackComponent(archive, FExeDir, AErr);
+        QFile archiveFile(archive);
+        if (!archiveFile.remove() && archiveFile.exists()) {
+            AErr = unpacked ? archiveFile.errorString() : e.name + QStringLiteral(": ") + AErr;
+            return;
+        }
+        if (!unpacked) {
+            AErr = e.name + QStringLiteral(": ") + AErr;
+            return;
+        }
+    }
+    AErr.clear();
+}
+
+bool TUpdater::UnpackComponent(const QString& AArchive, const QString& ADest, QString& AErr) {
+    AErr.clear();
+    const QFileInfo helper(FHelperPath);
+    if (!helper.exists() || helper.isDir()) {
+        AErr = QStringLiteral("updater not found");
+        return false;
+    }
+    const bool elevated = NeedsElevation(ADest);
+    Command cmd = elevated ? Command(FElevator).path(FHelperPath) : Command(FHelperPath);
+    cmd.arg(QStringLiteral("--unpack")).path(AArchive).path(ADest);
+    RunOptions options;
+    options.timeoutMs = kUnpackWaitMs;
+    const int rc = RunCommand(cmd, options);
+    if (rc == kRunNotStarted) {
+        const QString program = elevated ? ResolveProgram(FElevator) : FHelperPath;
+        int code = ENOENT;
+        if (!program.isEmpty())
+            code = ::access(QFile::encodeName(program).constData(), X_OK) == 0 ? ENOEXEC : errno;
+        AErr = QStringLiteral("could not start the helper (error %1)").arg(code);
+        return false;
+    }
+    // pkexec: 126 when the user dismissed the request, 127 when not authorised.
+    if (elevated && (rc == 126 || rc == 127)) {
+        AErr = QStringLiteral("could not start the helper (error %1)").arg(rc);
+        return false;
+    }
+    if (rc == kRunTimedOut) {
+        // The helper unpacks into a staging folder, so stopping it leaves nothing half-made.
+        AErr =
+            QStringLiteral("unpack failed (timed out after %1 seconds)").arg(kUnpackWaitMs / 1000);
+        return false;
+    }
+    if (rc != 0) {
+        AErr = QStringLiteral("unpack failed (exit %1)").arg(static_cast<unsigned>(rc));
+        return false;
+    }
+    return true;
+}
+
+int TUpdater::ReleaseNumber(const QString& AVersion) {
+    const QStringList fields = AVersion.split(QLatin1Char('.'));
+    if (fields.size() < 3)
+        return -1;
+    const QString f = Trimmed(fields[2]);
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < f.size() && (f[i] == QLatin1Char('+') || f[i] == QLatin1Char('-'))) {
+        negative = f[i] == QLatin1Char('-');
+        ++i;
+    }
+    int radix = 10;
+    if (i < f.size() && f[i] == QLatin1Char('$')) {
+        radix = 16;
+        ++i;
+    } else if (i + 2 < f.size() && f[i] == QLatin1Char('0') &&
+               (f[i + 1] == QLatin1Char('x') || f[i + 1] == QLatin1Char('X')) &&
+               DigitValue(f[i + 2], 16) >= 0) {
+        radix = 16;
+        i += 2;
+    }
+    std::int64_t value = 0;
+    const std::int64_t limit = std::int64_t(std::numeric_limits<int>::max()) + (negative ? 1 : 0);
+    for (; i < f.size(); ++i) {
+        const int digit = DigitValue(f[i], radix);
+        if (digit < 0 || value * radix + digit > limit)
+            break; // the leading digits that still fit
+        value = value * radix + digit;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+void TUpdater::CheckForUpdate() {
+    try {
+        DoCheck();
+    } catch (...) {
+        // The check is silent by design: the next start-up checks again.
+    }
+}
+
+void TUpdater::DoCheck() {
+    const int cur = ReleaseNumber(CurrentVersion());
+    HttpRequest request = FHttp;
+    request.url = ServiceBaseUrl() + QStringLiteral("/update/version.json");
+    const HttpResult reply = HttpPerform(request);
+    if (!reply.transportOk || reply.status != 200)
+        return;
+
+    QString notes;
+    {
+        JsonDoc doc;
+        if (!ParseObject(reply.body, doc))
+            return;
+        FNewVersion.clear();
+        FNewVersion = MemberText(doc, "version");
+        bool present = false;
+        const QString url = MemberText(doc, "url", &present);
+        if (present)
+            FDownloadUrl = url;
+        FNewSize = WholeNumberOr0(MemberText(doc, "size"));
+        FNewSha256 = MemberText(doc, "sha256");
+        const QString n = MemberText(doc, "notes", &present);
+        if (present)
+            notes = n;
+    }
+    const int offered = ReleaseNumber(FNewVersion);
+    if (offered > cur && !FDownloadUrl.isEmpty()) {
+        FNewRelease = offered;
+        if (FHost)
+            FHost->RunOnWindowThread([this, notes] { Prompt(notes); });
+    }
+}
+
+void TUpdater::Prompt(const QString& ANotes) {
+    const QString text =
+        QStringLiteral("A new version is available:\nCurrent: %1\nNew: %2\n%3\n\nUpdate now?")
+            .arg(CurrentVersion(), FNewVersion, ANotes);
+    if (FHost->Message(BoxKind::Information, text, BoxButtons::YesNo) != BoxAnswer::Yes)
+        return;
+    DownloadUpdate();
+    if (!FNewExePath.isEmpty() && QFileInfo(FNewExePath).isFile())
+        LaunchUpdater();
+}
+
+void TUpdater::DownloadUpdate() {
+    FNewExePath.clear();
+    const QString path = FDownloadDir + QStringLiteral("/Halvora_new");
+    // An older download must never be taken for this one.
+    QFile::remove(path);
+    // The new program file runs with the user's (or elevated) rights: only over https.
+    if (QUrl(FDownloadUrl).scheme().compare(QStringLiteral("https"), Qt::CaseInsensitive) != 0)
+        return;
+    bool ok = false;
+    try {
+        QDir().mkpath(FDownloadDir);
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return;
+        HttpRequest request = FHttp;
+        request.url = FDownloadUrl;
+        bool writeFailed = false;
+        request.sink = [&](const char* AData, size_t ALen) {
+            writeFailed = out.write(AData, static_cast<qint64>(ALen)) != static_cast<qint64>(ALen);
+            return !writeFailed;
+        };
+        const HttpResult reply = HttpPerform(request);
+        out.close();
+        ok = reply.transportOk && reply.status == 200 && !writeFailed &&
+             out.error() == QFileDevice::NoError;
+        if (ok && FNewSize > 0)
+            ok = QFileInfo(path).size() == FNewSize;
+        if (ok && !FNewSha256.isEmpty()) {
+            QString readErr;
+            const QString digest = FileSha256(path, readErr);
+            ok = readErr.isEmpty() && EqualsIgnoringAsciiCase(digest, FNewSha256);
+        }
+    } catch (...) {
+        ok = false;
+    }
+    if (ok)
+        FNewExePath = path;
+    else
+        QFile::remove(path);
+}
+
+void TUpdater::LaunchUpdater() {
+    const QString target = FExeDir + QStringLiteral("halvora");
+    const QFileInfo helper(FHelperPath);
+    if (!helper.exists() || helper.isDir()) {
+        FHost->Message(BoxKind::Error, QStringLiteral("Updater not found: ") + FHelperPath,
+                       BoxButtons::Ok);
+        return;
+    }
+    const QStringList args{target, FNewExePath, FRunningExe};
+    int code = 0;
+    const bool started =
+        NeedsElevation(FExeDir)
+            ? StartDetached(FElevator, QStringList{FHelperPath} + args, FHelperPath, code)
+            : StartDetached(FHelperPath, args, QString(), code);
+    if (started) {
+        FHost->QuitApplication();
+        return;
+    }
+    FHost->Message(BoxKind::Error,
+                   QStringLiteral("Failed to launch updater (Win32 error %1)").arg(code),
+                   BoxButtons::Ok);
+}
+
+} // namespace halvora

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "Dialogs.h"
+#include "HttpClient.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+namespace halvora {
+
+// What the update check needs from the window side. RunOnWindowThread is called on the worker
+// thread; Message and QuitApplication only from inside the work it runs (the window thread).
+class UpdateHost {
+public:
+    virtual ~UpdateHost() = default;
+    // Runs AWork on the window thread and waits until it has finished. Gives false, without
+    // running it, when the window is gone (the worker then goes on without waiting).
+    virtual bool RunOnWindowThread(const std::function<void()>& AWork) = 0;
+    virtual BoxAnswer Message(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
+    // Ends the application's message loop.
+    virtual void QuitApplication() = 0;
+};
+
+using StatusSink = std::function<void(const QString&)>;
+
+// One entry of the service's component list, every value as its text.
+struct ComponentEntry {
+    QString id;
+    QString name;
+    QString file;
+    QString sha256;
+    std::int64_t size = 0;
+};
+
+enum class ComponentListStatus { Ok, Unreadable, Empty };
+
+// Reads the component list: first of repeated keys, numbers as their literal text, entries that
+// are not objects or have no "file" left out.
+ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut);
+
+// A whole decimal number (optional sign, digits only, fits 64 bits); 0 for any other text.
+std::int64_t WholeNumberOr0(const QString& AText);
+
+// Provisioning of ffmpeg and the VLC runtime into the application folder, and self-update.
+// Lives for one start-up run on the worker thread; the update prompt borrows it on the window
+// thread while the worker waits.
+class TUpdater {
+public:
+    // AExeDir: the application folder (with or without a trailing '/'); AppDir() by default.
+    explicit TUpdater(const QString& AExeDir = QString());
+    virtual ~TUpdater();
+    TUpdater(const TUpdater&) = delete;
+    TUpdater& operator=(const TUpdater&) = delete;
+
+    bool ComponentsNeeded() const;
+    bool IsComponentPresent(const QString& AId) const;
+    // AErr empty on return means success; AOffline is set only when the list could not be fetched.
+    void EnsureComponents(const StatusSink& AStatus, QString& AErr, bool& AOffline);
+    // Runs "updater --unpack ARCHIVE DEST/"; true when it ended with exit code 0.
+    bool UnpackComponent(const QString& AArchive, const QString& ADest, QString& AErr);
+
+    // The update check; silent, never throws. Prompts through the host when a newer release
+    // is offered.
+    void CheckForUpdate();
+    QString CurrentVersion() const { return FCurrentVersion; }
+    static int ReleaseNumber(const QString& AVersion);
+    // Fetches the new program file to FNewExePath, or leaves FNewExePath empty.
+    void DownloadUpdate();
+    // Hands the new program file to the helper and ends the application, or shows an error box.
+    void LaunchUpdater();
+
+    // Set-up for the window side and for tests.
+    void SetHost(UpdateHost* AHost) { FHost = AHost; }
+    void SetHelperPath(const QString& APath) { FHelperPath = APath; }
+    void SetRunningProgram(const QString& APath) { FRunningExe = APath; }
+    void SetCurrentVersion(const QString& AVersion) { FCurrentVersion = AVersion; }
+    // The program that asks for elevated rights ("pkexec") and the test that decides whether a
+    // folder needs them (by default: the user cannot write to it).
+    void SetElevation(const QString& AProgram, std::function<bool(const QString&)> ANeeds);
+
+    QString ExeDir() const { return FExeDir; }
+    QString DownloadDir() const { return FDownloadDir; }
+    QString NewExePath() const { return FNewExePath; }
+    QString NewVersion() const { return FNewVersion; }
+    QString DownloadUrl() const { return FDownloadUrl; }
+    std::int64_t NewSize() const { return FNewSize; }
+    int NewRelease() const { return FNewRelease; }
+
+private:
+    void DoCheck();
+    void Prompt(const QString& ANotes);
+    void EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline);
+    bool NeedsElevation(const QString& ADir) const;
+
+    HttpRequest FHttp; // settings of the update check's requests (8000 ms timeouts)
+    int FNewRelease = 0;
+    QString FNewVersion;
+    QString FDownloadUrl;
+    std::int64_t FNewSize = 0;
+    QString FExeDir;
+    QString FNewExePath;
+    QString FDownloadDir;
+
+    QString FNewSha256;
+    QString FHelperPath;
+    QString FRunningExe;
+    QString FCurrentVersion;
+    QString FElevator = QStringLiteral("pkexec");
+    std::function<bool(const QString&)> FNeedsElevation;
+    UpdateHost* FHost = nullptr;
+};
+
+} // namespace halvora
