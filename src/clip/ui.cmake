@@ -3,3 +3,8 @@ add_library(halvora_clip_player STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/VLCPlayer.cpp ${CMAKE_CURRENT_SOURCE_DIR}/VLCPlayer.h)
 target_include_directories(halvora_clip_player PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(halvora_clip_player PUBLIC halvora_tool Qt6::Gui PRIVATE ${CMAKE_DL_LIBS})
+
+add_library(halvora_clip_ui STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/ClipForm.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ClipForm.h)
+target_link_libraries(halvora_clip_ui PUBLIC halvora_clip halvora_clip_player halvora_tool_ui
+    Qt6::Widgets)

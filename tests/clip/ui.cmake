@@ -18,3 +18,7 @@ foreach(t clip_vlc_player_tests clip_vlc_player_nox11_tests)
         FAKE_VLC_MINIMAL="$<TARGET_FILE:fake_vlc_minimal>"
         FAKE_VLC_PARTIAL="$<TARGET_FILE:fake_vlc_partial>")
 endforeach()
+
+halvora_add_test(clip_form_tests GUI TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ClipFormTests.cpp
+    LIBS halvora_clip_ui Qt6::Test)

@@ -1,0 +1,445 @@
+// The clip window under Xvfb with the real ffmpeg and libVLC, driven by object names; boxes and
+// file dialogs are answered by a recording dialog service.
+#include "ClipForm.h"
+#include "MediaProbe.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace halvora;
+using namespace halvora::test;
+
+namespace {
+
+struct Box {
+    BoxKind kind;
+    QString text;
+};
+
+class RecordingDialogs : public DialogService {
+public:
+    BoxAnswer message(QWidget*, BoxKind AKind, const QString&, const QString& AText,
+                      BoxButtons) override {
+        boxes.push_back({AKind, AText});
+        return BoxAnswer::Ok;
+    }
+    QString pickFolder(QWidget*, const QString& ATitle, const QString&) override {
+        titles << ATitle;
+        return folders.isEmpty() ? QString() : folders.takeFirst();
+    }
+    QString openFile(QWidget*, const QString& ATitle, const QString&,
+                     const QString& AFilter) override {
+        titles << ATitle;
+        filter = AFilter;
+        return files.isEmpty() ? QString() : files.takeFirst();
+    }
+    std::vector<Box> boxes;
+    QStringList files;   // answers of the open dialog, in order; none left: cancelled
+    QStringList folders; // answers of the folder dialog
+    QStringList titles;
+    QString filter;
+};
+
+class ClipFormTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sDir = new QString(NewTempDir(QStringLiteral("clipform")));
+        ASSERT_TRUE(MakeVideo(*sDir + "/movie.mp4", 3));
+        ASSERT_TRUE(MakeVideo(*sDir + "/long clip.mp4", 8));
+        ASSERT_TRUE(WriteAll(*sDir + "/broken.mp4", QByteArray("this is no video\n")));
+    }
+    static void TearDownTestSuite() {
+        QDir(*sDir).removeRecursively();
+        delete sDir;
+    }
+    void SetUp() override {
+        FForm = std::make_unique<TClipForm>(FDialogs);
+        FForm->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+    }
+    void TearDown() override { FForm.reset(); }
+
+    template <typename T> T* W(const char* AName) {
+        T* w = FForm->findChild<T*>(QLatin1String(AName));
+        EXPECT_NE(w, nullptr) << AName;
+        return w;
+    }
+    QSlider* Track() { return W<QSlider>("TrackBar1"); }
+    QString Status() { return W<QLabel>("LblStatus")->text(); }
+    void Click(const char* AName) { QTest::mouseClick(W<QPushButton>(AName), Qt::LeftButton); }
+    // Opens AFile through "Open MP4...", the dialog answered with it.
+    void OpenThroughDialog(const QString& AFile) {
+        FDialogs.files << AFile;
+        Click("BtnOpen");
+    }
+    bool PlayerAt(std::int64_t AMinMs) {
+        return FForm->Player() && FForm->Player()->GetTime() >= AMinMs;
+    }
+
+    static QString* sDir;
+    RecordingDialogs FDialogs;
+    std::unique_ptr<TClipForm> FForm;
+};
+QString* ClipFormTest::sDir = nullptr;
+
+} // namespace
+
+TEST(ClipOutputNames, BesideTheInputAndInAPickedFolder) {
+    EXPECT_EQ(DefaultClipOutput("/v/movie.mp4"), "/v/moviecit.mp4");
+    EXPECT_EQ(DefaultClipOutput("/v/movie"), "/v/moviecit.mp4");
+    EXPECT_EQ(DefaultClipOutput("/v.d/movie.x.ts"), "/v.d/movie.xcit.mp4");
+    EXPECT_EQ(DefaultClipOutput("movie.mkv"), "moviecit.mp4");
+    EXPECT_EQ(EditedClipOutput("/out", "/v/movie.mp4"), "/out/movie_edited.mp4");
+    EXPECT_EQ(EditedClipOutput("/out/", "/v.d/movie"), "/out/movie_edited.mp4");
+}
+
+TEST(ClipPicture, ScaledWithAspectRatioKept) {
+    TPictureBox box;
+    box.resize(800, 400);
+    EXPECT_TRUE(box.PictureRect().isEmpty());
+    QImage img(480, 360, QImage::Format_RGB888);
+    img.fill(Qt::red);
+    box.SetImage(img);
+    EXPECT_EQ(box.PictureRect(), QRect(133, 0, 533, 400));
+    box.resize(400, 800);
+    EXPECT_EQ(box.PictureRect(), QRect(0, 250, 400, 300));
+}
+
+TEST_F(ClipFormTest, LayoutTextsAndStartState) {
+    EXPECT_EQ(FForm->windowTitle(),
+              "Halvora - MP4 Clip (mark segments to delete, stitch the rest)");
+    EXPECT_EQ(FForm->size(), QSize(857, 876));
+    EXPECT_EQ(FForm->font().pointSize(), 9);
+    struct Item {
+        const char* name;
+        QRect geom;
+        const char* text;
+    };
+    const Item buttons[] = {
+        {"BtnOpen", {565, 13, 100, 28}, "Open MP4..."},
+        {"BtnStart", {26, 36, 100, 30}, "Mark start"},
+        {"BtnEnd", {174, 36, 100, 30}, "Mark end"},
+        {"BtnDel", {298, 36, 110, 30}, "Remove marks"},
+        {"BtnClear", {424, 36, 80, 30}, "Clear"},
+        {"BtnPlay", {526, 36, 80, 30}, "Play"},
+        {"BtnOut", {541, 227, 100, 28}, "Output dir..."},
+        {"BtnExport", {11, 261, 630, 36}, "Export (stitch everything except deleted segments)"},
+    };
+    for (const Item& b : buttons) {
+        EXPECT_EQ(W<QPushButton>(b.name)->geometry(), b.geom) << b.name;
+        EXPECT_EQ(W<QPushButton>(b.name)->text(), b.text) << b.name;
+    }
+    EXPECT_EQ(W<QLineEdit>("EdtClip")->geometry(), QRect(8, 17, 537, 23));
+    EXPECT_EQ(W<QLineEdit>("EdtOut")->geometry(), QRect(11, 227, 500, 23));
+    EXPECT_EQ(W<QLineEdit>("EdtCrop")->geometry(), QRect(274, 343, 108, 23));
+    EXPECT_EQ(W<QLineEdit>("EdtCrop")->toolTip(),
+              "W:H:x:y e.g. 1280:720:0:0 (crop requires re-encode)");
+    EXPECT_EQ(W<QWidget>("PanelPreview")->geometry(), QRect(8, 46, 801, 364));
+    EXPECT_TRUE(W<QWidget>("PanelPreview")->testAttribute(Qt::WA_NativeWindow));
+    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_EQ(W<QWidget>("ImgPreview")->parentWidget(), W<QWidget>("PanelPreview"));
+    EXPECT_EQ(W<QWidget>("ImgPreview")->geometry(), QRect(0, 0, 801, 364));
+    EXPECT_EQ(W<QWidget>("Panel1")->geometry(), QRect(0, 450, 857, 426));
+    EXPECT_EQ(Track()->geometry(), QRect(1, 0, 519, 30));
+    EXPECT_EQ(W<QLabel>("LblTime")->pos(), QPoint(541, 11));
+    EXPECT_EQ(W<QLabel>("LblTime")->text(), "00:00 / 00:00");
+    EXPECT_EQ(W<QLabel>("LblVideoSize")->pos(), QPoint(10, 351));
+    EXPECT_EQ(W<QLabel>("LblVideoSize")->text(), "Video: -");
+    EXPECT_EQ(W<QLabel>("LblCrop")->pos(), QPoint(187, 351));
+    EXPECT_EQ(W<QLabel>("LblCrop")->text(), "Crop (optional)");
+    EXPECT_EQ(W<QLabel>("LblStatus")->pos(), QPoint(10, 392));
+    EXPECT_EQ(Status(), "Ready - open MP4 to start clipping");
+
+    QTreeView* lv = W<QTreeView>("LvSegs");
+    EXPECT_EQ(lv->geometry(), QRect(11, 72, 612, 149));
+    EXPECT_EQ(lv->model()->headerData(0, Qt::Horizontal).toString(), "Delete segment (start-end)");
+    EXPECT_EQ(lv->model()->headerData(1, Qt::Horizontal).toString(), "Duration");
+    EXPECT_EQ(lv->columnWidth(0), 380);
+    EXPECT_EQ(lv->columnWidth(1), 100);
+    EXPECT_EQ(lv->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(lv->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(lv->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    // The eleven editing controls start disabled; the file field and Open never are.
+    for (const char* n : {"BtnStart", "BtnEnd", "BtnDel", "BtnClear", "BtnPlay", "BtnExport",
+                          "BtnOut", "TrackBar1", "EdtOut", "EdtCrop", "LvSegs"})
+        EXPECT_FALSE(W<QWidget>(n)->isEnabled()) << n;
+    EXPECT_TRUE(W<QWidget>("EdtClip")->isEnabled());
+    EXPECT_TRUE(W<QWidget>("BtnOpen")->isEnabled());
+
+    EXPECT_EQ(FForm->Preview().timer().interval(), 500);
+    EXPECT_FALSE(FForm->Preview().timer().isActive());
+    EXPECT_EQ(FForm->PlayTimer().interval(), 500);
+    EXPECT_FALSE(FForm->PlayTimer().isActive());
+    EXPECT_EQ(FForm->Player(), nullptr);
+
+    // Tab order: the named controls in the focus chain, starting at the file field.
+    const QStringList order = {"EdtClip",   "BtnOpen",  "TrackBar1", "BtnStart", "BtnEnd",
+                               "BtnDel",    "BtnClear", "BtnPlay",   "LvSegs",   "EdtOut",
+                               "BtnExport", "BtnOut",   "EdtCrop"};
+    QStringList chain;
+    QWidget* w = W<QWidget>("EdtClip");
+    do {
+        if (order.contains(w->objectName()))
+            chain << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w && w != W<QWidget>("EdtClip"));
+    EXPECT_EQ(chain, order);
+
+    // Play with nothing loaded.
+    FForm->BtnPlayClick();
+    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(FDialogs.boxes[0].text, "Please open a video first");
+}
+
+TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
+    const QString file = *sDir + "/long clip.mp4";
+    OpenThroughDialog(file);
+    EXPECT_EQ(FDialogs.titles.value(0), "Select MP4 file");
+    EXPECT_EQ(FDialogs.filter, "Video files (*.mp4 *.ts *.mkv);;All files (*)");
+    EXPECT_TRUE(FDialogs.boxes.empty());
+    EXPECT_EQ(W<QLineEdit>("EdtClip")->text(), file);
+    EXPECT_EQ(FForm->InFile(), file);
+    EXPECT_EQ(FForm->Duration(), 8);
+    EXPECT_EQ(Track()->maximum(), 8);
+    EXPECT_EQ(W<QLabel>("LblVideoSize")->text(), "Video: 320x240");
+    EXPECT_EQ(Status(), "Loaded long clip.mp4 (duration 00:08)");
+    EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), *sDir + "/long clipcit.mp4");
+    // The still frame of second 0 was grabbed during the load.
+    EXPECT_EQ(W<TPictureBox>("ImgPreview")->Image().size(), QSize(480, 360));
+
+    // Playback started at once.
+    EXPECT_TRUE(FForm->Playing());
+    EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_EQ(W<QPushButton>("BtnPlay")->text(), "Stop");
+    EXPECT_TRUE(FForm->PlayTimer().isActive());
+    ASSERT_NE(FForm->Player(), nullptr);
+    EXPECT_TRUE(FForm->Player()->IsOpen());
+
+    // The thumb and the time label follow the player.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Track()->value() >= 1; }, 10000));
+    EXPECT_TRUE(W<QLabel>("LblTime")->text().endsWith(" / 00:08"));
+
+    // Moving the track bar during playback seeks and arms no frame grab.
+    QSignalSpy grabs(&FForm->Preview(), &FramePreview::grabbed);
+    Track()->setValue(5);
+    EXPECT_EQ(W<QLabel>("LblTime")->text(), "00:05 / 00:08");
+    EXPECT_FALSE(FForm->Preview().armed());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PlayerAt(5000); }, 5000));
+
+    // Pause and resume inside playback mode.
+    Click("BtnPlay");
+    EXPECT_EQ(W<QPushButton>("BtnPlay")->text(), "Play");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !FForm->Player()->IsPlaying(); }, 5000));
+    EXPECT_TRUE(FForm->Playing());
+    Click("BtnPlay");
+    EXPECT_EQ(W<QPushButton>("BtnPlay")->text(), "Stop");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FForm->Player()->IsPlaying(); }, 5000));
+
+    // The end of the clip ends playback mode; the thumb stays where the last tick put it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Playing(); }, 15000));
+    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_EQ(W<QPushButton>("BtnPlay")->text(), "Play");
+    EXPECT_FALSE(FForm->PlayTimer().isActive());
+    EXPECT_FALSE(FForm->Player()->IsOpen());
+    EXPECT_GE(Track()->value(), 6);
+    EXPECT_EQ(grabs.count(), 0);
+
+    // Afterwards a move arms the debounce: one grab, of the second under the thumb.
+    Track()->setValue(2);
+    EXPECT_TRUE(FForm->Preview().armed());
+    Track()->setValue(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grabs.count() == 1; }, 10000));
+    EXPECT_EQ(grabs[0][0].toInt(), 3);
+    EXPECT_TRUE(grabs[0][1].toBool());
+
+    // Play with the thumb at the end starts from 0.
+    Track()->setValue(8);
+    Click("BtnPlay");
+    EXPECT_TRUE(FForm->Playing());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FForm->Player()->IsPlaying(); }, 10000));
+    EXPECT_LT(FForm->Player()->GetTime(), 3000);
+
+    // Play from a position inside the clip starts there.
+    FForm->LoadFile(file);
+    EXPECT_FALSE(FForm->Playing());
+    EXPECT_FALSE(FForm->Player()->IsPlaying());
+    Track()->setValue(4);
+    Click("BtnPlay");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FForm->Player()->IsPlaying(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PlayerAt(4000); }, 5000));
+}
+
+TEST_F(ClipFormTest, ScreenshotDuringPlaybackShowsTheVideo) {
+    OpenThroughDialog(*sDir + "/long clip.mp4");
+    ASSERT_TRUE(FForm->Playing());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PlayerAt(2000) && Track()->value() >= 2; }, 10000));
+    QWidget* panel = W<QWidget>("PanelPreview");
+    FForm->repaint(); // the thumb and label as the last tick left them
+    // The X11 window's own contents, libVLC's picture included.
+    const QImage shot =
+        FForm->screen()->grabWindow(FForm->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(shot.isNull());
+    const QRect area(panel->mapTo(FForm.get(), QPoint(0, 0)), panel->size());
+    double sum = 0, sumSq = 0;
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); y += 2)
+        for (int x = area.left(); x <= area.right(); x += 2) {
+            const int g = qGray(shot.pixel(x, y));
+            sum += g;
+            sumSq += double(g) * g;
+            ++n;
+        }
+    const double mean = sum / n;
+    const double spread = std::sqrt(std::max(0.0, sumSq / n - mean * mean));
+    EXPECT_GT(mean, 20.0);
+    EXPECT_GT(spread, 20.0);
+    const QString out = qEnvironmentVariableIsSet("HALVORA_SCREENSHOT_DIR")
+                            ? qEnvironmentVariable("HALVORA_SCREENSHOT_DIR")
+                            : NewTempDir(QStringLiteral("shot"));
+    EXPECT_TRUE(shot.save(out + "/clip-window.png"));
+    std::printf("preview area mean %.1f spread %.1f\n", mean, spread);
+}
+
+TEST_F(ClipFormTest, MarksSegmentListAndExport) {
+    // Playback is not needed here: without a runtime the rest works the same.
+    FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
+    OpenThroughDialog(*sDir + "/long clip.mp4");
+    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.dll) not found. Please install VLC.");
+    EXPECT_FALSE(FForm->Playing());
+    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_NE(FForm->Player(), nullptr);
+    // The player object stays; the next Play tries to open, which loads again and fails.
+    Click("BtnPlay");
+    ASSERT_EQ(FDialogs.boxes.size(), 2u);
+    EXPECT_EQ(FDialogs.boxes[1].text, "Failed to open video in VLC player");
+    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    FDialogs.boxes.clear();
+
+    Click("BtnEnd");
+    EXPECT_EQ(Status(), "Invalid range: mark start first and end must be after start");
+    Track()->setValue(1);
+    Click("BtnStart");
+    EXPECT_EQ(Status(), "Start marked: 00:01 (drag to end position and mark end)");
+    Track()->setValue(2);
+    Click("BtnEnd");
+    EXPECT_EQ(Status(), "Delete segment added [00:01 - 00:02]");
+    Track()->setValue(5);
+    Click("BtnStart");
+    Track()->setValue(7);
+    Click("BtnEnd");
+    Track()->setValue(3);
+    Click("BtnStart");
+    Track()->setValue(4);
+    Click("BtnEnd");
+
+    QTreeView* lv = W<QTreeView>("LvSegs");
+    ASSERT_EQ(lv->model()->rowCount(), 3);
+    EXPECT_EQ(lv->model()->index(0, 0).data().toString(), "00:01 - 00:02");
+    EXPECT_EQ(lv->model()->index(1, 0).data().toString(), "00:05 - 00:07");
+    EXPECT_EQ(lv->model()->index(1, 1).data().toString(), "00:02");
+
+    // Remove the last row through the list's selection.
+    Click("BtnDel"); // nothing selected: nothing happens
+    EXPECT_EQ(lv->model()->rowCount(), 3);
+    lv->selectionModel()->select(lv->model()->index(2, 0),
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Click("BtnDel");
+    EXPECT_EQ(Status(), "Delete segment mark removed");
+    ASSERT_EQ(lv->model()->rowCount(), 2);
+
+    // Export into a picked folder: 8 s minus 1 s minus 2 s.
+    const QString outDir = NewTempDir(QStringLiteral("out"));
+    FDialogs.folders << outDir;
+    Click("BtnOut");
+    EXPECT_EQ(FDialogs.titles.last(), "Select output directory");
+    const QString out = outDir + "/long clip_edited.mp4";
+    EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), out);
+    Click("BtnExport");
+    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Information);
+    EXPECT_EQ(FDialogs.boxes[0].text, "Export complete!\r\n" + out);
+    EXPECT_EQ(Status(), "Export complete: " + out);
+    EXPECT_NEAR(ProbeSeconds(out), 5.0, 1.1);
+
+    // A cancelled folder dialog changes nothing.
+    Click("BtnOut");
+    EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), out);
+
+    Click("BtnClear");
+    EXPECT_EQ(Status(), "Delete segments cleared");
+    EXPECT_EQ(lv->model()->rowCount(), 0);
+    QDir(outDir).removeRecursively();
+}
+
+TEST_F(ClipFormTest, UnreadableFileKeepsRowsAndDisablesEditing) {
+    FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
+    FForm->LoadFile(*sDir + "/movie.mp4");
+    ASSERT_EQ(FForm->Duration(), 3);
+    Track()->setValue(1);
+    Click("BtnStart");
+    Track()->setValue(2);
+    Click("BtnEnd");
+    ASSERT_EQ(FForm->Segments().rowCount(), 1);
+
+    const QString bad = *sDir + "/broken.mp4";
+    OpenThroughDialog(bad);
+    EXPECT_EQ(Status(), "Cannot read this file: broken.mp4");
+    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(FDialogs.boxes[0].text,
+              "Cannot read this video file (no playable stream?):\r\n" + bad);
+    EXPECT_TRUE(FForm->InFile().isEmpty());
+    EXPECT_EQ(FForm->Segments().rowCount(), 1);
+    for (const char* n : {"BtnStart", "BtnEnd", "BtnDel", "BtnClear", "BtnPlay", "BtnExport",
+                          "BtnOut", "TrackBar1", "EdtOut", "EdtCrop", "LvSegs"})
+        EXPECT_FALSE(W<QWidget>(n)->isEnabled()) << n;
+    EXPECT_TRUE(W<QWidget>("BtnOpen")->isEnabled());
+    // No second box: playback isn't tried for a file that didn't load.
+    EXPECT_EQ(FDialogs.boxes.size(), 1u);
+
+    // A good file loads again with the rows still there.
+    OpenThroughDialog(*sDir + "/movie.mp4");
+    EXPECT_EQ(FForm->Duration(), 3);
+    EXPECT_TRUE(W<QWidget>("BtnExport")->isEnabled());
+    EXPECT_EQ(FForm->Segments().rowCount(), 1);
+}
+
+TEST_F(ClipFormTest, OpenDialogPausesAndCancelResumes) {
+    OpenThroughDialog(*sDir + "/long clip.mp4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FForm->Player()->IsPlaying(); }, 10000));
+    // A cancelled dialog: playback goes on.
+    Click("BtnOpen");
+    EXPECT_TRUE(FForm->Playing());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return FForm->Player()->IsPlaying(); }, 5000));
+
+    // Opening a file that can't be read ends playback: nothing keeps playing unseen.
+    OpenThroughDialog(*sDir + "/broken.mp4");
+    EXPECT_FALSE(FForm->Playing());
+    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_FALSE(FForm->Player()->IsPlaying());
+}
+
+TEST_F(ClipFormTest, ClosingDuringPlaybackDestroysThePlayer) {
+    OpenThroughDialog(*sDir + "/long clip.mp4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PlayerAt(500); }, 10000));
+    FForm->close();
+    EXPECT_FALSE(FForm->isVisible());
+    EXPECT_FALSE(FForm->Playing());
+    EXPECT_EQ(FForm->Player(), nullptr);
+    EXPECT_FALSE(FForm->PlayTimer().isActive());
+}
