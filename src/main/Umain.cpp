@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "FFmpegLocator.h"
+#include "TFormFeedback.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -318,7 +319,10 @@ void TForm2::BtnClipClick() {
 }
 
 void TForm2::BtnFeedbackClick() {
-    // The feedback window opens here: created once, shown modally at every click.
+    // One window for the whole run, so a failed message is still there at the next click.
+    if (!FFormFeedback)
+        FFormFeedback = new TFormFeedback(FDialogs, this);
+    FFormFeedback->exec();
 }
 
 QString TForm2::inputText() const {

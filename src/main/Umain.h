@@ -17,6 +17,8 @@ class QPushButton;
 
 namespace halvora {
 
+class TFormFeedback;
+
 // The main window: single conversion, batch conversion, and the doors to the clip editor and
 // the feedback window. The conversions themselves live in ConversionFlow; the window is their
 // view.
@@ -105,6 +107,7 @@ protected:
 private:
     void createControls();
     bool FShown = false;
+    TFormFeedback* FFormFeedback = nullptr; // created at the first click, then kept
 };
 
 // Applies the "Sky" style sheet from the program's resources; false when it cannot be read.
