@@ -96,7 +96,7 @@ protected:
     // Releases the window icons.
     void DoDestroy();
     // Starts the start-up component bootstrap and update check.
-    void CheckForUpdateAsync();
+    virtual void CheckForUpdateAsync();
 
     DialogService& FDialogs;
     FFmpegFinder FFinder;

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the MAINICON set (a sky-blue tile with a play arrow turning into a file) as PNGs.
+"""Draws the MAINICON set (a sky-blue tile with a play arrow turning into a file) as PNGs,
+and the two check-box marks of the Sky style.
 
 Plain Python (zlib only), so it runs anywhere: python3 make_mainicon.py
 Each size is rendered on its own with 4x4 supersampling, so small sizes stay crisp.
@@ -53,7 +54,25 @@ def sample(u, v):
     return (int(col[0]), int(col[1]), int(col[2]), 255)
 
 
-def render(size):
+def check_sample(u, v, ticked):
+    if not inside_round_rect(u, v, 0.0, 0.0, 1.0, 1.0, 0.12):
+        return (0, 0, 0, 0)
+    if not inside_round_rect(u, v, 0.08, 0.08, 0.92, 0.92, 0.08):
+        return (10, 79, 143, 255)
+    if ticked:
+        # Two strokes of a tick.
+        def near_segment(px, py, ax, ay, bx, by, w):
+            dx, dy = bx - ax, by - ay
+            t = max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)))
+            cx, cy = ax + t * dx, ay + t * dy
+            return (px - cx) ** 2 + (py - cy) ** 2 <= w * w
+        if near_segment(u, v, 0.24, 0.52, 0.43, 0.72, 0.09) or \
+                near_segment(u, v, 0.43, 0.72, 0.78, 0.28, 0.09):
+            return (16, 86, 170, 255)
+    return (255, 255, 255, 255)
+
+
+def render(size, fn=sample):
     rows = []
     for y in range(size):
         row = bytearray([0])
@@ -61,7 +80,7 @@ def render(size):
             acc = [0.0, 0.0, 0.0, 0.0]
             for sy in range(SS):
                 for sx in range(SS):
-                    r, g, b, a = sample((x + (sx + 0.5) / SS) / size, (y + (sy + 0.5) / SS) / size)
+                    r, g, b, a = fn((x + (sx + 0.5) / SS) / size, (y + (sy + 0.5) / SS) / size)
                     acc[0] += r * a
                     acc[1] += g * a
                     acc[2] += b * a
@@ -92,3 +111,7 @@ if __name__ == "__main__":
     for s in SIZES:
         with open(os.path.join(out, "%d.png" % s), "wb") as f:
             f.write(render(s))
+    styles = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "styles")
+    for name, ticked in (("check-on.png", True), ("check-off.png", False)):
+        with open(os.path.join(styles, name), "wb") as f:
+            f.write(render(14, lambda u, v, t=ticked: check_sample(u, v, t)))

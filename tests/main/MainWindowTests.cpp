@@ -1,0 +1,290 @@
+// The main window under Xvfb: controls found by object name, dialogs answered by a test service.
+#include "FakeView.h"
+#include "TestSupport.h"
+#include "Umain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace halvora;
+using namespace halvora::test;
+
+namespace {
+
+// Answers every box and dialog from queues and records what was asked.
+class TestDialogs : public DialogService {
+public:
+    struct Message {
+        BoxKind kind;
+        QString title;
+        QString text;
+        BoxButtons buttons;
+    };
+    QList<Message> messages;
+    QList<BoxAnswer> answers;
+    QStringList folderTitles;
+    QString folderAnswer;
+    QStringList fileTitles;
+    QString fileFilter;
+    QString fileAnswer;
+
+    BoxAnswer message(QWidget*, BoxKind AKind, const QString& ATitle, const QString& AText,
+                      BoxButtons AButtons) override {
+        messages << Message{AKind, ATitle, AText, AButtons};
+        return answers.isEmpty() ? BoxAnswer::Ok : answers.takeFirst();
+    }
+    QString pickFolder(QWidget*, const QString& ATitle, const QString&) override {
+        folderTitles << ATitle;
+        return folderAnswer;
+    }
+    QString openFile(QWidget*, const QString& ATitle, const QString&,
+                     const QString& AFilter) override {
+        fileTitles << ATitle;
+        fileFilter = AFilter;
+        return fileAnswer;
+    }
+};
+
+// The window without the start-up bootstrap, which has tests of its own.
+class QuietForm : public TForm2 {
+public:
+    using TForm2::TForm2;
+
+protected:
+    void CheckForUpdateAsync() override {}
+};
+
+template <typename T> T* Child(QWidget* AWindow, const char* AName) {
+    T* w = AWindow->findChild<T*>(QLatin1String(AName));
+    EXPECT_NE(w, nullptr) << AName;
+    return w;
+}
+
+class Window : public ::testing::Test {
+protected:
+    void open(FFmpegFinder AFinder = {}) {
+        form = std::make_unique<QuietForm>(dialogs, nullptr, ProcessRunner(), std::move(AFinder));
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    QString status() const { return Child<QLabel>(form.get(), "LblStatus")->text(); }
+
+    TestDialogs dialogs;
+    std::unique_ptr<TForm2> form;
+    QString dir = NewTempDir("win");
+};
+
+} // namespace
+
+TEST_F(Window, StartUpState) {
+    dialogs.fileAnswer.clear();
+    open();
+    EXPECT_EQ(form->windowTitle(), "Halvora  v1.0.31.6");
+    EXPECT_EQ(status(), "Ready");
+    auto* convert = Child<QPushButton>(form.get(), "BtnConvert");
+    auto* batch = Child<QPushButton>(form.get(), "BtnBatch");
+    EXPECT_FALSE(convert->isEnabled());
+    EXPECT_FALSE(batch->isEnabled());
+    EXPECT_EQ(convert->text(), "Convert single");
+    EXPECT_EQ(batch->text(), "Batch Convert ");
+    EXPECT_EQ(Child<QLineEdit>(form.get(), "EdtOutput")->text(), DocumentsDir());
+    EXPECT_TRUE(Child<QCheckBox>(form.get(), "ChkFast")->isChecked());
+    EXPECT_TRUE(Child<QPushButton>(form.get(), "BtnClip")->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>(form.get(), "BtnFeedback")->isEnabled());
+    auto* version = Child<QLabel>(form.get(), "LblVersion");
+    EXPECT_TRUE(version->text().endsWith("  v1.0.31.6"));
+    EXPECT_TRUE(version->isVisible());
+    EXPECT_TRUE(version->parentWidget()->rect().contains(version->geometry()));
+    EXPECT_EQ(Child<QProgressBar>(form.get(), "ProgressBar1")->value(), 0);
+    for (const char* name : {"pnlSingle", "pnlBatch", "Panel1", "Panel2", "LblInput", "LblRoot",
+                             "EdtInput", "EdtRoot", "BtnBrowse", "BtnOutput", "BtnRoot"})
+        EXPECT_NE(form->findChild<QWidget*>(QLatin1String(name)), nullptr) << name;
+
+    // Tab order: the single panel, the batch panel, then the two lower panels.
+    QStringList chain;
+    QWidget* w = Child<QWidget>(form.get(), "EdtInput");
+    for (int i = 0; i < 10; ++i) {
+        chain << w->objectName();
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty())
+            w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(chain, (QStringList{"EdtInput", "BtnBrowse", "EdtOutput", "BtnOutput", "ChkFast",
+                                  "BtnConvert", "EdtRoot", "BtnRoot", "BtnBatch", "BtnFeedback"}));
+
+    // The icons arrive with the posted message.
+    QTRY_VERIFY(!form->windowIcon().isNull());
+}
+
+TEST_F(Window, WithoutFFmpegBothButtonsStayOff) {
+    QString ffmpeg;
+    open([&] { return ffmpeg; });
+    EXPECT_EQ(status(), "ffmpeg not found - Convert/Batch are disabled");
+    auto* input = Child<QLineEdit>(form.get(), "EdtInput");
+    QTest::keyClicks(input, "https://h/a.m3u8");
+    EXPECT_FALSE(Child<QPushButton>(form.get(), "BtnConvert")->isEnabled());
+    EXPECT_EQ(status(), "ffmpeg not found - Convert/Batch are disabled");
+    // ffmpeg appears: the next trigger follows the fields again.
+    ffmpeg = "/usr/bin/ffmpeg";
+    QTest::keyClick(input, Qt::Key_Space);
+    EXPECT_TRUE(Child<QPushButton>(form.get(), "BtnConvert")->isEnabled());
+    EXPECT_EQ(status(), "URL detected: download stream then convert to MP4");
+}
+
+TEST_F(Window, TypingLinksAndPaths) {
+    open();
+    auto* input = Child<QLineEdit>(form.get(), "EdtInput");
+    auto* convert = Child<QPushButton>(form.get(), "BtnConvert");
+    QTest::keyClicks(input, "  HTTP://unreachable.invalid/x.m3u8");
+    EXPECT_EQ(convert->text(), "Download / Convert");
+    EXPECT_EQ(status(), "URL detected: download stream then convert to MP4");
+    EXPECT_TRUE(convert->isEnabled());
+
+    input->setText("unreachable.invalid/x.m3u8");
+    EXPECT_EQ(convert->text(), "Convert");
+    EXPECT_EQ(status(), "Ready");
+    EXPECT_FALSE(convert->isEnabled());
+
+    ASSERT_TRUE(WriteAll(dir + "/a.ts", "x"));
+    input->setText(dir + "/a.ts ");
+    EXPECT_TRUE(convert->isEnabled());
+    input->setText(dir);
+    EXPECT_FALSE(convert->isEnabled()); // a folder is not an input file
+
+    // Browse puts the chosen file into the field.
+    dialogs.fileAnswer = dir + "/a.ts";
+    QTest::mouseClick(Child<QPushButton>(form.get(), "BtnBrowse"), Qt::LeftButton);
+    EXPECT_EQ(dialogs.fileTitles, QStringList{"Select M3U8 file"});
+    EXPECT_EQ(dialogs.fileFilter, "M3U8 files (*.m3u8);;TS files (*.ts);;All files (*)");
+    EXPECT_EQ(input->text(), dir + "/a.ts");
+    EXPECT_TRUE(convert->isEnabled());
+}
+
+TEST_F(Window, EnterStartsConversionEvenWhenDisabled) {
+    open();
+    auto* input = Child<QLineEdit>(form.get(), "EdtInput");
+    ASSERT_FALSE(Child<QPushButton>(form.get(), "BtnConvert")->isEnabled());
+    input->setFocus();
+    QTest::keyClick(input, Qt::Key_Return);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Warning);
+    EXPECT_EQ(dialogs.messages[0].text, "Please enter M3U8 URL (local file or http link)");
+    EXPECT_EQ(status(), "Please enter M3U8 URL");
+    QTest::keyClick(input, Qt::Key_Enter, Qt::ShiftModifier | Qt::KeypadModifier);
+    EXPECT_EQ(dialogs.messages.size(), 2);
+    QTest::keyClick(input, Qt::Key_A);
+    EXPECT_EQ(dialogs.messages.size(), 2);
+    EXPECT_EQ(input->text(), "a");
+}
+
+TEST_F(Window, FolderPickers) {
+    open();
+    auto* batch = Child<QPushButton>(form.get(), "BtnBatch");
+    auto* convert = Child<QPushButton>(form.get(), "BtnConvert");
+    ASSERT_FALSE(batch->isEnabled());
+
+    // The output folder changes no button state.
+    dialogs.folderAnswer = dir;
+    QTest::mouseClick(Child<QPushButton>(form.get(), "BtnOutput"), Qt::LeftButton);
+    EXPECT_EQ(Child<QLineEdit>(form.get(), "EdtOutput")->text(), dir);
+    EXPECT_FALSE(batch->isEnabled());
+    EXPECT_FALSE(convert->isEnabled());
+
+    QTest::mouseClick(Child<QPushButton>(form.get(), "BtnRoot"), Qt::LeftButton);
+    EXPECT_EQ(dialogs.folderTitles,
+              (QStringList{"Select output directory", "Select batch root folder"}));
+    EXPECT_EQ(Child<QLineEdit>(form.get(), "EdtRoot")->text(), dir);
+    EXPECT_TRUE(batch->isEnabled());
+
+    // Typing: enabled as soon as the text names a folder.
+    auto* root = Child<QLineEdit>(form.get(), "EdtRoot");
+    root->clear();
+    EXPECT_FALSE(batch->isEnabled());
+    QTest::keyClicks(root, dir);
+    EXPECT_TRUE(batch->isEnabled());
+    QTest::keyClicks(root, "x");
+    EXPECT_FALSE(batch->isEnabled());
+
+    // A cancelled picker changes nothing.
+    dialogs.folderAnswer.clear();
+    QTest::mouseClick(Child<QPushButton>(form.get(), "BtnRoot"), Qt::LeftButton);
+    EXPECT_EQ(root->text(), dir + "x");
+}
+
+TEST_F(Window, ConvertAndBatchFromTheWindow) {
+    ASSERT_TRUE(MakeVideo(dir + "/clip.ts", 2));
+    open();
+    Child<QLineEdit>(form.get(), "EdtInput")->setText(dir + "/clip.ts");
+    Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir + "/out");
+    auto* convert = Child<QPushButton>(form.get(), "BtnConvert");
+    ASSERT_TRUE(convert->isEnabled());
+    QTest::mouseClick(convert, Qt::LeftButton);
+    EXPECT_NEAR(ProbeSeconds(dir + "/out/clip.mp4"), 2.0, 0.3);
+    EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip.mp4");
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Information);
+    EXPECT_EQ(dialogs.messages[0].title, "Information");
+    EXPECT_EQ(Child<QProgressBar>(form.get(), "ProgressBar1")->value(), 100);
+
+    // Batch over one saved stream; the bar ends full at its new maximum.
+    QDir().mkpath(dir + "/root/show");
+    ASSERT_TRUE(QFile::copy(dir + "/clip.ts", dir + "/root/show/local.ts"));
+    Child<QLineEdit>(form.get(), "EdtRoot")->setText(dir + "/root");
+    Child<QLineEdit>(form.get(), "EdtOutput")->clear();
+    auto* batch = Child<QPushButton>(form.get(), "BtnBatch");
+    ASSERT_TRUE(batch->isEnabled());
+    QTest::mouseClick(batch, Qt::LeftButton);
+    EXPECT_TRUE(QFile::exists(dir + "/root/show.mp4"));
+    EXPECT_EQ(status(), "Batch done: 1/1 succeeded, output: " + dir + "/root");
+    auto* bar = Child<QProgressBar>(form.get(), "ProgressBar1");
+    EXPECT_EQ(bar->maximum(), 1);
+    EXPECT_EQ(bar->value(), 1);
+
+    // A later single conversion still shows a full bar.
+    Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir + "/out");
+    QTest::mouseClick(convert, Qt::LeftButton);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST_F(Window, SkyLayoutHasNoClippedText) {
+    ASSERT_TRUE(ApplySkyStyle());
+    open();
+    form->setStatus("Conversion complete: " + dir + "/a rather long output folder name/output.mp4");
+    QApplication::processEvents();
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (w->objectName().isEmpty() || !w->isVisible())
+            continue;
+        SCOPED_TRACE(w->objectName().toStdString());
+        // Every control lies inside its panel.
+        EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry()));
+        if (w == form->LblStatus) {
+            EXPECT_LE(w->heightForWidth(w->width()), w->height());
+        } else if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) {
+            EXPECT_LE(w->sizeHint().width(), w->width());
+        }
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w)) {
+            EXPECT_LE(w->sizeHint().height(), w->height());
+        }
+    }
+    // A picture for the documentation, when asked for.
+    const QString shot = qEnvironmentVariable("HALVORA_SCREENSHOT");
+    form->setStatus("Ready");
+    if (!shot.isEmpty())
+        form->EdtOutput->setText("/home/user/Documents");
+    QApplication::processEvents();
+    const QPixmap pix = form->grab();
+    EXPECT_EQ(pix.size(), QSize(933, 722));
+    if (!shot.isEmpty()) {
+        EXPECT_TRUE(pix.save(shot));
+    }
+    qApp->setStyleSheet(QString());
+}
