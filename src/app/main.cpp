@@ -1,5 +1,6 @@
 // Halvora: style, application object, main window, message loop.
 #include "DialogService.h"
+#include "HttpClient.h"
 #include "Umain.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@ void PreferXcb(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    halvora::HttpGlobalInit(); // before any thread starts
     PreferXcb(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Halvora"));

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -203,8 +204,56 @@ void TForm2::DoShow() {
     QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(WM_LOADICONS)));
 }
 
+void TForm2::SetBootstrapSetup(const QString& AAppDir, std::function<void(TUpdater&)> AConfigure) {
+    FBootstrapAppDir = AAppDir;
+    FBootstrapConfigure = std::move(AConfigure);
+}
+
 void TForm2::CheckForUpdateAsync() {
-    // The start-up component bootstrap starts here.
+    if (!FBootstrapContext)
+        FBootstrapContext = std::make_unique<GateContext>();
+    BootstrapWindow w;
+    w.gate = FBootstrapContext->Gate();
+    w.appDir = FBootstrapAppDir;
+    w.configure = FBootstrapConfigure;
+    // Status and completion run on this thread through the gate, so only while this window
+    // exists. The worker's results come with the completion instead of being written into the
+    // window from the worker.
+    w.status = [this](const QString& AText) { setStatus(AText); };
+    w.done = [this](const QString& AErr, bool AOffline) {
+        FEngineErr = AErr;
+        FEngineOffline = AOffline;
+        EngineCheckDone();
+    };
+    // The update prompt's boxes: the window could go while one of them is open.
+    const QPointer<TForm2> self(this);
+    w.message = [self](BoxKind AKind, const QString& AText, BoxButtons AButtons) {
+        return self ? self->showMessage(AKind, AText, AButtons) : BoxAnswer::Closed;
+    };
+    w.quit = [] { QCoreApplication::quit(); };
+    StartBootstrapWorker(std::move(w));
+}
+
+void TForm2::EngineCheckDone() {
+    if (FEngineErr.isEmpty()) {
+        UpdateButtons();
+        return;
+    }
+    setStatus(QStringLiteral("Components unavailable: ") + FEngineErr);
+    const QString text =
+        FEngineOffline
+            ? QStringLiteral("Additional components needed by the program could not be "
+                             "downloaded:\nthere is no Internet connection.\n\nPlease connect to "
+                             "the Internet - and if a firewall is running,\nallow this program to "
+                             "connect - then press Retry.")
+            : QStringLiteral("Additional components needed by the program could not be "
+                             "downloaded.\n\nPress Retry to try again.");
+    const QPointer<TForm2> self(this);
+    const BoxAnswer answer = showMessage(BoxKind::Warning, text, BoxButtons::RetryCancel);
+    if (!self || answer != BoxAnswer::Retry)
+        return;
+    setStatus(QStringLiteral("Trying again..."));
+    CheckForUpdateAsync();
 }
 
 bool TForm2::event(QEvent* AEvent) {

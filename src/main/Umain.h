@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Bootstrap.h"
 #include "Conversion.h"
 #include "ConvertView.h"
 #include "DialogService.h"
@@ -7,6 +8,8 @@
 #include <QEvent>
 #include <QPixmap>
 #include <QWidget>
+#include <functional>
+#include <memory>
 
 class QCheckBox;
 class QFrame;
@@ -72,6 +75,10 @@ public:
 
     ConversionFlow& flow() { return FFlow; }
 
+    // Where the start-up bootstrap provisions components (default: the program's folder) and
+    // a last say on its TUpdater (tests: helper, elevation). Set before the first show.
+    void SetBootstrapSetup(const QString& AAppDir, std::function<void(TUpdater&)> AConfigure);
+
     // ConvertView
     QString inputText() const override;
     QString outputText() const override;
@@ -97,6 +104,8 @@ protected:
     void DoDestroy();
     // Starts the start-up component bootstrap and update check.
     virtual void CheckForUpdateAsync();
+    // The bootstrap's completion, on the window thread: refresh the buttons or offer a retry.
+    void EngineCheckDone();
 
     DialogService& FDialogs;
     FFmpegFinder FFinder;
@@ -108,6 +117,15 @@ private:
     void createControls();
     bool FShown = false;
     TFormFeedback* FFormFeedback = nullptr; // created at the first click, then kept
+
+    // Start-up bootstrap. Its workers reach this window only through the gate of
+    // FBootstrapContext, which closes when the window goes (members are destroyed before the
+    // widget), so nothing a late worker queues ever runs against a dead window.
+    QString FBootstrapAppDir;
+    std::function<void(TUpdater&)> FBootstrapConfigure;
+    std::unique_ptr<GateContext> FBootstrapContext;
+    QString FEngineErr;          // outcome of the last bootstrap; empty on success
+    bool FEngineOffline = false; // the last bootstrap could not fetch the component list
 };
 
 // Applies the "Sky" style sheet from the program's resources; false when it cannot be read.
