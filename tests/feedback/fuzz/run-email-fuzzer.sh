@@ -4,7 +4,7 @@
 set -eu
 secs=${1:-60}
 root=$(cd "$(dirname "$0")/../../.." && pwd)
-build=${2:-$root/build-feedback-fuzz}
+build=${2:-$root/build-feedback/fuzz-clang}
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DHALVORA_FEEDBACK_FUZZ=ON -DHALVORA_LINK_SYSTEM_COMPONENTS=OFF >/dev/null
 cmake --build "$build" --target feedback_email_fuzzer
