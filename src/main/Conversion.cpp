@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -140,13 +141,18 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
         FFinder = [] { return FindFFmpeg(); };
 }
 
-int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing) {
+int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs) {
     // A segment may be reported more than once (one line per failed attempt or stream).
     QSet<QString> segments;
     int cutShort = 0;
     RunOptions options;
     options.workDir = AWorkDir;
+    QElapsedTimer quiet;
+    quiet.start();
+    if (AStallMs > 0)
+        options.onWait = [&] { return quiet.elapsed() < AStallMs; };
     options.onStderrLine = [&](const QString& ALine) {
+        quiet.restart();
         static const QRegularExpression failed(QStringLiteral("Failed to open segment (\\d+)"));
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())
@@ -167,7 +173,7 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
-    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo), QString(), AMissing);
+    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo), QString(), AMissing, FStallMs);
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing) {
@@ -292,6 +298,20 @@ void ConversionFlow::BtnConvertClick() {
                                              "playable): %2\r\nFix the network and click Convert "
                                              "again to retry.")
                                   .arg(missing)
+                                  .arg(ts),
+                              BoxButtons::Ok);
+            return;
+        }
+        if (d == kDownloadStalled) {
+            const int secs = (FStallMs + 999) / 1000;
+            FView.setStatus(
+                QStringLiteral("Download stalled (no data for %1 s). Partial TS kept").arg(secs));
+            FView.showMessage(BoxKind::Error,
+                              QStringLiteral("Download stalled: nothing arrived for %1 s, so it "
+                                             "was stopped.\r\nPartial TS kept (may be playable): "
+                                             "%2\r\nFix the network and click Convert again to "
+                                             "retry.")
+                                  .arg(secs)
                                   .arg(ts),
                               BoxButtons::Ok);
             return;

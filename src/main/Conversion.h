@@ -13,6 +13,8 @@ namespace halvora {
 constexpr int kFFmpegMissing = -2; // nothing was run
 // ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
 constexpr int kSegmentsMissing = -4;
+// A download that received nothing for the stall limit was stopped.
+constexpr int kDownloadStalled = kRunCancelled;
 
 // The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
 bool IsUrl(const QString& AText);
@@ -52,7 +54,8 @@ public:
                             FFmpegFinder AFinder = {});
 
     // Saves the stream of a link as one TS file. AMissing (optional) receives the number of
-    // segments ffmpeg skipped; any skipped segment gives kSegmentsMissing.
+    // segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download during
+    // which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
     int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
     int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr);
@@ -60,13 +63,19 @@ public:
     void BtnConvertClick();
     void BtnBatchClick();
 
+    // How long a download may go without a word from ffmpeg (it reports progress about twice a
+    // second while data arrives). Default 60 s, longer than any live playlist's refresh.
+    void setStallLimitMs(int AMs) { FStallMs = AMs; }
+    int stallLimitMs() const { return FStallMs; }
+
 private:
-    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing);
+    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs = 0);
     bool ensureFolder(const QString& ADir);
 
     ConvertView& FView;
     ProcessRunner FRunner;
     FFmpegFinder FFinder;
+    int FStallMs = 60000;
 };
 
 } // namespace halvora

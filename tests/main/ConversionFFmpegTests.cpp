@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -143,6 +144,38 @@ TEST_F(Real, LinkThatDoesNotAnswer) {
     ASSERT_TRUE(view.status().startsWith("Download failed (exit="));
     EXPECT_NE(view.status(), "Download failed (exit=0). Partial TS kept");
     EXPECT_FALSE(QFile::exists(dir + "/output.mp4"));
+}
+
+TEST_F(Real, SilentServersStopTheDownload) {
+    // A server that takes the request and never answers would hold the window forever.
+    TestHttpServer mute(TestHttpServer::Mode::NeverAnswers);
+    flow.setStallLimitMs(1500);
+    view.input = mute.url("/live.m3u8");
+    view.output = dir;
+    QElapsedTimer t;
+    t.start();
+    flow.BtnConvertClick();
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_EQ(view.status(), "Download stalled (no data for 2 s). Partial TS kept");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+    EXPECT_TRUE(view.boxes[0].text.startsWith("Download stalled: nothing arrived for 2 s"));
+
+    // One that stops sending in the middle of a segment.
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    srv.serveFolder("/live/", HlsFixture());
+    TestHttpServer::Reply stall = TestHttpServer::File(HlsFixture() + "/local2.ts");
+    stall.fault = TestHttpServer::Fault::StallAfterHeaders;
+    srv.route("/live/local2.ts", stall);
+    const QString dir2 = NewTempDir("stall");
+    view = FakeView();
+    view.input = srv.url("/live/local.m3u8");
+    view.output = dir2;
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Download stalled (no data for 2 s). Partial TS kept");
+    EXPECT_TRUE(QFile::exists(dir2 + "/output.ts"));
+    EXPECT_FALSE(QFile::exists(dir2 + "/output.mp4"));
 }
 
 TEST_F(Real, FastModeFallsBackOnceToReencoding) {
