@@ -1,0 +1,149 @@
+// Clip window figures on a 30-minute 720p video: opening it until the first still frame shows
+// (two probes and one grab), and the track bar's handler during playback (a seek per change,
+// no ffmpeg run). Run under Xvfb (xcb) for the playback figure. The video is the one the clip
+// core benchmarks make and cache (HALVORA_BENCH_DIR, default /tmp/halvora-bench).
+#include "ClipForm.h"
+#include "Process.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSlider>
+#include <QTest>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+
+using namespace halvora;
+
+namespace {
+
+QString BenchDir() {
+    const QString d = qEnvironmentVariable("HALVORA_BENCH_DIR");
+    return d.isEmpty() ? QStringLiteral("/tmp/halvora-bench") : d;
+}
+
+const QString& LongVideo() {
+    static const QString path = [] {
+        const QString dir = BenchDir();
+        QDir().mkpath(dir);
+        const QString p = dir + QStringLiteral("/clip720p-30min.mp4");
+        if (QFile::exists(p))
+            return p;
+        std::fprintf(stderr, "making %s (a few minutes, once)\n", qPrintable(p));
+        const QString tmp = dir + QStringLiteral("/gen-ui.mp4");
+        const QStringList args = {"-hide_banner", "-loglevel",
+                                  "error",        "-y",
+                                  "-f",           "lavfi",
+                                  "-i",           "testsrc2=size=1280x720:rate=25:duration=1800",
+                                  "-f",           "lavfi",
+                                  "-i",           "sine=frequency=440:duration=1800",
+                                  "-pix_fmt",     "yuv420p",
+                                  "-c:v",         "libx264",
+                                  "-preset",      "ultrafast",
+                                  "-crf",         "35",
+                                  "-g",           "250",
+                                  "-c:a",         "aac",
+                                  "-b:a",         "64k",
+                                  "-shortest",    "-movflags",
+                                  "+faststart"};
+        const Command c = Command(QStringLiteral("/usr/bin/ffmpeg")).args(args).path(tmp);
+        if (RunProcess(c, QString()) != 0 || !QFile::rename(tmp, p))
+            return QString();
+        return p;
+    }();
+    return path;
+}
+
+class NoDialogs : public DialogService {
+public:
+    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
+                      BoxButtons) override {
+        std::fprintf(stderr, "box: %s\n", qPrintable(AText));
+        return BoxAnswer::Ok;
+    }
+};
+
+void BM_OpenLongVideoToFirstFrame(benchmark::State& AState) {
+    const QString video = LongVideo();
+    if (video.isEmpty()) {
+        AState.SkipWithError("no test video");
+        return;
+    }
+    NoDialogs dialogs;
+    TClipForm form(dialogs);
+    for (auto _ : AState) {
+        form.LoadFile(video);
+        if (form.Duration() != 1800 || form.Preview().image().isNull()) {
+            AState.SkipWithError("the video didn't load");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_OpenLongVideoToFirstFrame)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_TrackBarChangeDuringPlayback(benchmark::State& AState) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        AState.SkipWithError("needs the xcb platform (run under xvfb-run)");
+        return;
+    }
+    const QString video = LongVideo();
+    NoDialogs dialogs;
+    TClipForm form(dialogs);
+    int runs = 0;
+    ClipEnv env;
+    env.onRun = [&runs](const Command&) { ++runs; };
+    form.SetClipEnv(env);
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) {
+        AState.SkipWithError("window not shown");
+        return;
+    }
+    form.LoadFile(video);
+    form.BtnPlayClick();
+    if (!form.Playing() || !QTest::qWaitFor([&] { return form.Player()->IsPlaying(); }, 10000)) {
+        AState.SkipWithError("playback didn't start");
+        return;
+    }
+    QSlider* track = form.findChild<QSlider*>(QStringLiteral("TrackBar1"));
+    runs = 0;
+    int i = 0;
+    double worstMs = 0;
+    for (auto _ : AState) {
+        // 100 positions spread over the whole video, each one different from the last.
+        const int pos = (i++ % 100) * 17 + 5;
+        QElapsedTimer t;
+        t.start();
+        track->setValue(pos);
+        const double s = t.nsecsElapsed() / 1e9;
+        worstMs = std::max(worstMs, s * 1000);
+        AState.SetIterationTime(s);
+        AState.PauseTiming();
+        QCoreApplication::processEvents(); // the play timer keeps ticking between changes
+        AState.ResumeTiming();
+    }
+    AState.counters["ffmpeg_runs"] = runs;
+    AState.counters["worst_ms"] = worstMs;
+    AState.counters["frame_armed"] = form.Preview().armed() ? 1 : 0;
+}
+BENCHMARK(BM_TrackBarChangeDuringPlayback)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(100);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    // The clip working folder ($TEMP/Halvora_clip) goes below the bench folder.
+    const QString temp = BenchDir() + QStringLiteral("/ui-temp");
+    QDir().mkpath(temp);
+    qputenv("TEMP", QFile::encodeName(temp));
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
