@@ -120,8 +120,13 @@ TEST_F(FeedbackPost, AcceptedRepliesEndInSuccess) {
                          "close", "buttons:on"}))
             << body.toStdString();
     }
-    // What went out: trimmed address in both name and email, trimmed message with CR LF.
-    const QByteArray body = FServer.requests().last().body;
+    // What went out: trimmed address in both name and email, trimmed message with CR LF, and
+    // the same source item every time.
+    const auto requests = FServer.requests();
+    ASSERT_EQ(requests.size(), 3);
+    for (const auto& r : requests)
+        EXPECT_TRUE(r.body.endsWith("&src=Halvora")) << r.body.toStdString();
+    const QByteArray body = requests.last().body;
     EXPECT_TRUE(
         body.startsWith("name=someone@mail-host.org&email=someone@mail-host.org&"
                         "message=The+export+hangs.%0D%0ATwice+today.&ver=1.0.31.6&os=Windows+"))
