@@ -40,6 +40,8 @@ BoxAnswer DialogService::message(QWidget* AParent, BoxKind AKind, const QString&
     QString text = AText;
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(icon, ATitle, text, buttons, AParent);
+    // Texts carry paths, server replies and library errors: never render them as markup.
+    box.setTextFormat(Qt::PlainText);
     switch (box.exec()) {
     case QMessageBox::Ok:
         return BoxAnswer::Ok;
