@@ -1,6 +1,7 @@
 #include "Umain.h"
 
 #include "AppPaths.h"
+#include "ClipForm.h"
 #include "FFmpegLocator.h"
 #include "TFormFeedback.h"
 
@@ -364,7 +365,9 @@ void TForm2::BtnBatchClick() {
 }
 
 void TForm2::BtnClipClick() {
-    // The clip editor opens here: a fresh modal window at every click.
+    // A fresh modal window at every click, with no owner; nothing of it outlives the close.
+    TClipForm form(FDialogs);
+    form.exec();
 }
 
 void TForm2::BtnFeedbackClick() {

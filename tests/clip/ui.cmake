@@ -22,3 +22,7 @@ endforeach()
 halvora_add_test(clip_form_tests GUI TIMEOUT 300
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ClipFormTests.cpp
     LIBS halvora_clip_ui Qt6::Test)
+
+halvora_add_test(clip_from_main_tests GUI TIMEOUT 60
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ClipFromMainTests.cpp
+    LIBS halvora_main_ui halvora_clip_ui Qt6::Test)
