@@ -215,9 +215,12 @@ bool StartProgram(const std::string& AProgram, const OldProgram& AOld, std::stri
         }
         // Never start the application with the rights the helper was given for the copy.
         if (::getuid() == 0 && uid != 0) {
-            if (const passwd* pw = ::getpwuid(uid))
-                ::initgroups(pw->pw_name, pw->pw_gid), (void)::setgid(pw->pw_gid);
-            if (::setuid(uid) != 0) {
+            const passwd* pw = ::getpwuid(uid);
+            const gid_t gid = pw ? pw->pw_gid : gid_t(uid);
+            const bool dropped =
+                (pw ? ::initgroups(pw->pw_name, gid) == 0 : ::setgroups(0, nullptr) == 0) &&
+                ::setgid(gid) == 0 && ::setuid(uid) == 0;
+            if (!dropped) {
                 const int err = errno;
                 (void)!::write(pipeFds[1], &err, sizeof err);
                 ::_exit(127);

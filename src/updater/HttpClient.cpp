@@ -20,6 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr qint64 kMemoryBodyLimit = qint64(512) * 1024 * 1024;
+
 struct Transfer {
     const HttpRequest* request = nullptr;
     HttpResult* result = nullptr;
@@ -30,6 +32,7 @@ struct Transfer {
     bool timedOut = false;
     bool tooLarge = false;
     qint64 received = 0;
+    qint64 limit = 0;
     QByteArray caFile;
     QString caError;
 };
@@ -38,7 +41,7 @@ size_t OnWrite(char* AData, size_t ASize, size_t ACount, void* AUser) {
     auto* t = static_cast<Transfer*>(AUser);
     const size_t len = ASize * ACount;
     t->received += qint64(len);
-    if (t->request->maxBodyBytes > 0 && t->received > t->request->maxBodyBytes) {
+    if (t->limit > 0 && t->received > t->limit) {
         t->tooLarge = true;
         return CURL_WRITEFUNC_ERROR;
     }
@@ -130,6 +133,9 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
     t.result = &result;
     t.curl = curl;
     t.caFile = qgetenv("HALVORA_CA_FILE");
+    t.limit = ARequest.maxBodyBytes > 0 ? ARequest.maxBodyBytes
+              : ARequest.sink           ? 0
+                                        : kMemoryBodyLimit;
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
     const QByteArray url = ARequest.url.toUtf8();
@@ -159,8 +165,12 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
     if (ARequest.sink)
         curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024);
     if (!t.caFile.isEmpty()) {
-        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext);
-        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &t);
+        // With the OpenSSL backend the file is added to the system's anchors; a libcurl built
+        // on another backend can only be given the file instead of them.
+        if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext) == CURLE_OK)
+            curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &t);
+        else
+            curl_easy_setopt(curl, CURLOPT_CAINFO, t.caFile.constData());
     }
     if (headers)
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -183,7 +193,7 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
             QStringLiteral("Operation timed out after %1 milliseconds with no data received")
                 .arg(ARequest.responseTimeoutMs);
     } else if (t.tooLarge) {
-        result.error = QStringLiteral("reply larger than %1 bytes").arg(ARequest.maxBodyBytes);
+        result.error = QStringLiteral("reply larger than %1 bytes").arg(t.limit);
     } else if (!t.caError.isEmpty()) {
         result.error = t.caError;
     } else {

@@ -22,8 +22,8 @@ struct HttpRequest {
     int responseTimeoutMs = 10000;                // longest wait with no response data arriving
     int maxRedirects = 5;
     bool tls13Max = false; // also cap at TLS 1.3 (it is the highest anyway; kept explicit)
-    // More body bytes than this end the transfer with an error (0: no limit), so an endless
-    // reply can't exhaust memory or disk.
+    // More body bytes than this end the transfer with an error, so an endless reply can't
+    // exhaust memory or disk. 0: no limit for a sink, 512 MiB for a body kept in memory.
     qint64 maxBodyBytes = 0;
     // When set, the body is handed here as it arrives instead of being kept; returning false
     // aborts the transfer (the write error then becomes the result's error text).
