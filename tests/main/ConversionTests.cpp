@@ -191,6 +191,14 @@ TEST_F(Flow, OutputFolderProblems) {
     EXPECT_EQ(view.boxes[0].text, "Cannot create output directory:\r\n" + dir + "/afile");
     EXPECT_TRUE(rec.runs.isEmpty());
 
+    // A folder nobody may create (even root cannot make folders in /proc).
+    view = FakeView();
+    view.input = dir + "/clip.ts";
+    view.output = "/proc/halvora-test/out";
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Cannot create output directory");
+    EXPECT_TRUE(rec.runs.isEmpty());
+
     // Missing parents are created; blanks around the field are ignored.
     view = FakeView();
     view.input = "  " + dir + "/clip.ts\t";
@@ -502,4 +510,19 @@ TEST_F(Flow, BatchCountsAndSummaries) {
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
     EXPECT_EQ(view.boxes[0].text,
               "Batch conversion complete! 1/3 succeeded\r\nOutput dir: " + root);
+}
+
+TEST_F(Flow, BatchNeverWritesOverAnInput) {
+    // root/local/local.mp4 with the output in root/local would become its own output.
+    QDir().mkpath(dir + "/local");
+    Touch(dir + "/local/local.mp4");
+    QDir().mkpath(dir + "/other");
+    Touch(dir + "/other/local.ts");
+    view.root = dir;
+    view.output = dir + "/local";
+    flow.BtnBatchClick();
+    ASSERT_EQ(rec.runs.size(), 1);
+    EXPECT_TRUE(rec.runs[0].text.contains("/other/local.ts"));
+    EXPECT_EQ(ReadAll(dir + "/local/local.mp4"), "x");
+    EXPECT_EQ(view.status(), "Batch done: 1/2 succeeded, output: " + dir + "/local");
 }
