@@ -235,6 +235,25 @@ TEST_F(Unpack, WholeArchivesLandInPlace) {
     EXPECT_EQ(ReadAll(dest + "/vlc/b"), "same");
 }
 
+TEST_F(Unpack, LinksInTheDestinationAreReplacedNotWrittenThrough) {
+    // The build links the system's programs into the application folder; a component that
+    // replaces one must replace the link, never the file it points at.
+    ASSERT_TRUE(QFile::link(outer + "/secret", dest + "/ffmpeg"));
+    QDir().mkpath(outer + "/system-vlc");
+    ASSERT_TRUE(QFile::link(outer + "/system-vlc", dest + "/vlc"));
+    const QString archive = outer + "/c.tar.gz";
+    ASSERT_TRUE(
+        MakeArchive(archive, Kind::TarGz,
+                    {{"ffmpeg", 'f', "new ffmpeg", {}, 0755}, {"vlc/libvlc.so.5", 'f', "lib"}}));
+    ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}), 0);
+    EXPECT_EQ(ReadAll(outer + "/secret"), "outside");
+    EXPECT_FALSE(QFileInfo(dest + "/ffmpeg").isSymLink());
+    EXPECT_EQ(ReadAll(dest + "/ffmpeg"), "new ffmpeg");
+    EXPECT_FALSE(QFileInfo(dest + "/vlc").isSymLink());
+    EXPECT_EQ(ReadAll(dest + "/vlc/libvlc.so.5"), "lib");
+    EXPECT_TRUE(QDir(outer + "/system-vlc").isEmpty());
+}
+
 TEST_F(Unpack, HostileEntriesAreRefused) {
     const Entry good{"vlc/good", 'f', "fine"};
     const QByteArray abs = QFile::encodeName(outer) + "/abs-evil";
