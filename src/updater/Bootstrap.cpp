@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QThread>
 #include <QWaitCondition>
 
 #include <atomic>
@@ -74,6 +75,17 @@ bool WindowGate::Queue(std::function<void()> AWork) {
 }
 
 bool WindowGate::RunAndWait(std::function<void()> AWork) {
+    {
+        // Called on the window thread itself: waiting for its own loop would never end.
+        QMutexLocker locker(&FLock);
+        if (!FContext)
+            return false;
+        if (QThread::currentThread() == FContext->thread()) {
+            locker.unlock();
+            AWork();
+            return true;
+        }
+    }
     auto handover = std::make_shared<Handover>();
     {
         auto release = std::make_shared<HandoverRelease>(handover);

@@ -1,0 +1,160 @@
+// The worker's hand-overs to the window thread, and the worker's sequence without a window.
+#include "Bootstrap.h"
+#include "TestSupport.h"
+#include "UpdaterFixtures.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QPointer>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace halvora;
+using namespace halvora::test;
+
+TEST(WindowGate, QueuedWorkRunsInOrderOnTheWindowThread) {
+    GateContext ctx;
+    QStringList seen;
+    std::atomic<bool> allOnMain{true};
+    QThread* main = QThread::currentThread();
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(ctx.Gate()->Queue([&, i] {
+                allOnMain = allOnMain && QThread::currentThread() == main;
+                seen << QString::number(i);
+            }));
+    });
+    worker.join();
+    EXPECT_TRUE(seen.isEmpty()); // nothing runs before the loop does
+    QTRY_COMPARE(seen, QStringList({"0", "1", "2"}));
+    EXPECT_TRUE(allOnMain);
+}
+
+TEST(WindowGate, RunAndWaitRunsOnTheWindowThreadAndWaits) {
+    GateContext ctx;
+    std::atomic<bool> done{false};
+    std::atomic<bool> ran{false};
+    std::atomic<bool> result{false};
+    QThread* main = QThread::currentThread();
+    std::thread worker([&] {
+        result = ctx.Gate()->RunAndWait([&] { ran = QThread::currentThread() == main; });
+        done = true;
+    });
+    QTRY_VERIFY(done.load());
+    worker.join();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(result);
+
+    // From the window thread itself it runs at once instead of waiting for its own loop.
+    bool direct = false;
+    EXPECT_TRUE(ctx.Gate()->RunAndWait([&] { direct = true; }));
+    EXPECT_TRUE(direct);
+}
+
+TEST(WindowGate, WorkForAGoneWindowIsDroppedAndNeverBlocks) {
+    auto ctx = std::make_unique<GateContext>();
+    const auto gate = ctx->Gate();
+    bool ran = false;
+    ASSERT_TRUE(gate->Queue([&] { ran = true; }));
+
+    // A worker blocked in RunAndWait while the window goes is released with false.
+    std::atomic<bool> calling{false};
+    std::atomic<int> result{-1};
+    std::thread worker([&] {
+        calling = true;
+        result = gate->RunAndWait([&] { ran = true; }) ? 1 : 0;
+    });
+    // Not QTRY: the loop must not run before the window goes.
+    while (!calling.load())
+        std::this_thread::yield();
+    ctx.reset();
+    worker.join();
+    EXPECT_EQ(result.load(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(gate->IsOpen());
+    EXPECT_FALSE(gate->Queue([&] { ran = true; }));
+    EXPECT_FALSE(gate->RunAndWait([&] { ran = true; }));
+}
+
+namespace {
+
+// The window side of the worker, recorded; runs through a real gate.
+struct FakeWindow {
+    FakeWindow() : ctx(std::make_unique<GateContext>()) {}
+    BootstrapWindow window(const QString& AApp) {
+        BootstrapWindow w;
+        w.gate = ctx->Gate();
+        w.appDir = AApp;
+        w.status = [this](const QString& s) { log << "status:" + s; };
+        w.done = [this](const QString& e, bool o) {
+            log << QString("done:%1:%2").arg(e).arg(o);
+            ++completions;
+        };
+        w.message = [this](BoxKind, const QString& t, BoxButtons) {
+            log << "box:" + t.section('\n', 0, 0);
+            return BoxAnswer::No;
+        };
+        w.configure = [](TUpdater& u) { u.SetHelperPath(HelperPath()); };
+        return w;
+    }
+    std::unique_ptr<GateContext> ctx;
+    QStringList log;
+    int completions = 0;
+};
+
+} // namespace
+
+TEST(Bootstrap, WorkerSequenceAndResults) {
+    ComponentService s;
+    s.srv.route("/update/version.json",
+                TestHttpServer::Json(R"({"version":"1.0.99.0","url":"https://127.0.0.1:9/x"})"));
+    s.addArchive("ffmpeg.tar.gz", {"ffmpeg"});
+    s.setList("{\"components\":[" + s.entry("ffmpeg", "FFmpeg", "ffmpeg.tar.gz") + "]}");
+    QDir().mkpath(s.app + "vlc");
+    FakeWindow fw;
+    StartBootstrapWorker(fw.window(s.app));
+    QTRY_COMPARE_WITH_TIMEOUT(BootstrapWorkersRunning(), 0, 30000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fw.log, QStringList({"status:Downloading components needed by the program...",
+                                   "done::0", "box:A new version is available:"}));
+    EXPECT_EQ(ReadAll(s.app + "ffmpeg"), "ffmpeg");
+
+    // Present now: no status, success, the update check still follows.
+    fw.log.clear();
+    StartBootstrapWorker(fw.window(s.app));
+    QTRY_COMPARE_WITH_TIMEOUT(fw.log.size(), 2, 30000);
+    EXPECT_EQ(fw.log, QStringList({"done::0", "box:A new version is available:"}));
+    QTRY_COMPARE(BootstrapWorkersRunning(), 0);
+
+    // Failure: the text and the offline flag travel with the completion.
+    QFile::remove(s.app + "ffmpeg");
+    s.srv.route("/update/components.json", TestHttpServer::Status(404));
+    fw.log.clear();
+    StartBootstrapWorker(fw.window(s.app));
+    QTRY_COMPARE_WITH_TIMEOUT(fw.log.size(), 3, 30000);
+    EXPECT_EQ(fw.log[1],
+              "done:the download server could not be reached within 10 seconds (HTTP 404):1");
+    QTRY_COMPARE(BootstrapWorkersRunning(), 0);
+}
+
+TEST(Bootstrap, GoneWindowGetsNothing) {
+    ComponentService s;
+    TestHttpServer::Reply slow = TestHttpServer::Json(R"({"components":[]})");
+    slow.delayMs = 300;
+    s.srv.route("/update/components.json", slow);
+    s.srv.route("/update/version.json",
+                TestHttpServer::Json(R"({"version":"1.0.99.0","url":"https://127.0.0.1:9/x"})"));
+    FakeWindow fw;
+    StartBootstrapWorker(fw.window(s.app));
+    fw.ctx.reset(); // the window closes while the worker fetches the list
+    QTRY_COMPARE_WITH_TIMEOUT(BootstrapWorkersRunning(), 0, 30000);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(fw.log.isEmpty());
+    // No window, no update check either.
+    for (const auto& r : s.srv.requests())
+        EXPECT_NE(r.path, "/update/version.json");
+}
