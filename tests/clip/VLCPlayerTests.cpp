@@ -109,6 +109,37 @@ TEST_F(VlcPlayerTest, LibraryCandidatesAndLoading) {
         EXPECT_FALSE(p.Open(Wid(), *sClip));
     }
     {
+        // Nothing found: nothing is kept, and the next call searches again.
+        const QString app = NewTempDir(QStringLiteral("later")) + QLatin1Char('/');
+        TVLCPlayer p(LibVlcCandidates(app).mid(0, 2));
+        EXPECT_FALSE(p.Load());
+        ASSERT_TRUE(QFile::link(kSystemLib, app + "libvlc.so.5"));
+        EXPECT_TRUE(p.Load());
+        EXPECT_EQ(p.VlcDir(), app);
+        QDir(app).removeRecursively();
+    }
+    {
+        // A runtime in the application folder brings its own core, loaded from beside it.
+        const QString app = NewTempDir(QStringLiteral("core")) + QLatin1Char('/');
+        ASSERT_TRUE(QDir().mkpath(app + "vlc"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(FAKE_VLC_MINIMAL), app + "vlc/libvlc.so.5"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(FAKE_VLCCORE), app + "vlc/libvlccore.so.9"));
+        const QByteArray core = QFile::encodeName(app + "vlc/libvlccore.so.9");
+        auto coreLoaded = [&] {
+            void* h = dlopen(core.constData(), RTLD_NOW | RTLD_NOLOAD);
+            if (h)
+                dlclose(h);
+            return h != nullptr;
+        };
+        TVLCPlayer p(LibVlcCandidates(app));
+        EXPECT_FALSE(coreLoaded());
+        EXPECT_TRUE(p.Load());
+        EXPECT_TRUE(coreLoaded());
+        p.Destroy();
+        EXPECT_FALSE(coreLoaded());
+        QDir(app).removeRecursively();
+    }
+    {
         // Required entry points missing.
         TVLCPlayer p({QStringLiteral(FAKE_VLC_PARTIAL)});
         EXPECT_FALSE(p.Load());

@@ -3,7 +3,8 @@
 add_library(fake_vlc_minimal MODULE ${CMAKE_CURRENT_SOURCE_DIR}/FakeLibVlc.cpp)
 add_library(fake_vlc_partial MODULE ${CMAKE_CURRENT_SOURCE_DIR}/FakeLibVlc.cpp)
 target_compile_definitions(fake_vlc_partial PRIVATE FAKE_VLC_PARTIAL=1)
-set_target_properties(fake_vlc_minimal fake_vlc_partial PROPERTIES
+add_library(fake_vlccore MODULE ${CMAKE_CURRENT_SOURCE_DIR}/FakeVlcCore.c)
+set_target_properties(fake_vlc_minimal fake_vlc_partial fake_vlccore PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fakevlc)
 
 halvora_add_test(clip_vlc_player_tests GUI TIMEOUT 300
@@ -13,8 +14,9 @@ halvora_add_test(clip_vlc_player_nox11_tests TIMEOUT 60
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/VLCPlayerNoX11Tests.cpp
     LIBS halvora_clip_player ${CMAKE_DL_LIBS})
 foreach(t clip_vlc_player_tests clip_vlc_player_nox11_tests)
-    add_dependencies(${t} fake_vlc_minimal fake_vlc_partial)
+    add_dependencies(${t} fake_vlc_minimal fake_vlc_partial fake_vlccore)
     target_compile_definitions(${t} PRIVATE
+        FAKE_VLCCORE="$<TARGET_FILE:fake_vlccore>"
         FAKE_VLC_MINIMAL="$<TARGET_FILE:fake_vlc_minimal>"
         FAKE_VLC_PARTIAL="$<TARGET_FILE:fake_vlc_partial>")
 endforeach()
