@@ -26,6 +26,7 @@ namespace {
 constexpr int kListTimeoutMs = 10000;
 constexpr int kUpdateTimeoutMs = 8000;
 constexpr std::uint32_t kUnpackWaitMs = 180000;
+constexpr qint64 kMaxProgramBytes = qint64(1) << 30;
 
 const QString kFfmpegId = QStringLiteral("ffmpeg");
 const QString kVlcId = QStringLiteral("vlc");
@@ -392,6 +393,9 @@ void TUpdater::DownloadUpdate() {
             return;
         HttpRequest request = FHttp;
         request.url = FDownloadUrl;
+        // A reply that runs past the announced size (or past any sane program size) is cut
+        // off instead of filling the disk.
+        request.maxBodyBytes = FNewSize > 0 ? FNewSize : kMaxProgramBytes;
         bool writeFailed = false;
         request.sink = [&](const char* AData, size_t ALen) {
             writeFailed = out.write(AData, static_cast<qint64>(ALen)) != static_cast<qint64>(ALen);

@@ -148,6 +148,9 @@ TEST(SelfUpdate, PromptTextAndNo) {
 TEST(SelfUpdate, BadDownloadsLeaveNothingAndLaunchNothing) {
     UpdateService s;
     s.host.answer = BoxAnswer::Yes;
+    TestHttpServer::Reply endless;
+    endless.fault = TestHttpServer::Fault::EndlessBody;
+    s.srv.route("/files/endless", endless);
     TestHttpServer plain(TestHttpServer::Mode::Http);
     plain.serveFolder("/files/", s.files);
     struct Case {
@@ -160,6 +163,7 @@ TEST(SelfUpdate, BadDownloadsLeaveNothingAndLaunchNothing) {
         {"digest differs", s.offer({}, -1, QString(64, 'a')), 1},
         {"digest with a blank", s.offer({}, -1, Sha256Of(s.program) + " "), 1},
         {"not found", s.offer(s.srv.url("/files/nothing")), 1},
+        {"endless body", s.offer(s.srv.url("/files/endless"), 4096), 1},
         {"plain http", s.offer(plain.url("/files/halvora_new")), 0},
         {"other scheme", s.offer("file://" + s.program), 0},
     };
