@@ -113,6 +113,8 @@ GateContext::~GateContext() {
 void RunBootstrap(const BootstrapWindow& AWindow) {
     try {
         TUpdater updater(AWindow.appDir);
+        const std::shared_ptr<WindowGate> gate = AWindow.gate;
+        updater.SetStopCheck([gate] { return !gate->IsOpen(); });
         if (AWindow.configure)
             AWindow.configure(updater);
         WorkerHost host(AWindow);

@@ -222,9 +222,17 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
         break;
     }
 
+    auto stopped = [&] {
+        if (!FStop || !FStop())
+            return false;
+        AErr = QStringLiteral("stopped");
+        return true;
+    };
     for (const ComponentEntry& e : entries) {
         if (IsComponentPresent(e.id))
             continue;
+        if (stopped())
+            return;
         status(QStringLiteral("Preparing %1 (%2 MB)...").arg(e.name).arg(e.size / 1048576));
         if (!IsPlainFileName(e.file)) {
             AErr = QStringLiteral("invalid archive file name \"%1\"").arg(e.file);
@@ -236,6 +244,10 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
         AErr.clear();
         if (!DownloadFile(url, archive, e.sha256, e.size, AErr)) {
             AErr = e.name + QStringLiteral(": ") + AErr;
+            return;
+        }
+        if (stopped()) {
+            QFile::remove(archive);
             return;
         }
         status(QStringLiteral("Installing %1...").arg(e.name));

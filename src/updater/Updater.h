@@ -80,6 +80,9 @@ public:
     // The program that asks for elevated rights ("pkexec") and the test that decides whether a
     // folder needs them (by default: the user cannot write to it).
     void SetElevation(const QString& AProgram, std::function<bool(const QString&)> ANeeds);
+    // Asked before each component's download and unpack; true ends the run there (the start-up
+    // worker stops once its window is gone).
+    void SetStopCheck(std::function<bool()> AStop) { FStop = std::move(AStop); }
 
     QString ExeDir() const { return FExeDir; }
     QString DownloadDir() const { return FDownloadDir; }
@@ -111,6 +114,7 @@ private:
     QString FElevator = QStringLiteral("pkexec");
     std::function<bool(const QString&)> FNeedsElevation;
     UpdateHost* FHost = nullptr;
+    std::function<bool()> FStop;
 };
 
 } // namespace halvora

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTest>
 #include <QThread>
@@ -143,7 +144,9 @@ TEST(Bootstrap, WorkerSequenceAndResults) {
 
 TEST(Bootstrap, GoneWindowGetsNothing) {
     ComponentService s;
-    TestHttpServer::Reply slow = TestHttpServer::Json(R"({"components":[]})");
+    s.addArchive("ffmpeg.tar.gz", {"ffmpeg"});
+    TestHttpServer::Reply slow = TestHttpServer::Json(
+        "{\"components\":[" + s.entry("ffmpeg", "FFmpeg", "ffmpeg.tar.gz") + "]}");
     slow.delayMs = 300;
     s.srv.route("/update/components.json", slow);
     s.srv.route("/update/version.json",
@@ -154,7 +157,10 @@ TEST(Bootstrap, GoneWindowGetsNothing) {
     QTRY_COMPARE_WITH_TIMEOUT(BootstrapWorkersRunning(), 0, 30000);
     QCoreApplication::processEvents();
     EXPECT_TRUE(fw.log.isEmpty());
-    // No window, no update check either.
+    // No window: no more downloads, no update check.
+    QStringList paths;
     for (const auto& r : s.srv.requests())
-        EXPECT_NE(r.path, "/update/version.json");
+        paths << QString::fromLatin1(r.path);
+    EXPECT_EQ(paths, QStringList{"/update/components.json"});
+    EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
 }
