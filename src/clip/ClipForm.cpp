@@ -1,8 +1,5 @@
 #include "ClipForm.h"
 
-#include "AppPaths.h"
-#include "MediaProbe.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -28,25 +25,7 @@ constexpr int kPanel1Height = 426;
 constexpr int kPreviewRightGap = kClientWidth - (8 + 801);
 constexpr int kPreviewBottomGap = kClientHeight - (46 + 364);
 
-QString CutExtension(const QString& AFileName) {
-    const qsizetype dot = AFileName.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? AFileName : AFileName.left(dot);
-}
-
 } // namespace
-
-QString DefaultClipOutput(const QString& AInFile) {
-    const qsizetype slash = AInFile.lastIndexOf(QLatin1Char('/'));
-    return AInFile.left(slash + 1) + CutExtension(AInFile.mid(slash + 1)) +
-           QStringLiteral("cit.mp4");
-}
-
-QString EditedClipOutput(const QString& AFolder, const QString& AInFile) {
-    QString out = AFolder;
-    if (!out.endsWith(QLatin1Char('/')))
-        out += QLatin1Char('/');
-    return out + CutExtension(QFileInfo(AInFile).fileName()) + QStringLiteral("_edited.mp4");
-}
 
 void TPictureBox::SetImage(const QImage& AImage) {
     FImage = AImage;
@@ -70,20 +49,18 @@ void TPictureBox::paintEvent(QPaintEvent*) {
 }
 
 TClipForm::TClipForm(DialogService& ADialogs, QWidget* AOwner)
-    : QDialog(AOwner), FDialogs(ADialogs), FTimer(FPreview.timer()),
-      FLibCandidates(LibVlcCandidates(AppDir())) {
+    : QDialog(AOwner), FDialogs(ADialogs), FEditor(*this) {
     BuildLayout();
-    FPreview.setPositionSource([this] { return TrackBar1->value(); });
-    connect(&FPreview, &FramePreview::imageChanged, ImgPreview, &TPictureBox::SetImage);
-    FTimer.setInterval(500);
-    FTimer.stop();
-    FTimerPlay.setInterval(500);
-    connect(&FTimerPlay, &QTimer::timeout, this, &TClipForm::PlayTick);
+    connect(&FEditor.Preview(), &FramePreview::imageChanged, ImgPreview, &TPictureBox::SetImage);
     SetEditingEnabled(false);
 }
 
 TClipForm::~TClipForm() {
-    FormClose();
+    FEditor.FormClose();
+}
+
+void TClipForm::SetLibVlcCandidates(const QStringList& ACandidates) {
+    FEditor.SetPlayerFactory([ACandidates] { return std::make_unique<TVLCPlayer>(ACandidates); });
 }
 
 void TClipForm::BuildLayout() {
@@ -140,7 +117,7 @@ void TClipForm::BuildLayout() {
 
     LvSegs = named(new QTreeView(Panel1), "LvSegs");
     LvSegs->setGeometry(11, 72, 612, 149);
-    LvSegs->setModel(&FSegments);
+    LvSegs->setModel(&FEditor.Segments());
     LvSegs->setRootIsDecorated(false);
     LvSegs->setItemsExpandable(false);
     LvSegs->setUniformRowHeights(true);
@@ -165,18 +142,19 @@ void TClipForm::BuildLayout() {
     LblStatus = label(Panel1, "LblStatus", QStringLiteral("Ready - open MP4 to start clipping"),
                       {10, 392}, kClientWidth - 20);
 
-    FTimer.setObjectName(QStringLiteral("FTimer"));
-    FTimerPlay.setObjectName(QStringLiteral("FTimerPlay"));
+    FEditor.Preview().timer().setObjectName(QStringLiteral("FTimer"));
+    FEditor.PlayTimer().setObjectName(QStringLiteral("FTimerPlay"));
 
-    connect(BtnOpen, &QPushButton::clicked, this, &TClipForm::BtnOpenClick);
-    connect(BtnOut, &QPushButton::clicked, this, &TClipForm::BtnOutClick);
-    connect(BtnPlay, &QPushButton::clicked, this, &TClipForm::BtnPlayClick);
-    connect(BtnStart, &QPushButton::clicked, this, &TClipForm::BtnStartClick);
-    connect(BtnEnd, &QPushButton::clicked, this, &TClipForm::BtnEndClick);
-    connect(BtnDel, &QPushButton::clicked, this, &TClipForm::BtnDelClick);
-    connect(BtnClear, &QPushButton::clicked, this, &TClipForm::BtnClearClick);
-    connect(BtnExport, &QPushButton::clicked, this, &TClipForm::BtnExportClick);
-    connect(TrackBar1, &QSlider::valueChanged, this, &TClipForm::TrackBarChange);
+    ClipEditor* e = &FEditor;
+    connect(BtnOpen, &QPushButton::clicked, e, &ClipEditor::BtnOpenClick);
+    connect(BtnOut, &QPushButton::clicked, e, &ClipEditor::BtnOutClick);
+    connect(BtnPlay, &QPushButton::clicked, e, &ClipEditor::BtnPlayClick);
+    connect(BtnStart, &QPushButton::clicked, e, &ClipEditor::BtnStartClick);
+    connect(BtnEnd, &QPushButton::clicked, e, &ClipEditor::BtnEndClick);
+    connect(BtnDel, &QPushButton::clicked, e, &ClipEditor::BtnDelClick);
+    connect(BtnClear, &QPushButton::clicked, e, &ClipEditor::BtnClearClick);
+    connect(BtnExport, &QPushButton::clicked, e, &ClipEditor::BtnExportClick);
+    connect(TrackBar1, &QSlider::valueChanged, e, &ClipEditor::TrackBarChange);
 
     QWidget* order[] = {EdtClip, BtnOpen, TrackBar1, BtnStart,  BtnEnd, BtnDel, BtnClear,
                         BtnPlay, LvSegs,  EdtOut,    BtnExport, BtnOut, EdtCrop};
@@ -208,14 +186,7 @@ void TClipForm::resizeEvent(QResizeEvent* AEvent) {
     LayoutToSize();
 }
 
-void TClipForm::SetClipEnv(const ClipEnv& AEnv) {
-    FEnv = AEnv;
-    if (!FTempDir.isEmpty())
-        FEnv.workDir = FTempDir;
-    FPreview.setEnv(FEnv);
-}
-
-void TClipForm::SetStatus(const QString& AText) {
+void TClipForm::setStatus(const QString& AText) {
     LblStatus->setText(AText);
 }
 
@@ -227,6 +198,56 @@ void TClipForm::processMessages() {
     QCoreApplication::processEvents();
 }
 
+QString TClipForm::openFile(const QString& ATitle, const QString& AFilter) {
+    return FDialogs.openFile(this, ATitle, QString(), AFilter);
+}
+
+QString TClipForm::pickFolder(const QString& ATitle) {
+    return FDialogs.pickFolder(this, ATitle, QString());
+}
+
+void TClipForm::setFileText(const QString& AText) {
+    EdtClip->setText(AText);
+}
+int TClipForm::trackPosition() {
+    return TrackBar1->value();
+}
+void TClipForm::setTrackMaximum(int AMax) {
+    TrackBar1->setMaximum(AMax);
+}
+void TClipForm::setTrackPosition(int APos) {
+    TrackBar1->setValue(APos);
+}
+void TClipForm::setTimeText(const QString& AText) {
+    LblTime->setText(AText);
+}
+void TClipForm::setVideoSizeText(const QString& AText) {
+    LblVideoSize->setText(AText);
+}
+QString TClipForm::outputText() {
+    return EdtOut->text();
+}
+void TClipForm::setOutputText(const QString& AText) {
+    EdtOut->setText(AText);
+}
+QString TClipForm::cropText() {
+    return EdtCrop->text();
+}
+void TClipForm::setPlayText(const QString& AText) {
+    BtnPlay->setText(AText);
+}
+void TClipForm::setPreviewVisible(bool AVisible) {
+    PanelPreview->setVisible(AVisible);
+}
+quintptr TClipForm::previewWindow() {
+    return PanelPreview->winId();
+}
+
+int TClipForm::selectedSegment() {
+    const QModelIndexList rows = LvSegs->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
 void TClipForm::SetEditingEnabled(bool On) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{BtnStart, BtnEnd, BtnDel, BtnClear, BtnPlay, BtnExport,
@@ -234,201 +255,8 @@ void TClipForm::SetEditingEnabled(bool On) {
         w->setEnabled(On);
 }
 
-void TClipForm::BtnOpenClick() {
-    const QString filter = QStringLiteral("Video files (*.mp4 *.ts *.mkv);;All files (*)");
-    // Only a player that is actually playing is paused for the dialog, and only then resumed:
-    // libVLC's pause toggles, so pausing a paused player would start it.
-    const bool paused = FPlaying && FVLC && FVLC->IsPlaying();
-    if (paused)
-        FVLC->Pause();
-    const QString path =
-        FDialogs.openFile(this, QStringLiteral("Select MP4 file"), QString(), filter);
-    if (path.isEmpty() || !QFileInfo(path).isFile()) {
-        if (paused && FPlaying && FVLC)
-            FVLC->Play();
-        return;
-    }
-    EdtClip->setText(path);
-    FTempDir = MakeClipWorkDir();
-    FEnv.workDir = FTempDir;
-    FPreview.setEnv(FEnv);
-    LoadFile(path);
-    if (!FInFile.isEmpty())
-        BtnPlayClick();
-}
-
-void TClipForm::LoadFile(const QString& Fn) {
-    if (FTempDir.isEmpty()) {
-        FTempDir = MakeClipWorkDir();
-        FEnv.workDir = FTempDir;
-        FPreview.setEnv(FEnv);
-    }
-    SetEditingEnabled(false);
-    FInFile.clear();
-    FPreview.setVideo(QString());
-    const QString name = QFileInfo(Fn).fileName();
-    SetStatus(QStringLiteral("Reading ") + name + QStringLiteral("..."));
-    processMessages();
-    StopPlayback();
-    if (FVLC)
-        FVLC->Reset();
-
-    LblVideoSize->setText(QStringLiteral("Video: ") + ProbeVideoSize(Fn, FEnv));
-    FDuration = ProbeDuration(Fn, FEnv);
-    if (FDuration <= 0) {
-        SetStatus(QStringLiteral("Cannot read this file: ") + name);
-        message(BoxKind::Error,
-                QStringLiteral("Cannot read this video file (no playable stream?):\r\n") + Fn,
-                BoxButtons::Ok);
-        return;
-    }
-
-    FInFile = Fn;
-    FPreview.setVideo(Fn);
-    TrackBar1->setMaximum(FDuration);
-    TrackBar1->setValue(0);
-    LblTime->setText(QStringLiteral("00:00 / %1").arg(FormatTime(FDuration)));
-    SetStatus(QStringLiteral("Loaded %1 (duration %2)").arg(name, FormatTime(FDuration)));
-    EdtOut->setText(DefaultClipOutput(Fn));
-    FPreview.GrabFrame(0);
-    SetEditingEnabled(true);
-}
-
-void TClipForm::BtnOutClick() {
-    const QString dir =
-        FDialogs.pickFolder(this, QStringLiteral("Select output directory"), QString());
-    if (dir.isEmpty())
-        return;
-    EdtOut->setText(EditedClipOutput(dir, FInFile));
-}
-
-void TClipForm::TrackBarChange() {
-    if (FInFile.isEmpty())
-        return;
-    LblTime->setText(
-        QStringLiteral("%1 / %2").arg(FormatTime(TrackBar1->value()), FormatTime(FDuration)));
-    if (FSyncing)
-        return;
-    if (FPlaying) {
-        if (FVLC && FVLC->IsOpen())
-            FVLC->SetTime(static_cast<std::int64_t>(TrackBar1->value()) * 1000);
-    } else {
-        FPreview.arm();
-    }
-}
-
-void TClipForm::BtnPlayClick() {
-    if (FInFile.isEmpty()) {
-        message(BoxKind::Warning, QStringLiteral("Please open a video first"), BoxButtons::Ok);
-        return;
-    }
-    if (!FVLC) {
-        FVLC = std::make_unique<TVLCPlayer>(FLibCandidates);
-        if (!FVLC->Load()) {
-            message(BoxKind::Error,
-                    QStringLiteral("VLC runtime (libvlc.dll) not found. Please install VLC."),
-                    BoxButtons::Ok);
-            return;
-        }
-    }
-    if (FPlaying) {
-        // libVLC takes the new state over asynchronously, so the label follows the state the
-        // toggle asked for rather than a query made at once.
-        const bool wasPlaying = FVLC->IsPlaying();
-        FVLC->Toggle();
-        BtnPlay->setText(wasPlaying ? QStringLiteral("Play") : QStringLiteral("Stop"));
-        return;
-    }
-    if (!FVLC->IsOpen()) {
-        PanelPreview->show();
-        if (!FVLC->Open(PanelPreview->winId(), FInFile)) {
-            PanelPreview->hide();
-            message(BoxKind::Error, QStringLiteral("Failed to open video in VLC player"),
-                    BoxButtons::Ok);
-            return;
-        }
-    }
-    const int pos = TrackBar1->value();
-    // libVLC ignores a seek until playback has begun, so the seek follows the start.
-    FVLC->Play();
-    FVLC->SetTime(pos < FDuration ? static_cast<std::int64_t>(pos) * 1000 : 0);
-    FPlaying = true;
-    BtnPlay->setText(QStringLiteral("Stop"));
-    FTimerPlay.start();
-}
-
-void TClipForm::PlayTick() {
-    if (!FPlaying || !FVLC || !FVLC->IsOpen())
-        return;
-    const std::int64_t length = FVLC->GetLength();
-    if (length <= 0)
-        return;
-    const std::int64_t t = FVLC->GetTime();
-    FSyncing = true;
-    TrackBar1->setValue(static_cast<int>(t / 1000));
-    FSyncing = false;
-    LblTime->setText(QStringLiteral("%1 / %2").arg(FormatTime(static_cast<std::int32_t>(t / 1000)),
-                                                   FormatTime(FDuration)));
-    if (!FVLC->IsPlaying() && t >= length - 800)
-        StopPlayback();
-}
-
-void TClipForm::StopPlayback() {
-    FTimerPlay.stop();
-    FPlaying = false;
-    BtnPlay->setText(QStringLiteral("Play"));
-    PanelPreview->hide();
-    if (FVLC) {
-        // Detaching alone would leave the old video playing, heard but not seen.
-        if (FVLC->IsOpen())
-            FVLC->Stop();
-        FVLC->Reset();
-    }
-}
-
-void TClipForm::BtnStartClick() {
-    if (FInFile.isEmpty())
-        return;
-    SetStatus(FSegments.markStart(TrackBar1->value()));
-}
-
-void TClipForm::BtnEndClick() {
-    if (FInFile.isEmpty())
-        return;
-    SetStatus(FSegments.markEnd(TrackBar1->value()));
-}
-
-void TClipForm::BtnDelClick() {
-    const QModelIndexList rows = LvSegs->selectionModel()->selectedRows();
-    if (rows.isEmpty())
-        return;
-    const QString text = FSegments.removeSegment(rows.first().row());
-    if (!text.isEmpty())
-        SetStatus(text);
-}
-
-void TClipForm::BtnClearClick() {
-    SetStatus(FSegments.clearAll());
-}
-
-void TClipForm::BtnExportClick() {
-    ExportRequest req;
-    req.inFile = FInFile;
-    req.outText = EdtOut->text();
-    req.cropText = EdtCrop->text();
-    req.rows = FSegments.segments();
-    req.duration = FDuration;
-    ExportClip(req, *this, FEnv);
-}
-
-void TClipForm::FormClose() {
-    StopPlayback();
-    FPreview.disarm();
-    FVLC.reset();
-}
-
 void TClipForm::done(int ACode) {
-    FormClose();
+    FEditor.FormClose();
     QDialog::done(ACode);
 }
 

@@ -1,18 +1,12 @@
 #pragma once
 
-#include "ClipEnv.h"
-#include "ClipExport.h"
+#include "ClipEditor.h"
 #include "DialogService.h"
-#include "FramePreview.h"
-#include "SegmentModel.h"
 #include "VLCPlayer.h"
 
 #include <QDialog>
 #include <QImage>
 #include <QStringList>
-#include <QTimer>
-#include <cstdint>
-#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -21,12 +15,6 @@ class QSlider;
 class QTreeView;
 
 namespace halvora {
-
-// The default output for a loaded video: its extension (from the last dot of the file name on)
-// replaced by "cit.mp4", in the same folder: /v/movie.mp4 -> /v/moviecit.mp4.
-QString DefaultClipOutput(const QString& AInFile);
-// The output in a picked folder: /out + movie.mp4 -> /out/movie_edited.mp4.
-QString EditedClipOutput(const QString& AFolder, const QString& AInFile);
 
 // A picture drawn as large as fits, with its aspect ratio kept, centred.
 class TPictureBox : public QWidget {
@@ -47,59 +35,61 @@ private:
 
 // The clip editor window: one video, still-frame preview and libVLC playback, a list of
 // stretches to delete and the export of the rest as one MP4. Shown modally by the main window,
-// which destroys it when it closes.
-class TClipForm : public QDialog, private ExportView {
+// which destroys it when it closes. Its behaviour lives in ClipEditor; this is the view.
+class TClipForm : public QDialog, private ClipView {
     Q_OBJECT
 public:
     explicit TClipForm(DialogService& ADialogs, QWidget* AOwner = nullptr);
     ~TClipForm() override;
 
-    void LoadFile(const QString& Fn);
+    void LoadFile(const QString& Fn) { FEditor.LoadFile(Fn); }
 
     // Where the VLC runtime is looked for (tests point it elsewhere); takes effect for a player
     // created afterwards.
-    void SetLibVlcCandidates(const QStringList& ACandidates) { FLibCandidates = ACandidates; }
-    // The ffmpeg environment (tests); the working folder is still chosen when a file is opened.
-    void SetClipEnv(const ClipEnv& AEnv);
+    void SetLibVlcCandidates(const QStringList& ACandidates);
+    void SetClipEnv(const ClipEnv& AEnv) { FEditor.SetClipEnv(AEnv); }
 
-    const QString& InFile() const { return FInFile; }
-    std::int32_t Duration() const { return FDuration; }
-    bool Playing() const { return FPlaying; }
-    TVLCPlayer* Player() const { return FVLC.get(); }
-    SegmentModel& Segments() { return FSegments; }
-    FramePreview& Preview() { return FPreview; }
-    QTimer& PlayTimer() { return FTimerPlay; }
+    ClipEditor& Editor() { return FEditor; }
+    const QString& InFile() const { return FEditor.InFile(); }
+    std::int32_t Duration() const { return FEditor.Duration(); }
+    bool Playing() const { return FEditor.Playing(); }
+    ClipPlayer* Player() const { return FEditor.Player(); }
+    SegmentModel& Segments() { return FEditor.Segments(); }
+    FramePreview& Preview() { return FEditor.Preview(); }
+    QTimer& PlayTimer() { return FEditor.PlayTimer(); }
 
-    void BtnOpenClick();
-    void BtnOutClick();
-    void BtnPlayClick();
-    void BtnStartClick();
-    void BtnEndClick();
-    void BtnDelClick();
-    void BtnClearClick();
-    void BtnExportClick();
-    void TrackBarChange();
-    void PlayTick();
+    void BtnPlayClick() { FEditor.BtnPlayClick(); }
 
     void done(int ACode) override;
-
-private:
-    void BuildLayout();
-    void LayoutToSize();
-    void StopPlayback();
-    void SetEditingEnabled(bool On);
-    void FormClose();
-    void SetStatus(const QString& AText);
-
-    // ExportView
-    void setStatus(const QString& AText) override { SetStatus(AText); }
-    BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
-    void processMessages() override;
 
 protected:
     void resizeEvent(QResizeEvent* AEvent) override;
 
 private:
+    void BuildLayout();
+    void LayoutToSize();
+
+    // ClipView
+    void setStatus(const QString& AText) override;
+    BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
+    void processMessages() override;
+    QString openFile(const QString& ATitle, const QString& AFilter) override;
+    QString pickFolder(const QString& ATitle) override;
+    void setFileText(const QString& AText) override;
+    int trackPosition() override;
+    void setTrackMaximum(int AMax) override;
+    void setTrackPosition(int APos) override;
+    void setTimeText(const QString& AText) override;
+    void setVideoSizeText(const QString& AText) override;
+    QString outputText() override;
+    void setOutputText(const QString& AText) override;
+    QString cropText() override;
+    int selectedSegment() override;
+    void SetEditingEnabled(bool On) override;
+    void setPreviewVisible(bool AVisible) override;
+    quintptr previewWindow() override;
+    void setPlayText(const QString& AText) override;
+
     DialogService& FDialogs;
 
     QLineEdit* EdtClip = nullptr;
@@ -123,19 +113,7 @@ private:
     QLineEdit* EdtCrop = nullptr;
     QLabel* LblStatus = nullptr;
 
-    QString FInFile;
-    std::int32_t FDuration = 0;
-    QString FTempDir;
-    bool FPlaying = false;
-    bool FSyncing = false;
-    std::unique_ptr<TVLCPlayer> FVLC;
-
-    ClipEnv FEnv;
-    SegmentModel FSegments;
-    FramePreview FPreview; // holds the debounce timer FTimer and the still picture
-    QTimer& FTimer;
-    QTimer FTimerPlay;
-    QStringList FLibCandidates;
+    ClipEditor FEditor;
 };
 
 } // namespace halvora

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ClipPlayer.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -20,32 +22,32 @@ QString FindLibVlc(const QStringList& ACandidates);
 // Plays one video into a native X11 window through libVLC 3, loaded at run time with dlopen so
 // that the program runs without it. All calls come from the window thread; no libVLC events are
 // registered, the caller polls the position and the playing state.
-class TVLCPlayer {
+class TVLCPlayer : public ClipPlayer {
 public:
     TVLCPlayer();                                    // the standard candidate list
     explicit TVLCPlayer(QStringList ALibCandidates); // an explicit list (tests)
-    ~TVLCPlayer();
+    ~TVLCPlayer() override;
     TVLCPlayer(const TVLCPlayer&) = delete;
     TVLCPlayer& operator=(const TVLCPlayer&) = delete;
 
-    bool Load();
+    bool Load() override;
     // AParent is the X11 id of a native window; fails without calling libVLC when the Qt
     // platform has no X11 windows.
-    bool Open(quintptr AParent, const QString& AFile);
-    void Reset();
-    void Play();
-    void Pause();
-    void Toggle();
-    void Stop();
-    void SetTime(std::int64_t AMs);
-    std::int64_t GetTime();
-    std::int64_t GetLength();
-    bool IsPlaying();
+    bool Open(quintptr AParent, const QString& AFile) override;
+    void Reset() override;
+    void Play() override;
+    void Pause() override;
+    void Toggle() override;
+    void Stop() override;
+    void SetTime(std::int64_t AMs) override;
+    std::int64_t GetTime() override;
+    std::int64_t GetLength() override;
+    bool IsPlaying() override;
     bool WaitStopped(std::uint32_t ATimeoutMs);
     void Destroy();
 
     bool LibLoaded() const { return FLoaded; }
-    bool IsOpen() const { return FOpen; }
+    bool IsOpen() const override { return FOpen; }
     // The folder of the library found last (with '/'), empty before any was found.
     const QString& VlcDir() const { return FVlcDir; }
     bool HasInstance() const { return FVLC != nullptr; }

@@ -95,15 +95,6 @@ QString* ClipFormTest::sDir = nullptr;
 
 } // namespace
 
-TEST(ClipOutputNames, BesideTheInputAndInAPickedFolder) {
-    EXPECT_EQ(DefaultClipOutput("/v/movie.mp4"), "/v/moviecit.mp4");
-    EXPECT_EQ(DefaultClipOutput("/v/movie"), "/v/moviecit.mp4");
-    EXPECT_EQ(DefaultClipOutput("/v.d/movie.x.ts"), "/v.d/movie.xcit.mp4");
-    EXPECT_EQ(DefaultClipOutput("movie.mkv"), "moviecit.mp4");
-    EXPECT_EQ(EditedClipOutput("/out", "/v/movie.mp4"), "/out/movie_edited.mp4");
-    EXPECT_EQ(EditedClipOutput("/out/", "/v.d/movie"), "/out/movie_edited.mp4");
-}
-
 TEST(ClipPicture, ScaledWithAspectRatioKept) {
     TPictureBox box;
     box.resize(800, 400);

@@ -28,3 +28,7 @@ halvora_add_test(clip_form_tests GUI TIMEOUT 300
 halvora_add_test(clip_from_main_tests GUI TIMEOUT 60
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ClipFromMainTests.cpp
     LIBS halvora_main_ui halvora_clip_ui Qt6::Test)
+
+halvora_add_test(clip_editor_tests TIMEOUT 120
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ClipEditorTests.cpp
+    LIBS halvora_clip_editor Qt6::Test)

@@ -1,0 +1,251 @@
+#include "ClipEditor.h"
+
+#include "AppPaths.h"
+#include "MediaProbe.h"
+#include "VLCPlayer.h"
+
+#include <QFileInfo>
+
+namespace halvora {
+
+namespace {
+
+QString CutExtension(const QString& AFileName) {
+    const qsizetype dot = AFileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? AFileName : AFileName.left(dot);
+}
+
+} // namespace
+
+QString DefaultClipOutput(const QString& AInFile) {
+    const qsizetype slash = AInFile.lastIndexOf(QLatin1Char('/'));
+    return AInFile.left(slash + 1) + CutExtension(AInFile.mid(slash + 1)) +
+           QStringLiteral("cit.mp4");
+}
+
+QString EditedClipOutput(const QString& AFolder, const QString& AInFile) {
+    QString out = AFolder;
+    if (!out.endsWith(QLatin1Char('/')))
+        out += QLatin1Char('/');
+    return out + CutExtension(QFileInfo(AInFile).fileName()) + QStringLiteral("_edited.mp4");
+}
+
+ClipEditor::ClipEditor(ClipView& AView, QObject* AParent)
+    : QObject(AParent), FView(AView), FTimer(FPreview.timer()),
+      FPlayerFactory([] { return std::make_unique<TVLCPlayer>(); }) {
+    FTimer.setInterval(500);
+    FTimer.stop();
+    FTimerPlay.setInterval(500);
+    connect(&FTimerPlay, &QTimer::timeout, this, &ClipEditor::PlayTick);
+    FPreview.setPositionSource([this] { return FView.trackPosition(); });
+}
+
+ClipEditor::~ClipEditor() = default;
+
+void ClipEditor::UseWorkDir(const QString& ADir) {
+    FTempDir = ADir;
+    FEnv.workDir = FTempDir;
+    FPreview.setEnv(FEnv);
+}
+
+void ClipEditor::SetClipEnv(const ClipEnv& AEnv) {
+    FEnv = AEnv;
+    FEnv.workDir = FTempDir;
+    FPreview.setEnv(FEnv);
+}
+
+void ClipEditor::BtnOpenClick() {
+    // Only a player that is actually playing is paused for the dialog, and only then resumed:
+    // libVLC's pause toggles, so "pausing" a paused player would start it.
+    const bool paused = FPlaying && FVLC && FVLC->IsPlaying();
+    if (paused)
+        FVLC->Pause();
+    const QString path =
+        FView.openFile(QStringLiteral("Select MP4 file"),
+                       QStringLiteral("Video files (*.mp4 *.ts *.mkv);;All files (*)"));
+    // The dialog accepts existing files only.
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        if (paused && FPlaying && FVLC)
+            FVLC->Play();
+        return;
+    }
+    FView.setFileText(path);
+    UseWorkDir(MakeClipWorkDir());
+    LoadFile(path);
+    if (!FInFile.isEmpty())
+        BtnPlayClick();
+}
+
+void ClipEditor::LoadFile(const QString& Fn) {
+    // Called directly (not through the open dialog) the working folder still has to exist.
+    if (FTempDir.isEmpty())
+        UseWorkDir(MakeClipWorkDir());
+    FView.SetEditingEnabled(false);
+    FInFile.clear();
+    FPreview.setVideo(QString());
+    const QString name = QFileInfo(Fn).fileName();
+    FView.setStatus(QStringLiteral("Reading ") + name + QStringLiteral("..."));
+    FView.processMessages();
+    StopPlayback();
+    if (FVLC)
+        FVLC->Reset();
+
+    FView.setVideoSizeText(QStringLiteral("Video: ") + ProbeVideoSize(Fn, FEnv));
+    FDuration = ProbeDuration(Fn, FEnv);
+    if (FDuration <= 0) {
+        FView.setStatus(QStringLiteral("Cannot read this file: ") + name);
+        FView.message(BoxKind::Error,
+                      QStringLiteral("Cannot read this video file (no playable stream?):\r\n") + Fn,
+                      BoxButtons::Ok);
+        return;
+    }
+
+    FInFile = Fn;
+    FPreview.setVideo(Fn);
+    FView.setTrackMaximum(FDuration);
+    FView.setTrackPosition(0);
+    FView.setTimeText(QStringLiteral("00:00 / %1").arg(FormatTime(FDuration)));
+    FView.setStatus(QStringLiteral("Loaded %1 (duration %2)").arg(name, FormatTime(FDuration)));
+    FView.setOutputText(DefaultClipOutput(Fn));
+    FPreview.GrabFrame(0);
+    FView.SetEditingEnabled(true);
+}
+
+void ClipEditor::BtnOutClick() {
+    const QString dir = FView.pickFolder(QStringLiteral("Select output directory"));
+    if (dir.isEmpty())
+        return;
+    FView.setOutputText(EditedClipOutput(dir, FInFile));
+}
+
+void ClipEditor::TrackBarChange() {
+    if (FInFile.isEmpty())
+        return;
+    const int pos = FView.trackPosition();
+    FView.setTimeText(QStringLiteral("%1 / %2").arg(FormatTime(pos), FormatTime(FDuration)));
+    if (FSyncing)
+        return;
+    if (FPlaying) {
+        if (FVLC && FVLC->IsOpen())
+            FVLC->SetTime(static_cast<std::int64_t>(pos) * 1000);
+    } else {
+        FPreview.arm();
+    }
+}
+
+void ClipEditor::BtnPlayClick() {
+    if (FInFile.isEmpty()) {
+        FView.message(BoxKind::Warning, QStringLiteral("Please open a video first"),
+                      BoxButtons::Ok);
+        return;
+    }
+    if (!FVLC) {
+        FVLC = FPlayerFactory();
+        if (!FVLC->Load()) {
+            FView.message(BoxKind::Error,
+                          QStringLiteral("VLC runtime (libvlc.dll) not found. Please install VLC."),
+                          BoxButtons::Ok);
+            return;
+        }
+    }
+    if (FPlaying) {
+        // libVLC takes a new state over asynchronously: the label follows the state the toggle
+        // asked for, not a query made at once.
+        const bool wasPlaying = FVLC->IsPlaying();
+        FVLC->Toggle();
+        FView.setPlayText(wasPlaying ? QStringLiteral("Play") : QStringLiteral("Stop"));
+        return;
+    }
+    if (!FVLC->IsOpen()) {
+        FView.setPreviewVisible(true);
+        if (!FVLC->Open(FView.previewWindow(), FInFile)) {
+            FView.setPreviewVisible(false);
+            FView.message(BoxKind::Error, QStringLiteral("Failed to open video in VLC player"),
+                          BoxButtons::Ok);
+            return;
+        }
+    }
+    const int pos = FView.trackPosition();
+    // libVLC ignores a seek until playback has begun, so the seek follows the start.
+    FVLC->Play();
+    FVLC->SetTime(pos < FDuration ? static_cast<std::int64_t>(pos) * 1000 : 0);
+    FPlaying = true;
+    FView.setPlayText(QStringLiteral("Stop"));
+    FTimerPlay.start();
+}
+
+void ClipEditor::PlayTick() {
+    if (!FPlaying || !FVLC || !FVLC->IsOpen())
+        return;
+    const std::int64_t length = FVLC->GetLength();
+    if (length <= 0)
+        return;
+    const std::int64_t t = FVLC->GetTime();
+    const auto secs = static_cast<std::int32_t>(t / 1000);
+    {
+        // Cleared again however the move ends.
+        struct Unsync {
+            bool& flag;
+            ~Unsync() { flag = false; }
+        };
+        FSyncing = true;
+        const Unsync guard{FSyncing};
+        FView.setTrackPosition(secs);
+    }
+    FView.setTimeText(QStringLiteral("%1 / %2").arg(FormatTime(secs), FormatTime(FDuration)));
+    if (!FVLC->IsPlaying() && t >= length - 800)
+        StopPlayback();
+}
+
+void ClipEditor::StopPlayback() {
+    FTimerPlay.stop();
+    FPlaying = false;
+    FView.setPlayText(QStringLiteral("Play"));
+    FView.setPreviewVisible(false);
+    if (FVLC) {
+        // Detaching alone would leave the old video playing, heard but not seen.
+        if (FVLC->IsOpen())
+            FVLC->Stop();
+        FVLC->Reset();
+    }
+}
+
+void ClipEditor::BtnStartClick() {
+    if (FInFile.isEmpty())
+        return;
+    FView.setStatus(FSegments.markStart(FView.trackPosition()));
+}
+
+void ClipEditor::BtnEndClick() {
+    if (FInFile.isEmpty())
+        return;
+    FView.setStatus(FSegments.markEnd(FView.trackPosition()));
+}
+
+void ClipEditor::BtnDelClick() {
+    const QString text = FSegments.removeSegment(FView.selectedSegment());
+    if (!text.isEmpty())
+        FView.setStatus(text);
+}
+
+void ClipEditor::BtnClearClick() {
+    FView.setStatus(FSegments.clearAll());
+}
+
+void ClipEditor::BtnExportClick() {
+    ExportRequest req;
+    req.inFile = FInFile;
+    req.outText = FView.outputText();
+    req.cropText = FView.cropText();
+    req.rows = FSegments.segments();
+    req.duration = FDuration;
+    ExportClip(req, FView, FEnv);
+}
+
+void ClipEditor::FormClose() {
+    StopPlayback();
+    FPreview.disarm();
+    FVLC.reset();
+}
+
+} // namespace halvora

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "ClipEnv.h"
+#include "ClipExport.h"
+#include "ClipPlayer.h"
+#include "FramePreview.h"
+#include "SegmentModel.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace halvora {
+
+// The default output for a loaded video: its extension (from the last dot of the file name on)
+// replaced by "cit.mp4", in the same folder: /v/movie.mp4 -> /v/moviecit.mp4.
+QString DefaultClipOutput(const QString& AInFile);
+// The output in a picked folder: /out + movie.mp4 -> /out/movie_edited.mp4.
+QString EditedClipOutput(const QString& AFolder, const QString& AInFile);
+
+// What the clip window's logic needs of the window (status line, boxes and the
+// message-processing step come from ExportView).
+class ClipView : public ExportView {
+public:
+    // The open dialog ("" when cancelled) and the folder dialog ("" when cancelled).
+    virtual QString openFile(const QString& ATitle, const QString& AFilter) = 0;
+    virtual QString pickFolder(const QString& ATitle) = 0;
+    virtual void setFileText(const QString& AText) = 0; // EdtClip
+    virtual int trackPosition() = 0;
+    virtual void setTrackMaximum(int AMax) = 0;
+    // Raises TrackBarChange when the position changes, as a move by the user does.
+    virtual void setTrackPosition(int APos) = 0;
+    virtual void setTimeText(const QString& AText) = 0;      // LblTime
+    virtual void setVideoSizeText(const QString& AText) = 0; // LblVideoSize
+    virtual QString outputText() = 0;                        // EdtOut
+    virtual void setOutputText(const QString& AText) = 0;
+    virtual QString cropText() = 0;    // EdtCrop
+    virtual int selectedSegment() = 0; // -1: no row selected
+    virtual void SetEditingEnabled(bool On) = 0;
+    virtual void setPreviewVisible(bool AVisible) = 0; // PanelPreview
+    // The X11 window the player draws into (the preview panel's native window).
+    virtual quintptr previewWindow() = 0;
+    virtual void setPlayText(const QString& AText) = 0; // BtnPlay
+};
+
+// The clip window's behaviour behind its view: loading, marks, export, still preview and
+// playback mode with the 500 ms play timer.
+class ClipEditor : public QObject {
+    Q_OBJECT
+public:
+    using PlayerFactory = std::function<std::unique_ptr<ClipPlayer>()>;
+
+    explicit ClipEditor(ClipView& AView, QObject* AParent = nullptr);
+    ~ClipEditor() override;
+
+    // How the player is made at the first Play (default: a TVLCPlayer with the standard list).
+    void SetPlayerFactory(PlayerFactory AFactory) { FPlayerFactory = std::move(AFactory); }
+    // The ffmpeg environment; the working folder is still chosen when a file is opened.
+    void SetClipEnv(const ClipEnv& AEnv);
+
+    void LoadFile(const QString& Fn);
+    void BtnOpenClick();
+    void BtnOutClick();
+    void BtnPlayClick();
+    void BtnStartClick();
+    void BtnEndClick();
+    void BtnDelClick();
+    void BtnClearClick();
+    void BtnExportClick();
+    void TrackBarChange();
+    void PlayTick();
+    void StopPlayback();
+    void FormClose();
+
+    const QString& InFile() const { return FInFile; }
+    std::int32_t Duration() const { return FDuration; }
+    bool Playing() const { return FPlaying; }
+    ClipPlayer* Player() const { return FVLC.get(); }
+    SegmentModel& Segments() { return FSegments; }
+    FramePreview& Preview() { return FPreview; }
+    QTimer& PlayTimer() { return FTimerPlay; }
+
+private:
+    void UseWorkDir(const QString& ADir);
+
+    ClipView& FView;
+    QString FInFile;
+    std::int32_t FDuration = 0;
+    QString FTempDir;
+    bool FPlaying = false;
+    bool FSyncing = false;
+    std::unique_ptr<ClipPlayer> FVLC;
+    ClipEnv FEnv;
+    SegmentModel FSegments;
+    FramePreview FPreview; // holds the still picture and the debounce timer FTimer
+    QTimer& FTimer;
+    QTimer FTimerPlay;
+    PlayerFactory FPlayerFactory;
+};
+
+} // namespace halvora
