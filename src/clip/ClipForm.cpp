@@ -1,8 +1,8 @@
 #include "ClipForm.h"
 
+#include "VLCPlayer.h"
+
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>

@@ -2,7 +2,6 @@
 
 #include "ClipEditor.h"
 #include "DialogService.h"
-#include "VLCPlayer.h"
 
 #include <QDialog>
 #include <QImage>
