@@ -213,3 +213,26 @@ TEST_F(StartupBootstrap, WindowClosingWhileItsWorkerRuns) {
     settle();
     EXPECT_TRUE(dialogs.boxes.isEmpty());
 }
+
+TEST_F(StartupBootstrap, UpdatePromptOpensOnTopOfTheRetryBox) {
+    service.srv.route("/update/components.json", TestHttpServer::Status(404));
+    service.srv.route(
+        "/update/version.json",
+        TestHttpServer::Json(R"({"version":"1.0.99.0","url":"https://127.0.0.1:9/x"})"));
+    bool promptSeenInside = false;
+    dialogs.answer = [&](const ScriptedDialogs::Box& ABox) {
+        if (ABox.kind == BoxKind::Warning) {
+            // While this box is open the worker hands its prompt over, and it is served here.
+            promptSeenInside = QTest::qWaitFor([&] { return dialogs.boxes.size() == 2; }, 15000);
+            return BoxAnswer::Cancel;
+        }
+        return BoxAnswer::No;
+    };
+    open();
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs.boxes.size(), 2, 15000);
+    settle();
+    EXPECT_TRUE(promptSeenInside);
+    EXPECT_EQ(dialogs.boxes[0].text, kLongBox); // 404 for the list counts as offline
+    EXPECT_EQ(dialogs.boxes[1].kind, BoxKind::Information);
+    EXPECT_TRUE(dialogs.boxes[1].onWindowThread);
+}
