@@ -1,5 +1,8 @@
 #include "Bootstrap.h"
 
+#include "AppPaths.h"
+
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QThread>
@@ -146,6 +149,12 @@ void RunBootstrap(const BootstrapWindow& AWindow) {
 }
 
 void StartBootstrapWorker(BootstrapWindow AWindow) {
+    // Qt works out (and caches) the program's path on first use; do that here, on the window
+    // thread, rather than racing for it on the worker.
+    if (QCoreApplication::instance())
+        (void)QCoreApplication::applicationFilePath();
+    if (AWindow.appDir.isEmpty())
+        AWindow.appDir = AppDir();
     ++GWorkers;
     try {
         std::thread([window = std::move(AWindow)]() mutable {
