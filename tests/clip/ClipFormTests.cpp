@@ -269,9 +269,8 @@ TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
     EXPECT_FALSE(FForm->Player()->IsPlaying());
     Track()->setValue(4);
     Click("BtnPlay");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return FForm->Player()->IsPlaying() && FForm->Player()->GetTime() > 0; }, 10000));
-    EXPECT_GE(FForm->Player()->GetTime(), 3500);
+    // Played from 0 it would take 4 s to get there.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PlayerAt(4000); }, 3000));
 }
 
 TEST_F(ClipFormTest, ScreenshotDuringPlaybackShowsTheVideo) {

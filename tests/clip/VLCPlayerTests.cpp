@@ -190,10 +190,15 @@ TEST_F(VlcPlayerTest, SeekPauseToggleAndWait) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.GetTime() >= 1900; }, 5000));
 
     // Playing: WaitStopped(0) doesn't sleep, a short wait runs out in steps of 20 ms.
+    // The fastest of a few calls, so a busy machine can't make a sleep-free call look slow.
     QElapsedTimer t;
-    t.start();
-    EXPECT_FALSE(p.WaitStopped(0));
-    EXPECT_LT(t.elapsed(), 20);
+    qint64 fastest = 1000;
+    for (int i = 0; i < 5; ++i) {
+        t.start();
+        EXPECT_FALSE(p.WaitStopped(0));
+        fastest = std::min(fastest, t.elapsed());
+    }
+    EXPECT_LT(fastest, 20);
     p.SetTime(0);
     t.restart();
     EXPECT_FALSE(p.WaitStopped(50));
