@@ -233,7 +233,9 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
             continue;
         if (stopped())
             return;
-        status(QStringLiteral("Preparing %1 (%2 MB)...").arg(e.name).arg(e.size / 1048576));
+        // One substitution pass: a name holding "%2" stays as it is.
+        status(QStringLiteral("Preparing %1 (%2 MB)...")
+                   .arg(e.name, QString::number(e.size / 1048576)));
         if (!IsPlainFileName(e.file)) {
             AErr = QStringLiteral("invalid archive file name \"%1\"").arg(e.file);
             return;
