@@ -211,9 +211,9 @@ TEST(Provisioning, SizesInStatusTexts) {
     EXPECT_FALSE(QFileInfo::exists(u->DownloadDir() + "/ffmpeg.tar.gz"));
 
     s.setList(
-        R"({"components":[{"id":"ffmpeg","name":"FFmpeg","file":"ffmpeg.tar.gz","size":"52428800"}]})");
+        R"({"components":[{"id":"ffmpeg","name":"FF%2mpeg","file":"ffmpeg.tar.gz","size":"52428800"}]})");
     r = Ensure(*u);
-    EXPECT_EQ(r.statuses.value(1), "Preparing FFmpeg (50 MB)...");
+    EXPECT_EQ(r.statuses.value(1), "Preparing FF%2mpeg (50 MB)...");
     EXPECT_EQ(r.statuses.size(), 2);
     EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
 }
