@@ -36,6 +36,10 @@ include(GNUInstallDirs)
 set(HALVORA_INSTALL_APP_DIR ${CMAKE_INSTALL_LIBDIR}/halvora CACHE INTERNAL "")
 
 function(halvora_install_programs)
+    # Building the program alone also places the links beside it.
+    if(TARGET halvora AND TARGET halvora_system_components)
+        add_dependencies(halvora halvora_system_components)
+    endif()
     foreach(_program halvora updater)
         if(TARGET ${_program})
             install(TARGETS ${_program} RUNTIME DESTINATION ${HALVORA_INSTALL_APP_DIR})
