@@ -32,6 +32,8 @@ QString FindFFmpegIn(const QString& AAppDir) {
     return {};
 }
 
-QString FindFFmpeg() { return FindFFmpegIn(AppDir()); }
+QString FindFFmpeg() {
+    return FindFFmpegIn(AppDir());
+}
 
 } // namespace halvora

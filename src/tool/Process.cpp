@@ -29,7 +29,8 @@ using Clock = std::chrono::steady_clock;
 bool IsRunnableFile(const QString& APath) {
     struct stat st {};
     const QByteArray p = QFile::encodeName(APath);
-    return ::stat(p.constData(), &st) == 0 && !S_ISDIR(st.st_mode) && ::access(p.constData(), X_OK) == 0;
+    return ::stat(p.constData(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+           ::access(p.constData(), X_OK) == 0;
 }
 
 int ExitCodeOf(int AStatus) {
@@ -199,7 +200,8 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
             if (pipeOpen)
                 fds[n++] = {readFd, POLLIN, 0};
             // Without a pidfd the exit is noticed by polling waitpid.
-            const int slice = pidFd >= 0 ? static_cast<int>(left) : static_cast<int>(std::min(left, 10LL));
+            const int slice =
+                pidFd >= 0 ? static_cast<int>(left) : static_cast<int>(std::min(left, 10LL));
             ::poll(fds, n, slice);
             if (pipeOpen)
                 pipeOpen = DrainPipe(readFd, lines);
@@ -216,7 +218,8 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
                 slice = 0;
         }
         if (AOptions.onWait)
-            slice = slice < 0 ? AOptions.pollIntervalMs : std::min<long long>(slice, AOptions.pollIntervalMs);
+            slice = slice < 0 ? AOptions.pollIntervalMs
+                              : std::min<long long>(slice, AOptions.pollIntervalMs);
         if (slice < 0)
             slice = 24LL * 3600 * 1000;
         if (waitFor(slice)) {

@@ -15,9 +15,9 @@ constexpr int kRunTimedOut = -2;
 constexpr int kRunCancelled = -3;
 
 struct RunOptions {
-    QString workDir;                       // empty: the current directory
+    QString workDir;                        // empty: the current directory
     std::optional<std::uint32_t> timeoutMs; // none: wait without limit
-    QString captureFile;                   // non-empty: stdout and stderr go there (truncated)
+    QString captureFile;                    // non-empty: stdout and stderr go there (truncated)
     // Called with each line the child writes to stderr (stderr is then read through a pipe
     // and not shown). Not used together with captureFile.
     std::function<void(const QString&)> onStderrLine;

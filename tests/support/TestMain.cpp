@@ -19,9 +19,11 @@ int main(int argc, char** argv) {
     if (!sandbox.isValid())
         return 2;
     const QString root = sandbox.path();
-    for (const char* sub : {"home", "home/Documents", "tmp", "work", "xdg/config", "xdg/data", "xdg/cache", "xdg/runtime"})
+    for (const char* sub : {"home", "home/Documents", "tmp", "work", "xdg/config", "xdg/data",
+                            "xdg/cache", "xdg/runtime"})
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
-    QFile::setPermissions(root + QStringLiteral("/xdg/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(root + QStringLiteral("/xdg/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("HALVORA_TEST_SANDBOX", QFile::encodeName(root));
     qputenv("HOME", QFile::encodeName(root + QStringLiteral("/home")));
     qputenv("TEMP", QFile::encodeName(root + QStringLiteral("/tmp")));

@@ -10,7 +10,9 @@
 
 namespace halvora::test {
 
-QString SandboxRoot() { return QFile::decodeName(qgetenv("HALVORA_TEST_SANDBOX")); }
+QString SandboxRoot() {
+    return QFile::decodeName(qgetenv("HALVORA_TEST_SANDBOX"));
+}
 
 QString NewTempDir(const QString& AHint) {
     const QString dir = SandboxRoot() + QStringLiteral("/work/") + AHint + QLatin1Char('-') +
@@ -19,7 +21,9 @@ QString NewTempDir(const QString& AHint) {
     return dir;
 }
 
-QString FixtureFFmpeg() { return QStringLiteral("/usr/bin/ffmpeg"); }
+QString FixtureFFmpeg() {
+    return QStringLiteral("/usr/bin/ffmpeg");
+}
 
 bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {
     QProcess p;
@@ -39,24 +43,60 @@ bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {
 
 bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool AAudio, int AGop) {
     QStringList a{"-f", "lavfi", "-i",
-                  QStringLiteral("testsrc2=size=%1x%2:rate=25:duration=%3").arg(AWidth).arg(AHeight).arg(ASeconds)};
+                  QStringLiteral("testsrc2=size=%1x%2:rate=25:duration=%3")
+                      .arg(AWidth)
+                      .arg(AHeight)
+                      .arg(ASeconds)};
     if (AAudio)
-        a << "-f" << "lavfi" << "-i" << QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds);
-    a << "-pix_fmt" << "yuv420p" << "-c:v" << "libx264" << "-preset" << "ultrafast" << "-g"
-      << QString::number(AGop);
+        a << "-f"
+          << "lavfi"
+          << "-i" << QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds);
+    a << "-pix_fmt"
+      << "yuv420p"
+      << "-c:v"
+      << "libx264"
+      << "-preset"
+      << "ultrafast"
+      << "-g" << QString::number(AGop);
     if (AAudio)
-        a << "-c:a" << "aac" << "-b:a" << "64k";
+        a << "-c:a"
+          << "aac"
+          << "-b:a"
+          << "64k";
     a << "-shortest" << APath;
     return RunFixtureFFmpeg(a);
 }
 
 bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds) {
-    const QStringList a{"-f", "lavfi", "-i",
+    const QStringList a{"-f",
+                        "lavfi",
+                        "-i",
                         QStringLiteral("testsrc2=size=320x240:rate=25:duration=%1").arg(ASeconds),
-                        "-f", "lavfi", "-i", QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds),
-                        "-pix_fmt", "yuv420p", "-c:v", "libx264", "-preset", "ultrafast", "-g", "25",
-                        "-c:a", "aac", "-b:a", "64k", "-shortest", "-f", "hls", "-hls_time",
-                        QString::number(ASegSeconds), "-hls_list_size", "0", "-hls_playlist_type", "vod",
+                        "-f",
+                        "lavfi",
+                        "-i",
+                        QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds),
+                        "-pix_fmt",
+                        "yuv420p",
+                        "-c:v",
+                        "libx264",
+                        "-preset",
+                        "ultrafast",
+                        "-g",
+                        "25",
+                        "-c:a",
+                        "aac",
+                        "-b:a",
+                        "64k",
+                        "-shortest",
+                        "-f",
+                        "hls",
+                        "-hls_time",
+                        QString::number(ASegSeconds),
+                        "-hls_list_size",
+                        "0",
+                        "-hls_playlist_type",
+                        "vod",
                         APlaylist};
     return RunFixtureFFmpeg(a);
 }
@@ -74,11 +114,13 @@ QString ProbeText(const QString& AFile) {
 } // namespace
 
 double ProbeSeconds(const QString& AFile) {
-    static const QRegularExpression re(QStringLiteral("Duration: (\\d+):(\\d\\d):(\\d\\d(?:\\.\\d+)?)"));
+    static const QRegularExpression re(
+        QStringLiteral("Duration: (\\d+):(\\d\\d):(\\d\\d(?:\\.\\d+)?)"));
     const auto m = re.match(ProbeText(AFile));
     if (!m.hasMatch())
         return -1;
-    return m.captured(1).toDouble() * 3600 + m.captured(2).toDouble() * 60 + m.captured(3).toDouble();
+    return m.captured(1).toDouble() * 3600 + m.captured(2).toDouble() * 60 +
+           m.captured(3).toDouble();
 }
 
 QString ProbeSize(const QString& AFile) {

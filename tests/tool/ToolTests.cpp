@@ -44,7 +44,8 @@ private:
 TEST(Command, TextQuotesProgramAndPathsOnly) {
     Command c(QStringLiteral("/opt/ff mpeg"));
     c.arg("-y").arg("-i").path("/a b/in.ts").arg("-c").arg("copy").path("out.mp4");
-    EXPECT_EQ(c.text(), QStringLiteral("\"/opt/ff mpeg\" -y -i \"/a b/in.ts\" -c copy \"out.mp4\""));
+    EXPECT_EQ(c.text(),
+              QStringLiteral("\"/opt/ff mpeg\" -y -i \"/a b/in.ts\" -c copy \"out.mp4\""));
     EXPECT_EQ(c.arguments().size(), 6);
 }
 
@@ -122,8 +123,9 @@ TEST(RunProcess, BareNameFoundInCurrentDirectory) {
 
 TEST(RunProcess, ArgumentsArriveIntact) {
     const QString dir = NewTempDir("args");
-    const QStringList tricky{"a b", "\"quoted\" text", "-leading-dash", "--", "ünïcødé ✓",
-                             "x\" -y \"z", "", "$HOME", "back\\slash"};
+    const QStringList tricky{"a b", "\"quoted\" text", "-leading-dash",
+                             "--",  "ünïcødé ✓",       "x\" -y \"z",
+                             "",    "$HOME",           "back\\slash"};
     Command c = Sh("for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$OUT\"");
     c.arg("sh");
     for (const QString& t : tricky)
