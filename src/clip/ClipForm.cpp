@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QTreeView>
+#include <algorithm>
 
 namespace halvora {
 
@@ -137,7 +138,8 @@ void TClipForm::BuildLayout() {
     LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"), {10, 351}, 170);
     LblCrop = label(Panel1, "LblCrop", QStringLiteral("Crop (optional)"), {187, 351}, 85);
     EdtCrop = named(new QLineEdit(Panel1), "EdtCrop");
-    EdtCrop->setGeometry(274, 343, 108, 23);
+    // Stock Linux fonts are wider than the layout's: keep the field clear of its label.
+    EdtCrop->setGeometry(std::max(274, LblCrop->geometry().right() + 6), 343, 108, 23);
     EdtCrop->setToolTip(QStringLiteral("W:H:x:y e.g. 1280:720:0:0 (crop requires re-encode)"));
     LblStatus = label(Panel1, "LblStatus", QStringLiteral("Ready - open MP4 to start clipping"),
                       {10, 392}, kClientWidth - 20);
