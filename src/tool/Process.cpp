@@ -75,10 +75,12 @@ private:
     QByteArray FBuf;
 };
 
-// Reads what is available without blocking; false at end of file.
-bool DrainPipe(int AFd, LineSplitter& ALines) {
+// Reads what is available without blocking; false at end of file. Reads at most a bounded
+// amount per call, so a child that writes faster than its lines are handled can't keep the
+// caller from its time limit and its onWait calls.
+bool DrainPipe(int AFd, LineSplitter& ALines, int AMaxReads = 64) {
     char buf[4096];
-    for (;;) {
+    for (int reads = 0; reads < AMaxReads; ++reads) {
         const ssize_t n = ::read(AFd, buf, sizeof buf);
         if (n > 0) {
             ALines.feed(buf, n);
@@ -88,6 +90,7 @@ bool DrainPipe(int AFd, LineSplitter& ALines) {
             continue;
         return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
+    return true;
 }
 
 struct SpawnActions {
@@ -242,8 +245,9 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
         waitFor(5000);
     }
     if (readFd >= 0) {
+        // What the child wrote before it ended (a pipe holds 64 KiB by default).
         if (pipeOpen)
-            DrainPipe(readFd, lines);
+            DrainPipe(readFd, lines, 1024);
         lines.flush();
         ::close(readFd);
     }

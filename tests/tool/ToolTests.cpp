@@ -183,3 +183,32 @@ TEST(Trimmed, ControlCharactersAndBlanks) {
     EXPECT_EQ(Trimmed(QString(QChar(0xA0)) + "x"), QString(QChar(0xA0)) + "x");
     EXPECT_EQ(FileVersionText(), "1.0.31.6");
 }
+
+TEST(RunCommand, TimeLimitHoldsWhileTheChildFloodsStderr) {
+    // A child that writes to stderr faster than its lines are handled must still be stopped.
+    long long lines = 0;
+    RunOptions o;
+    o.timeoutMs = 300;
+    // Each line costs about as much as a pattern match would.
+    o.onStderrLine = [&](const QString&) {
+        ++lines;
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.nsecsElapsed() < 20000) {
+        }
+    };
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(RunCommand(Sh("exec yes flood line >&2"), o), kRunTimedOut);
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_GT(lines, 0);
+
+    int calls = 0;
+    RunOptions c;
+    c.pollIntervalMs = 20;
+    c.onStderrLine = [](const QString&) {};
+    c.onWait = [&] { return ++calls < 3; };
+    t.restart();
+    EXPECT_EQ(RunCommand(Sh("exec yes flood >&2"), c), kRunCancelled);
+    EXPECT_LT(t.elapsed(), 5000);
+}
