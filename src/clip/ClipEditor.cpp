@@ -134,6 +134,8 @@ void ClipEditor::TrackBarChange() {
 }
 
 void ClipEditor::BtnPlayClick() {
+    if (FClosed)
+        return;
     if (FInFile.isEmpty()) {
         FView.message(BoxKind::Warning, QStringLiteral("Please open a video first"),
                       BoxButtons::Ok);
@@ -243,6 +245,7 @@ void ClipEditor::BtnExportClick() {
 }
 
 void ClipEditor::FormClose() {
+    FClosed = true;
     StopPlayback();
     FPreview.disarm();
     FVLC.reset();

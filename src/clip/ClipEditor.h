@@ -92,6 +92,9 @@ private:
     QString FTempDir;
     bool FPlaying = false;
     bool FSyncing = false;
+    // Set by FormClose: a handler still running when the window closed (the load lets messages
+    // through) must not start playback into a window that is going away.
+    bool FClosed = false;
     std::unique_ptr<ClipPlayer> FVLC;
     ClipEnv FEnv;
     SegmentModel FSegments;

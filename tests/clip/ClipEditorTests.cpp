@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -88,7 +89,12 @@ public:
         boxes.push_back({AKind, AText});
         return BoxAnswer::Ok;
     }
-    void processMessages() override { ++processed; }
+    std::function<void()> onProcess; // what the user does while messages are processed
+    void processMessages() override {
+        ++processed;
+        if (onProcess)
+            onProcess();
+    }
     QString openFile(const QString& ATitle, const QString& AFilter) override {
         titles << ATitle;
         filter = AFilter;
@@ -405,4 +411,22 @@ TEST_F(ClipEditorTest, CloseDestroysThePlayer) {
     EXPECT_FALSE(FEditor->PlayTimer().isActive());
     EXPECT_FALSE(FView.preview);
     EXPECT_EQ(FLog, QStringList({"Stop", "Reset"}));
+}
+
+TEST_F(ClipEditorTest, ClosedWhileLoadingStartsNoPlayback) {
+    OpenMovie();
+    // The window is closed while the load lets messages through; the open handler then goes on.
+    FView.onProcess = [this] {
+        FView.onProcess = nullptr;
+        FEditor->FormClose();
+    };
+    FView.files << Movie();
+    FEditor->BtnOpenClick();
+    EXPECT_TRUE(FDestroyed);
+    EXPECT_EQ(FEditor->Player(), nullptr);
+    EXPECT_FALSE(FEditor->Playing());
+    EXPECT_FALSE(FEditor->PlayTimer().isActive());
+    EXPECT_FALSE(FEditor->Preview().armed());
+    EXPECT_FALSE(FView.preview);
+    EXPECT_FALSE(FLog.contains("Play"));
 }
