@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -186,6 +187,16 @@ void TClipForm::LayoutToSize() {
 void TClipForm::resizeEvent(QResizeEvent* AEvent) {
     QDialog::resizeEvent(AEvent);
     LayoutToSize();
+}
+
+void TClipForm::keyPressEvent(QKeyEvent* AEvent) {
+    // Only the close button closes the window: a stray Escape must not throw the marked
+    // segments away.
+    if (AEvent->matches(QKeySequence::Cancel)) {
+        AEvent->accept();
+        return;
+    }
+    QDialog::keyPressEvent(AEvent);
 }
 
 void TClipForm::setStatus(const QString& AText) {

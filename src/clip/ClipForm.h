@@ -63,6 +63,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* AEvent) override;
+    void keyPressEvent(QKeyEvent* AEvent) override;
 
 private:
     void BuildLayout();

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <gtest/gtest.h>
 #include <memory>
@@ -444,4 +445,41 @@ TEST_F(ClipFormTest, ClosingDuringPlaybackDestroysThePlayer) {
     EXPECT_FALSE(FForm->Playing());
     EXPECT_EQ(FForm->Player(), nullptr);
     EXPECT_FALSE(FForm->PlayTimer().isActive());
+}
+
+TEST_F(ClipFormTest, ClosingDuringExportStopsPlaybackAndTheRunGoesOn) {
+    OpenThroughDialog(*sDir + "/long clip.mp4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PlayerAt(300); }, 10000));
+    const QString outDir = NewTempDir(QStringLiteral("closed"));
+    const QString out = outDir + "/out.mp4";
+    W<QLineEdit>("EdtOut")->setText(out);
+    // The close arrives while export lets the "Exporting..." text be painted.
+    QTimer::singleShot(0, FForm.get(), [this] { FForm->close(); });
+    FForm->Editor().BtnExportClick();
+    EXPECT_FALSE(FForm->isVisible());
+    EXPECT_FALSE(FForm->Playing());
+    EXPECT_EQ(FForm->Player(), nullptr);
+    EXPECT_FALSE(FForm->PlayTimer().isActive());
+    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes[0].text, "Export complete!\r\n" + out);
+    EXPECT_NEAR(ProbeSeconds(out), 8.0, 1.1);
+    FForm.reset();
+    QDir(outDir).removeRecursively();
+}
+
+TEST_F(ClipFormTest, EscapeDoesNotCloseTheWindow) {
+    FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
+    FForm->LoadFile(*sDir + "/movie.mp4");
+    Track()->setValue(1);
+    Click("BtnStart");
+    Track()->setValue(2);
+    Click("BtnEnd");
+    ASSERT_EQ(FForm->Segments().rowCount(), 1);
+    QLineEdit* crop = W<QLineEdit>("EdtCrop");
+    crop->setFocus();
+    QTest::keyClick(crop, Qt::Key_Escape);
+    QTest::keyClick(FForm.get(), Qt::Key_Escape);
+    EXPECT_TRUE(FForm->isVisible());
+    EXPECT_EQ(FForm->InFile(), *sDir + "/movie.mp4");
+    EXPECT_EQ(FForm->Segments().rowCount(), 1);
 }
