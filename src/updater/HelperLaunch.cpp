@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,11 +23,33 @@ bool CanWriteFolder(const QString& ADir) {
 
 namespace {
 
+// The program file a process runs; empty when the link can't be read (another user's
+// process). Not QFileInfo: it gives the link's own path back when it can't follow it.
 QString ExeOf(pid_t APid) {
-    return QFileInfo(QStringLiteral("/proc/%1/exe").arg(APid)).canonicalFilePath();
+    char buf[PATH_MAX];
+    const QByteArray link = "/proc/" + QByteArray::number(APid) + "/exe";
+    const ssize_t n = ::readlink(link.constData(), buf, sizeof buf);
+    if (n <= 0 || size_t(n) >= sizeof buf)
+        return {};
+    return QFile::decodeName(QByteArray(buf, qsizetype(n)));
 }
 
 } // namespace
+
+bool ProcessRuns(qint64 APid, const QString& AProgram) {
+    if (AProgram.isEmpty())
+        return false;
+    const QString exe = ExeOf(pid_t(APid));
+    if (!exe.isEmpty())
+        return exe == AProgram;
+    // A process that the elevation front end has turned into a root process hides its exe
+    // link from the user; its name (the first 15 bytes of the file name) stays readable.
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(APid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray name = comm.readAll().trimmed();
+    return !name.isEmpty() && name == QFile::encodeName(QFileInfo(AProgram).fileName()).left(15);
+}
 
 bool StartDetached(const QString& AProgram, const QStringList& AArgs, const QString& AWaitForExec,
                    int& AErrCode) {
@@ -80,7 +103,7 @@ bool StartDetached(const QString& AProgram, const QStringList& AArgs, const QStr
             AErrCode = errno;
             return false;
         }
-        if (!want.isEmpty() && ExeOf(pid) == want)
+        if (ProcessRuns(pid, want))
             return true;
         // The front end may be waiting for the user's password; there is no event to wait on.
         ::usleep(20000);

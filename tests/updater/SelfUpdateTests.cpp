@@ -1,12 +1,18 @@
 // The update check, the new program's download and the hand-off to the helper.
+#include "HelperLaunch.h"
 #include "TestSupport.h"
 #include "UpdaterFixtures.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -244,4 +250,45 @@ TEST(SelfUpdate, HelperReplacesTheProgramAndStartsTheNewOne) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return ReadAll(marker) == "new\n"; }, 20000));
     EXPECT_EQ(ReadAll(s.app + "halvora"), ReadAll(s.program));
     EXPECT_TRUE(QFileInfo(s.app + "halvora").isExecutable());
+}
+
+// Under pkexec the helper runs as root, and the user may not read a root process's exe link:
+// its start must still be recognised, or the window would wait until the helper gives up on
+// the program that is waiting for it.
+TEST(SelfUpdate, RootHelperRecognisedFromAnUnprivilegedProcess) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a process that another user cannot inspect";
+    const QString dir = NewTempDir("root-helper");
+    const QString program = dir + "/updater";
+    ASSERT_TRUE(QFile::copy("/bin/sleep", program));
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    const QString want = QFileInfo(program).canonicalFilePath();
+    QProcess helper;
+    helper.start(program, {"30"});
+    ASSERT_TRUE(helper.waitForStarted());
+    const pid_t pid = pid_t(helper.processId());
+    EXPECT_TRUE(ProcessRuns(pid, want));
+    EXPECT_FALSE(ProcessRuns(pid, "/usr/bin/pkexec"));
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped =
+            ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        if (!dropped)
+            ::_exit(2);
+        int rc = 0;
+        if (!ProcessRuns(pid, want))
+            rc |= 4;
+        if (ProcessRuns(pid, "/usr/bin/pkexec"))
+            rc |= 8;
+        ::_exit(rc);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    helper.kill();
+    helper.waitForFinished();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: could not drop rights, 4: not recognised, 8: "
+                                         "another program taken for it";
 }
