@@ -116,7 +116,8 @@ QString FileSha256(const QString& APath, QString& AErr) {
 }
 
 bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& ASha256,
-                  qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts) {
+                  qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts,
+                  const std::function<bool()>& ACancel) {
     AErr.clear();
     bool success = false;
     const QByteArray dest = QFile::encodeName(ADestPath);
@@ -145,6 +146,7 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
         req.connectTimeoutMs = ATimeouts.connectMs;
         req.responseTimeoutMs = ATimeouts.responseMs;
         req.tls13Max = true;
+        req.cancel = ACancel;
         req.sink = [&](const char* AData, size_t ALen) {
             // A body longer than announced can never pass: past the expected size it is only
             // counted (for the error text), and a runaway one is cut off.

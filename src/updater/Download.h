@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 // The two request operations that provisioning rests on. Free functions with no state: each
 // call makes its own client, so they may run on any thread.
@@ -22,8 +23,10 @@ struct DownloadTimeouts {
 // (hex, ASCII case ignored, no trimming). True leaves the verified file in place; false leaves
 // no file at ADestPath and the reason in AErr: "HTTP <code>", "incomplete download (A of E
 // bytes)", "integrity check failed", or the transport's or file system's error text.
+// ACancel, when set, is asked while the body arrives; true abandons the download.
 bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& ASha256,
-                  qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts = {});
+                  qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts = {},
+                  const std::function<bool()>& ACancel = {});
 
 // Lower-case hex SHA-256 of a file, read in one pass; empty with AErr set when it can't be read.
 QString FileSha256(const QString& APath, QString& AErr);

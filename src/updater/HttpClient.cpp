@@ -31,6 +31,7 @@ struct Transfer {
     Clock::time_point lastActivity = Clock::now();
     bool timedOut = false;
     bool tooLarge = false;
+    bool cancelled = false;
     qint64 received = 0;
     qint64 limit = 0;
     QByteArray caFile;
@@ -58,6 +59,10 @@ size_t OnWrite(char* AData, size_t ASize, size_t ACount, void* AUser) {
 // once the connection (TLS included) is up; the connection phase has its own limit.
 int OnProgress(void* AUser, curl_off_t, curl_off_t ADownNow, curl_off_t, curl_off_t AUpNow) {
     auto* t = static_cast<Transfer*>(AUser);
+    if (t->request->cancel && t->request->cancel()) {
+        t->cancelled = true;
+        return 1;
+    }
     const Clock::time_point now = Clock::now();
     curl_off_t connected = 0;
     curl_easy_getinfo(t->curl, CURLINFO_APPCONNECT_TIME_T, &connected);
@@ -178,6 +183,9 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ARequest.body.size()));
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, ARequest.body.constData());
+        // A moved service must get the form itself: libcurl would otherwise turn the POST
+        // into a GET without a body on 301/302, whose reply could still read as accepted.
+        curl_easy_setopt(curl, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
     } else {
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     }
@@ -188,6 +196,8 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
     result.status = status;
     if (code == CURLE_OK) {
         result.transportOk = true;
+    } else if (t.cancelled) {
+        result.error = QStringLiteral("cancelled");
     } else if (t.timedOut) {
         result.error =
             QStringLiteral("Operation timed out after %1 milliseconds with no data received")

@@ -28,6 +28,9 @@ struct HttpRequest {
     // When set, the body is handed here as it arrives instead of being kept; returning false
     // aborts the transfer (the write error then becomes the result's error text).
     std::function<bool(const char* AData, size_t ALen)> sink;
+    // Asked while the transfer runs (at least once a second); true abandons it with the
+    // error text "cancelled".
+    std::function<bool()> cancel;
 };
 
 struct HttpResult {

@@ -244,7 +244,8 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
         const QString url = base + QStringLiteral("/update/components/") + e.file;
 
         AErr.clear();
-        if (!DownloadFile(url, archive, e.sha256, e.size, AErr)) {
+        // A window that goes while the archive arrives ends the download there.
+        if (!DownloadFile(url, archive, e.sha256, e.size, AErr, {}, FStop)) {
             AErr = e.name + QStringLiteral(": ") + AErr;
             return;
         }
@@ -351,6 +352,7 @@ void TUpdater::DoCheck() {
     const int cur = ReleaseNumber(CurrentVersion());
     HttpRequest request = FHttp;
     request.url = ServiceBaseUrl() + QStringLiteral("/update/version.json");
+    request.cancel = FStop;
     const HttpResult reply = HttpPerform(request);
     if (!reply.transportOk || reply.status != 200)
         return;

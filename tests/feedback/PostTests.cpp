@@ -242,6 +242,16 @@ TEST_F(FeedbackPost, RedirectsOnlyToHttps) {
     ASSERT_TRUE(PostFeedback({"message=kept"}, reply, err)) << err.toStdString();
     EXPECT_EQ(reply, R"({"ok":true})");
     EXPECT_EQ(FServer.requests().last().body, "message=kept");
+
+    // A moved service gets the form itself, not an empty GET that could answer "ok".
+    for (const int status : {301, 302}) {
+        FServer.clearRequests();
+        FServer.redirect(kPath, FServer.url(QStringLiteral("/halvora/feedback2")), status);
+        ASSERT_TRUE(PostFeedback({"message=moved"}, reply, err)) << err.toStdString();
+        ASSERT_EQ(FServer.requestCount(), 2) << status;
+        EXPECT_EQ(FServer.requests().last().method, "POST") << status;
+        EXPECT_EQ(FServer.requests().last().body, "message=moved") << status;
+    }
 }
 
 // Input checks in order, before anything is sent, and a second Send while sending.

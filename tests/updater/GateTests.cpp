@@ -30,7 +30,7 @@ TEST(WindowGate, QueuedWorkRunsInOrderOnTheWindowThread) {
     });
     worker.join();
     EXPECT_TRUE(seen.isEmpty()); // nothing runs before the loop does
-    QTRY_COMPARE(seen, QStringList({"0", "1", "2"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen == QStringList({"0", "1", "2"}); }, 5000));
     EXPECT_TRUE(allOnMain);
 }
 
@@ -44,7 +44,7 @@ TEST(WindowGate, RunAndWaitRunsOnTheWindowThreadAndWaits) {
         result = ctx.Gate()->RunAndWait([&] { ran = QThread::currentThread() == main; });
         done = true;
     });
-    QTRY_VERIFY(done.load());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
     worker.join();
     EXPECT_TRUE(ran);
     EXPECT_TRUE(result);
@@ -118,7 +118,7 @@ TEST(Bootstrap, WorkerSequenceAndResults) {
     QDir().mkpath(s.app + "vlc");
     FakeWindow fw;
     StartBootstrapWorker(fw.window(s.app));
-    QTRY_COMPARE_WITH_TIMEOUT(BootstrapWorkersRunning(), 0, 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
     QCoreApplication::processEvents();
     EXPECT_EQ(fw.log, QStringList({"status:Downloading components needed by the program...",
                                    "done::0", "box:A new version is available:"}));
@@ -127,19 +127,19 @@ TEST(Bootstrap, WorkerSequenceAndResults) {
     // Present now: no status, success, the update check still follows.
     fw.log.clear();
     StartBootstrapWorker(fw.window(s.app));
-    QTRY_COMPARE_WITH_TIMEOUT(fw.log.size(), 2, 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fw.log.size() == 2; }, 30000));
     EXPECT_EQ(fw.log, QStringList({"done::0", "box:A new version is available:"}));
-    QTRY_COMPARE(BootstrapWorkersRunning(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
 
     // Failure: the text and the offline flag travel with the completion.
     QFile::remove(s.app + "ffmpeg");
     s.srv.route("/update/components.json", TestHttpServer::Status(404));
     fw.log.clear();
     StartBootstrapWorker(fw.window(s.app));
-    QTRY_COMPARE_WITH_TIMEOUT(fw.log.size(), 3, 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fw.log.size() == 3; }, 30000));
     EXPECT_EQ(fw.log[1],
               "done:the download server could not be reached within 10 seconds (HTTP 404):1");
-    QTRY_COMPARE(BootstrapWorkersRunning(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
 }
 
 TEST(Bootstrap, GoneWindowGetsNothing) {
@@ -154,7 +154,7 @@ TEST(Bootstrap, GoneWindowGetsNothing) {
     FakeWindow fw;
     StartBootstrapWorker(fw.window(s.app));
     fw.ctx.reset(); // the window closes while the worker fetches the list
-    QTRY_COMPARE_WITH_TIMEOUT(BootstrapWorkersRunning(), 0, 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
     QCoreApplication::processEvents();
     EXPECT_TRUE(fw.log.isEmpty());
     // No window: no more downloads, no update check.
@@ -162,5 +162,30 @@ TEST(Bootstrap, GoneWindowGetsNothing) {
     for (const auto& r : s.srv.requests())
         paths << QString::fromLatin1(r.path);
     EXPECT_EQ(paths, QStringList{"/update/components.json"});
+    EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
+}
+
+TEST(Bootstrap, GoneWindowEndsTheDownloadUnderWay) {
+    ComponentService s;
+    s.addArchive("ffmpeg.tar.gz", {"ffmpeg"});
+    s.setList("{\"components\":[" + s.entry("ffmpeg", "FFmpeg", "ffmpeg.tar.gz") + "]}");
+    // The archive's reply stalls after its headers: only the 15-minute response timeout
+    // would end the download by itself.
+    s.srv.route(
+        "/update/components/ffmpeg.tar.gz",
+        TestHttpServer::File(s.store + "/ffmpeg.tar.gz", TestHttpServer::Fault::StallAfterHeaders));
+    FakeWindow fw;
+    StartBootstrapWorker(fw.window(s.app));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const auto& r : s.srv.requests())
+                if (r.path == "/update/components/ffmpeg.tar.gz")
+                    return true;
+            return false;
+        },
+        30000));
+    fw.ctx.reset(); // the window closes (or the application quits) mid-download
+    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
+    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + "/Halvora_update/ffmpeg.tar.gz"));
     EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
 }
