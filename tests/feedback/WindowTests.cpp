@@ -150,7 +150,7 @@ TEST_F(FeedbackWindow, EnterInAddressSendsAndSuccessEmptiesTheWindow) {
 
     FEmail->setFocus();
     QTest::keyClick(FEmail, Qt::Key_Return);
-    QTRY_VERIFY(!FForm->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->isVisible(); }, 5000));
     EXPECT_EQ(FDialogs.boxes, QStringList{"Information:Your feedback has been sent. Thank you!"});
     EXPECT_EQ(FStatus->text(), "Sent. Thank you!");
     EXPECT_TRUE(FEmail->text().isEmpty());

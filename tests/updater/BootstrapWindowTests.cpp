@@ -74,11 +74,11 @@ protected:
     }
     void TearDown() override {
         form.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(BootstrapWorkersRunning(), 0, 30000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
     }
     // Workers done and everything they queued delivered.
     void settle() {
-        QTRY_COMPARE_WITH_TIMEOUT(BootstrapWorkersRunning(), 0, 30000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
         QCoreApplication::processEvents();
     }
     void componentsPresent() {
@@ -98,7 +98,7 @@ TEST_F(StartupBootstrap, ComponentsPresentNoBox) {
     componentsPresent();
     service.srv.route("/update/version.json", TestHttpServer::Status(404));
     open();
-    QTRY_COMPARE_WITH_TIMEOUT(service.srv.requestCount(), 1, 15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.srv.requestCount() == 1; }, 15000));
     settle();
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     EXPECT_EQ(form->LblStatus->text(), "Ready");
@@ -113,7 +113,7 @@ TEST_F(StartupBootstrap, UpdatePromptRunsOnTheWindowThread) {
                                            R"("notes":"Notes"})"));
     dialogs.answer = [](const ScriptedDialogs::Box&) { return BoxAnswer::No; };
     open();
-    QTRY_COMPARE_WITH_TIMEOUT(dialogs.boxes.size(), 1, 15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() == 1; }, 15000));
     settle();
     const auto& box = dialogs.boxes[0];
     EXPECT_EQ(box.kind, BoxKind::Information);
@@ -126,7 +126,7 @@ TEST_F(StartupBootstrap, UpdatePromptRunsOnTheWindowThread) {
 TEST_F(StartupBootstrap, NoServerGivesTheLongBox) {
     qputenv("HALVORA_SERVICE_URL", "https://127.0.0.1:9");
     open();
-    QTRY_COMPARE_WITH_TIMEOUT(dialogs.boxes.size(), 1, 15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() == 1; }, 15000));
     const auto box = dialogs.boxes[0];
     EXPECT_EQ(box.kind, BoxKind::Warning);
     EXPECT_EQ(box.buttons, BoxButtons::RetryCancel);
@@ -151,7 +151,7 @@ TEST_F(StartupBootstrap, CorruptArchiveGivesTheShortBox) {
     WriteAll(service.store + "/ffmpeg.tar.gz", data);
     service.setList("{\"components\":[" + entry + "]}");
     open();
-    QTRY_COMPARE_WITH_TIMEOUT(dialogs.boxes.size(), 1, 15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() == 1; }, 15000));
     EXPECT_EQ(dialogs.boxes[0].text, kShortBox);
     EXPECT_EQ(dialogs.boxes[0].statusAtBox,
               "Components unavailable: ffmpeg: integrity check failed");
@@ -177,7 +177,7 @@ TEST_F(StartupBootstrap, RetryAfterTheServerComesBackEnablesConversion) {
     form->EdtRoot->setText(root);
     EXPECT_FALSE(form->BtnConvert->isEnabled());
     EXPECT_FALSE(form->BtnBatch->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(form->BtnConvert->isEnabled(), 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->BtnConvert->isEnabled(); }, 30000));
     settle();
     EXPECT_TRUE(form->BtnBatch->isEnabled());
     EXPECT_EQ(dialogs.boxes.size(), 1);
@@ -195,7 +195,7 @@ TEST_F(StartupBootstrap, WindowClosingWhileItsWorkerRuns) {
     slow.delayMs = 500;
     service.srv.route("/update/components.json", slow);
     open();
-    QTRY_COMPARE_WITH_TIMEOUT(service.srv.requestCount(), 1, 15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.srv.requestCount() == 1; }, 15000));
     form.reset();
     settle();
     EXPECT_TRUE(dialogs.boxes.isEmpty());
@@ -208,7 +208,7 @@ TEST_F(StartupBootstrap, WindowClosingWhileItsWorkerRuns) {
     service.srv.route("/update/version.json", offer);
     service.srv.clearRequests();
     open();
-    QTRY_COMPARE_WITH_TIMEOUT(service.srv.requestCount(), 1, 15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.srv.requestCount() == 1; }, 15000));
     form.reset();
     settle();
     EXPECT_TRUE(dialogs.boxes.isEmpty());
@@ -229,7 +229,7 @@ TEST_F(StartupBootstrap, UpdatePromptOpensOnTopOfTheRetryBox) {
         return BoxAnswer::No;
     };
     open();
-    QTRY_COMPARE_WITH_TIMEOUT(dialogs.boxes.size(), 2, 15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() == 2; }, 15000));
     settle();
     EXPECT_TRUE(promptSeenInside);
     EXPECT_EQ(dialogs.boxes[0].text, kLongBox); // 404 for the list counts as offline
