@@ -19,6 +19,9 @@ Command FrameGrabCommand(const QString& AFFmpeg, const QString& AInput, std::int
         .path(AInput)
         .args({QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-vf"),
                QStringLiteral("scale=480:-1")})
+        // One picture under exactly this name: without it the picture writer reads a '%' in
+        // the path as a frame-number pattern and writes elsewhere.
+        .args({QStringLiteral("-update"), QStringLiteral("1")})
         .path(AJpegPath);
 }
 

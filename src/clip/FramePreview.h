@@ -12,7 +12,8 @@
 
 namespace halvora {
 
-// The grab command: one frame at ASec scaled to 480 wide, seeking before the input.
+// The grab command: one frame at ASec scaled to 480 wide, seeking before the input, written to
+// exactly AJpegPath (never read as a numbered-file pattern).
 Command FrameGrabCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t ASec,
                          const QString& AJpegPath);
 

@@ -82,7 +82,7 @@ TEST(FramePreview, GrabsTheFrameOfTheSecondAsked) {
     EXPECT_EQ(p.preview.image(), ReferenceFrame(ShortVideo(), 7));
     ASSERT_EQ(p.rec.runs.size(), 2);
     EXPECT_TRUE(p.rec.runs[1].contains(" -y -ss 7 -i \"" + ShortVideo() +
-                                       "\" -frames:v 1 -vf scale=480:-1 \""))
+                                       "\" -frames:v 1 -vf scale=480:-1 -update 1 \""))
         << p.rec.runs[1].toStdString();
 }
 
@@ -198,4 +198,18 @@ TEST(FramePreview, NamesWithBlanksQuotesAndNonAsciiLetters) {
     preview.setVideo(in);
     EXPECT_TRUE(preview.GrabFrame(4));
     EXPECT_EQ(preview.image().size(), QSize(480, 360));
+}
+
+TEST(FramePreview, APercentSignInTheWorkingFolderIsNoFileNamePattern) {
+    // ffmpeg's picture writer would read "%d" as a frame number and write somewhere else.
+    const QString base = NewTempDir(QStringLiteral("pct"));
+    RecordingEnv rec(base + "/50%d off %%");
+    FramePreview preview;
+    preview.setEnv(rec.env);
+    preview.setVideo(ShortVideo());
+    EXPECT_TRUE(preview.GrabFrame(1));
+    EXPECT_TRUE(QFile::exists(rec.env.workDir + "frame_1.jpg"));
+    EXPECT_EQ(QDir(base).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{"50%d off %%"});
+    QDir(base).removeRecursively();
 }
