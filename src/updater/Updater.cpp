@@ -81,6 +81,23 @@ bool IsPlainFileName(const QString& AName) {
            !AName.contains(QChar(0));
 }
 
+// The download folder lies in the shared temporary folder, and the helper may read what is
+// there with root's rights: only a real folder of this user that nobody else may write to is
+// used, so nobody else can swap a verified file before it is unpacked or installed.
+bool PrivateFolder(const QString& ADir, QString& AErr) {
+    const QByteArray path = QFile::encodeName(ADir);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        AErr = QStringLiteral("the download folder %1 is not a folder of this user").arg(ADir);
+        return false;
+    }
+    if ((st.st_mode & 022) != 0 && ::chmod(path.constData(), st.st_mode & 0755) != 0) {
+        AErr = QStringLiteral("the download folder %1 is open to other users").arg(ADir);
+        return false;
+    }
+    return true;
+}
+
 QString WithSlash(QString ADir) {
     if (!ADir.endsWith(QLatin1Char('/')))
         ADir += QLatin1Char('/');
@@ -240,6 +257,8 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
             AErr = QStringLiteral("invalid archive file name \"%1\"").arg(e.file);
             return;
         }
+        if (!PrivateFolder(FDownloadDir, AErr))
+            return;
         const QString archive = FDownloadDir + QLatin1Char('/') + e.file;
         const QString url = base + QStringLiteral("/update/components/") + e.file;
 
@@ -396,6 +415,10 @@ void TUpdater::Prompt(const QString& ANotes) {
 void TUpdater::DownloadUpdate() {
     FNewExePath.clear();
     const QString path = FDownloadDir + QStringLiteral("/Halvora_new");
+    QDir().mkpath(FDownloadDir);
+    QString folderErr;
+    if (!PrivateFolder(FDownloadDir, folderErr))
+        return;
     // An older download must never be taken for this one.
     QFile::remove(path);
     // The new program file runs with the user's (or elevated) rights: only over https.
@@ -403,9 +426,9 @@ void TUpdater::DownloadUpdate() {
         return;
     bool ok = false;
     try {
-        QDir().mkpath(FDownloadDir);
         QFile out(path);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // Created anew: never through a link planted under its name.
+        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return;
         HttpRequest request = FHttp;
         request.url = FDownloadUrl;

@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace halvora;
 using namespace halvora::test;
 
@@ -315,4 +318,45 @@ TEST(Provisioning, MissingHelperNamesTheComponent) {
     const EnsureRun r = Ensure(*u);
     EXPECT_EQ(r.err, "FFmpeg: updater not found");
     EXPECT_FALSE(QFileInfo::exists(u->DownloadDir() + "/ffmpeg.tar.gz"));
+}
+
+// The download folder lies in the shared temporary folder and the helper may read from it as
+// root: a folder that is not this user's own real folder is never used, and one that is open
+// to others is closed first.
+TEST(Provisioning, DownloadFolderMustBePrivate) {
+    ComponentService s;
+    s.addArchive("ffmpeg.tar.gz", {"ffmpeg"});
+    s.setList("{\"components\":[" + s.entry("ffmpeg", "FFmpeg", "ffmpeg.tar.gz") + "]}");
+    MakeVlc(s.app);
+    auto u = s.updater();
+    const QString dir = u->DownloadDir();
+    const QByteArray native = QFile::encodeName(dir);
+    const QString refused = "the download folder " + dir + " is not a folder of this user";
+
+    const QString elsewhere = NewTempDir("planted");
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, dir));
+    EnsureRun r = Ensure(*u);
+    EXPECT_EQ(r.err, refused);
+    EXPECT_FALSE(r.offline);
+    EXPECT_FALSE(Paths(s.srv).contains("/update/components/ffmpeg.tar.gz"));
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
+    ASSERT_TRUE(QFile::remove(dir));
+    ASSERT_TRUE(QDir().mkpath(dir));
+
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(native.constData(), 65534, 65534), 0);
+        r = Ensure(*u);
+        EXPECT_EQ(r.err, refused);
+        ASSERT_EQ(::chown(native.constData(), 0, 0), 0);
+    }
+
+    ASSERT_EQ(::chmod(native.constData(), 0777), 0);
+    r = Ensure(*u);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadAll(s.app + "ffmpeg"), "ffmpeg");
+    struct stat st {};
+    ASSERT_EQ(::stat(native.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 022, 0u);
 }

@@ -292,3 +292,23 @@ TEST(SelfUpdate, RootHelperRecognisedFromAnUnprivilegedProcess) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "2: could not drop rights, 4: not recognised, 8: "
                                          "another program taken for it";
 }
+
+TEST(SelfUpdate, DownloadFolderNotPrivateIsNotUsed) {
+    UpdateService s;
+    s.host.answer = BoxAnswer::Yes;
+    Script(s.app + "updater", "exit 0");
+    s.manifest(s.offer());
+    const QString dir = QDir::tempPath() + "/Halvora_update";
+    const QString elsewhere = NewTempDir("planted");
+    ASSERT_TRUE(QDir(dir).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere, dir));
+    auto u = s.updater();
+    u->CheckForUpdate();
+    EXPECT_EQ(s.host.texts.size(), 1); // the prompt, then nothing
+    EXPECT_TRUE(u->NewExePath().isEmpty());
+    EXPECT_EQ(s.fileRequests(), 0);
+    EXPECT_EQ(s.host.quits, 0);
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    ASSERT_TRUE(QFile::remove(dir));
+    ASSERT_TRUE(QDir().mkpath(dir));
+}
