@@ -209,6 +209,8 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
     if (result != 0 && result != kSegmentsMissing && FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
         FView.processMessages();
+        if (FView.closed())
+            return result;
         result = run(ConvertCommand(ffmpeg, in, out, false, allowAll), workDir, AMissing);
     }
     return result;
@@ -286,6 +288,8 @@ void ConversionFlow::BtnConvertClick() {
         const QString ts = JoinPath(out, ReplaceExtension(name, QStringLiteral(".ts")));
         FView.setStatus(QStringLiteral("Downloading stream..."));
         FView.processMessages();
+        if (FView.closed())
+            return;
         int missing = 0;
         const int d = DownloadStream(input, ts, &missing);
         if (d == kSegmentsMissing) {
@@ -356,6 +360,8 @@ void ConversionFlow::BtnConvertClick() {
     }
     FView.setStatus(QStringLiteral("Converting..."));
     FView.processMessages();
+    if (FView.closed())
+        return;
     int missing = 0;
     const int c = ConvertFile(input, mp4, &missing);
     FView.setProgress(100);
@@ -437,6 +443,9 @@ void ConversionFlow::BtnBatchClick() {
         FView.setProgressMax(total);
         FView.setProgress(index - 1);
         FView.processMessages();
+        // Closed meanwhile: the application is ending, the remaining items are left alone.
+        if (FView.closed())
+            return;
         if (SameFile(input, output))
             continue; // would overwrite its own input; counted as not succeeded
         if (ConvertFile(input, output) == 0)

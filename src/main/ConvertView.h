@@ -29,6 +29,9 @@ public:
     virtual QString pickFolder(const QString& ATitle) = 0;
     // Lets the window handle its pending messages once (repaint the status, the bar).
     virtual void processMessages() = 0;
+    // True once the window has been closed (the application is ending): a flow that finds it
+    // so after processMessages starts no further ffmpeg run.
+    virtual bool closed() const { return false; }
 };
 
 } // namespace halvora

@@ -193,6 +193,11 @@ void TForm2::showEvent(QShowEvent* AEvent) {
     }
 }
 
+void TForm2::closeEvent(QCloseEvent* AEvent) {
+    FClosed = true;
+    QWidget::closeEvent(AEvent);
+}
+
 void TForm2::DoShow() {
     if (Trimmed(EdtOutput->text()).isEmpty())
         EdtOutput->setText(DocumentsDir());

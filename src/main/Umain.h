@@ -92,9 +92,11 @@ public:
     BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
     QString pickFolder(const QString& ATitle) override;
     void processMessages() override;
+    bool closed() const override { return FClosed; }
 
 protected:
     void showEvent(QShowEvent* AEvent) override;
+    void closeEvent(QCloseEvent* AEvent) override;
     bool event(QEvent* AEvent) override;
     bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
@@ -116,6 +118,7 @@ protected:
 private:
     void createControls();
     bool FShown = false;
+    bool FClosed = false;                   // closing the window ends the application
     TFormFeedback* FFormFeedback = nullptr; // created at the first click, then kept
 
     // Start-up bootstrap. Its workers reach this window only through the gate of

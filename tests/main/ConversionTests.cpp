@@ -526,3 +526,44 @@ TEST_F(Flow, BatchNeverWritesOverAnInput) {
     EXPECT_EQ(ReadAll(dir + "/local/local.mp4"), "x");
     EXPECT_EQ(view.status(), "Batch done: 1/2 succeeded, output: " + dir + "/local");
 }
+
+TEST_F(Flow, WindowClosedAtAMessageStepStartsNothingMore) {
+    // The user closes the window while a flow lets it handle its messages: the application is
+    // ending, so no further ffmpeg run is started behind a window that is gone.
+    view.onProcess = [&] { view.isClosed = true; };
+    view.input = "https://h/a.m3u8";
+    view.output = dir;
+    flow.BtnConvertClick();
+    EXPECT_TRUE(rec.runs.isEmpty());
+    EXPECT_TRUE(view.boxes.isEmpty());
+
+    Touch(dir + "/clip.ts");
+    view.input = dir + "/clip.ts";
+    flow.BtnConvertClick();
+    EXPECT_TRUE(rec.runs.isEmpty());
+    EXPECT_TRUE(view.boxes.isEmpty());
+
+    // Closed while the fast copy failed: no re-encoding.
+    view.isClosed = false;
+    view.onProcess = {};
+    rec.next = [&](const Command&, const RunOptions&) {
+        view.onProcess = [&] { view.isClosed = true; };
+        return 1;
+    };
+    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), 1);
+    EXPECT_EQ(rec.runs.size(), 1);
+
+    // Batch: closed before the second item; the rest is left alone.
+    for (const char* s : {"one", "two", "three"}) {
+        QDir().mkpath(dir + "/root/" + s);
+        Touch(dir + "/root/" + s + "/local.ts");
+    }
+    view = FakeView();
+    rec.runs.clear();
+    rec.next = {};
+    view.root = dir + "/root";
+    view.onProcess = [&] { view.isClosed = view.processed == 2; };
+    flow.BtnBatchClick();
+    EXPECT_EQ(rec.runs.size(), 1);
+    EXPECT_TRUE(view.boxes.isEmpty());
+}

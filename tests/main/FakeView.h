@@ -30,6 +30,7 @@ public:
     int max = 100;
     int processed = 0;
     std::function<void()> onProcess; // runs at each message-processing step
+    bool isClosed = false;           // the window was closed (set from onProcess)
 
     QString status() const { return statuses.isEmpty() ? QString() : statuses.last(); }
 
@@ -58,6 +59,7 @@ public:
         if (onProcess)
             onProcess();
     }
+    bool closed() const override { return isClosed; }
 };
 
 struct RecordedRun {

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -253,6 +254,38 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir + "/out");
     QTest::mouseClick(convert, Qt::LeftButton);
     EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
+    for (const char* s : {"one", "two", "three"}) {
+        QDir().mkpath(dir + "/root/" + s);
+        ASSERT_TRUE(WriteAll(dir + "/root/" + s + "/local.ts", "x"));
+    }
+    int runs = 0;
+    // While the first item converts the user closes the window; the close is handled at the
+    // next message-processing step, before the second item.
+    const ProcessRunner runner = [&](const Command&, const RunOptions&) {
+        if (++runs == 1)
+            QMetaObject::invokeMethod(form.get(), &QWidget::close, Qt::QueuedConnection);
+        return 0;
+    };
+    form = std::make_unique<QuietForm>(dialogs, nullptr, runner, [] { return "/bin/true"; });
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    form->EdtRoot->setText(dir + "/root");
+    form->EdtOutput->setText(dir + "/out");
+    ASSERT_TRUE(form->BtnBatch->isEnabled());
+
+    QTimer::singleShot(0, form.get(), [&] { form->BtnBatch->click(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(20000);
+    // The real message loop, as in the program: closing the last window ends it.
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 TEST_F(Window, SkyLayoutHasNoClippedText) {
