@@ -9,6 +9,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace halvora {
@@ -16,6 +17,18 @@ namespace halvora {
 namespace {
 
 std::atomic<int> GWorkers{0};
+
+// At process exit the TLS library under libcurl frees its global state (an exit handler that
+// curl_global_init in main registered). A worker still inside a transfer would then use freed
+// state, so exit gives running workers a moment to end: they abandon their transfer once
+// their window is gone. Only an unpack by the helper (no TLS) can outlast the wait.
+struct ExitWait {
+    ~ExitWait() {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (GWorkers.load() > 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+};
 
 // Signals a waiting worker when the last copy of the handed-over work is destroyed: after it
 // has run, or when Qt drops it with its dead receiver.
@@ -155,6 +168,9 @@ void StartBootstrapWorker(BootstrapWindow AWindow) {
         (void)QCoreApplication::applicationFilePath();
     if (AWindow.appDir.isEmpty())
         AWindow.appDir = AppDir();
+    // Made at the first start, after curl's global set-up: exit runs it before that one's
+    // clean-up.
+    static ExitWait exitWait;
     ++GWorkers;
     try {
         std::thread([window = std::move(AWindow)]() mutable {

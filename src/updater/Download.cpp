@@ -58,7 +58,8 @@ bool SameDigest(const QString& AExpected, const QString& AActual) {
 
 } // namespace
 
-QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr) {
+QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr,
+                    const std::function<bool()>& ACancel) {
     AErr.clear();
     HttpRequest req;
     req.url = AUrl;
@@ -66,6 +67,7 @@ QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr) {
     req.responseTimeoutMs = ATimeoutMs;
     req.tls13Max = true;
     req.maxBodyBytes = 16 * 1024 * 1024; // a text document; an endless reply must not eat memory
+    req.cancel = ACancel;
     const HttpResult res = HttpPerform(req);
     if (!res.transportOk) {
         AErr = res.error;

@@ -11,7 +11,9 @@ namespace halvora {
 // GET AUrl with ATimeoutMs as both the connection and the response timeout. Gives the body
 // decoded as UTF-8 when the status is 200 (AErr empty); otherwise an empty text and AErr
 // "HTTP <code>" or the transport's error text.
-QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr);
+// ACancel, when set, is asked while the request runs; true abandons it.
+QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr,
+                    const std::function<bool()>& ACancel = {});
 
 struct DownloadTimeouts {
     int connectMs = 15000;

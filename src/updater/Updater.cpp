@@ -217,8 +217,8 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
 
     const QString base = ServiceBaseUrl();
     QString detail;
-    const QString text =
-        HttpGetText(base + QStringLiteral("/update/components.json"), kListTimeoutMs, detail);
+    const QString text = HttpGetText(base + QStringLiteral("/update/components.json"),
+                                     kListTimeoutMs, detail, FStop);
     if (text.isEmpty()) {
         AOffline = true;
         AErr = QStringLiteral("the download server could not be reached within %1 seconds (%2)")
