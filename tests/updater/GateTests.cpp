@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
 #include <atomic>
@@ -202,4 +203,22 @@ TEST(Bootstrap, GoneWindowEndsTheListRequest) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.srv.requestCount() == 1; }, 30000));
     fw.ctx.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
+}
+
+// A program that ends while its worker is inside a transfer lets the worker abandon it first:
+// the TLS library's clean-up at exit must not pull its state from under the worker.
+TEST(Bootstrap, ExitWaitsForTheWorkerToLetGoOfItsTransfer) {
+    ComponentService s;
+    s.setList(R"({"components":[{"id":"ffmpeg","name":"FFmpeg","file":"endless.tar.gz"}]})");
+    TestHttpServer::Reply endless = TestHttpServer::Status(200);
+    endless.fault = TestHttpServer::Fault::EndlessBody;
+    s.srv.route("/update/components/endless.tar.gz", endless);
+    QProcess probe;
+    probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    probe.start(BOOTSTRAP_EXIT_PROBE, {s.app, "endless.tar.gz"});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(probe.exitCode(), 0);
+    // The worker ended its download, which removes the partial file, before the process did.
+    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + "/Halvora_update/endless.tar.gz"));
 }

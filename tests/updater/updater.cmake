@@ -25,3 +25,12 @@ if(TARGET halvora_main_ui)
         add_dependencies(updater_window_tests updater)
     endif()
 endif()
+
+# Quits while its start-up worker downloads (run by updater_tests).
+add_executable(bootstrap_exit_probe ${CMAKE_CURRENT_LIST_DIR}/ExitProbe.cpp)
+target_link_libraries(bootstrap_exit_probe PRIVATE halvora_updater)
+set_target_properties(bootstrap_exit_probe PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+add_dependencies(updater_tests bootstrap_exit_probe)
+target_compile_definitions(updater_tests PRIVATE
+    BOOTSTRAP_EXIT_PROBE="$<TARGET_FILE:bootstrap_exit_probe>")
