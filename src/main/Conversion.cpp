@@ -1,5 +1,7 @@
 #include "Conversion.h"
 
+#include <sys/stat.h>
+
 #include "AppPaths.h"
 #include "FFmpegLocator.h"
 
@@ -128,7 +130,16 @@ bool SameFile(const QString& AA, const QString& AB) {
     const QFileInfo b(AB);
     if (QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath()))
         return true;
-    return a.exists() && b.exists() && a.canonicalFilePath() == b.canonicalFilePath();
+    if (!a.exists() || !b.exists())
+        return false;
+    if (a.canonicalFilePath() == b.canonicalFilePath())
+        return true;
+    // Two hard links name one file too: writing the output would truncate the input.
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(AA).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(AB).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder)

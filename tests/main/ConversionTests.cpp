@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -397,6 +398,18 @@ TEST_F(Flow, RefusesToConvertAFileIntoItself) {
     view = FakeView();
     view.input = dir + "/movie.mp4";
     view.output = dir + "/alias";
+    flow.BtnConvertClick();
+    EXPECT_TRUE(rec.runs.isEmpty());
+    EXPECT_EQ(view.status(), "Input and output are the same file");
+
+    // And when the output name is a hard link to the input.
+    QDir().mkpath(dir + "/other");
+    ASSERT_EQ(::link(QFile::encodeName(dir + "/movie.mp4").constData(),
+                     QFile::encodeName(dir + "/other/movie.mp4").constData()),
+              0);
+    view = FakeView();
+    view.input = dir + "/movie.mp4";
+    view.output = dir + "/other";
     flow.BtnConvertClick();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_EQ(view.status(), "Input and output are the same file");
