@@ -131,6 +131,13 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         box(BoxKind::Warning, QStringLiteral("Please specify output file"));
         return false;
     }
+    // ffmpeg would truncate the video it is still reading from (-y).
+    if (SameFile(ARequest.inFile, output)) {
+        AView.setStatus(QStringLiteral("Input and output are the same file"));
+        box(BoxKind::Error, QStringLiteral("The export would overwrite the opened video:\r\n") +
+                                output + QStringLiteral("\r\nChoose another output file."));
+        return false;
+    }
     const QVector<KeptRange> ranges = KeptRanges(ARequest.rows, ARequest.duration);
     const QString ffmpeg = AEnv.ffmpeg();
     if (ffmpeg.isEmpty()) {

@@ -1,7 +1,5 @@
 #include "Conversion.h"
 
-#include <sys/stat.h>
-
 #include "AppPaths.h"
 #include "FFmpegLocator.h"
 
@@ -123,23 +121,6 @@ Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QSt
         c.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
     c.arg("-movflags").arg("+faststart").path(AOutFile);
     return c;
-}
-
-bool SameFile(const QString& AA, const QString& AB) {
-    const QFileInfo a(AA);
-    const QFileInfo b(AB);
-    if (QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath()))
-        return true;
-    if (!a.exists() || !b.exists())
-        return false;
-    if (a.canonicalFilePath() == b.canonicalFilePath())
-        return true;
-    // Two hard links name one file too: writing the output would truncate the input.
-    struct stat sa {};
-    struct stat sb {};
-    return ::stat(QFile::encodeName(AA).constData(), &sa) == 0 &&
-           ::stat(QFile::encodeName(AB).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
 }
 
 ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder)

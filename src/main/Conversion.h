@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppPaths.h"
+
 #include "Command.h"
 #include "ConvertView.h"
 #include "Process.h"
@@ -37,9 +39,6 @@ QString JoinPath(const QString& ADir, const QString& AName);
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo);
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
                        bool AFast, bool AAllowAll);
-
-// True when both paths name the same file (also through links or "..").
-bool SameFile(const QString& AA, const QString& AB);
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;

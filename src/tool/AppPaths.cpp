@@ -3,7 +3,9 @@
 #include "halvora_version.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 namespace halvora {
 
@@ -28,6 +30,23 @@ QString Trimmed(const QString& AText) {
     while (e > b && AText[e - 1].unicode() <= 0x20)
         --e;
     return AText.mid(b, e - b);
+}
+
+bool SameFile(const QString& AA, const QString& AB) {
+    const QFileInfo a(AA);
+    const QFileInfo b(AB);
+    if (QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath()))
+        return true;
+    if (!a.exists() || !b.exists())
+        return false;
+    if (a.canonicalFilePath() == b.canonicalFilePath())
+        return true;
+    // Two hard links name one file too: writing the output would truncate the input.
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(AA).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(AB).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 QString FileVersionText() {

@@ -199,6 +199,26 @@ TEST(Export, RefusesEarlyWithItsMessages) {
     EXPECT_TRUE(rec.runs.isEmpty());
 }
 
+TEST(Export, NeverWritesOverTheOpenedVideo) {
+    const QString dir = NewTempDir("same");
+    const QString video = dir + "/victim.mp4";
+    ASSERT_TRUE(QFile::copy(ShortVideo(), video));
+    const QByteArray before = ReadAll(video);
+    ASSERT_TRUE(QFile::link(dir, dir + "/alias"));
+    for (const QString& out : {video, dir + "/./victim.mp4", dir + "/alias/victim.mp4"}) {
+        RecordingEnv rec;
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request(video, " " + out + " ", 5, {{1, 2}}), view, rec.env));
+        EXPECT_TRUE(rec.runs.isEmpty()) << out.toStdString();
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+        EXPECT_EQ(view.boxes[0].text, "The export would overwrite the opened video:\r\n" + out +
+                                          "\r\nChoose another output file.");
+        EXPECT_EQ(view.statuses.last(), "Input and output are the same file");
+    }
+    EXPECT_EQ(ReadAll(video), before);
+}
+
 TEST(Export, AFailingCutStopsTheRun) {
     const QString dir = NewTempDir(QStringLiteral("bad"));
     WriteAll(dir + "/text.mp4", "not a video");
