@@ -96,6 +96,8 @@ TForm2::~TForm2() {
 
 void TForm2::createControls() {
     resize(933, 722);
+    // Controls sit at fixed places: a smaller window would cut buttons off.
+    setMinimumSize(933, 722);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         if (screen->availableGeometry().contains(QRect(685, 164, 933, 722)))
             move(685, 164);

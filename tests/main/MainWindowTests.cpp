@@ -123,7 +123,16 @@ TEST_F(Window, StartUpState) {
                                   "BtnConvert", "EdtRoot", "BtnRoot", "BtnBatch", "BtnFeedback"}));
 
     // The icons arrive with the posted message.
-    QTRY_VERIFY(!form->windowIcon().isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->windowIcon().isNull(); }));
+
+    // Shrinking the window never cuts a button off.
+    form->resize(400, 300);
+    QApplication::processEvents();
+    for (const char* name : {"BtnBrowse", "BtnFeedback", "BtnClip"}) {
+        auto* b = Child<QPushButton>(form.get(), name);
+        EXPECT_TRUE(form->rect().contains(QRect(b->mapTo(form.get(), QPoint()), b->size())))
+            << name;
+    }
 }
 
 TEST_F(Window, WithoutFFmpegBothButtonsStayOff) {
