@@ -372,6 +372,8 @@ void TUpdater::DoCheck() {
     HttpRequest request = FHttp;
     request.url = ServiceBaseUrl() + QStringLiteral("/update/version.json");
     request.cancel = FStop;
+    request.maxBodyBytes =
+        16 * 1024 * 1024; // a small document; an endless reply must not eat memory
     const HttpResult reply = HttpPerform(request);
     if (!reply.transportOk || reply.status != 200)
         return;
