@@ -108,6 +108,8 @@ void ClipEditor::LoadFile(const QString& Fn) {
     FView.setStatus(QStringLiteral("Loaded %1 (duration %2)").arg(name, FormatTime(FDuration)));
     FView.setOutputText(DefaultClipOutput(Fn));
     FPreview.GrabFrame(0);
+    // The still frame is the preview whenever a video is loaded and not playing.
+    FView.setPreviewVisible(!FClosed);
     FView.SetEditingEnabled(true);
 }
 
@@ -161,7 +163,6 @@ void ClipEditor::BtnPlayClick() {
     if (!FVLC->IsOpen()) {
         FView.setPreviewVisible(true);
         if (!FVLC->Open(FView.previewWindow(), FInFile)) {
-            FView.setPreviewVisible(false);
             FView.message(BoxKind::Error, QStringLiteral("Failed to open video in VLC player"),
                           BoxButtons::Ok);
             return;
@@ -200,16 +201,22 @@ void ClipEditor::PlayTick() {
 }
 
 void ClipEditor::StopPlayback() {
+    const bool wasPlaying = FPlaying;
     FTimerPlay.stop();
     FPlaying = false;
     FView.setPlayText(QStringLiteral("Play"));
-    FView.setPreviewVisible(false);
+    // Once libVLC lets go of the panel, the still frame shows again.
+    const bool still = !FInFile.isEmpty() && !FClosed;
+    FView.setPreviewVisible(still);
     if (FVLC) {
         // Detaching alone would leave the old video playing, heard but not seen.
         if (FVLC->IsOpen())
             FVLC->Stop();
         FVLC->Reset();
     }
+    // The still shown is of the second where playback stopped, not the one before it began.
+    if (wasPlaying && still)
+        FPreview.arm();
 }
 
 void ClipEditor::BtnStartClick() {

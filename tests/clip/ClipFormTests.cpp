@@ -78,6 +78,32 @@ protected:
     }
     QSlider* Track() { return W<QSlider>("TrackBar1"); }
     QString Status() { return W<QLabel>("LblStatus")->text(); }
+
+    // Mean and spread of the grey levels the X server shows in the preview panel's place,
+    // libVLC's picture included.
+    std::pair<double, double> PanelStats(QImage* AShot = nullptr) {
+        QWidget* panel = W<QWidget>("PanelPreview");
+        const QImage shot = FForm->screen()
+                                ->grabWindow(FForm->winId())
+                                .toImage()
+                                .convertToFormat(QImage::Format_RGB32);
+        if (AShot)
+            *AShot = shot;
+        if (shot.isNull())
+            return {0, 0};
+        const QRect area(panel->mapTo(FForm.get(), QPoint(0, 0)), panel->size());
+        double sum = 0, sumSq = 0;
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); y += 2)
+            for (int x = area.left(); x <= area.right(); x += 2) {
+                const int g = qGray(shot.pixel(x, y));
+                sum += g;
+                sumSq += double(g) * g;
+                ++n;
+            }
+        const double mean = sum / n;
+        return {mean, std::sqrt(std::max(0.0, sumSq / n - mean * mean))};
+    }
     void Click(const char* AName) { QTest::mouseClick(W<QPushButton>(AName), Qt::LeftButton); }
     // Opens AFile through "Open MP4...", the dialog answered with it.
     void OpenThroughDialog(const QString& AFile) {
@@ -247,7 +273,7 @@ TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
 
     // The end of the clip ends playback mode; the thumb stays where the last tick put it.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Playing(); }, 15000));
-    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible()); // the still frame again
     EXPECT_EQ(W<QPushButton>("BtnPlay")->text(), "Play");
     EXPECT_FALSE(FForm->PlayTimer().isActive());
     EXPECT_FALSE(FForm->Player()->IsOpen());
@@ -261,6 +287,9 @@ TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return grabs.count() == 1; }, 10000));
     EXPECT_EQ(grabs[0][0].toInt(), 3);
     EXPECT_TRUE(grabs[0][1].toBool());
+    // And it is what the panel shows: libVLC's window has gone, the still frame is painted.
+    FForm->repaint();
+    EXPECT_GT(PanelStats().second, 20.0);
 
     // Play with the thumb at the end starts from 0.
     Track()->setValue(8);
@@ -283,24 +312,9 @@ TEST_F(ClipFormTest, ScreenshotDuringPlaybackShowsTheVideo) {
     OpenThroughDialog(*sDir + "/long clip.mp4");
     ASSERT_TRUE(FForm->Playing());
     ASSERT_TRUE(QTest::qWaitFor([&] { return PlayerAt(2000) && Track()->value() >= 2; }, 10000));
-    QWidget* panel = W<QWidget>("PanelPreview");
     FForm->repaint(); // the thumb and label as the last tick left them
-    // The X11 window's own contents, libVLC's picture included.
-    const QImage shot =
-        FForm->screen()->grabWindow(FForm->winId()).toImage().convertToFormat(QImage::Format_RGB32);
-    ASSERT_FALSE(shot.isNull());
-    const QRect area(panel->mapTo(FForm.get(), QPoint(0, 0)), panel->size());
-    double sum = 0, sumSq = 0;
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); y += 2)
-        for (int x = area.left(); x <= area.right(); x += 2) {
-            const int g = qGray(shot.pixel(x, y));
-            sum += g;
-            sumSq += double(g) * g;
-            ++n;
-        }
-    const double mean = sum / n;
-    const double spread = std::sqrt(std::max(0.0, sumSq / n - mean * mean));
+    QImage shot;
+    const auto [mean, spread] = PanelStats(&shot);
     EXPECT_GT(mean, 20.0);
     EXPECT_GT(spread, 20.0);
     const QString out = qEnvironmentVariableIsSet("HALVORA_SCREENSHOT_DIR")
@@ -318,13 +332,15 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.dll) not found. Please install VLC.");
     EXPECT_FALSE(FForm->Playing());
-    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    // Without playback the still frame is the preview.
+    EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_FALSE(W<TPictureBox>("ImgPreview")->Image().isNull());
     EXPECT_NE(FForm->Player(), nullptr);
     // The player object stays; the next Play tries to open, which loads again and fails.
     Click("BtnPlay");
     ASSERT_EQ(FDialogs.boxes.size(), 2u);
     EXPECT_EQ(FDialogs.boxes[1].text, "Failed to open video in VLC player");
-    EXPECT_FALSE(W<QWidget>("PanelPreview")->isVisible());
+    EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible());
     FDialogs.boxes.clear();
 
     Click("BtnEnd");
