@@ -16,15 +16,6 @@ using namespace halvora::test;
 
 namespace {
 
-class CurrentDir {
-public:
-    explicit CurrentDir(const QString& ADir) : FOld(QDir::currentPath()) { QDir::setCurrent(ADir); }
-    ~CurrentDir() { QDir::setCurrent(FOld); }
-
-private:
-    QString FOld;
-};
-
 class Real : public ::testing::Test {
 protected:
     void SetUp() override { rec.passThrough(); }

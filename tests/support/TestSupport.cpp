@@ -10,6 +10,14 @@
 
 namespace halvora::test {
 
+CurrentDir::CurrentDir(const QString& ADir) : FOld(QDir::currentPath()) {
+    QDir::setCurrent(ADir);
+}
+
+CurrentDir::~CurrentDir() {
+    QDir::setCurrent(FOld);
+}
+
 QString SandboxRoot() {
     return QFile::decodeName(qgetenv("HALVORA_TEST_SANDBOX"));
 }

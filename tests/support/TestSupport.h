@@ -5,6 +5,18 @@
 
 namespace halvora::test {
 
+// Changes the process's current directory for the lifetime of the object.
+class CurrentDir {
+public:
+    explicit CurrentDir(const QString& ADir);
+    ~CurrentDir();
+    CurrentDir(const CurrentDir&) = delete;
+    CurrentDir& operator=(const CurrentDir&) = delete;
+
+private:
+    QString FOld;
+};
+
 // The temporary root that TestMain points HOME, TEMP, TMPDIR and the XDG folders at.
 QString SandboxRoot();
 

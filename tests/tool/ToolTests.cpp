@@ -11,6 +11,7 @@
 #include <signal.h>
 
 using namespace halvora;
+using halvora::test::CurrentDir;
 using halvora::test::NewTempDir;
 using halvora::test::ReadAll;
 using halvora::test::WriteAll;
@@ -29,15 +30,6 @@ void Touch(const QString& APath, bool AExecutable = false) {
     if (AExecutable)
         f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
 }
-
-class CurrentDir {
-public:
-    explicit CurrentDir(const QString& ADir) : FOld(QDir::currentPath()) { QDir::setCurrent(ADir); }
-    ~CurrentDir() { QDir::setCurrent(FOld); }
-
-private:
-    QString FOld;
-};
 
 } // namespace
 
