@@ -2,6 +2,7 @@
 // (two probes and one grab), and the track bar's handler during playback (a seek per change,
 // no ffmpeg run). Run under Xvfb (xcb) for the playback figure. The video is the one the clip
 // core benchmarks make and cache (HALVORA_BENCH_DIR, default /tmp/halvora-bench).
+#include "BenchVideo.h"
 #include "ClipForm.h"
 #include "Process.h"
 
@@ -16,45 +17,9 @@
 #include <cstdio>
 
 using namespace halvora;
+using namespace halvora::bench;
 
 namespace {
-
-QString BenchDir() {
-    const QString d = qEnvironmentVariable("HALVORA_BENCH_DIR");
-    return d.isEmpty() ? QStringLiteral("/tmp/halvora-bench") : d;
-}
-
-const QString& LongVideo() {
-    static const QString path = [] {
-        const QString dir = BenchDir();
-        QDir().mkpath(dir);
-        const QString p = dir + QStringLiteral("/clip720p-30min.mp4");
-        if (QFile::exists(p))
-            return p;
-        std::fprintf(stderr, "making %s (a few minutes, once)\n", qPrintable(p));
-        const QString tmp = dir + QStringLiteral("/gen-ui.mp4");
-        const QStringList args = {"-hide_banner", "-loglevel",
-                                  "error",        "-y",
-                                  "-f",           "lavfi",
-                                  "-i",           "testsrc2=size=1280x720:rate=25:duration=1800",
-                                  "-f",           "lavfi",
-                                  "-i",           "sine=frequency=440:duration=1800",
-                                  "-pix_fmt",     "yuv420p",
-                                  "-c:v",         "libx264",
-                                  "-preset",      "ultrafast",
-                                  "-crf",         "35",
-                                  "-g",           "250",
-                                  "-c:a",         "aac",
-                                  "-b:a",         "64k",
-                                  "-shortest",    "-movflags",
-                                  "+faststart"};
-        const Command c = Command(QStringLiteral("/usr/bin/ffmpeg")).args(args).path(tmp);
-        if (RunProcess(c, QString()) != 0 || !QFile::rename(tmp, p))
-            return QString();
-        return p;
-    }();
-    return path;
-}
 
 class NoDialogs : public DialogService {
 public:
