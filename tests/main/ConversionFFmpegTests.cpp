@@ -171,29 +171,8 @@ TEST_F(Real, SilentServersStopTheDownload) {
 
 TEST_F(Real, FastModeFallsBackOnceToReencoding) {
     // AAC in LATM framing: the MP4 muxer refuses to copy it.
-    ASSERT_TRUE(RunFixtureFFmpeg({"-f",
-                                  "lavfi",
-                                  "-i",
-                                  "testsrc2=size=320x240:rate=25:duration=2",
-                                  "-f",
-                                  "lavfi",
-                                  "-i",
-                                  "sine=duration=2",
-                                  "-pix_fmt",
-                                  "yuv420p",
-                                  "-c:v",
-                                  "libx264",
-                                  "-preset",
-                                  "ultrafast",
-                                  "-g",
-                                  "25",
-                                  "-c:a",
-                                  "aac",
-                                  "-f",
-                                  "mpegts",
-                                  "-mpegts_flags",
-                                  "latm",
-                                  dir + "/latm.ts"}));
+    ASSERT_TRUE(MakeVideo(dir + "/latm.ts", 2, 320, 240, true, 25,
+                          {"-f", "mpegts", "-mpegts_flags", "latm"}));
     QStringList statusAtRun;
     rec.next = [&](const Command& ACmd, const RunOptions& AOptions) {
         statusAtRun << view.status();

@@ -49,7 +49,8 @@ bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool AAudio, int AGop) {
+bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool AAudio, int AGop,
+               const QStringList& AOutputOptions) {
     QStringList a{"-f", "lavfi", "-i",
                   QStringLiteral("testsrc2=size=%1x%2:rate=25:duration=%3")
                       .arg(AWidth)
@@ -71,42 +72,14 @@ bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool
           << "aac"
           << "-b:a"
           << "64k";
-    a << "-shortest" << APath;
+    a << "-shortest" << AOutputOptions << APath;
     return RunFixtureFFmpeg(a);
 }
 
 bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds) {
-    const QStringList a{"-f",
-                        "lavfi",
-                        "-i",
-                        QStringLiteral("testsrc2=size=320x240:rate=25:duration=%1").arg(ASeconds),
-                        "-f",
-                        "lavfi",
-                        "-i",
-                        QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds),
-                        "-pix_fmt",
-                        "yuv420p",
-                        "-c:v",
-                        "libx264",
-                        "-preset",
-                        "ultrafast",
-                        "-g",
-                        "25",
-                        "-c:a",
-                        "aac",
-                        "-b:a",
-                        "64k",
-                        "-shortest",
-                        "-f",
-                        "hls",
-                        "-hls_time",
-                        QString::number(ASegSeconds),
-                        "-hls_list_size",
-                        "0",
-                        "-hls_playlist_type",
-                        "vod",
-                        APlaylist};
-    return RunFixtureFFmpeg(a);
+    return MakeVideo(APlaylist, ASeconds, 320, 240, true, 25,
+                     {"-f", "hls", "-hls_time", QString::number(ASegSeconds), "-hls_list_size", "0",
+                      "-hls_playlist_type", "vod"});
 }
 
 namespace {

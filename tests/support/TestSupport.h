@@ -31,8 +31,9 @@ bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr = nullptr);
 
 // A test video made with lavfi sources: testsrc2 picture, sine sound, yuv420p, keyframe every
 // AGop frames at 25 fps. The container follows the file's extension.
+// AOutputOptions go just before the output path (a muxer and its options).
 bool MakeVideo(const QString& APath, int ASeconds, int AWidth = 320, int AHeight = 240,
-               bool AAudio = true, int AGop = 25);
+               bool AAudio = true, int AGop = 25, const QStringList& AOutputOptions = {});
 
 // An HLS playlist APlaylist (segments beside it) of ASeconds, segments of ASegSeconds.
 bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds = 1);
