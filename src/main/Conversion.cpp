@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "FFmpegLocator.h"
+#include "FreeName.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -208,6 +209,17 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
     return result;
 }
 
+QStringList ConversionFlow::reserveOutputs(const QStringList& APaths) {
+    QString err;
+    const QStringList names = ReserveFreeNames(APaths, &err);
+    if (names.isEmpty()) {
+        FView.setStatus(QStringLiteral("Cannot create output file"));
+        FView.showMessage(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err,
+                          BoxButtons::Ok);
+    }
+    return names;
+}
+
 bool ConversionFlow::ensureFolder(const QString& ADir) {
     if (!QFileInfo(ADir).isDir())
         QDir().mkpath(ADir);
@@ -272,18 +284,32 @@ void ConversionFlow::BtnConvertClick() {
     }
 
     const QString name = OutputName(input);
-    const QString mp4 = JoinPath(out, name);
-    const QString done = QStringLiteral("Conversion complete: ") + mp4;
-    const QString doneBox = QStringLiteral("Conversion complete!\r\n") + mp4;
+    QString mp4 = JoinPath(out, name);
+    auto done = [&] {
+        FView.setStatus(QStringLiteral("Conversion complete: ") + mp4);
+        FView.showMessage(BoxKind::Information, QStringLiteral("Conversion complete!\r\n") + mp4,
+                          BoxButtons::Ok);
+    };
 
     if (url) {
-        const QString ts = JoinPath(out, ReplaceExtension(name, QStringLiteral(".ts")));
         FView.setStatus(QStringLiteral("Downloading stream..."));
         FView.processMessages();
         if (FView.closed())
             return;
+        // The TS and its MP4 share one number, so output (2).ts becomes output (2).mp4.
+        const QStringList names =
+            reserveOutputs({JoinPath(out, ReplaceExtension(name, QStringLiteral(".ts"))), mp4});
+        if (names.isEmpty())
+            return;
+        const QString ts = names[0];
+        mp4 = names[1];
         int missing = 0;
         const int d = DownloadStream(input, ts, &missing);
+        if (d != 0) {
+            // A download that never started leaves only the empty reservations.
+            DropUnwritten(ts);
+            DropUnwritten(mp4);
+        }
         if (d == kSegmentsMissing) {
             FView.setStatus(
                 QStringLiteral("Download incomplete: %1 segment(s) missing. Partial TS kept")
@@ -327,9 +353,9 @@ void ConversionFlow::BtnConvertClick() {
         const int c = ConvertFile(ts, mp4);
         if (c == 0) {
             QFile::remove(ts);
-            FView.setStatus(done);
-            FView.showMessage(BoxKind::Information, doneBox, BoxButtons::Ok);
+            done();
         } else {
+            DropUnwritten(mp4);
             FView.setStatus(QStringLiteral("Conversion failed (exit=%1)").arg(c));
             FView.showMessage(
                 BoxKind::Error,
@@ -354,12 +380,16 @@ void ConversionFlow::BtnConvertClick() {
     FView.processMessages();
     if (FView.closed())
         return;
+    mp4 = reserveOutputs({mp4}).value(0);
+    if (mp4.isEmpty())
+        return;
     int missing = 0;
     const int c = ConvertFile(input, mp4, &missing);
+    if (c != 0)
+        DropUnwritten(mp4);
     FView.setProgress(100);
     if (c == 0) {
-        FView.setStatus(done);
-        FView.showMessage(BoxKind::Information, doneBox, BoxButtons::Ok);
+        done();
     } else if (c == kSegmentsMissing) {
         FView.setStatus(
             QStringLiteral("Conversion incomplete: %1 segment(s) missing").arg(missing));
@@ -425,12 +455,14 @@ void ConversionFlow::BtnBatchClick() {
 
     int index = 0;
     int successes = 0;
+    QStringList renamed;     // file names of the outputs written under a new name
+    QStringList wantedNames; // and the names they would have had
     for (const QString& name : ListFolder(root)) {
         const QString input = FindLocalFile(JoinPath(root, name));
         if (input.isEmpty())
             continue;
         ++index;
-        const QString output = JoinPath(out, name + QStringLiteral(".mp4"));
+        const QString wanted = JoinPath(out, name + QStringLiteral(".mp4"));
         FView.setStatus(QStringLiteral("Converting %1/%2: %3").arg(index).arg(total).arg(name));
         FView.setProgressMax(total);
         FView.setProgress(index - 1);
@@ -438,22 +470,39 @@ void ConversionFlow::BtnBatchClick() {
         // Closed meanwhile: the application is ending, the remaining items are left alone.
         if (FView.closed())
             return;
-        if (SameFile(input, output))
+        if (SameFile(input, wanted))
             continue; // would overwrite its own input; counted as not succeeded
-        if (ConvertFile(input, output) == 0)
-            ++successes;
+        // Two roots may hold folders of one name: the second gets "name (2).mp4".
+        const QString output = ReserveFreeName(wanted);
+        if (output.isEmpty())
+            continue;
+        if (ConvertFile(input, output) != 0) {
+            DropUnwritten(output);
+            continue;
+        }
+        ++successes;
+        if (output != wanted) {
+            wantedNames << FileNameOf(wanted);
+            renamed << FileNameOf(output);
+        }
     }
     FView.setProgress(FView.progressMax());
-    FView.setStatus(QStringLiteral("Batch done: %1/%2 succeeded, output: %3")
-                        .arg(successes)
-                        .arg(total)
-                        .arg(out));
-    FView.showMessage(BoxKind::Information,
-                      QStringLiteral("Batch conversion complete! %1/%2 succeeded\r\nOutput dir: %3")
-                          .arg(successes)
-                          .arg(total)
-                          .arg(out),
-                      BoxButtons::Ok);
+    QString status = QStringLiteral("Batch done: %1/%2 succeeded, output: %3")
+                         .arg(successes)
+                         .arg(total)
+                         .arg(out);
+    QString box = QStringLiteral("Batch conversion complete! %1/%2 succeeded\r\nOutput dir: %3")
+                      .arg(successes)
+                      .arg(total)
+                      .arg(out);
+    if (!renamed.isEmpty()) {
+        status += QStringLiteral("; renamed: ") + renamed.join(QStringLiteral(", "));
+        box += QStringLiteral("\r\n\r\nSaved under a new name (the name was taken):");
+        for (qsizetype i = 0; i < renamed.size(); ++i)
+            box += QStringLiteral("\r\n") + wantedNames[i] + QStringLiteral(" -> ") + renamed[i];
+    }
+    FView.setStatus(status);
+    FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);
 }
 
 } // namespace halvora

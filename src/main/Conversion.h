@@ -70,6 +70,8 @@ public:
 private:
     int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs = 0);
     bool ensureFolder(const QString& ADir);
+    // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
+    QStringList reserveOutputs(const QStringList& APaths);
 
     ConvertView& FView;
     ProcessRunner FRunner;

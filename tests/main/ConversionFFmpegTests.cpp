@@ -9,7 +9,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -165,7 +170,9 @@ TEST_F(Real, SilentServersStopTheDownload) {
     view.output = dir2;
     flow.BtnConvertClick();
     EXPECT_EQ(view.status(), "Download stalled (no data for 2 s). Partial TS kept");
-    EXPECT_TRUE(QFile::exists(dir2 + "/output.ts"));
+    // What arrived is kept; an empty reservation is not left behind as if it were an output.
+    const QFileInfo ts(dir2 + "/output.ts");
+    EXPECT_TRUE(!ts.exists() || ts.size() > 0);
     EXPECT_FALSE(QFile::exists(dir2 + "/output.mp4"));
 }
 
@@ -282,4 +289,193 @@ TEST_F(Real, BatchOverSavedStreams) {
     EXPECT_EQ(view.boxes[0].text, "Batch conversion complete! 2/3 succeeded\r\nOutput dir: " + out);
     EXPECT_EQ(view.progress, 3);
     EXPECT_TRUE(bar.startsWith("0/3"));
+}
+
+namespace {
+
+// A playlist unlike HlsFixture(): 2 s at 160x120.
+QString SmallHlsFixture() {
+    static const QString dir = [] {
+        const QString d = NewTempDir("hlssmall");
+        return MakeVideo(d + "/local.m3u8", 2, 160, 120, true, 25,
+                         {"-f", "hls", "-hls_time", "1", "-hls_list_size", "0",
+                          "-hls_playlist_type", "vod"})
+                   ? d
+                   : QString();
+    }();
+    return dir;
+}
+
+} // namespace
+
+TEST_F(Real, TwoLinksInARowKeepBothRecordings) {
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    ASSERT_FALSE(SmallHlsFixture().isEmpty());
+    TestHttpServer srv(TestHttpServer::Mode::Https);
+    ASSERT_TRUE(srv.isListening());
+    srv.serveFolder("/one/", HlsFixture());
+    srv.serveFolder("/two/", SmallHlsFixture());
+
+    view.input = srv.url("/one/local.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    ASSERT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
+    const QString first = FileDigest(dir + "/output.mp4");
+
+    view = FakeView();
+    view.input = srv.url("/two/local.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    const QString second = dir + "/output (2).mp4";
+    EXPECT_EQ(view.status(), "Conversion complete: " + second);
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].text, "Conversion complete!\r\n" + second);
+    // The TS went to the MP4's number and is gone after the conversion.
+    EXPECT_TRUE(rec.runs.last().text.contains("\"" + dir + "/output (2).ts\""));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files, QDir::Name),
+              (QStringList{"output (2).mp4", "output.mp4"}));
+
+    EXPECT_EQ(FileDigest(dir + "/output.mp4"), first);
+    EXPECT_EQ(ProbeSize(dir + "/output.mp4"), "320x240");
+    EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 100);
+    EXPECT_EQ(ProbeSize(second), "160x120");
+    EXPECT_EQ(CountVideoFrames(second), 50);
+}
+
+TEST_F(Real, KeptPartialTsSurvivesTheNextDownload) {
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    TestHttpServer holes(TestHttpServer::Mode::Https);
+    holes.serveFolder("/live/", HlsFixture());
+    holes.notFound("/live/local2.ts");
+    view.input = holes.url("/live/local.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    ASSERT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept");
+    const QString partial = FileDigest(dir + "/output.ts");
+    ASSERT_FALSE(partial.isEmpty());
+    ASSERT_GT(QFileInfo(dir + "/output.ts").size(), 0);
+    EXPECT_FALSE(QFile::exists(dir + "/output.mp4")); // no placeholder left behind
+
+    TestHttpServer srv(TestHttpServer::Mode::Https);
+    srv.serveFolder("/live/", HlsFixture());
+    view = FakeView();
+    view.input = srv.url("/live/local.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    // output.mp4 is free, but the pair's number is not.
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output (2).mp4");
+    EXPECT_EQ(FileDigest(dir + "/output.ts"), partial);
+    EXPECT_EQ(CountVideoFrames(dir + "/output (2).mp4"), 100);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files, QDir::Name),
+              (QStringList{"output (2).mp4", "output.ts"}));
+}
+
+TEST_F(Real, SameNamesFromOtherFoldersAndBatchRoots) {
+    // Two local files of one name.
+    for (const char* sub : {"a", "b", "root1/show", "root2/show", "root2/news"})
+        QDir().mkpath(dir + "/" + sub);
+    ASSERT_TRUE(MakeVideo(dir + "/a/clip.ts", 3));
+    ASSERT_TRUE(MakeVideo(dir + "/b/clip.ts", 2, 160, 120));
+    const QString out = dir + "/out";
+    view.input = dir + "/a/clip.ts";
+    view.output = out;
+    flow.BtnConvertClick();
+    ASSERT_EQ(view.status(), "Conversion complete: " + out + "/clip.mp4");
+    const QString first = FileDigest(out + "/clip.mp4");
+    view = FakeView();
+    view.input = dir + "/b/clip.ts";
+    view.output = out;
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Conversion complete: " + out + "/clip (2).mp4");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].text, "Conversion complete!\r\n" + out + "/clip (2).mp4");
+    EXPECT_EQ(FileDigest(out + "/clip.mp4"), first);
+    EXPECT_EQ(CountVideoFrames(out + "/clip.mp4"), 75);
+    EXPECT_EQ(ProbeSize(out + "/clip (2).mp4"), "160x120");
+    EXPECT_EQ(CountVideoFrames(out + "/clip (2).mp4"), 50);
+
+    // Two batch roots with a folder of one name, into one output folder.
+    ASSERT_TRUE(MakeVideo(dir + "/root1/show/local.ts", 2));
+    ASSERT_TRUE(MakeVideo(dir + "/root2/show/local.ts", 1, 160, 120));
+    ASSERT_TRUE(MakeVideo(dir + "/root2/news/local.ts", 1));
+    view = FakeView();
+    view.root = dir + "/root1";
+    view.output = out;
+    flow.BtnBatchClick();
+    ASSERT_EQ(view.status(), "Batch done: 1/1 succeeded, output: " + out);
+    const QString show = FileDigest(out + "/show.mp4");
+    view = FakeView();
+    view.root = dir + "/root2";
+    view.output = out;
+    flow.BtnBatchClick();
+    EXPECT_EQ(view.status(),
+              "Batch done: 2/2 succeeded, output: " + out + "; renamed: show (2).mp4");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].text, "Batch conversion complete! 2/2 succeeded\r\nOutput dir: " + out +
+                                      "\r\n\r\nSaved under a new name (the name was taken):\r\n"
+                                      "show.mp4 -> show (2).mp4");
+    EXPECT_EQ(FileDigest(out + "/show.mp4"), show);
+    EXPECT_EQ(CountVideoFrames(out + "/show.mp4"), 50);
+    EXPECT_EQ(ProbeSize(out + "/show (2).mp4"), "160x120");
+    EXPECT_EQ(CountVideoFrames(out + "/show (2).mp4"), 25);
+    EXPECT_EQ(CountVideoFrames(out + "/news.mp4"), 25);
+}
+
+// Two Halvora processes converting into one folder at once, while others keep reserving the
+// names a link would take.
+TEST(Race, ProcessesStartedAtOncePickDifferentNames) {
+    const QString dir = NewTempDir("race");
+    QDir().mkpath(dir + "/in");
+    ASSERT_TRUE(MakeVideo(dir + "/in/clip.ts", 2));
+    const QString out = dir + "/out";
+    ASSERT_TRUE(QDir().mkpath(out));
+    const QString go = dir + "/go";
+    std::vector<std::unique_ptr<QProcess>> converters;
+    std::vector<std::unique_ptr<QProcess>> reservers;
+    auto start = [&](std::vector<std::unique_ptr<QProcess>>& AList, const QStringList& AArgs) {
+        auto p = std::make_unique<QProcess>();
+        p->setProgram(QStringLiteral(NAME_RACER));
+        p->setArguments(QStringList{go} + AArgs);
+        p->setProcessChannelMode(QProcess::SeparateChannels);
+        p->start();
+        ASSERT_TRUE(p->waitForStarted());
+        AList.push_back(std::move(p));
+    };
+    for (int i = 0; i < 2; ++i)
+        start(converters, {"convert", dir + "/in/clip.ts", out});
+    const int kRounds = 40;
+    for (int i = 0; i < 3; ++i)
+        start(reservers,
+              {"reserve", QString::number(kRounds), out + "/output.ts", out + "/output.mp4"});
+    ASSERT_TRUE(WriteAll(go, ""));
+
+    QStringList statuses;
+    for (auto& p : converters) {
+        ASSERT_TRUE(p->waitForFinished(300000));
+        EXPECT_EQ(p->exitCode(), 0);
+        statuses << QString::fromUtf8(p->readAllStandardOutput()).trimmed();
+    }
+    statuses.sort();
+    EXPECT_EQ(statuses, (QStringList{"Conversion complete: " + out + "/clip (2).mp4",
+                                     "Conversion complete: " + out + "/clip.mp4"}));
+    EXPECT_EQ(CountVideoFrames(out + "/clip.mp4"), 50);
+    EXPECT_EQ(CountVideoFrames(out + "/clip (2).mp4"), 50);
+
+    QSet<QString> names;
+    int lines = 0;
+    static const QRegularExpression pair(QStringLiteral("^(.*/output(?: \\((\\d+)\\))?)\\.ts\\t"
+                                                        "\\1\\.mp4$"));
+    for (auto& p : reservers) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        EXPECT_EQ(p->exitCode(), 0);
+        for (const QString& line :
+             QString::fromUtf8(p->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+            ++lines;
+            EXPECT_TRUE(pair.match(line).hasMatch()) << line.toStdString(); // one number
+            names.insert(line);
+        }
+    }
+    EXPECT_EQ(lines, 3 * kRounds);
+    EXPECT_EQ(names.size(), 3 * kRounds); // no two reservations alike
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2 + 2 * 3 * kRounds);
 }

@@ -268,40 +268,60 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
     EXPECT_EQ(view.progress, 37);
     EXPECT_TRUE(QFile::exists(dir + "/output.ts"));
 
-    // ffmpeg says 0 but skipped segments: a failed download, no conversion.
+    // No MP4 placeholder stays behind.
+    EXPECT_FALSE(QFile::exists(dir + "/output.mp4"));
+
+    // ffmpeg says 0 but skipped segments: a failed download, no conversion. The kept partial
+    // TS of the first download is left alone; this one goes to the next free name.
     view = FakeView();
     view.input = "http://h/a.m3u8";
     view.output = dir;
     rec.runs.clear();
-    rec.next = [](const Command&, const RunOptions& AOptions) {
+    rec.next = [](const Command& ACmd, const RunOptions& AOptions) {
         AOptions.onStderrLine("[hls @ 0x55d] Failed to open segment 3 of playlist 0");
         AOptions.onStderrLine("[hls @ 0x55d] Failed to open segment 5 of playlist 0");
+        WriteAll(ACmd.arguments().last(), "second");
         return 0;
     };
     flow.BtnConvertClick();
     EXPECT_EQ(rec.runs.size(), 1);
+    EXPECT_TRUE(rec.runs[0].text.endsWith("\"" + dir + "/output (2).ts\""));
     EXPECT_EQ(view.status(), "Download incomplete: 2 segment(s) missing. Partial TS kept");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
     EXPECT_TRUE(view.boxes[0].text.startsWith(
         "Download incomplete: 2 segment(s) of the playlist could not be fetched.\r\n"
         "Partial TS kept (may be playable): " +
-        dir + "/output.ts"));
-    EXPECT_TRUE(QFile::exists(dir + "/output.ts"));
+        dir + "/output (2).ts\r\n"));
+    EXPECT_EQ(ReadAll(dir + "/output.ts"), "partial");
+    EXPECT_EQ(ReadAll(dir + "/output (2).ts"), "second");
+    EXPECT_FALSE(QFile::exists(dir + "/output (2).mp4"));
 
-    // The conversion of the TS fails twice (fast, then re-encoding): TS kept, bar at 100.
+    // The conversion of the TS fails twice (fast, then re-encoding): TS kept, bar at 100. The
+    // re-encoding writes over the failed copy's MP4 of the same run.
     view = FakeView();
     view.input = "http://h/a.m3u8";
     view.output = dir;
     rec.runs.clear();
-    rec.next = [&](const Command&, const RunOptions&) { return rec.runs.size() == 1 ? 0 : 69; };
+    rec.next = [&](const Command& ACmd, const RunOptions&) {
+        if (rec.runs.size() == 1)
+            WriteAll(ACmd.arguments().last(), "third");
+        return rec.runs.size() == 1 ? 0 : 69;
+    };
     flow.BtnConvertClick();
-    EXPECT_EQ(rec.runs.size(), 3);
+    ASSERT_EQ(rec.runs.size(), 3);
+    const QString ts3 = dir + "/output (3).ts";
+    const QString mp43 = dir + "/output (3).mp4";
+    EXPECT_TRUE(rec.runs[0].text.endsWith("\"" + ts3 + "\""));
+    EXPECT_TRUE(rec.runs[1].text.endsWith("\"" + mp43 + "\""));
+    EXPECT_TRUE(rec.runs[2].text.endsWith("\"" + mp43 + "\""));
     EXPECT_EQ(view.status(), "Conversion failed (exit=69)");
     ASSERT_EQ(view.boxes.size(), 1);
-    EXPECT_EQ(view.boxes[0].text, "Conversion failed (exit=69). TS kept: " + dir + "/output.ts");
+    EXPECT_EQ(view.boxes[0].text, "Conversion failed (exit=69). TS kept: " + ts3);
     EXPECT_EQ(view.progress, 100);
-    EXPECT_TRUE(QFile::exists(dir + "/output.ts"));
+    EXPECT_EQ(ReadAll(ts3), "third");
+    EXPECT_FALSE(QFile::exists(mp43)); // nothing was written into it
+    EXPECT_EQ(ReadAll(dir + "/output.ts"), "partial");
 }
 
 TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {

@@ -2,6 +2,7 @@
 
 #include "Process.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -108,6 +109,32 @@ QString ProbeSize(const QString& AFile) {
     static const QRegularExpression re(QStringLiteral("Video:.*?(\\d{2,5})x(\\d{2,5})"));
     const auto m = re.match(ProbeText(AFile));
     return m.hasMatch() ? m.captured(1) + QLatin1Char('x') + m.captured(2) : QString();
+}
+
+int CountVideoFrames(const QString& AFile) {
+    QProcess p;
+    p.setProgram(FixtureFFmpeg());
+    p.setArguments({"-hide_banner", "-nostdin", "-i", AFile, "-map", "0:v:0", "-f", "null", "-"});
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return -1;
+    // The last progress line holds the total.
+    static const QRegularExpression re(QStringLiteral("frame=\\s*(\\d+)"));
+    int frames = -1;
+    auto it = re.globalMatch(QString::fromUtf8(p.readAllStandardError()));
+    while (it.hasNext())
+        frames = it.next().captured(1).toInt();
+    return frames;
+}
+
+QString FileDigest(const QString& APath) {
+    QFile f(APath);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(&f);
+    return QString::fromLatin1(h.result().toHex());
 }
 
 QByteArray ReadAll(const QString& APath) {

@@ -43,6 +43,11 @@ double ProbeSeconds(const QString& AFile);
 // The "WxH" of the first video stream, empty when unknown.
 QString ProbeSize(const QString& AFile);
 
+// The number of frames of the first video stream, decoded to the end; -1 when unreadable.
+int CountVideoFrames(const QString& AFile);
+// SHA-256 of the file's bytes, hex; empty when it can't be read. For "left untouched" checks.
+QString FileDigest(const QString& APath);
+
 QByteArray ReadAll(const QString& APath);
 bool WriteAll(const QString& APath, const QByteArray& AData);
 
