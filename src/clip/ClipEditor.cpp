@@ -106,7 +106,8 @@ void ClipEditor::LoadFile(const QString& Fn) {
     FView.setTrackPosition(0);
     FView.setTimeText(QStringLiteral("00:00 / %1").arg(FormatTime(FDuration)));
     FView.setStatus(QStringLiteral("Loaded %1 (duration %2)").arg(name, FormatTime(FDuration)));
-    FView.setOutputText(DefaultClipOutput(Fn));
+    FDefaultOut = DefaultClipOutput(Fn);
+    FView.setOutputText(FDefaultOut);
     FPreview.GrabFrame(0);
     // The still frame is the preview whenever a video is loaded and not playing.
     FView.setPreviewVisible(!FClosed);
@@ -117,7 +118,8 @@ void ClipEditor::BtnOutClick() {
     const QString dir = FView.pickFolder(QStringLiteral("Select output directory"));
     if (dir.isEmpty())
         return;
-    FView.setOutputText(EditedClipOutput(dir, FInFile));
+    FDefaultOut = EditedClipOutput(dir, FInFile);
+    FView.setOutputText(FDefaultOut);
 }
 
 void ClipEditor::TrackBarChange() {
@@ -245,6 +247,7 @@ void ClipEditor::BtnExportClick() {
     ExportRequest req;
     req.inFile = FInFile;
     req.outText = FView.outputText();
+    req.freeName = !FDefaultOut.isEmpty() && Trimmed(req.outText) == FDefaultOut;
     req.cropText = FView.cropText();
     req.rows = FSegments.segments();
     req.duration = FDuration;

@@ -90,6 +90,9 @@ private:
     QString FInFile;
     std::int32_t FDuration = 0;
     QString FTempDir;
+    // The output name this editor last put into EdtOut; while the field still holds it, export
+    // picks a free name instead of replacing a file of that name.
+    QString FDefaultOut;
     bool FPlaying = false;
     bool FSyncing = false;
     // Set by FormClose: a handler still running when the window closed (the load lets messages

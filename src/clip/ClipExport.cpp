@@ -1,6 +1,7 @@
 #include "ClipExport.h"
 
 #include "AppPaths.h"
+#include "FreeName.h"
 #include "MediaProbe.h"
 #include "Process.h"
 
@@ -138,6 +139,12 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
                                 output + QStringLiteral("\r\nChoose another output file."));
         return false;
     }
+    // The user named this file on purpose: ask before anything is written.
+    if (!ARequest.freeName && QFileInfo::exists(output) &&
+        AView.message(BoxKind::Confirmation,
+                      output + QStringLiteral(" already exists. Replace it?"),
+                      BoxButtons::YesNo) != BoxAnswer::Yes)
+        return false;
     const QVector<KeptRange> ranges = KeptRanges(ARequest.rows, ARequest.duration);
     const QString ffmpeg = AEnv.ffmpeg();
     if (ffmpeg.isEmpty()) {
@@ -190,18 +197,29 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     }
     StripUtf8Bom(listPath);
 
-    if (Run(JoinCommand(ffmpeg, listPath, output, false), AEnv) != 0) {
+    QString target = output;
+    if (ARequest.freeName) {
+        QString err;
+        target = ReserveFreeName(output, &err);
+        if (target.isEmpty()) {
+            box(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err);
+            return false;
+        }
+    }
+    if (Run(JoinCommand(ffmpeg, listPath, target, false), AEnv) != 0) {
         AView.setStatus(QStringLiteral("Concatenation failed, retrying with re-encode..."));
         AView.processMessages();
-        if (Run(JoinCommand(ffmpeg, listPath, output, true), AEnv) != 0) {
+        if (Run(JoinCommand(ffmpeg, listPath, target, true), AEnv) != 0) {
+            if (ARequest.freeName)
+                DropUnwritten(target);
             box(BoxKind::Error,
                 QStringLiteral(
                     "Concatenation failed (segment codecs differ? Try crop/re-encode mode)"));
             return false;
         }
     }
-    AView.setStatus(QStringLiteral("Export complete: ") + output);
-    box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + output);
+    AView.setStatus(QStringLiteral("Export complete: ") + target);
+    box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target);
     return true;
 }
 

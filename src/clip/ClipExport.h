@@ -16,7 +16,8 @@ class ExportView {
 public:
     virtual ~ExportView() = default;
     virtual void setStatus(const QString& AText) = 0;
-    // A modal box; export only uses BoxButtons::Ok with Warning, Error and Information.
+    // A modal box: Warning, Error and Information with BoxButtons::Ok; the question whether to
+    // replace an existing output is a Confirmation with BoxButtons::YesNo.
     virtual BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
     // Let the window process its pending messages once (so a status text gets painted).
     virtual void processMessages() = 0;
@@ -29,6 +30,10 @@ struct ExportRequest {
     QString cropText;            // text of the crop field (trimmed here); empty: no crop
     QVector<DeleteSegment> rows; // the delete segments in list order
     std::int32_t duration = 0;   // of the loaded video, whole seconds
+    // The output is the name the window filled in: a file of that name is kept and the first
+    // free "name (N).mp4" is written instead. Otherwise the user typed it, and an existing file
+    // is replaced only when the user says so.
+    bool freeName = false;
 };
 
 // The whole export: cut every kept range, write "list.txt", join by copy and, when that fails,

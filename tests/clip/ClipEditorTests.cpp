@@ -84,10 +84,14 @@ public:
     bool editing = true, preview = false;
     QList<bool> previewChanges;
 
+    QList<BoxAnswer> answers; // to the questions, in order
+
     void setStatus(const QString& AText) override { statuses << AText; }
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons) override {
         boxes.push_back({AKind, AText});
-        return BoxAnswer::Ok;
+        if (AKind != BoxKind::Confirmation)
+            return BoxAnswer::Ok;
+        return answers.isEmpty() ? BoxAnswer::Closed : answers.takeFirst();
     }
     std::function<void()> onProcess; // what the user does while messages are processed
     void processMessages() override {
@@ -430,4 +434,49 @@ TEST_F(ClipEditorTest, ClosedWhileLoadingStartsNoPlayback) {
     EXPECT_FALSE(FEditor->Preview().armed());
     EXPECT_FALSE(FView.preview);
     EXPECT_FALSE(FLog.contains("Play"));
+}
+
+TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
+    const QString dir = NewTempDir(QStringLiteral("names"));
+    const QString movie = dir + "/movie.mp4";
+    ASSERT_TRUE(QFile::copy(Movie(), movie));
+    FEditor->LoadFile(movie);
+    ASSERT_EQ(FView.out, dir + "/moviecit.mp4");
+    auto questions = [&] {
+        int n = 0;
+        for (const Box& b : FView.boxes)
+            n += b.kind == BoxKind::Confirmation;
+        return n;
+    };
+
+    // The name the editor filled in, exported twice; blanks around it still make it that name.
+    FEditor->BtnExportClick();
+    const QString first = FileDigest(dir + "/moviecit.mp4");
+    FView.out = " " + FView.out + " ";
+    FEditor->BtnExportClick();
+    EXPECT_EQ(FView.statuses.last(), "Export complete: " + dir + "/moviecit (2).mp4");
+    EXPECT_EQ(questions(), 0);
+    EXPECT_EQ(FileDigest(dir + "/moviecit.mp4"), first);
+
+    // A name typed over it is the user's choice: asked, and No writes nothing.
+    FView.out = dir + "/moviecit (2).mp4";
+    const QString second = FileDigest(dir + "/moviecit (2).mp4");
+    FView.answers = {BoxAnswer::No};
+    FEditor->BtnExportClick();
+    ASSERT_EQ(questions(), 1);
+    EXPECT_EQ(FView.boxes.back().text, dir + "/moviecit (2).mp4 already exists. Replace it?");
+    EXPECT_EQ(FileDigest(dir + "/moviecit (2).mp4"), second);
+    EXPECT_FALSE(QFile::exists(dir + "/moviecit (3).mp4"));
+
+    // The folder button fills in a name of its own, which follows the free-name rule too.
+    ASSERT_TRUE(QDir().mkpath(dir + "/picked"));
+    FView.folders << dir + "/picked";
+    FEditor->BtnOutClick();
+    ASSERT_EQ(FView.out, dir + "/picked/movie_edited.mp4");
+    FEditor->BtnExportClick();
+    FEditor->BtnExportClick();
+    EXPECT_EQ(FView.statuses.last(), "Export complete: " + dir + "/picked/movie_edited (2).mp4");
+    EXPECT_EQ(questions(), 1);
+    EXPECT_EQ(QDir(dir + "/picked").entryList(QDir::Files, QDir::Name),
+              (QStringList{"movie_edited (2).mp4", "movie_edited.mp4"}));
 }

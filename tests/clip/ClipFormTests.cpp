@@ -33,8 +33,11 @@ public:
     BoxAnswer message(QWidget*, BoxKind AKind, const QString&, const QString& AText,
                       BoxButtons) override {
         boxes.push_back({AKind, AText});
-        return BoxAnswer::Ok;
+        if (AKind != BoxKind::Confirmation)
+            return BoxAnswer::Ok;
+        return answers.isEmpty() ? BoxAnswer::Closed : answers.takeFirst();
     }
+    QList<BoxAnswer> answers; // to the questions, in order
     QString pickFolder(QWidget*, const QString& ATitle, const QString&) override {
         titles << ATitle;
         return folders.isEmpty() ? QString() : folders.takeFirst();
@@ -393,8 +396,37 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     Click("BtnOut");
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), out);
 
+    // The filled-in name again: the first export stays, the second gets the next free name.
+    const QString first = FileDigest(out);
+    Click("BtnExport");
+    const QString renamed = outDir + "/long clip_edited (2).mp4";
+    EXPECT_EQ(FDialogs.boxes.back().text, "Export complete!\r\n" + renamed);
+    EXPECT_EQ(Status(), "Export complete: " + renamed);
+    EXPECT_EQ(FileDigest(out), first);
+    EXPECT_NEAR(ProbeSeconds(renamed), 5.0, 1.1);
+
+    // A name typed into the field that exists: asked; No writes nothing, Yes replaces it.
+    // (Typing the filled-in name itself would leave the field as the window filled it.)
+    QLineEdit* edtOut = W<QLineEdit>("EdtOut");
+    edtOut->clear();
+    QTest::keyClicks(edtOut, renamed);
+    const QString second = FileDigest(renamed);
+    FDialogs.boxes.clear();
+    FDialogs.answers = {BoxAnswer::No};
+    Click("BtnExport");
+    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Confirmation);
+    EXPECT_EQ(FDialogs.boxes[0].text, renamed + " already exists. Replace it?");
+    EXPECT_EQ(FileDigest(renamed), second);
     Click("BtnClear");
     EXPECT_EQ(Status(), "Delete segments cleared");
+    FDialogs.answers = {BoxAnswer::Yes};
+    Click("BtnExport");
+    EXPECT_EQ(Status(), "Export complete: " + renamed);
+    EXPECT_NEAR(ProbeSeconds(renamed), 8.0, 1.1);
+    EXPECT_EQ(FileDigest(out), first);
+    EXPECT_EQ(QDir(outDir).entryList(QDir::Files).size(), 2);
+
     EXPECT_EQ(lv->model()->rowCount(), 0);
     QDir(outDir).removeRecursively();
 }

@@ -23,12 +23,16 @@ public:
     QStringList statuses;
     QStringList painted; // status shown when messages were processed
     QVector<Box> boxes;
+    QList<BoxAnswer> answers; // to the questions, in order
 
     void setStatus(const QString& AText) override { statuses << AText; }
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
-        EXPECT_EQ(AButtons, BoxButtons::Ok);
+        // Only the question whether to replace a file has more than OK.
+        EXPECT_EQ(AButtons, AKind == BoxKind::Confirmation ? BoxButtons::YesNo : BoxButtons::Ok);
         boxes.append({AKind, AText});
-        return BoxAnswer::Ok;
+        if (AKind != BoxKind::Confirmation)
+            return BoxAnswer::Ok;
+        return answers.isEmpty() ? BoxAnswer::Closed : answers.takeFirst();
     }
     void processMessages() override {
         painted << (statuses.isEmpty() ? QString() : statuses.last());
@@ -86,9 +90,11 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
     EXPECT_EQ(view.boxes[0].text, "Export complete!\r\n" + out);
 
-    // A second export overwrites the same files.
+    // A second export overwrites the same working files, and the output once the user agrees.
     FakeView again;
+    again.answers = {BoxAnswer::Yes};
     ASSERT_TRUE(ExportClip(Request(LongVideo(), out, 200, {{0, 100}}), again, rec.env));
+    EXPECT_EQ(again.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_NEAR(ProbeSeconds(out), 100.0, 1.0);
     EXPECT_EQ(ReadAll(dir + "list.txt"), "file '" + dir.toUtf8() + "seg_100_end.mp4'\r\n");
 }
@@ -284,4 +290,104 @@ TEST(ExportCommands, CopyCutsKeepTheirSeekCropCutsSeekFirst) {
         R"("/f" -y -ss 60 -i "/in.mp4" -vf crop=1:2:3:4 -c:v libx264 -preset veryfast -c:a aac "/w/t.mp4")");
     EXPECT_EQ(CutFileName(0, 65), "seg_0_65.mp4");
     EXPECT_EQ(TailFileName(70000), "seg_70000_end.mp4");
+}
+
+TEST(Export, DefaultNameNeverReplacesAFile) {
+    const QString dir = NewTempDir("default");
+    const QString out = dir + "/moviecit.mp4";
+    ExportRequest req = Request(ShortVideo(), out, 10);
+    req.freeName = true;
+    RecordingEnv rec;
+    FakeView view;
+    ASSERT_TRUE(ExportClip(req, view, rec.env));
+    EXPECT_EQ(view.statuses.last(), "Export complete: " + out);
+    const QString first = FileDigest(out);
+    EXPECT_NEAR(CountVideoFrames(out), 250, 3);
+
+    // The same default name again, with the first half deleted: a new file, no question.
+    req.rows = {{0, 5}};
+    FakeView again;
+    ASSERT_TRUE(ExportClip(req, again, rec.env));
+    const QString second = dir + "/moviecit (2).mp4";
+    EXPECT_EQ(again.statuses.last(), "Export complete: " + second);
+    ASSERT_EQ(again.boxes.size(), 1);
+    EXPECT_EQ(again.boxes[0].kind, BoxKind::Information);
+    EXPECT_EQ(again.boxes[0].text, "Export complete!\r\n" + second);
+    EXPECT_TRUE(rec.runs.last().endsWith("\"" + second + "\""));
+    EXPECT_EQ(FileDigest(out), first);
+    EXPECT_NEAR(CountVideoFrames(second), 125, 3);
+
+    // Both joins fail: the reserved name is not left behind empty.
+    const QString failing = dir + "/ffmpeg";
+    ASSERT_TRUE(WriteAll(failing, "#!/bin/sh\ncase \"$*\" in *concat*) exit 1;; esac\nexec \"" +
+                                      FixtureFFmpeg().toUtf8() + "\" \"$@\"\n"));
+    QFile::setPermissions(failing, QFile::permissions(failing) | QFileDevice::ExeOwner);
+    RecordingEnv broken;
+    broken.env.findFFmpeg = [&] { return failing; };
+    FakeView view3;
+    EXPECT_FALSE(ExportClip(req, view3, broken.env));
+    EXPECT_EQ(Matching(broken.runs, "concat").size(), 2);
+    EXPECT_TRUE(Matching(broken.runs, "concat")[0].endsWith("\"" + dir + "/moviecit (3).mp4\""));
+    EXPECT_FALSE(QFile::exists(dir + "/moviecit (3).mp4"));
+    EXPECT_EQ(view3.boxes.last().text,
+              "Concatenation failed (segment codecs differ? Try crop/re-encode mode)");
+
+    // A folder that doesn't exist: no name can be made there.
+    req.outText = dir + "/missing/moviecit.mp4";
+    FakeView view4;
+    EXPECT_FALSE(ExportClip(req, view4, rec.env));
+    ASSERT_EQ(view4.boxes.size(), 1);
+    EXPECT_EQ(view4.boxes[0].kind, BoxKind::Error);
+    EXPECT_TRUE(view4.boxes[0].text.startsWith("Cannot create output file:\r\n" + dir +
+                                               "/missing/moviecit.mp4: "));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files, QDir::Name),
+              (QStringList{"ffmpeg", "moviecit (2).mp4", "moviecit.mp4"}));
+}
+
+TEST(Export, ATypedNameThatExistsIsReplacedOnlyOnYes) {
+    const QString dir = NewTempDir("typed");
+    const QString out = dir + "/mine.mp4";
+    ASSERT_TRUE(WriteAll(out, "the user's own file"));
+    const QString question = out + " already exists. Replace it?";
+    {
+        // No: nothing is run and nothing written, not even a cut.
+        RecordingEnv rec;
+        FakeView view;
+        view.answers = {BoxAnswer::No};
+        EXPECT_FALSE(
+            ExportClip(Request(ShortVideo(), " " + out + " ", 10, {{2, 4}}), view, rec.env));
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Confirmation);
+        EXPECT_EQ(view.boxes[0].text, question);
+        EXPECT_TRUE(rec.runs.isEmpty());
+        EXPECT_TRUE(view.statuses.isEmpty());
+        EXPECT_TRUE(QDir(rec.env.workDir).isEmpty());
+        EXPECT_EQ(ReadAll(out), "the user's own file");
+    }
+    {
+        // The box closed without an answer counts as No.
+        RecordingEnv rec;
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
+        EXPECT_TRUE(rec.runs.isEmpty());
+        EXPECT_EQ(ReadAll(out), "the user's own file");
+    }
+    {
+        RecordingEnv rec;
+        FakeView view;
+        view.answers = {BoxAnswer::Yes};
+        ASSERT_TRUE(ExportClip(Request(ShortVideo(), out, 10, {{2, 4}}), view, rec.env));
+        EXPECT_EQ(view.boxes[0].text, question);
+        EXPECT_EQ(view.statuses.last(), "Export complete: " + out);
+        EXPECT_NEAR(CountVideoFrames(out), 200, 3);
+        EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"mine.mp4"});
+    }
+    {
+        // A typed name that is free is written without a question.
+        RecordingEnv rec;
+        FakeView view;
+        ASSERT_TRUE(ExportClip(Request(ShortVideo(), dir + "/new.mp4", 10), view, rec.env));
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
+    }
 }

@@ -259,10 +259,14 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     EXPECT_EQ(bar->maximum(), 1);
     EXPECT_EQ(bar->value(), 1);
 
-    // A later single conversion still shows a full bar.
+    // A later single conversion still shows a full bar; the first clip.mp4 is kept.
     Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir + "/out");
+    const QString first = FileDigest(dir + "/out/clip.mp4");
     QTest::mouseClick(convert, Qt::LeftButton);
     EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip (2).mp4");
+    EXPECT_EQ(dialogs.messages.last().text, "Conversion complete!\r\n" + dir + "/out/clip (2).mp4");
+    EXPECT_EQ(FileDigest(dir + "/out/clip.mp4"), first);
 }
 
 TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
