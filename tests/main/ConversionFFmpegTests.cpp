@@ -443,8 +443,9 @@ TEST(Race, ProcessesStartedAtOncePickDifferentNames) {
     };
     for (int i = 0; i < 2; ++i)
         start(converters, {"convert", dir + "/in/clip.ts", out});
-    const int kRounds = 40;
-    for (int i = 0; i < 3; ++i)
+    const int kRounds = 50;
+    const int kReservers = 4;
+    for (int i = 0; i < kReservers; ++i)
         start(reservers,
               {"reserve", QString::number(kRounds), out + "/output.ts", out + "/output.mp4"});
     ASSERT_TRUE(WriteAll(go, ""));
@@ -475,7 +476,7 @@ TEST(Race, ProcessesStartedAtOncePickDifferentNames) {
             names.insert(line);
         }
     }
-    EXPECT_EQ(lines, 3 * kRounds);
-    EXPECT_EQ(names.size(), 3 * kRounds); // no two reservations alike
-    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2 + 2 * 3 * kRounds);
+    EXPECT_EQ(lines, kReservers * kRounds);
+    EXPECT_EQ(names.size(), kReservers * kRounds); // no two reservations alike
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2 + 2 * kReservers * kRounds);
 }
