@@ -297,11 +297,7 @@ namespace {
 QString SmallHlsFixture() {
     static const QString dir = [] {
         const QString d = NewTempDir("hlssmall");
-        return MakeVideo(d + "/local.m3u8", 2, 160, 120, true, 25,
-                         {"-f", "hls", "-hls_time", "1", "-hls_list_size", "0",
-                          "-hls_playlist_type", "vod"})
-                   ? d
-                   : QString();
+        return MakeHls(d + "/local.m3u8", 2, 1, 160, 120) ? d : QString();
     }();
     return dir;
 }

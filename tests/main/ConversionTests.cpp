@@ -213,6 +213,39 @@ TEST_F(Flow, OutputFolderProblems) {
     EXPECT_EQ(rec.runs[0].workDir, dir + "/");
 }
 
+TEST_F(Flow, OutputFileThatCannotBeCreated) {
+    // A folder in which even root makes no file.
+    Touch(dir + "/clip.ts");
+    view.input = dir + "/clip.ts";
+    view.output = "/proc";
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Cannot create output file");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+    EXPECT_TRUE(view.boxes[0].text.startsWith("Cannot create output file:\r\n/proc/clip.mp4: "))
+        << view.boxes[0].text.toStdString();
+    EXPECT_TRUE(rec.runs.isEmpty());
+
+    view = FakeView();
+    view.input = "https://h/a.m3u8";
+    view.output = "/proc/";
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Cannot create output file");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_TRUE(view.boxes[0].text.startsWith("Cannot create output file:\r\n/proc/output.ts: "));
+    EXPECT_TRUE(rec.runs.isEmpty());
+
+    // In a batch the item fails and the run goes on.
+    QDir().mkpath(dir + "/root/show");
+    Touch(dir + "/root/show/local.ts");
+    view = FakeView();
+    view.root = dir + "/root";
+    view.output = "/proc";
+    flow.BtnBatchClick();
+    EXPECT_EQ(view.status(), "Batch done: 0/1 succeeded, output: /proc");
+    EXPECT_TRUE(rec.runs.isEmpty());
+}
+
 TEST_F(Flow, LinkDownloadThenConvert) {
     // Blanks trimmed, letter case kept; the TS goes away after a good conversion.
     view.input = "  HTTPS://Example.COM/Live/Index.m3u8 ";

@@ -77,8 +77,8 @@ bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool
     return RunFixtureFFmpeg(a);
 }
 
-bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds) {
-    return MakeVideo(APlaylist, ASeconds, 320, 240, true, 25,
+bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds, int AWidth, int AHeight) {
+    return MakeVideo(APlaylist, ASeconds, AWidth, AHeight, true, 25,
                      {"-f", "hls", "-hls_time", QString::number(ASegSeconds), "-hls_list_size", "0",
                       "-hls_playlist_type", "vod"});
 }

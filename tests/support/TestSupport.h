@@ -36,7 +36,8 @@ bool MakeVideo(const QString& APath, int ASeconds, int AWidth = 320, int AHeight
                bool AAudio = true, int AGop = 25, const QStringList& AOutputOptions = {});
 
 // An HLS playlist APlaylist (segments beside it) of ASeconds, segments of ASegSeconds.
-bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds = 1);
+bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds = 1, int AWidth = 320,
+             int AHeight = 240);
 
 // Duration in seconds as ffmpeg reports it in "Duration: hh:mm:ss.xx", -1 when unknown.
 double ProbeSeconds(const QString& AFile);

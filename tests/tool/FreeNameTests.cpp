@@ -60,6 +60,10 @@ TEST(FreeName, ReservesTheFirstNumberFreeForAllNames) {
     QString err;
     EXPECT_TRUE(ReserveFreeNames({dir + "/missing/a.mp4"}, &err).isEmpty());
     EXPECT_FALSE(err.isEmpty());
+    // Nor root makes files here; the pair's first name is not left behind either.
+    EXPECT_TRUE(ReserveFreeNames({dir + "/b.ts", "/proc/b.mp4"}, &err).isEmpty());
+    EXPECT_TRUE(err.startsWith("/proc/b.mp4: ")) << err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir + "/b.ts"));
 }
 
 TEST(FreeName, DropsOnlyWhatWasNeverWritten) {
