@@ -30,6 +30,9 @@ public:
     QString failure;
     void setStatus(const QString&) override {}
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons) override {
+        // Every iteration writes over the previous one's export.
+        if (AKind == BoxKind::Confirmation)
+            return BoxAnswer::Yes;
         if (AKind != BoxKind::Information)
             failure = AText;
         return BoxAnswer::Ok;
