@@ -306,7 +306,7 @@ void ConversionFlow::BtnConvertClick() {
         int missing = 0;
         const int d = DownloadStream(input, ts, &missing);
         if (d != 0) {
-            // A download that never started leaves only the empty reservations.
+            // What a failed download wrote stays; a reservation it never wrote into does not.
             DropUnwritten(ts);
             DropUnwritten(mp4);
         }
