@@ -309,44 +309,37 @@ void ConversionFlow::BtnConvertClick() {
             // What a failed download wrote stays; a reservation it never wrote into does not.
             DropUnwritten(ts);
             DropUnwritten(mp4);
-        }
-        if (d == kSegmentsMissing) {
-            FView.setStatus(
-                QStringLiteral("Download incomplete: %1 segment(s) missing. Partial TS kept")
-                    .arg(missing));
-            FView.showMessage(BoxKind::Error,
-                              QStringLiteral("Download incomplete: %1 segment(s) of the playlist "
-                                             "could not be fetched.\r\nPartial TS kept (may be "
-                                             "playable): %2\r\nFix the network and click Convert "
-                                             "again to retry.")
-                                  .arg(missing)
-                                  .arg(ts),
-                              BoxButtons::Ok);
-            return;
-        }
-        if (d == kDownloadStalled) {
-            const int secs = (FStallMs + 999) / 1000;
-            FView.setStatus(
-                QStringLiteral("Download stalled (no data for %1 s). Partial TS kept").arg(secs));
-            FView.showMessage(BoxKind::Error,
-                              QStringLiteral("Download stalled: nothing arrived for %1 s, so it "
-                                             "was stopped.\r\nPartial TS kept (may be playable): "
-                                             "%2\r\nFix the network and click Convert again to "
-                                             "retry.")
-                                  .arg(secs)
-                                  .arg(ts),
-                              BoxButtons::Ok);
-            return;
-        }
-        if (d != 0) {
-            FView.setStatus(QStringLiteral("Download failed (exit=%1). Partial TS kept").arg(d));
+            const bool kept = QFileInfo(ts).size() > 0;
+            const QString keptStatus =
+                kept ? QStringLiteral("Partial TS kept") : QStringLiteral("Nothing was saved");
+            const QString keptLine =
+                kept ? QStringLiteral("Partial TS kept (may be playable): ") + ts
+                     : QStringLiteral("Nothing was saved");
+            QString status;
+            QString text;
+            if (d == kSegmentsMissing) {
+                status = QStringLiteral("Download incomplete: %1 segment(s) missing. %2")
+                             .arg(QString::number(missing), keptStatus);
+                text = QStringLiteral("Download incomplete: %1 segment(s) of the playlist could "
+                                      "not be fetched.\r\n%2")
+                           .arg(QString::number(missing), keptLine);
+            } else if (d == kDownloadStalled) {
+                const QString secs = QString::number((FStallMs + 999) / 1000);
+                status =
+                    QStringLiteral("Download stalled (no data for %1 s). %2").arg(secs, keptStatus);
+                text = QStringLiteral("Download stalled: nothing arrived for %1 s, so it was "
+                                      "stopped.\r\n%2")
+                           .arg(secs, keptLine);
+            } else {
+                status = QStringLiteral("Download failed (exit=%1). %2")
+                             .arg(QString::number(d), keptStatus);
+                text = QStringLiteral("Download failed (exit=%1).\r\n%2")
+                           .arg(QString::number(d), keptLine);
+            }
+            FView.setStatus(status);
             FView.showMessage(
                 BoxKind::Error,
-                QStringLiteral("Download failed (exit=%1).\r\nPartial TS kept (may be "
-                               "playable): %2\r\nFix the network and click Convert "
-                               "again to retry.")
-                    .arg(d)
-                    .arg(ts),
+                text + QStringLiteral("\r\nFix the network and click Convert again to retry."),
                 BoxButtons::Ok);
             return;
         }

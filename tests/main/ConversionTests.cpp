@@ -357,6 +357,60 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
     EXPECT_EQ(ReadAll(dir + "/output.ts"), "partial");
 }
 
+TEST_F(Flow, FailedDownloadsSayWhetherAnythingWasKept) {
+    const QString fix = "\r\nFix the network and click Convert again to retry.";
+    auto convert = [&](std::function<int(const Command&, const RunOptions&)> ARun) {
+        view = FakeView();
+        view.input = "http://h/a.m3u8";
+        view.output = dir;
+        rec.runs.clear();
+        rec.next = std::move(ARun);
+        flow.BtnConvertClick();
+        ASSERT_EQ(rec.runs.size(), 1);
+        ASSERT_EQ(view.boxes.size(), 1);
+        EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
+        // An empty reservation never stays behind, nor a second number taken for it.
+        EXPECT_FALSE(QFile::exists(dir + "/output.mp4"));
+    };
+
+    // Nothing arrived: the empty TS is removed and no box points at it.
+    convert([](const Command&, const RunOptions&) { return 1; });
+    EXPECT_EQ(view.status(), "Download failed (exit=1). Nothing was saved");
+    EXPECT_EQ(view.boxes[0].text, "Download failed (exit=1).\r\nNothing was saved" + fix);
+    EXPECT_FALSE(QFile::exists(dir + "/output.ts"));
+
+    convert([](const Command&, const RunOptions&) { return kDownloadStalled; });
+    EXPECT_EQ(view.status(), "Download stalled (no data for 60 s). Nothing was saved");
+    EXPECT_EQ(
+        view.boxes[0].text,
+        "Download stalled: nothing arrived for 60 s, so it was stopped.\r\nNothing was saved" +
+            fix);
+    EXPECT_FALSE(QFile::exists(dir + "/output.ts"));
+
+    convert([](const Command&, const RunOptions& AOptions) {
+        AOptions.onStderrLine("[hls @ 0x55d] Failed to open segment 0 of playlist 0");
+        return 0;
+    });
+    EXPECT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Nothing was saved");
+    EXPECT_EQ(view.boxes[0].text,
+              "Download incomplete: 1 segment(s) of the playlist could not be fetched.\r\n"
+              "Nothing was saved" +
+                  fix);
+    EXPECT_FALSE(QFile::exists(dir + "/output.ts"));
+
+    // A stalled download that wrote something keeps it and says where.
+    convert([](const Command& ACmd, const RunOptions&) {
+        WriteAll(ACmd.arguments().last(), "some");
+        return kDownloadStalled;
+    });
+    EXPECT_EQ(view.status(), "Download stalled (no data for 60 s). Partial TS kept");
+    EXPECT_EQ(view.boxes[0].text,
+              "Download stalled: nothing arrived for 60 s, so it was stopped.\r\nPartial TS kept "
+              "(may be playable): " +
+                  dir + "/output.ts" + fix);
+    EXPECT_EQ(ReadAll(dir + "/output.ts"), "some");
+}
+
 TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {
     QDir().mkpath(dir + "/rec/show1");
     QDir().mkpath(dir + "/out");
