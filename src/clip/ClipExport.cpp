@@ -140,10 +140,10 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         return false;
     }
     // The user named this file on purpose: ask before anything is written.
-    if (!ARequest.freeName && QFileInfo::exists(output) &&
-        AView.message(BoxKind::Confirmation,
-                      output + QStringLiteral(" already exists. Replace it?"),
-                      BoxButtons::YesNo) != BoxAnswer::Yes)
+    const bool replacing = !ARequest.freeName && QFileInfo::exists(output);
+    if (replacing && AView.message(BoxKind::Confirmation,
+                                   output + QStringLiteral(" already exists. Replace it?"),
+                                   BoxButtons::YesNo) != BoxAnswer::Yes)
         return false;
     const QVector<KeptRange> ranges = KeptRanges(ARequest.rows, ARequest.duration);
     const QString ffmpeg = AEnv.ffmpeg();
@@ -198,25 +198,39 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     StripUtf8Bom(listPath);
 
     QString target = output;
-    if (ARequest.freeName) {
+    // A file being replaced is written beside it first and only takes its place once complete,
+    // so a failed join leaves the user's file as it was.
+    QString joined = output;
+    if (ARequest.freeName || replacing) {
         QString err;
-        target = ReserveFreeName(output, &err);
-        if (target.isEmpty()) {
+        joined = replacing ? ReserveTempBeside(output, &err) : ReserveFreeName(output, &err);
+        if (joined.isEmpty()) {
             box(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err);
             return false;
         }
+        if (ARequest.freeName)
+            target = joined;
     }
-    if (Run(JoinCommand(ffmpeg, listPath, target, false), AEnv) != 0) {
+    if (Run(JoinCommand(ffmpeg, listPath, joined, false), AEnv) != 0) {
         AView.setStatus(QStringLiteral("Concatenation failed, retrying with re-encode..."));
         AView.processMessages();
-        if (Run(JoinCommand(ffmpeg, listPath, target, true), AEnv) != 0) {
-            if (ARequest.freeName)
-                DropUnwritten(target);
+        if (Run(JoinCommand(ffmpeg, listPath, joined, true), AEnv) != 0) {
+            if (replacing)
+                QFile::remove(joined);
+            else if (ARequest.freeName)
+                DropUnwritten(joined);
             box(BoxKind::Error,
                 QStringLiteral(
                     "Concatenation failed (segment codecs differ? Try crop/re-encode mode)"));
             return false;
         }
+    }
+    QString err;
+    if (replacing && !ReplaceWithTemp(joined, output, &err)) {
+        QFile::remove(joined);
+        box(BoxKind::Error, QStringLiteral("Cannot replace output file:\r\n") + output +
+                                QStringLiteral(": ") + err);
+        return false;
     }
     AView.setStatus(QStringLiteral("Export complete: ") + target);
     box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target);

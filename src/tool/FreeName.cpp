@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -86,6 +87,54 @@ void DropUnwritten(const QString& APath) {
     if (::lstat(QFile::encodeName(APath).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_size == 0)
         QFile::remove(APath);
+}
+
+QString ReserveTempBeside(const QString& APath, QString* AErr) {
+    if (AErr)
+        AErr->clear();
+    const qsizetype slash = APath.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = APath.lastIndexOf(QLatin1Char('.'));
+    const bool hasExt = dot > slash + 1;
+    const QString folder = APath.left(slash + 1);
+    const QString stem = APath.mid(slash + 1, (hasExt ? dot : APath.size()) - slash - 1);
+    const QString ext = hasExt ? APath.mid(dot) : QString();
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString tag;
+        for (int i = 0; i < 6; ++i)
+            tag += QLatin1Char(kChars[QRandomGenerator::global()->bounded(62)]);
+        const QString name = folder + QLatin1Char('.') + stem + QStringLiteral(".tmp-") + tag + ext;
+        const Created c = CreateExclusive(name, AErr);
+        if (c == Created::Yes)
+            return name;
+        if (c == Created::Failed) {
+            if (AErr)
+                *AErr = name + QStringLiteral(": ") + *AErr;
+            return {};
+        }
+    }
+    if (AErr)
+        *AErr = QStringLiteral("no free temporary name beside ") + APath;
+    return {};
+}
+
+bool ReplaceWithTemp(const QString& ATemp, const QString& ATarget, QString* AErr) {
+    const QByteArray temp = QFile::encodeName(ATemp);
+    const QByteArray target = QFile::encodeName(ATarget);
+    struct stat st {};
+    if (::stat(target.constData(), &st) == 0)
+        ::chmod(temp.constData(), st.st_mode & 0777);
+    // On disk before the name moves, so a crash cannot leave an empty file in its place.
+    const int fd = ::open(temp.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    if (::rename(temp.constData(), target.constData()) == 0)
+        return true;
+    if (AErr)
+        *AErr = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
 }
 
 } // namespace halvora

@@ -21,4 +21,13 @@ QString ReserveFreeName(const QString& APath, QString* AErr = nullptr);
 // Removes a reserved file that was never written (still empty); a file with content stays.
 void DropUnwritten(const QString& APath);
 
+// Creates, exclusively and empty, a hidden temporary file beside APath that keeps its
+// extension (".name.tmp-XXXXXX.mp4"), so a replacement can be written completely before the
+// file it replaces is touched. Empty, with the reason in AErr, when none can be created.
+QString ReserveTempBeside(const QString& APath, QString* AErr = nullptr);
+
+// Puts the written ATemp in place of ATarget in one atomic rename, with ATarget's permissions.
+// On failure ATarget is untouched and ATemp stays for the caller to remove.
+bool ReplaceWithTemp(const QString& ATemp, const QString& ATarget, QString* AErr = nullptr);
+
 } // namespace halvora

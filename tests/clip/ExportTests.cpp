@@ -58,6 +58,23 @@ QStringList Matching(const QStringList& ARuns, const QString& AWhat) {
     return out;
 }
 
+// An ffmpeg in ADir that fails the runs whose arguments match the shell pattern ACase; with
+// AWriteFirst after running them for real, so they leave their output written.
+QString FailingFFmpeg(const QString& ADir, const QByteArray& ACase, bool AWriteFirst = false) {
+    const QString path = ADir + "/ffmpeg";
+    const QByteArray ff = '"' + FixtureFFmpeg().toUtf8() + '"';
+    const QByteArray fail = AWriteFirst ? ff + " \"$@\"; exit 1" : QByteArray("exit 1");
+    EXPECT_TRUE(WriteAll(path, "#!/bin/sh\ncase \"$*\" in " + ACase + ") " + fail +
+                                   ";; esac\nexec " + ff + " \"$@\"\n"));
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    return path;
+}
+
+// The file a command line writes: its last, quoted argument.
+QString LastArgument(const QString& ARun) {
+    return ARun.mid(ARun.lastIndexOf(" \"") + 2).chopped(1);
+}
+
 } // namespace
 
 TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
@@ -318,10 +335,7 @@ TEST(Export, DefaultNameNeverReplacesAFile) {
     EXPECT_NEAR(CountVideoFrames(second), 125, 3);
 
     // Both joins fail: the reserved name is not left behind empty.
-    const QString failing = dir + "/ffmpeg";
-    ASSERT_TRUE(WriteAll(failing, "#!/bin/sh\ncase \"$*\" in *concat*) exit 1;; esac\nexec \"" +
-                                      FixtureFFmpeg().toUtf8() + "\" \"$@\"\n"));
-    QFile::setPermissions(failing, QFile::permissions(failing) | QFileDevice::ExeOwner);
+    const QString failing = FailingFFmpeg(dir, "*concat*");
     RecordingEnv broken;
     broken.env.findFFmpeg = [&] { return failing; };
     FakeView view3;
@@ -390,4 +404,54 @@ TEST(Export, ATypedNameThatExistsIsReplacedOnlyOnYes) {
         ASSERT_EQ(view.boxes.size(), 1);
         EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
     }
+}
+
+TEST(Export, AReplacedFileStaysUntilTheNewOneIsComplete) {
+    const QString dir = NewTempDir("replace");
+    const QString out = dir + "/mine.mp4";
+    ASSERT_TRUE(WriteAll(out, "the user's own file"));
+    const QFileDevice::Permissions mode =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    ASSERT_TRUE(QFile::setPermissions(out, mode));
+    const QString before = FileDigest(out);
+    const QStringList onlyMine{"mine.mp4"};
+    auto everything = [&] { return QDir(dir).entryList(QDir::Files | QDir::Hidden); };
+
+    // Both joins fail after writing part of their output: the user's file is as it was and
+    // the half-written one is gone.
+    const QString failing = FailingFFmpeg(NewTempDir("bin"), "*concat*", true);
+    RecordingEnv broken;
+    broken.env.findFFmpeg = [&] { return failing; };
+    FakeView view;
+    view.answers = {BoxAnswer::Yes};
+    EXPECT_FALSE(ExportClip(Request(ShortVideo(), out, 10, {{2, 4}}), view, broken.env));
+    const QStringList joins = Matching(broken.runs, "concat");
+    ASSERT_EQ(joins.size(), 2);
+    const QString temp = LastArgument(joins[0]);
+    EXPECT_EQ(LastArgument(joins[1]), temp);
+    EXPECT_EQ(QFileInfo(temp).path(), dir);
+    EXPECT_TRUE(QFileInfo(temp).fileName().startsWith(".mine.tmp-")) << temp.toStdString();
+    EXPECT_TRUE(temp.endsWith(".mp4"));
+    EXPECT_EQ(view.boxes.last().text,
+              "Concatenation failed (segment codecs differ? Try crop/re-encode mode)");
+    EXPECT_EQ(FileDigest(out), before);
+    EXPECT_EQ(everything(), onlyMine);
+
+    // The retry by re-encoding succeeds: the new video takes the name, with the file's
+    // permissions, and nothing else is left in the folder.
+    const QString copyFails = FailingFFmpeg(NewTempDir("bin2"), "*concat*\"-c copy\"*");
+    RecordingEnv retried;
+    retried.env.findFFmpeg = [&] { return copyFails; };
+    FakeView view2;
+    view2.answers = {BoxAnswer::Yes};
+    ASSERT_TRUE(ExportClip(Request(ShortVideo(), out, 10, {{2, 4}}), view2, retried.env));
+    ASSERT_EQ(Matching(retried.runs, "concat").size(), 2);
+    EXPECT_EQ(view2.statuses.last(), "Export complete: " + out);
+    EXPECT_EQ(view2.boxes.last().text, "Export complete!\r\n" + out);
+    EXPECT_NE(FileDigest(out), before);
+    EXPECT_NEAR(CountVideoFrames(out), 200, 3);
+    EXPECT_EQ(QFile::permissions(out) &
+                  ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+              mode);
+    EXPECT_EQ(everything(), onlyMine);
 }

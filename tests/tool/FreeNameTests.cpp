@@ -82,3 +82,41 @@ TEST(FreeName, DropsOnlyWhatWasNeverWritten) {
     DropUnwritten(dir + "/link.mp4");
     EXPECT_TRUE(QFile::exists(dir + "/target.mp4"));
 }
+
+TEST(FreeName, TemporaryFilesBesideAndAtomicReplace) {
+    const QString dir = NewTempDir("temp");
+    const QString a = ReserveTempBeside(dir + "/clip.v1.mp4");
+    const QString b = ReserveTempBeside(dir + "/clip.v1.mp4");
+    EXPECT_NE(a, b);
+    for (const QString& t : {a, b}) {
+        // Hidden, beside the file, the extension last so ffmpeg still picks the format.
+        EXPECT_EQ(QFileInfo(t).path(), dir);
+        EXPECT_TRUE(QFileInfo(t).fileName().startsWith(".clip.v1.tmp-")) << t.toStdString();
+        EXPECT_TRUE(t.endsWith(".mp4"));
+        EXPECT_EQ(QFileInfo(t).size(), 0);
+    }
+    const QString bare = ReserveTempBeside(dir + "/noext");
+    EXPECT_TRUE(QFileInfo(bare).fileName().startsWith(".noext.tmp-")) << bare.toStdString();
+    QString err;
+    EXPECT_TRUE(ReserveTempBeside(dir + "/missing/a.mp4", &err).isEmpty());
+    EXPECT_TRUE(err.startsWith(dir + "/missing/.a.tmp-")) << err.toStdString();
+
+    // The new content takes the name and the old file's permissions; the temporary is gone.
+    const QString target = dir + "/clip.v1.mp4";
+    ASSERT_TRUE(WriteAll(target, "old"));
+    const QFileDevice::Permissions mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    ASSERT_TRUE(QFile::setPermissions(target, mode));
+    ASSERT_TRUE(WriteAll(a, "new"));
+    EXPECT_TRUE(ReplaceWithTemp(a, target, &err)) << err.toStdString();
+    EXPECT_EQ(ReadAll(target), "new");
+    EXPECT_FALSE(QFile::exists(a));
+    EXPECT_EQ(QFile::permissions(target) &
+                  ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+              mode);
+
+    // A rename that cannot happen leaves both files as they were.
+    EXPECT_FALSE(ReplaceWithTemp(b, dir + "/missing/clip.mp4", &err));
+    EXPECT_FALSE(err.isEmpty());
+    EXPECT_TRUE(QFile::exists(b));
+    EXPECT_EQ(ReadAll(target), "new");
+}
