@@ -73,14 +73,6 @@ int DigitValue(QChar AChar, int ARadix) {
     return v < ARadix ? v : -1;
 }
 
-// A file name from the list becomes a path below the download folder; anything that could
-// name another folder is refused.
-bool IsPlainFileName(const QString& AName) {
-    return !AName.isEmpty() && AName != QStringLiteral(".") && AName != QStringLiteral("..") &&
-           !AName.contains(QLatin1Char('/')) && !AName.contains(QLatin1Char('\\')) &&
-           !AName.contains(QChar(0));
-}
-
 // The download folder lies in the shared temporary folder, and the helper may read what is
 // there with root's rights: only a real folder of this user that nobody else may write to is
 // used, so nobody else can swap a verified file before it is unpacked or installed.
@@ -105,6 +97,25 @@ QString WithSlash(QString ADir) {
 }
 
 } // namespace
+
+bool IsPlainFileName(const QString& AName) {
+    return !AName.isEmpty() && AName != QStringLiteral(".") && AName != QStringLiteral("..") &&
+           !AName.contains(QLatin1Char('/')) && !AName.contains(QLatin1Char('\\')) &&
+           !AName.contains(QChar(0));
+}
+
+bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut) {
+    AOut = {};
+    JsonDoc doc;
+    if (!ParseObject(AJson, doc))
+        return false;
+    AOut.version = MemberText(doc, "version");
+    AOut.url = MemberText(doc, "url", &AOut.hasUrl);
+    AOut.size = WholeNumberOr0(MemberText(doc, "size"));
+    AOut.sha256 = MemberText(doc, "sha256");
+    AOut.notes = MemberText(doc, "notes", &AOut.hasNotes);
+    return true;
+}
 
 std::int64_t WholeNumberOr0(const QString& AText) {
     qsizetype i = 0;
@@ -378,23 +389,15 @@ void TUpdater::DoCheck() {
     if (!reply.transportOk || reply.status != 200)
         return;
 
-    QString notes;
-    {
-        JsonDoc doc;
-        if (!ParseObject(reply.body, doc))
-            return;
-        FNewVersion.clear();
-        FNewVersion = MemberText(doc, "version");
-        bool present = false;
-        const QString url = MemberText(doc, "url", &present);
-        if (present)
-            FDownloadUrl = url;
-        FNewSize = WholeNumberOr0(MemberText(doc, "size"));
-        FNewSha256 = MemberText(doc, "sha256");
-        const QString n = MemberText(doc, "notes", &present);
-        if (present)
-            notes = n;
-    }
+    UpdateManifest manifest;
+    if (!ParseUpdateManifest(reply.body, manifest))
+        return;
+    FNewVersion = manifest.version;
+    if (manifest.hasUrl)
+        FDownloadUrl = manifest.url;
+    FNewSize = manifest.size;
+    FNewSha256 = manifest.sha256;
+    const QString notes = manifest.hasNotes ? manifest.notes : QString();
     const int offered = ReleaseNumber(FNewVersion);
     if (offered > cur && !FDownloadUrl.isEmpty()) {
         FNewRelease = offered;

@@ -1,0 +1,132 @@
+#include "FeedbackForm.h"
+
+#include "AppPaths.h"
+#include "EmailCheck.h"
+
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QStringList>
+#include <algorithm>
+#include <map>
+
+namespace halvora::service {
+
+namespace {
+
+int HexValue(char AChar) {
+    if (AChar >= '0' && AChar <= '9')
+        return AChar - '0';
+    if (AChar >= 'a' && AChar <= 'f')
+        return AChar - 'a' + 10;
+    if (AChar >= 'A' && AChar <= 'F')
+        return AChar - 'A' + 10;
+    return -1;
+}
+
+// Strict form decoding: '+' is a blank, '%' must be followed by two hex digits, and the result
+// must be UTF-8.
+bool Decode(const std::string& AText, QString& AOut) {
+    QByteArray bytes;
+    bytes.reserve(qsizetype(AText.size()));
+    for (size_t i = 0; i < AText.size(); ++i) {
+        const char c = AText[i];
+        if (c == '+') {
+            bytes += ' ';
+        } else if (c == '%') {
+            if (i + 2 >= AText.size() || HexValue(AText[i + 1]) < 0 || HexValue(AText[i + 2]) < 0)
+                return false;
+            bytes += char(HexValue(AText[i + 1]) * 16 + HexValue(AText[i + 2]));
+            i += 2;
+        } else {
+            bytes += c;
+        }
+    }
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    AOut = utf8.decode(bytes);
+    return !utf8.hasError();
+}
+
+bool Matches(const QString& AText, const char* APattern) {
+    return QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(APattern)))
+        .match(AText)
+        .hasMatch();
+}
+
+} // namespace
+
+bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AErr) {
+    AOut = {};
+    static const char* const kKeys[] = {"name", "email", "message", "ver", "os", "mc", "src"};
+    std::map<std::string, QString> fields;
+    size_t pos = 0;
+    while (pos <= ABody.size()) {
+        size_t end = ABody.find('&', pos);
+        if (end == std::string::npos)
+            end = ABody.size();
+        const std::string item = ABody.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t eq = item.find('=');
+        if (eq == std::string::npos) {
+            AErr = QStringLiteral("malformed form body");
+            return false;
+        }
+        QString key, value;
+        if (!Decode(item.substr(0, eq), key) || !Decode(item.substr(eq + 1), value)) {
+            AErr = QStringLiteral("malformed form body");
+            return false;
+        }
+        const std::string k = key.toStdString();
+        if (std::find(std::begin(kKeys), std::end(kKeys), k) == std::end(kKeys)) {
+            AErr = QStringLiteral("unexpected field: ") + key.left(40);
+            return false;
+        }
+        if (!fields.emplace(k, value).second) {
+            AErr = QStringLiteral("field given twice: ") + key;
+            return false;
+        }
+    }
+    for (const char* k : kKeys)
+        if (!fields.count(k)) {
+            AErr = QStringLiteral("missing field: ") + QLatin1String(k);
+            return false;
+        }
+    AOut.name = fields["name"];
+    AOut.email = fields["email"];
+    AOut.message = fields["message"];
+    AOut.ver = fields["ver"];
+    AOut.os = fields["os"];
+    AOut.mc = fields["mc"];
+    AOut.src = fields["src"];
+
+    if (AOut.email != Trimmed(AOut.email) || !IsValidEmail(AOut.email)) {
+        AErr = QStringLiteral("invalid email address");
+        return false;
+    }
+    if (AOut.name != AOut.email) {
+        AErr = QStringLiteral("invalid name");
+        return false;
+    }
+    if (Trimmed(AOut.message).isEmpty()) {
+        AErr = QStringLiteral("empty message");
+        return false;
+    }
+    if (!Matches(AOut.ver, "[0-9]{1,5}\\.[0-9]{1,5}\\.[0-9]{1,5}\\.[0-9]{1,5}")) {
+        AErr = QStringLiteral("invalid ver");
+        return false;
+    }
+    if (!Matches(AOut.os, "Windows [0-9]{1,10}\\.[0-9]{1,10} build [0-9]{1,10} x64")) {
+        AErr = QStringLiteral("invalid os");
+        return false;
+    }
+    if (!Matches(AOut.mc, "([0-9a-f]{64})?")) {
+        AErr = QStringLiteral("invalid mc");
+        return false;
+    }
+    if (AOut.src != QStringLiteral("Halvora")) {
+        AErr = QStringLiteral("invalid src");
+        return false;
+    }
+    return true;
+}
+
+} // namespace halvora::service
