@@ -139,13 +139,15 @@ public:
 private:
     std::string ClientOf(const httplib::Request& AReq) const;
     void ServeFile(const httplib::Request& AReq, httplib::Response& ARes);
-    void TakeFeedback(const httplib::Request& AReq, httplib::Response& ARes);
+    void TakeFeedback(const httplib::Request& AReq, const std::string& ABody,
+                      httplib::Response& ARes);
     void Log(const httplib::Request& AReq, const httplib::Response& ARes);
 
     ServiceOptions options;
     RateLimiter limiter;
     FeedbackStore store;
-    std::string siteRoot; // real path of the site folder
+    std::string siteRoot;   // real path of the site folder
+    std::string updateRoot; // real path of its update folder: nothing outside is served
 };
 
 std::string Service::ClientOf(const httplib::Request& AReq) const {
@@ -174,7 +176,7 @@ void Service::ServeFile(const httplib::Request& AReq, httplib::Response& ARes) {
         return;
     const std::string path = real;
     std::free(real);
-    if (path.rfind(siteRoot + "/", 0) != 0)
+    if (path.rfind(updateRoot + "/", 0) != 0)
         return;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     struct stat st {};
@@ -223,7 +225,8 @@ void Service::ServeFile(const httplib::Request& AReq, httplib::Response& ARes) {
         });
 }
 
-void Service::TakeFeedback(const httplib::Request& AReq, httplib::Response& ARes) {
+void Service::TakeFeedback(const httplib::Request& AReq, const std::string& ABody,
+                           httplib::Response& ARes) {
     const std::string client = ClientOf(AReq);
     auto refuse = [&](int AStatus, const QString& AText) {
         ARes.status = AStatus;
@@ -242,7 +245,7 @@ void Service::TakeFeedback(const httplib::Request& AReq, httplib::Response& ARes
         return refuse(415, QStringLiteral("the body must be a form"));
     FeedbackPost post;
     QString err;
-    if (!ParseFeedbackForm(AReq.body, post, err))
+    if (!ParseFeedbackForm(ABody, post, err))
         return refuse(400, err);
     if (!store.Add(post, QString::fromStdString(client), err)) {
         std::fprintf(stderr, "halvora-service: cannot store feedback: %s\n", qPrintable(err));
@@ -272,6 +275,9 @@ int Service::Run() {
         return 1;
     }
     siteRoot = real;
+    std::free(real);
+    real = ::realpath((siteRoot + "/update").c_str(), nullptr);
+    updateRoot = real ? real : siteRoot + "/update";
     std::free(real);
     QString err;
     if (!store.Open(options.db, err)) {
@@ -320,8 +326,27 @@ int Service::Run() {
     srv->Get("/update/.*", [this](const httplib::Request& AReq, httplib::Response& ARes) {
         ServeFile(AReq, ARes);
     });
-    srv->Post(kFeedbackPath, [this](const httplib::Request& AReq, httplib::Response& ARes) {
-        TakeFeedback(AReq, ARes);
+    // The body is read here rather than by the library, whose own form handling stops far
+    // below the size the program may send.
+    srv->Post(kFeedbackPath, [this](const httplib::Request& AReq, httplib::Response& ARes,
+                                    const httplib::ContentReader& AReader) {
+        std::string body;
+        bool tooLong = false;
+        const bool read = AReader([&](const char* AData, size_t ALen) {
+            tooLong = body.size() + ALen > kMaxFeedbackBytes;
+            if (!tooLong)
+                body.append(AData, ALen);
+            return !tooLong;
+        });
+        if (!read || tooLong) {
+            const bool over = tooLong || ARes.status == 413;
+            ARes.status = over ? 413 : 400;
+            ARes.set_content(JsonError(over ? QStringLiteral("the message is too long")
+                                            : QStringLiteral("the body could not be read")),
+                             "application/json");
+            return;
+        }
+        TakeFeedback(AReq, body, ARes);
     });
     srv->set_error_handler([](const httplib::Request& AReq, httplib::Response& ARes) {
         if (!ARes.body.empty() || ARes.content_provider_)

@@ -88,7 +88,7 @@ struct TestPki {
     EVP_PKEY* rogueKey = nullptr;
     X509* rogueCert = nullptr;
     QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/halvora-test-ca-XXXXXX")};
-    QString caPath;
+    QString caPath, certPath, keyPath;
 
     TestPki() {
         caKey = EVP_EC_gen("P-256");
@@ -103,6 +103,17 @@ struct TestPki {
         BIO* bio = BIO_new_file(QFile::encodeName(caPath).constData(), "w");
         if (bio) {
             PEM_write_bio_X509(bio, caCert);
+            BIO_free(bio);
+        }
+        // For servers of the tests' own that are separate programs.
+        certPath = dir.path() + QStringLiteral("/server-cert.pem");
+        keyPath = dir.path() + QStringLiteral("/server-key.pem");
+        if ((bio = BIO_new_file(QFile::encodeName(certPath).constData(), "w"))) {
+            PEM_write_bio_X509(bio, serverCert);
+            BIO_free(bio);
+        }
+        if ((bio = BIO_new_file(QFile::encodeName(keyPath).constData(), "w"))) {
+            PEM_write_bio_PrivateKey(bio, serverKey, nullptr, nullptr, 0, nullptr, nullptr);
             BIO_free(bio);
         }
     }
@@ -540,6 +551,14 @@ QString TestHttpServer::url(const QString& APath) const {
 
 QString TestHttpServer::caFile() {
     return Pki().caPath;
+}
+
+QString TestHttpServer::serverCertFile() {
+    return Pki().certPath;
+}
+
+QString TestHttpServer::serverKeyFile() {
+    return Pki().keyPath;
 }
 
 void TestHttpServer::exportServiceEnv() const {

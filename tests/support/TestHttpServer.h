@@ -76,6 +76,9 @@ public:
 
     // PEM file of the test CA (the same for every server of the process).
     static QString caFile();
+    // PEM files of a server certificate for 127.0.0.1 that the test CA issued, and its key.
+    static QString serverCertFile();
+    static QString serverKeyFile();
     // Sets HALVORA_SERVICE_URL to baseUrl() and HALVORA_CA_FILE to caFile().
     void exportServiceEnv() const;
 

@@ -1,0 +1,143 @@
+#include "ServiceFixture.h"
+
+#include "FeedbackPost.h"
+#include "FeedbackStore.h"
+#include "SystemTexts.h"
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <httplib.h>
+#include <sqlite3.h>
+
+#include <csignal>
+
+namespace halvora::test {
+
+namespace {
+
+QString AppDir() {
+    QString dir = qEnvironmentVariable("HALVORA_TEST_APP_DIR");
+    if (!dir.isEmpty() && !dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
+}
+
+} // namespace
+
+QString ServiceProgram() {
+    return AppDir() + QStringLiteral("halvora-service");
+}
+
+QString PublishProgram() {
+    return AppDir() + QStringLiteral("halvora-publish");
+}
+
+int RunPublish(const QString& ARelease, const QString& ASite, QString* AOutput,
+               const QByteArray& AKillAt) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!AKillAt.isEmpty())
+        env.insert(QStringLiteral("HALVORA_PUBLISH_TEST_KILL_AT"), QString::fromUtf8(AKillAt));
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(PublishProgram(), {ARelease, ASite});
+    p.waitForFinished(120000);
+    if (AOutput)
+        *AOutput = QString::fromUtf8(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+ServiceProcess::ServiceProcess(const QString& ASite, const QString& ADb, const QStringList& AExtra)
+    : FLog(NewTempDir(QStringLiteral("servicelog")) + QStringLiteral("/service.log")) {
+    // A client still sending a body the service refused must see an error, not die.
+    std::signal(SIGPIPE, SIG_IGN);
+    FProc.setStandardErrorFile(FLog);
+    FProc.setStandardOutputFile(QProcess::nullDevice());
+    FProc.start(ServiceProgram(),
+                QStringList{"--site", ASite, "--db", ADb, "--listen", "127.0.0.1:0", "--tls-cert",
+                            TestHttpServer::serverCertFile(), "--tls-key",
+                            TestHttpServer::serverKeyFile()} +
+                    AExtra);
+    if (!FProc.waitForStarted(10000))
+        return;
+    const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    (void)QTest::qWaitFor(
+        [&] {
+            const auto m = listening.match(QString::fromUtf8(log()));
+            if (m.hasMatch())
+                FPort = m.captured(1).toInt();
+            return FPort > 0 || FProc.state() != QProcess::Running;
+        },
+        20000);
+}
+
+ServiceProcess::~ServiceProcess() {
+    if (FProc.state() != QProcess::NotRunning)
+        kill();
+}
+
+QString ServiceProcess::baseUrl() const {
+    return QStringLiteral("https://127.0.0.1:%1").arg(FPort);
+}
+
+QByteArray ServiceProcess::log() const {
+    QFile f(FLog);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::unique_ptr<httplib::SSLClient> ServiceProcess::client() const {
+    auto c = std::make_unique<httplib::SSLClient>("127.0.0.1", FPort);
+    c->set_ca_cert_path(QFile::encodeName(TestHttpServer::caFile()).constData());
+    c->enable_server_certificate_verification(true);
+    c->set_url_encode(false);
+    c->set_connection_timeout(10);
+    c->set_read_timeout(30);
+    return c;
+}
+
+int ServiceProcess::terminate() {
+    ::kill(pid_t(FProc.processId()), SIGTERM);
+    FProc.waitForFinished(30000);
+    return FProc.exitStatus() == QProcess::NormalExit ? FProc.exitCode() : -1;
+}
+
+void ServiceProcess::kill() {
+    FProc.kill();
+    FProc.waitForFinished(30000);
+}
+
+QByteArray FeedbackBody(const QString& AEmail, const QString& AMessage) {
+    return FormBody(FeedbackFields(AEmail, AMessage, QStringLiteral("1.0.31.6"),
+                                   OSVersionTextFrom("6.1.0-28-amd64"),
+                                   QString(64, QLatin1Char('a'))));
+}
+
+QString IntegrityCheck(const QString& ADb) {
+    sqlite3* db = nullptr;
+    QString result;
+    if (sqlite3_open_v2(QFile::encodeName(ADb).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+QStringList StoredMessages(const QString& ADb) {
+    QList<service::StoredFeedback> posts;
+    QString err;
+    service::ReadFeedback(ADb, {}, posts, err);
+    QStringList out;
+    for (const auto& p : posts)
+        out << p.post.message;
+    return out;
+}
+
+} // namespace halvora::test

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace httplib {
+class SSLClient;
+}
+
+namespace halvora::test {
+
+// The built programs (build/bin/halvora-service, build/bin/halvora-publish).
+QString ServiceProgram();
+QString PublishProgram();
+
+// Runs halvora-publish; gives its exit code (-1 when it died of a signal) and its error output.
+int RunPublish(const QString& ARelease, const QString& ASite, QString* AOutput = nullptr,
+               const QByteArray& AKillAt = {});
+
+// halvora-service as a separate process over HTTPS on 127.0.0.1 with the test CA's certificate,
+// its log in a file.
+class ServiceProcess {
+public:
+    ServiceProcess(const QString& ASite, const QString& ADb, const QStringList& AExtra = {});
+    ~ServiceProcess();
+    bool started() const { return FPort > 0; }
+    int port() const { return FPort; }
+    QString baseUrl() const;
+    QByteArray log() const;
+    // A client that trusts the test CA and sends paths exactly as given.
+    std::unique_ptr<httplib::SSLClient> client() const;
+    // SIGTERM, then the exit code (-1 when it did not end normally).
+    int terminate();
+    void kill();
+
+private:
+    QProcess FProc;
+    QString FLog;
+    int FPort = 0;
+};
+
+// A form body as the desktop program builds it.
+QByteArray FeedbackBody(const QString& AEmail, const QString& AMessage);
+
+// PRAGMA integrity_check of a database, and the messages it stores.
+QString IntegrityCheck(const QString& ADb);
+QStringList StoredMessages(const QString& ADb);
+
+} // namespace halvora::test
