@@ -46,10 +46,16 @@ bool Decode(const std::string& AText, QString& AOut) {
     return !utf8.hasError();
 }
 
+// Each request thread keeps its compiled patterns.
 bool Matches(const QString& AText, const char* APattern) {
-    return QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(APattern)))
-        .match(AText)
-        .hasMatch();
+    thread_local std::map<const char*, QRegularExpression> compiled;
+    auto it = compiled.find(APattern);
+    if (it == compiled.end())
+        it = compiled
+                 .emplace(APattern, QRegularExpression(QRegularExpression::anchoredPattern(
+                                        QString::fromLatin1(APattern))))
+                 .first;
+    return it->second.match(AText).hasMatch();
 }
 
 } // namespace

@@ -1,0 +1,80 @@
+// Feedback posts per second into halvora-service over loopback HTTPS with 8 concurrent clients,
+// each post committed to the store before its answer. Two runs: clients that keep their
+// connection, and clients that connect anew for every post (as the desktop program does).
+// usage: bench_feedback [SECONDS_PER_RUN]
+#include "ServiceFixture.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+using namespace halvora::test;
+
+namespace {
+
+double Run(const ServiceProcess& AService, bool AReconnect, double ASeconds, int& AFailed) {
+    std::atomic<int> accepted{0}, failed{0};
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + std::chrono::duration<double>(ASeconds);
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 8; ++t)
+        clients.emplace_back([&, t] {
+            auto c = AService.client();
+            for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+                if (AReconnect)
+                    c = AService.client();
+                const QByteArray body =
+                    FeedbackBody("bench@mail-host.org",
+                                 QString("client %1 post %2 %3").arg(t).arg(i).arg(AReconnect));
+                auto r = c->Post("/halvora/feedback", body.constData(), size_t(body.size()),
+                                 "application/x-www-form-urlencoded; charset=utf-8");
+                if (r && r->body == "{\"ok\":true}")
+                    ++accepted;
+                else
+                    ++failed;
+            }
+        });
+    for (auto& t : clients)
+        t.join();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    AFailed = failed;
+    return accepted / secs;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("HALVORA_TEST_APP_DIR"))
+        qputenv("HALVORA_TEST_APP_DIR", HALVORA_APP_DIR);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/site/update");
+    const QString db = dir.path() + "/feedback.db";
+    ServiceProcess svc(dir.path() + "/site", db, {"--posts-per-minute", "0"});
+    if (!svc.started()) {
+        std::fprintf(stderr, "service did not start:\n%s\n", svc.log().constData());
+        return 1;
+    }
+    int failedKeep = 0, failedNew = 0;
+    const double keep = Run(svc, false, seconds, failedKeep);
+    const double fresh = Run(svc, true, seconds, failedNew);
+    svc.terminate();
+    const int stored = StoredMessages(db).size();
+    std::printf("feedback posts accepted per second, 8 clients, loopback HTTPS, %.0f s each:\n",
+                seconds);
+    std::printf("  keep-alive connections:     %8.1f /s  (%d failed)\n", keep, failedKeep);
+    std::printf("  new connection per post:    %8.1f /s  (%d failed)\n", fresh, failedNew);
+    std::printf("  rows in the store: %d, integrity_check: %s\n", stored,
+                qPrintable(IntegrityCheck(db)));
+    return 0;
+}
