@@ -6,8 +6,6 @@
 
 #include <sqlite3.h>
 
-#include <future>
-
 namespace halvora::service {
 
 namespace {
@@ -57,10 +55,12 @@ QString NowKey() {
 
 } // namespace
 
+// Lives on the sender's stack; touched by the writer only under FMutex.
 struct FeedbackStore::Pending {
     const FeedbackPost* post;
     const QString* client;
-    std::promise<QString> done; // empty text: committed
+    bool done = false;
+    QString err; // empty: committed
 };
 
 FeedbackStore::~FeedbackStore() {
@@ -92,18 +92,16 @@ bool FeedbackStore::Open(const QString& APath, QString& AErr) {
 }
 
 bool FeedbackStore::Add(const FeedbackPost& APost, const QString& AClient, QString& AErr) {
-    Pending p{&APost, &AClient, {}};
-    std::future<QString> result = p.done.get_future();
-    {
-        std::lock_guard lock(FMutex);
-        if (!FDb || FStopping) {
-            AErr = QStringLiteral("the store is closed");
-            return false;
-        }
-        FQueue.push_back(&p);
+    Pending p{&APost, &AClient, false, {}};
+    std::unique_lock lock(FMutex);
+    if (!FDb || FStopping) {
+        AErr = QStringLiteral("the store is closed");
+        return false;
     }
+    FQueue.push_back(&p);
     FWake.notify_one();
-    AErr = result.get();
+    FDone.wait(lock, [&] { return p.done; });
+    AErr = p.err;
     return AErr.isEmpty();
 }
 
@@ -124,8 +122,14 @@ void FeedbackStore::WriterLoop() {
         const bool ok = CommitBatch(batch, err);
         if (!ok && err.isEmpty())
             err = QStringLiteral("the post could not be stored");
-        for (Pending* p : batch)
-            p->done.set_value(ok ? QString() : err);
+        {
+            std::lock_guard lock(FMutex);
+            for (Pending* p : batch) {
+                p->err = ok ? QString() : err;
+                p->done = true;
+            }
+        }
+        FDone.notify_all();
     }
 }
 

@@ -45,7 +45,8 @@ private:
 
     sqlite3* FDb = nullptr;
     std::mutex FMutex;
-    std::condition_variable FWake;
+    std::condition_variable FWake; // posts waiting, or stopping
+    std::condition_variable FDone; // a batch is committed (or failed)
     std::deque<Pending*> FQueue;
     bool FStopping = false;
     std::thread FWriter;
