@@ -18,10 +18,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace halvora::publish {
 
@@ -50,28 +50,22 @@ void SyncFolder(const QString& ADir) {
     }
 }
 
-// Writes the data that AFill produces to ADir/.publish-PID-NAME, makes it durable and renames
-// it to ADir/NAME, so readers see either the old file or the whole new one.
+// AFill writes the new content to ADir/.publish-PID-NAME; it is then made durable and renamed
+// to ADir/NAME, so readers see either the old file or the whole new one.
 bool WriteBeside(const QString& ADir, const QString& AName, mode_t AMode,
-                 const std::function<bool(int, QString&)>& AFill, QString& AErr) {
+                 const std::function<bool(const QString&, QString&)>& AFill, QString& AErr) {
     const QString temp = ADir + QLatin1Char('/') + kTempPrefix + QString::number(::getpid()) +
                          QLatin1Char('-') + AName;
     const QString target = ADir + QLatin1Char('/') + AName;
     ::unlink(Path(temp).constData());
-    const int fd =
-        ::open(Path(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        AErr = QStringLiteral("cannot create %1: %2").arg(temp, ErrnoText());
-        return false;
-    }
-    bool ok = AFill(fd, AErr);
-    if (ok && (::fchmod(fd, AMode) != 0 || ::fsync(fd) != 0)) {
-        AErr = QStringLiteral("cannot write %1: %2").arg(temp, ErrnoText());
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        AErr = QStringLiteral("cannot write %1: %2").arg(temp, ErrnoText());
-        ok = false;
+    bool ok = AFill(temp, AErr);
+    if (ok) {
+        const int fd = ::open(Path(temp).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        ok = fd >= 0 && ::fchmod(fd, AMode) == 0 && ::fsync(fd) == 0;
+        if (!ok)
+            AErr = QStringLiteral("cannot write %1: %2").arg(temp, ErrnoText());
+        if (fd >= 0)
+            ::close(fd);
     }
     if (ok && ::rename(Path(temp).constData(), Path(target).constData()) != 0) {
         AErr = QStringLiteral("cannot put %1 in place: %2").arg(target, ErrnoText());
@@ -82,50 +76,17 @@ bool WriteBeside(const QString& ADir, const QString& AName, mode_t AMode,
     return ok;
 }
 
-bool WriteAllTo(int AFd, const char* AData, size_t ALen, QString& AErr) {
-    while (ALen > 0) {
-        const ssize_t n = ::write(AFd, AData, ALen);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            AErr = QStringLiteral("write failed: ") + ErrnoText();
-            return false;
-        }
-        AData += n;
-        ALen -= size_t(n);
-    }
-    return true;
-}
-
 bool CopyFileInto(const QString& ASource, const QString& ADir, const QString& AName, mode_t AMode,
                   QString& AErr) {
     return WriteBeside(
         ADir, AName, AMode,
-        [&](int AFd, QString& AFillErr) {
-            const int in = ::open(Path(ASource).constData(), O_RDONLY | O_CLOEXEC);
-            if (in < 0) {
-                AFillErr = QStringLiteral("cannot read %1: %2").arg(ASource, ErrnoText());
-                return false;
-            }
-            std::vector<char> buf(1 << 20);
-            bool ok = true;
-            for (;;) {
-                const ssize_t n = ::read(in, buf.data(), buf.size());
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    AFillErr = QStringLiteral("cannot read %1: %2").arg(ASource, ErrnoText());
-                    ok = false;
-                }
-                if (n <= 0)
-                    break;
-                if (!WriteAllTo(AFd, buf.data(), size_t(n), AFillErr)) {
-                    ok = false;
-                    break;
-                }
-            }
-            ::close(in);
-            return ok;
+        [&](const QString& ATemp, QString& AFillErr) {
+            std::error_code ec;
+            std::filesystem::copy_file(Path(ASource).toStdString(), Path(ATemp).toStdString(), ec);
+            if (ec)
+                AFillErr = QStringLiteral("cannot copy %1: %2")
+                               .arg(ASource, QString::fromLocal8Bit(ec.message()));
+            return !ec;
         },
         AErr);
 }
@@ -134,8 +95,13 @@ bool WriteTextInto(const QString& ADir, const QString& AName, const QByteArray& 
                    QString& AErr) {
     return WriteBeside(
         ADir, AName, 0644,
-        [&](int AFd, QString& AFillErr) {
-            return WriteAllTo(AFd, AText.constData(), size_t(AText.size()), AFillErr);
+        [&](const QString& ATemp, QString& AFillErr) {
+            QFile f(ATemp);
+            const bool ok = f.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+                            f.write(AText) == AText.size() && f.flush();
+            if (!ok)
+                AFillErr = QStringLiteral("cannot write %1: %2").arg(ATemp, f.errorString());
+            return ok;
         },
         AErr);
 }

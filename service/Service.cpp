@@ -431,18 +431,13 @@ bool ParseServiceArgs(const QStringList& AArgs, ServiceOptions& AOut, QString& A
             AValue = AArgs[++i];
             return true;
         };
+        const std::map<QString, QString*> texts{{QStringLiteral("--site"), &AOut.site},
+                                                {QStringLiteral("--db"), &AOut.db},
+                                                {QStringLiteral("--tls-cert"), &AOut.tlsCert},
+                                                {QStringLiteral("--tls-key"), &AOut.tlsKey}};
         QString v;
-        if (a == QStringLiteral("--site")) {
-            if (!value(AOut.site))
-                return false;
-        } else if (a == QStringLiteral("--db")) {
-            if (!value(AOut.db))
-                return false;
-        } else if (a == QStringLiteral("--tls-cert")) {
-            if (!value(AOut.tlsCert))
-                return false;
-        } else if (a == QStringLiteral("--tls-key")) {
-            if (!value(AOut.tlsKey))
+        if (const auto it = texts.find(a); it != texts.end()) {
+            if (!value(*it->second))
                 return false;
         } else if (a == QStringLiteral("--trusted-proxy")) {
             if (!value(v))
