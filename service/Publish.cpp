@@ -120,6 +120,21 @@ void RemoveStaleTemps(const QString& ADir) {
         ::unlink(Path(s).constData());
 }
 
+// The program's own presence test on an unpacked tree. An updater makes its download folder in
+// the temporary folder; here that is the scratch folder, so no Halvora_update of the maker's
+// user is left in the shared temporary folder for the program to trip over.
+bool PresentAfterUnpack(const QString& ADir, const QString& AId) {
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    const bool hadTmpdir = qEnvironmentVariableIsSet("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(ADir + QStringLiteral("/.tmp")));
+    const bool present = TUpdater(ADir).IsComponentPresent(AId);
+    if (hadTmpdir)
+        qputenv("TMPDIR", tmpdir);
+    else
+        qunsetenv("TMPDIR");
+    return present;
+}
+
 // Unpacks the archive with the helper's own code into a scratch folder: whatever the helper
 // would refuse is refused here, for the same reason. A known component must also unpack into
 // what the program counts as installed, or every start-up would fetch it again.
@@ -138,7 +153,7 @@ bool CheckArchive(const ComponentSpec& AComp, const QString& AArchive, QString& 
     if (!ok) {
         AErr = QStringLiteral("%1: the updater helper would refuse this archive (%2)")
                    .arg(AComp.file, QString::fromStdString(err));
-    } else if (IsKnownId(AComp.id) && !TUpdater(dir).IsComponentPresent(AComp.id)) {
+    } else if (IsKnownId(AComp.id) && !PresentAfterUnpack(dir, AComp.id)) {
         AErr = QStringLiteral("%1: unpacking it does not install the component \"%2\"")
                    .arg(AComp.file, AComp.id);
         ok = false;
