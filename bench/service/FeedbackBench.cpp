@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <httplib.h>
 
@@ -14,11 +15,23 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace halvora::test;
 
 namespace {
+
+// CPU seconds (user and system) the process has used so far.
+double CpuSeconds(qint64 APid) {
+    QFile f(QString("/proc/%1/stat").arg(APid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = f.readAll().split(')').last().split(' ');
+    // After the command: state is field 3; utime and stime are fields 14 and 15.
+    return (fields.value(12).toDouble() + fields.value(13).toDouble()) /
+           double(sysconf(_SC_CLK_TCK));
+}
 
 double Run(const ServiceProcess& AService, bool AReconnect, double ASeconds, int& AFailed) {
     std::atomic<int> accepted{0}, failed{0};
@@ -66,14 +79,22 @@ int main(int argc, char** argv) {
         return 1;
     }
     int failedKeep = 0, failedNew = 0;
+    const double cpu0 = CpuSeconds(svc.pid());
+    const int rows0 = 0;
     const double keep = Run(svc, false, seconds, failedKeep);
+    const double cpu1 = CpuSeconds(svc.pid());
+    const int rows1 = StoredMessages(db).size();
     const double fresh = Run(svc, true, seconds, failedNew);
+    const double cpu2 = CpuSeconds(svc.pid());
     svc.terminate();
     const int stored = StoredMessages(db).size();
     std::printf("feedback posts accepted per second, 8 clients, loopback HTTPS, %.0f s each:\n",
                 seconds);
     std::printf("  keep-alive connections:     %8.1f /s  (%d failed)\n", keep, failedKeep);
     std::printf("  new connection per post:    %8.1f /s  (%d failed)\n", fresh, failedNew);
+    std::printf("  service CPU per post: %.2f ms keep-alive, %.2f ms with a new connection\n",
+                1000 * (cpu1 - cpu0) / std::max(1, rows1 - rows0),
+                1000 * (cpu2 - cpu1) / std::max(1, stored - rows1));
     std::printf("  rows in the store: %d, integrity_check: %s\n", stored,
                 qPrintable(IntegrityCheck(db)));
     return 0;

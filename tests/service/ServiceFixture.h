@@ -27,6 +27,7 @@ public:
     ~ServiceProcess();
     bool started() const { return FPort > 0; }
     int port() const { return FPort; }
+    qint64 pid() const { return FProc.processId(); }
     QString baseUrl() const;
     QByteArray log() const;
     // A client that trusts the test CA and sends paths exactly as given.
