@@ -18,6 +18,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <csignal>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -361,57 +362,86 @@ TEST(ServiceFeedback, ConcurrentClientsEachStoredOnce) {
     EXPECT_EQ(IntegrityCheck(s.db), "ok");
 }
 
-TEST(ServiceFeedback, KilledDuringABurstLosesNoAcknowledgedPost) {
-    Site s;
+namespace {
+
+// 8 clients post without pause until 100 posts are acknowledged; then the service is stopped
+// with ASignal. Gives the acknowledged messages; AExit the service's exit code.
+QStringList BurstThenStop(const Site& ASite, int ASignal, int& AExit) {
     QStringList acknowledged;
     std::mutex mutex;
-    {
-        ServiceProcess svc(s.root, s.db, {"--posts-per-minute", "0"});
-        ASSERT_TRUE(svc.started()) << svc.log().toStdString();
-        std::atomic<bool> stop{false};
-        std::vector<std::thread> clients;
-        for (int t = 0; t < 8; ++t)
-            clients.emplace_back([&, t] {
-                auto c = svc.client();
-                c->set_connection_timeout(2);
-                c->set_read_timeout(5);
-                for (int i = 0; !stop; ++i) {
-                    const QString m = QString("k%1-%2").arg(t).arg(i);
-                    auto r = Post(*c, FeedbackBody("me@mail-host.org", m));
-                    if (!r)
-                        break;
-                    if (r->body == R"({"ok":true})") {
-                        std::lock_guard lock(mutex);
-                        acknowledged << m;
-                    }
+    ServiceProcess svc(ASite.root, ASite.db, {"--posts-per-minute", "0"});
+    EXPECT_TRUE(svc.started()) << svc.log().toStdString();
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 8 && svc.started(); ++t)
+        clients.emplace_back([&, t] {
+            auto c = svc.client();
+            c->set_connection_timeout(2);
+            c->set_read_timeout(5);
+            for (int i = 0; !stop; ++i) {
+                const QString m = QString("k%1-%2").arg(t).arg(i);
+                auto r = Post(*c, FeedbackBody("me@mail-host.org", m));
+                if (!r)
+                    break;
+                if (r->body == R"({"ok":true})") {
+                    std::lock_guard lock(mutex);
+                    acknowledged << m;
                 }
-            });
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                std::lock_guard lock(mutex);
-                return acknowledged.size() >= 100;
-            },
-            60000));
+            }
+        });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            std::lock_guard lock(mutex);
+            return acknowledged.size() >= 100;
+        },
+        60000));
+    if (ASignal == SIGKILL) {
         svc.kill();
-        stop = true;
-        for (auto& t : clients)
-            t.join();
+        AExit = -1;
+    } else {
+        AExit = svc.terminate();
     }
-    EXPECT_EQ(IntegrityCheck(s.db), "ok");
-    // Restarted on the same store: it opens, and still takes posts.
-    ServiceProcess again(s.root, s.db);
+    stop = true;
+    for (auto& t : clients)
+        t.join();
+    return acknowledged;
+}
+
+// Every acknowledged post is stored once, the store is whole, and a restarted service on it
+// takes posts.
+void ExpectStoreHolds(const Site& ASite, const QStringList& AAcknowledged) {
+    EXPECT_EQ(IntegrityCheck(ASite.db), "ok");
+    ServiceProcess again(ASite.root, ASite.db);
     ASSERT_TRUE(again.started()) << again.log().toStdString();
     auto r = Post(*again.client(), FeedbackBody("me@mail-host.org", "after"));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->body, R"({"ok":true})");
     EXPECT_EQ(again.terminate(), 0);
-    EXPECT_EQ(IntegrityCheck(s.db), "ok");
-    const QStringList stored = StoredMessages(s.db);
+    EXPECT_EQ(IntegrityCheck(ASite.db), "ok");
+    const QStringList stored = StoredMessages(ASite.db);
     const QSet<QString> set(stored.begin(), stored.end());
     EXPECT_EQ(set.size(), stored.size()) << "a post stored twice";
-    for (const QString& m : acknowledged)
+    EXPECT_GE(AAcknowledged.size(), 100);
+    for (const QString& m : AAcknowledged)
         EXPECT_TRUE(set.contains(m)) << qPrintable(m);
     EXPECT_TRUE(set.contains("after"));
+}
+
+} // namespace
+
+TEST(ServiceFeedback, KilledDuringABurstLosesNoAcknowledgedPost) {
+    Site s;
+    int exitCode = 0;
+    const QStringList acknowledged = BurstThenStop(s, SIGKILL, exitCode);
+    ExpectStoreHolds(s, acknowledged);
+}
+
+TEST(ServiceFeedback, TerminatedDuringABurstEndsCleanly) {
+    Site s;
+    int exitCode = -1;
+    const QStringList acknowledged = BurstThenStop(s, SIGTERM, exitCode);
+    EXPECT_EQ(exitCode, 0);
+    ExpectStoreHolds(s, acknowledged);
 }
 
 TEST(ServiceFeedback, MakerReadsTheStoreNewestFirst) {
