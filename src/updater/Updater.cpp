@@ -104,19 +104,6 @@ bool IsPlainFileName(const QString& AName) {
            !AName.contains(QChar(0));
 }
 
-bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut) {
-    AOut = {};
-    JsonDoc doc;
-    if (!ParseObject(AJson, doc))
-        return false;
-    AOut.version = MemberText(doc, "version");
-    AOut.url = MemberText(doc, "url", &AOut.hasUrl);
-    AOut.size = WholeNumberOr0(MemberText(doc, "size"));
-    AOut.sha256 = MemberText(doc, "sha256");
-    AOut.notes = MemberText(doc, "notes", &AOut.hasNotes);
-    return true;
-}
-
 std::int64_t WholeNumberOr0(const QString& AText) {
     qsizetype i = 0;
     bool negative = false;
@@ -140,6 +127,19 @@ std::int64_t WholeNumberOr0(const QString& AText) {
         value = value * 10 + digit;
     }
     return negative ? static_cast<std::int64_t>(0 - value) : static_cast<std::int64_t>(value);
+}
+
+bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut) {
+    AOut = {};
+    JsonDoc doc;
+    if (!ParseObject(AJson, doc))
+        return false;
+    AOut.version = MemberText(doc, "version");
+    AOut.url = MemberText(doc, "url", &AOut.hasUrl);
+    AOut.size = WholeNumberOr0(MemberText(doc, "size"));
+    AOut.sha256 = MemberText(doc, "sha256");
+    AOut.notes = MemberText(doc, "notes", &AOut.hasNotes);
+    return true;
 }
 
 ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut) {

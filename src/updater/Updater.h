@@ -41,7 +41,7 @@ enum class ComponentListStatus { Ok, Unreadable, Empty };
 // are not objects or have no "file" left out.
 ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut);
 
-// The update manifest (version.json), every value as its text; the first of repeated keys counts.
+// The update manifest, every value as its text; the first of repeated keys counts.
 struct UpdateManifest {
     QString version;
     QString url;
@@ -52,14 +52,14 @@ struct UpdateManifest {
     bool hasNotes = false;
 };
 
-// False when the text is not JSON or its top level is not an object.
+// False when AJson is not JSON or its top level is not an object.
 bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut);
-
-// A name that the program takes as an archive's local file name: one plain path element.
-bool IsPlainFileName(const QString& AName);
 
 // A whole decimal number (optional sign, digits only, fits 64 bits); 0 for any other text.
 std::int64_t WholeNumberOr0(const QString& AText);
+
+// A name that the program takes as an archive's local file name: one plain path element.
+bool IsPlainFileName(const QString& AName);
 
 // Provisioning of ffmpeg and the VLC runtime into the application folder, and self-update.
 // Lives for one start-up run on the worker thread; the update prompt borrows it on the window
