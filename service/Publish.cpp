@@ -138,7 +138,7 @@ bool PresentAfterUnpack(const QString& ADir, const QString& AId) {
 // Unpacks the archive with the helper's own code into a scratch folder: whatever the helper
 // would refuse is refused here, for the same reason. A known component must also unpack into
 // what the program counts as installed, or every start-up would fetch it again.
-bool CheckArchive(const ComponentSpec& AComp, const QString& AArchive, QString& AErr) {
+bool CheckArchive(const ComponentDescription& AComp, const QString& AArchive, QString& AErr) {
     QByteArray scratch = Path(QDir::tempPath() + QStringLiteral("/halvora-publish-check-XXXXXX"));
     if (!::mkdtemp(scratch.data())) {
         AErr = QStringLiteral("cannot create a scratch folder: ") + ErrnoText();
@@ -211,7 +211,7 @@ bool IsPublishableName(const QString& AName) {
     return true;
 }
 
-bool ReadReleaseSpec(const QString& AReleaseDir, ReleaseSpec& AOut, QString& AErr) {
+bool ReadReleaseDescription(const QString& AReleaseDir, ReleaseDescription& AOut, QString& AErr) {
     AOut = {};
     const QString path = AReleaseDir + QStringLiteral("/release.json");
     QFile f(path);
@@ -269,13 +269,13 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
         if (AOptions.afterStep)
             AOptions.afterStep(AStep);
     };
-    ReleaseSpec spec;
-    if (!ReadReleaseSpec(AReleaseDir, spec, AErr))
+    ReleaseDescription release;
+    if (!ReadReleaseDescription(AReleaseDir, release, AErr))
         return false;
 
     // What the program would refuse, refused before anything is written.
     QSet<QString> ids, files;
-    for (const ComponentSpec& c : spec.components) {
+    for (const ComponentDescription& c : release.components) {
         if (c.id.isEmpty()) {
             AErr = QStringLiteral("component \"%1\" has no id").arg(c.file);
             return false;
@@ -303,23 +303,24 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
     const QString update = ASiteDir + QStringLiteral("/update");
     const QString store = update + QStringLiteral("/components");
     QString programName;
-    if (!spec.program.isEmpty()) {
-        if (!IsPublishableName(spec.program) ||
-            !QFileInfo(AReleaseDir + QLatin1Char('/') + spec.program).isFile()) {
-            AErr = QStringLiteral("program file refused: \"%1\"").arg(spec.program);
+    if (!release.program.isEmpty()) {
+        if (!IsPublishableName(release.program) ||
+            !QFileInfo(AReleaseDir + QLatin1Char('/') + release.program).isFile()) {
+            AErr = QStringLiteral("program file refused: \"%1\"").arg(release.program);
             return false;
         }
-        if (!spec.urlBase.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive) ||
-            spec.urlBase.size() <= 8 || spec.urlBase.contains(QLatin1Char('?')) ||
-            spec.urlBase.contains(QLatin1Char('#')) || spec.urlBase.contains(QLatin1Char(' '))) {
+        if (!release.urlBase.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive) ||
+            release.urlBase.size() <= 8 || release.urlBase.contains(QLatin1Char('?')) ||
+            release.urlBase.contains(QLatin1Char('#')) ||
+            release.urlBase.contains(QLatin1Char(' '))) {
             AErr = QStringLiteral("\"url_base\" must be the service's https address, as "
                                   "https://host");
             return false;
         }
-        const int release = TUpdater::ReleaseNumber(spec.version);
-        if (release < 0 || !IsPublishableName(spec.version) ||
-            spec.version.split(QLatin1Char('.')).size() != 4) {
-            AErr = QStringLiteral("version \"%1\" is not a four-part version").arg(spec.version);
+        const int releaseNumber = TUpdater::ReleaseNumber(release.version);
+        if (releaseNumber < 0 || !IsPublishableName(release.version) ||
+            release.version.split(QLatin1Char('.')).size() != 4) {
+            AErr = QStringLiteral("version \"%1\" is not a four-part version").arg(release.version);
             return false;
         }
         QFile published(update + QStringLiteral("/version.json"));
@@ -327,17 +328,17 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
         if (published.open(QIODevice::ReadOnly) &&
             ParseUpdateManifest(published.read(16 << 20), old)) {
             const int oldRelease = TUpdater::ReleaseNumber(old.version);
-            if (release <= oldRelease) {
+            if (releaseNumber <= oldRelease) {
                 AErr = QStringLiteral("version %1 (release %2) is not newer than the published "
                                       "%3 (release %4); the program would not offer it")
-                           .arg(spec.version)
-                           .arg(release)
+                           .arg(release.version)
+                           .arg(releaseNumber)
                            .arg(old.version)
                            .arg(oldRelease);
                 return false;
             }
         }
-        programName = spec.program + QLatin1Char('-') + spec.version;
+        programName = release.program + QLatin1Char('-') + release.version;
     }
 
     if (!QDir().mkpath(store)) {
@@ -357,7 +358,7 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
         qint64 size = 0;
     };
     QList<Digested> digests;
-    for (const ComponentSpec& c : spec.components) {
+    for (const ComponentDescription& c : release.components) {
         const QString src = AReleaseDir + QLatin1Char('/') + c.file;
         log(QStringLiteral("checking %1").arg(c.file));
         QString readErr;
@@ -373,7 +374,7 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
     }
     Digested program;
     if (!programName.isEmpty()) {
-        const QString src = AReleaseDir + QLatin1Char('/') + spec.program;
+        const QString src = AReleaseDir + QLatin1Char('/') + release.program;
         QString readErr;
         program = {FileSha256(src, readErr), QFileInfo(src).size()};
         if (!readErr.isEmpty()) {
@@ -400,8 +401,8 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
         return true;
     };
     QJsonArray list;
-    for (qsizetype i = 0; i < spec.components.size(); ++i) {
-        const ComponentSpec& c = spec.components[i];
+    for (qsizetype i = 0; i < release.components.size(); ++i) {
+        const ComponentDescription& c = release.components[i];
         if (!QFileInfo::exists(store + QLatin1Char('/') + c.file)) {
             log(QStringLiteral("publishing %1").arg(c.file));
             if (!copyChecked(AReleaseDir + QLatin1Char('/') + c.file, store, c.file, 0644,
@@ -419,17 +420,17 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
     if (!programName.isEmpty()) {
         if (!QFileInfo::exists(update + QLatin1Char('/') + programName)) {
             log(QStringLiteral("publishing %1").arg(programName));
-            if (!copyChecked(AReleaseDir + QLatin1Char('/') + spec.program, update, programName,
+            if (!copyChecked(AReleaseDir + QLatin1Char('/') + release.program, update, programName,
                              0755, program))
                 return false;
             step(QStringLiteral("program"));
         }
         const QJsonObject manifest{
-            {QStringLiteral("version"), spec.version},
-            {QStringLiteral("url"), spec.urlBase + QStringLiteral("/update/") + programName},
+            {QStringLiteral("version"), release.version},
+            {QStringLiteral("url"), release.urlBase + QStringLiteral("/update/") + programName},
             {QStringLiteral("size"), double(program.size)},
             {QStringLiteral("sha256"), program.sha256},
-            {QStringLiteral("notes"), spec.notes}};
+            {QStringLiteral("notes"), release.notes}};
         SyncFolder(update);
         if (!WriteTextInto(update, QStringLiteral("version.json"), QJsonDocument(manifest).toJson(),
                            AErr))
@@ -444,7 +445,7 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
     SyncFolder(update);
     step(QStringLiteral("components"));
     log(QStringLiteral("published %1 component(s)%2")
-            .arg(spec.components.size())
+            .arg(release.components.size())
             .arg(programName.isEmpty() ? QString() : QStringLiteral(" and ") + programName));
     return true;
 }
