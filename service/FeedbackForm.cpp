@@ -120,7 +120,14 @@ bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AE
         AErr = QStringLiteral("invalid ver");
         return false;
     }
-    if (!Matches(AOut.os, "Windows [0-9]{1,10}\\.[0-9]{1,10} build [0-9]{1,10} x64")) {
+    // Windows builds send "Windows a.b build c x64"; Linux builds send uname's and os-release's
+    // truth, whose distribution name is free text.
+    const bool windowsOs =
+        Matches(AOut.os, "Windows [0-9]{1,10}\\.[0-9]{1,10} build [0-9]{1,10} x64");
+    const bool linuxOs = Matches(AOut.os, "Linux \\S+ .*\\S") && AOut.os.size() <= 256 &&
+                         std::none_of(AOut.os.cbegin(), AOut.os.cend(),
+                                      [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (!windowsOs && !linuxOs) {
         AErr = QStringLiteral("invalid os");
         return false;
     }

@@ -171,13 +171,23 @@ TEST(ServiceFeedback, AcceptedPostStoredWithEveryField) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     EXPECT_EQ(r->body, R"({"ok":true})");
+    // What a Linux build sends: kernel release, distribution name, machine.
+    QList<QByteArray> items = FeedbackBody("me@mail-host.org", "Hi").split('&');
+    for (QByteArray& i : items)
+        if (i.startsWith("os="))
+            i = "os=Linux+6.1.0-18-amd64+Debian+GNU%2FLinux+12+%28bookworm%29+x86_64";
+    const QByteArray linux = items.join('&');
+    r = Post(*c, linux);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << r->body;
     EXPECT_EQ(svc.terminate(), 0);
 
     QList<service::StoredFeedback> posts;
     QString err;
     ASSERT_TRUE(service::ReadFeedback(s.db, {}, posts, err)) << qPrintable(err);
-    ASSERT_EQ(posts.size(), 1);
-    const service::FeedbackPost& p = posts[0].post;
+    ASSERT_EQ(posts.size(), 2);
+    EXPECT_EQ(posts[0].post.os, "Linux 6.1.0-18-amd64 Debian GNU/Linux 12 (bookworm) x86_64");
+    const service::FeedbackPost& p = posts[1].post;
     EXPECT_EQ(p.name, "me@mail-host.org");
     EXPECT_EQ(p.email, "me@mail-host.org");
     EXPECT_EQ(p.message, message);
@@ -232,6 +242,7 @@ TEST(ServiceFeedback, RefusesWhatTheProgramNeverSends) {
         {with("message", "+++%0D%0A"), "blank message"},
         {with("ver", "1.0.31"), "three-part ver"},
         {with("os", "Linux"), "os text"},
+        {with("os", "Linux 6.1.0%0A x86_64"), "os with a line break"},
         {with("mc", "XYZ"), "mc not a digest"},
         {with("src", "Other"), "src"},
         {with("message", "%zz"), "bad percent escape"},
