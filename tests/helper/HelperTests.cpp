@@ -13,8 +13,11 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -94,6 +97,181 @@ bool MakeArchive(const QString& APath, Kind AKind, const std::vector<Entry>& AEn
     ok = archive_write_close(a) == ARCHIVE_OK && ok;
     archive_write_free(a);
     return ok;
+}
+
+// An archive whose members are written in blocks as they are made, so a member of a GiB
+// costs neither memory nor disk beyond its compressed size.
+struct StreamedEntry {
+    QByteArray name;
+    qint64 size;
+    std::function<void(qint64 AOffset, QByteArray& ABlock)> fill; // ABlock arrives sized
+};
+
+bool MakeStreamedArchive(const QString& APath, Kind AKind, int ACount,
+                         const std::function<StreamedEntry(int)>& AEntry) {
+    archive* a = archive_write_new();
+    if (AKind == Kind::TarGz) {
+        archive_write_set_format_pax_restricted(a);
+        archive_write_add_filter_gzip(a);
+        archive_write_set_filter_option(a, "gzip", "compression-level", "1");
+    } else {
+        archive_write_set_format_zip(a);
+        archive_write_set_option(a, "zip", "compression",
+                                 AKind == Kind::ZipStored ? "store" : "deflate");
+    }
+    bool ok = archive_write_open_filename(a, QFile::encodeName(APath).constData()) == ARCHIVE_OK;
+    QByteArray block;
+    for (int i = 0; ok && i < ACount; ++i) {
+        const StreamedEntry e = AEntry(i);
+        archive_entry* en = archive_entry_new();
+        archive_entry_set_pathname(en, e.name.constData());
+        archive_entry_set_perm(en, 0644);
+        archive_entry_set_filetype(en, AE_IFREG);
+        archive_entry_set_size(en, e.size);
+        ok = archive_write_header(a, en) >= ARCHIVE_WARN;
+        archive_entry_free(en);
+        for (qint64 off = 0; ok && off < e.size; off += block.size()) {
+            block.resize(int(qMin<qint64>(1 << 20, e.size - off)));
+            e.fill(off, block);
+            ok = archive_write_data(a, block.constData(), size_t(block.size())) == block.size();
+        }
+    }
+    ok = archive_write_close(a) == ARCHIVE_OK && ok;
+    archive_write_free(a);
+    return ok;
+}
+
+// Raw deflate of long runs of zeros, made without compressing them: one MiB of zeros is
+// compressed once and its output, flushed to a byte boundary with a fresh dictionary, is
+// repeated. A GiB of zeros thus costs milliseconds to pack, as a bomb's maker would do it.
+class ZeroDeflater {
+public:
+    explicit ZeroDeflater(QByteArray& AOut) : out(AOut) {}
+    void bytes(const QByteArray& AData) {
+        out += Compress(AData);
+        crc = crc32_combine(
+            crc, crc32(0, reinterpret_cast<const Bytef*>(AData.constData()), uInt(AData.size())),
+            AData.size());
+        size += AData.size();
+    }
+    void zeros(qint64 ACount) {
+        static const QByteArray mib = Compress(QByteArray(1 << 20, '\0'));
+        static const uLong mibCrc = crc32(
+            0, reinterpret_cast<const Bytef*>(QByteArray(1 << 20, '\0').constData()), 1 << 20);
+        for (; ACount >= (1 << 20); ACount -= 1 << 20) {
+            out += mib;
+            crc = crc32_combine(crc, mibCrc, 1 << 20);
+            size += 1 << 20;
+        }
+        if (ACount > 0)
+            bytes(QByteArray(int(ACount), '\0'));
+    }
+    void finish() { out += QByteArray("\x03\x00", 2); } // an empty last block
+    uLong crc = crc32(0, nullptr, 0);
+    qint64 size = 0;
+
+private:
+    static QByteArray Compress(const QByteArray& AData) {
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        QByteArray buf(int(deflateBound(&z, uLong(AData.size()))) + 64, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(AData.constData()));
+        z.avail_in = uInt(AData.size());
+        z.next_out = reinterpret_cast<Bytef*>(buf.data());
+        z.avail_out = uInt(buf.size());
+        deflate(&z, Z_FULL_FLUSH);
+        buf.truncate(int(z.total_out));
+        deflateEnd(&z);
+        return buf;
+    }
+    QByteArray& out;
+};
+
+void Le(QByteArray& AOut, quint64 AValue, int ABytes) {
+    for (int i = 0; i < ABytes; ++i)
+        AOut += char((AValue >> (8 * i)) & 0xff);
+}
+
+// A zip or tar.gz of ACount files of zeros, ASize bytes each.
+bool MakeZerosBomb(const QString& APath, Kind AKind, int ACount, qint64 ASize) {
+    QByteArray out;
+    auto name = [&](int i) {
+        return ACount == 1 ? QByteArray("vlc/zeros") : "vlc/plugins/z" + QByteArray::number(i);
+    };
+    if (AKind == Kind::TarGz) {
+        out += QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+        ZeroDeflater d(out);
+        for (int i = 0; i < ACount; ++i) {
+            QByteArray h(512, '\0');
+            auto put = [&](int AAt, const QByteArray& AField) {
+                h.replace(AAt, AField.size(), AField);
+            };
+            put(0, name(i));
+            put(100, "0000644");
+            put(108, "0000000");
+            put(116, "0000000");
+            put(124, QByteArray::number(ASize, 8).rightJustified(11, '0'));
+            put(136, "15000000000");
+            put(148, "        ");
+            put(156, "0");
+            put(257, QByteArray("ustar\0"
+                                "00",
+                                8));
+            int sum = 0;
+            for (char c : h)
+                sum += uchar(c);
+            put(148, QByteArray::number(sum, 8).rightJustified(6, '0') + '\0');
+            d.bytes(h);
+            d.zeros(ASize + (512 - ASize % 512) % 512);
+        }
+        d.zeros(1024);
+        d.finish();
+        Le(out, d.crc, 4);
+        Le(out, quint64(d.size), 4);
+    } else {
+        QByteArray central;
+        for (int i = 0; i < ACount; ++i) {
+            QByteArray data;
+            ZeroDeflater d(data);
+            d.zeros(ASize);
+            d.finish();
+            const qint64 offset = out.size();
+            auto header = [&](QByteArray& AOut, bool ACentral) {
+                Le(AOut, ACentral ? 0x02014b50 : 0x04034b50, 4);
+                if (ACentral)
+                    Le(AOut, (3 << 8) | 20, 2); // made on Unix
+                Le(AOut, 20, 2);
+                Le(AOut, 0, 2);
+                Le(AOut, 8, 2); // deflate
+                Le(AOut, 0, 2);
+                Le(AOut, 0x21, 2);
+                Le(AOut, d.crc, 4);
+                Le(AOut, quint64(data.size()), 4);
+                Le(AOut, quint64(ASize), 4);
+                Le(AOut, quint64(name(i).size()), 2);
+                Le(AOut, 0, 2);
+                if (ACentral) {
+                    Le(AOut, 0, 6);
+                    Le(AOut, quint64(0100644) << 16, 4);
+                    Le(AOut, quint64(offset), 4);
+                }
+                AOut += name(i);
+            };
+            header(out, false);
+            out += data;
+            header(central, true);
+        }
+        const qint64 centralAt = out.size();
+        out += central;
+        Le(out, 0x06054b50, 4);
+        Le(out, 0, 4);
+        Le(out, quint64(ACount), 2);
+        Le(out, quint64(ACount), 2);
+        Le(out, quint64(central.size()), 4);
+        Le(out, quint64(centralAt), 4);
+        Le(out, 0, 2);
+    }
+    return WriteAll(APath, out);
 }
 
 QByteArray RandomBytes(int ASize) {
@@ -329,6 +507,132 @@ TEST_F(Unpack, BombsAndBrokenArchives) {
     EXPECT_EQ(RunHelper({"--unpack", outer + "/c.tar.gz", dest + "/"}), helper::kArchiveUnreadable);
     EXPECT_EQ(RunHelper({"--unpack", zip, outer + "/no-such-folder/"}), helper::kWriteFailed);
     EXPECT_FALSE(QFileInfo::exists(outer + "/no-such-folder"));
+}
+
+// Bombs with the helper's own limits: a GiB of zeros refused by its expansion long before the
+// GiB is written, content past the total cap, and an archive inside an archive left packed.
+TEST_F(Unpack, BombsByRatioAndSize) {
+    const qint64 gib = qint64(1) << 30;
+    // The crafted archives are sound: below the size where the ratio counts they unpack.
+    for (Kind kind : {Kind::Zip, Kind::TarGz}) {
+        const QString archive = outer + "/small.arc";
+        ASSERT_TRUE(MakeZerosBomb(archive, kind, 3, (2 << 20) + 5));
+        QString err;
+        ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), 0) << err.toStdString();
+        EXPECT_EQ(ReadAll(dest + "/vlc/plugins/z2"), QByteArray((2 << 20) + 5, '\0'));
+        QDir(dest + "/vlc").removeRecursively();
+        QFile::remove(archive);
+    }
+    for (Kind kind : {Kind::Zip, Kind::TarGz}) {
+        const QString archive = outer + "/bomb.arc";
+        ASSERT_TRUE(MakeZerosBomb(archive, kind, 1, gib));
+        EXPECT_LT(QFileInfo(archive).size(), 2 << 20);
+        QString err;
+        EXPECT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), helper::kLimitExceeded);
+        EXPECT_TRUE(err.contains("expands more than 100 times")) << err.toStdString();
+        QFile::remove(archive);
+        // Nothing installed, so the next start fetches the component again.
+        EXPECT_EQ(Tree(outer), before);
+    }
+
+    // Many small files of zeros: refused by their expansion with the default limits...
+    const QString many = outer + "/many.zip";
+    ASSERT_TRUE(MakeZerosBomb(many, Kind::Zip, 1200, 1 << 20));
+    QString err;
+    EXPECT_EQ(RunHelper({"--unpack", many, dest + "/"}, &err), helper::kLimitExceeded)
+        << err.toStdString();
+    QFile::remove(many);
+    EXPECT_EQ(Tree(outer), before);
+    // ...and files that expand modestly (20:1) are stopped by the total cap, counted over the
+    // whole archive. The cap is lowered here; the default one is reached the same way.
+    QRandomGenerator gen(7);
+    auto modest = [&](qint64, QByteArray& ABlock) {
+        ABlock.fill('\0');
+        for (int at = 0; at + 1024 <= ABlock.size(); at += 20 * 1024)
+            gen.fillRange(reinterpret_cast<quint32*>(ABlock.data() + at), 256);
+    };
+    for (Kind kind : {Kind::Zip, Kind::TarGz}) {
+        const QString archive = outer + "/modest.arc";
+        ASSERT_TRUE(MakeStreamedArchive(archive, kind, 48, [&](int i) {
+            return StreamedEntry{"vlc/m" + QByteArray::number(i), 1 << 20, modest};
+        }));
+        EXPECT_EQ(RunHelper({"--max-bytes=33554432", "--unpack", archive, dest + "/"}, &err),
+                  helper::kLimitExceeded);
+        EXPECT_TRUE(err.contains("size limit")) << err.toStdString();
+        // Under the cap the same kind of archive is fine.
+        EXPECT_EQ(RunHelper({"--max-bytes=67108864", "--unpack", archive, dest + "/"}, &err), 0)
+            << err.toStdString();
+        EXPECT_EQ(QFileInfo(dest + "/vlc/m47").size(), 1 << 20);
+        QDir(dest + "/vlc").removeRecursively();
+        QFile::remove(archive);
+    }
+    EXPECT_EQ(Tree(outer), before);
+
+    // An archive inside the archive is a file like any other: never unpacked.
+    const QString inner = outer + "/inner.zip";
+    ASSERT_TRUE(MakeZerosBomb(inner, Kind::Zip, 1, gib));
+    const QByteArray innerBytes = ReadAll(inner);
+    QFile::remove(inner);
+    const QString nested = outer + "/nested.tar.gz";
+    ASSERT_TRUE(MakeArchive(nested, Kind::TarGz,
+                            {{"vlc/inner.zip", 'f', innerBytes}, {"vlc/lib", 'f', "lib"}}));
+    ASSERT_EQ(RunHelper({"--unpack", nested, dest + "/"}, &err), 0) << err.toStdString();
+    EXPECT_EQ(ReadAll(dest + "/vlc/inner.zip"), innerBytes);
+    EXPECT_EQ(Names(dest + "/vlc"), QStringList({"inner.zip", "lib"}));
+}
+
+// A large archive that doesn't expand is accepted whole. Smaller under the sanitizers, which
+// slow the helper's copying several times over.
+TEST_F(Unpack, LargeArchiveOfRandomDataIsAccepted) {
+#ifdef HALVORA_TEST_SANITIZED
+    const int mib = 64;
+#else
+    const int mib = 300;
+#endif
+    const QByteArray block = RandomBytes(1 << 20);
+    // Each MiB differs from the others in its first bytes, so a misplaced block shows.
+    auto fill = [&](qint64 AOffset, QByteArray& ABlock) {
+        ABlock = block;
+        std::memcpy(ABlock.data(), &AOffset, sizeof AOffset);
+    };
+    const QString archive = outer + "/big.zip";
+    ASSERT_TRUE(MakeStreamedArchive(archive, Kind::ZipStored, 3, [&](int i) {
+        return StreamedEntry{"vlc/part" + QByteArray::number(i), qint64(mib) * (1 << 20) / 3, fill};
+    }));
+    QString err;
+    ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), 0) << err.toStdString();
+    QFile::remove(archive);
+    QByteArray expect;
+    for (int i = 0; i < 3; ++i) {
+        QFile f(dest + "/vlc/part" + QString::number(i));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const qint64 size = qint64(mib) * (1 << 20) / 3;
+        EXPECT_EQ(f.size(), size);
+        for (qint64 off = 0; off < size; off += 1 << 20) {
+            expect.resize(int(qMin<qint64>(1 << 20, size - off)));
+            fill(off, expect);
+            expect.truncate(int(qMin<qint64>(1 << 20, size - off)));
+            ASSERT_EQ(f.read(1 << 20), expect) << "part " << i << " at " << off;
+        }
+    }
+}
+
+TEST_F(Unpack, ComponentProgramIsMadeRunnable) {
+    const QString archive = outer + "/ffmpeg.zip";
+    ASSERT_TRUE(MakeArchive(archive, Kind::Zip,
+                            {{"ffmpeg", 'f', "#!/bin/sh\necho ffmpeg\n", {}, 0644},
+                             {"ffmpeg-readme", 'f', "text", {}, 0644},
+                             {"tools/", 'd', {}, {}, 0755},
+                             {"tools/ffmpeg", 'f', "not the program", {}, 0644}}));
+    ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}), 0);
+    const auto perms = [&](const QString& AName) {
+        struct stat st {};
+        ::stat(QFile::encodeName(dest + "/" + AName).constData(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(perms("ffmpeg"), 0744u);
+    EXPECT_EQ(perms("ffmpeg-readme"), 0644u);
+    EXPECT_EQ(perms("tools/ffmpeg"), 0644u);
 }
 
 TEST_F(Unpack, KilledHalfWayLeavesNoComponent) {
