@@ -7,7 +7,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QTest>
 #include <archive.h>
@@ -299,8 +301,15 @@ QStringList Names(const QString& ADir) {
     return n;
 }
 
-int RunHelper(const QStringList& AArgs, QString* AStderr = nullptr) {
+// Exit code of the helper; -2 when it was killed, -1 when it did not end.
+// AKillAt > 0: the helper kills itself before its AKillAt-th file operation.
+int RunHelper(const QStringList& AArgs, QString* AStderr = nullptr, int AKillAt = 0) {
     QProcess p;
+    if (AKillAt > 0) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HALVORA_HELPER_KILL_AT", QString::number(AKillAt));
+        p.setProcessEnvironment(env);
+    }
     p.start(HelperPath(), AArgs);
     if (!p.waitForFinished(120000)) {
         p.kill();
@@ -670,6 +679,68 @@ TEST_F(Unpack, KilledHalfWayLeavesNoComponent) {
 
 namespace {
 
+// What a user sees of a folder: every visible path with its kind and content; the helper's
+// own hidden leftovers (which the next run clears) are not part of it.
+QMap<QString, QByteArray> State(const QString& ARoot) {
+    QMap<QString, QByteArray> out;
+    for (const QString& rel : Tree(ARoot)) {
+        if (rel.startsWith(".updater-"))
+            continue;
+        const QFileInfo fi(ARoot + "/" + rel);
+        out[rel] = fi.isSymLink() ? "link " + QFile::encodeName(fi.symLinkTarget())
+                   : fi.isDir()   ? QByteArray("folder")
+                                  : ReadAll(fi.filePath());
+    }
+    return out;
+}
+
+} // namespace
+
+// The helper stopped dead before each of its file operations in turn: the destination shows
+// the old component or the new one, never a mix, and the next run clears the leftovers.
+TEST_F(Unpack, KilledAtEveryStepLeavesOldOrNew) {
+    const QString archive = outer + "/vlc.tar.gz";
+    ASSERT_TRUE(MakeArchive(archive, Kind::TarGz,
+                            {{"vlc/", 'd', {}, {}, 0755},
+                             {"vlc/libvlc.so.5", 'f', RandomBytes(300000)},
+                             {"vlc/plugins/codec/libx.so", 'f', "plugin"},
+                             {"vlc/libvlc.so", 'l', {}, "libvlc.so.5"}}));
+    auto installOld = [&] {
+        QDir(dest + "/vlc").removeRecursively();
+        QDir().mkpath(dest + "/vlc/plugins");
+        ASSERT_TRUE(WriteAll(dest + "/vlc/libvlc.so.5", "old runtime"));
+        ASSERT_TRUE(WriteAll(dest + "/vlc/plugins/old.so", "old plugin"));
+    };
+    installOld();
+    const auto oldState = State(dest);
+    ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}), 0);
+    const auto newState = State(dest);
+    ASSERT_NE(oldState, newState);
+
+    int kills = 0;
+    for (int step = 1;; ++step) {
+        installOld();
+        QString err;
+        const int rc = RunHelper({"--unpack", archive, dest + "/"}, &err, step);
+        if (rc == 0)
+            break;
+        ASSERT_EQ(rc, -2) << "step " << step << ": " << err.toStdString();
+        ASSERT_LT(step, 200) << "the helper never got to the end";
+        ++kills;
+        const auto state = State(dest);
+        EXPECT_TRUE(state == oldState || state == newState) << "killed before step " << step;
+        // The next run clears what the killed one left and installs the component.
+        ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), 0) << err.toStdString();
+        EXPECT_EQ(State(dest), newState) << "after step " << step;
+        EXPECT_EQ(Names(dest), QStringList({"halvora", "vlc"})) << "after step " << step;
+    }
+    EXPECT_GE(kills, 8); // folder, each member and its data, the swap, the clean-up
+    EXPECT_EQ(State(dest), newState);
+    EXPECT_EQ(Names(dest), QStringList({"halvora", "vlc"}));
+}
+
+namespace {
+
 class Replace : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -750,4 +821,41 @@ TEST_F(Replace, FailuresLeaveTheOldProgram) {
     // No temporary copy stays beside the program.
     EXPECT_EQ(Names(dir), QStringList({"Halvora_new", "empty", "halvora", "marker.txt"}));
     EXPECT_FALSE(MarkerLines().contains("new start"));
+}
+
+// The helper stopped dead before each of its file operations in turn while it replaces the
+// program: the program file is the old one or the new one, whole and runnable, and the next
+// run leaves no copy of its own beside it.
+TEST_F(Replace, KilledAtEveryStepLeavesOldOrNew) {
+    int kills = 0;
+    for (int step = 1;; ++step) {
+        ASSERT_TRUE(QFile::remove(target));
+        ASSERT_TRUE(QFile::copy(HELPER_TEST_APP_OLD, target));
+        QFile::remove(fresh);
+        ASSERT_TRUE(QFile::copy(HELPER_TEST_APP_NEW, fresh));
+        QString err;
+        const int rc = RunHelper({target, fresh, target}, &err, step);
+        if (rc == 0)
+            break;
+        ASSERT_EQ(rc, -2) << "step " << step << ": " << err.toStdString();
+        ASSERT_LT(step, 200) << "the helper never got to the end";
+        ++kills;
+        const QByteArray now = ReadAll(target);
+        EXPECT_TRUE(now == oldBytes || now == newBytes) << "killed before step " << step;
+        EXPECT_TRUE(QFileInfo(target).isExecutable()) << "killed before step " << step;
+        if (!QFileInfo::exists(fresh)) {
+            ASSERT_TRUE(QFile::copy(HELPER_TEST_APP_NEW, fresh));
+        }
+        ASSERT_EQ(RunHelper({target, fresh, target}, &err), 0) << err.toStdString();
+        EXPECT_EQ(ReadAll(target), newBytes);
+        const QStringList names = Names(dir);
+        EXPECT_TRUE(names.filter(".halvora.new-").isEmpty()) << names.join(' ').toStdString();
+        EXPECT_FALSE(names.contains("Halvora_new"));
+    }
+    EXPECT_GE(kills, 5); // copy, mode, flush, rename, spent download
+    EXPECT_EQ(ReadAll(target), newBytes);
+    // Every started copy of the new program has ended.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return MarkerLines().count("new start") == MarkerLines().count("new exit"); },
+        10000));
 }
