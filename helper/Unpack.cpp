@@ -35,6 +35,12 @@ void RemoveTree(const std::string& APath) {
     fs::remove_all(APath, ec); // never follows links
 }
 
+// libarchive leaves the error text unset for some failures.
+std::string ErrorText(archive* AArchive) {
+    const char* e = archive_error_string(AArchive);
+    return e ? e : "unknown error";
+}
+
 // libarchive's gzip reader doesn't check the trailer's CRC, so a damaged tar.gz would unpack
 // "successfully". zlib checks it: one pass over the compressed file before unpacking, which
 // also stops a gzip bomb before anything is written.
@@ -110,13 +116,12 @@ int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
                  ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS);
     int rc = VerifyGzip(AArchive, limits, AErr);
     if (rc == kOk && archive_read_open_filename(in, AArchive.c_str(), 1 << 16) != ARCHIVE_OK) {
-        AErr = std::string("cannot read the archive: ") + archive_error_string(in);
+        AErr = std::string("cannot read the archive: ") + ErrorText(in);
         rc = kArchiveUnreadable;
     }
     auto writeError = [&](archive_entry* AEntry) {
-        const char* e = archive_error_string(out);
-        AErr = std::string("cannot write ") + archive_entry_pathname(AEntry) + ": " +
-               (e ? e : "unknown error");
+        AErr =
+            std::string("cannot write ") + archive_entry_pathname(AEntry) + ": " + ErrorText(out);
         return kWriteFailed;
     };
     while (rc == kOk) {
@@ -125,7 +130,7 @@ int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
         if (r == ARCHIVE_EOF)
             break;
         if (r != ARCHIVE_OK) {
-            AErr = std::string("damaged archive: ") + archive_error_string(in);
+            AErr = std::string("damaged archive: ") + ErrorText(in);
             rc = kArchiveUnreadable;
             break;
         }
@@ -149,7 +154,7 @@ int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
                 break;
             if (d != ARCHIVE_OK) {
                 // Warnings too: a bad CRC is only a warning to libarchive.
-                AErr = std::string("damaged archive: ") + archive_error_string(in);
+                AErr = std::string("damaged archive: ") + ErrorText(in);
                 rc = kArchiveUnreadable;
                 break;
             }
@@ -169,7 +174,7 @@ int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
         }
     }
     if (archive_write_close(out) != ARCHIVE_OK && rc == kOk) {
-        AErr = std::string("cannot finish writing: ") + archive_error_string(out);
+        AErr = std::string("cannot finish writing: ") + ErrorText(out);
         rc = kWriteFailed;
     }
     archive_write_free(out);

@@ -34,8 +34,9 @@ const QString kVlcId = QStringLiteral("vlc");
 using JsonDoc = rapidjson::Document;
 
 bool ParseObject(const QByteArray& AJson, JsonDoc& ADoc) {
-    ADoc.Parse<rapidjson::kParseNumbersAsStringsFlag>(AJson.constData(),
-                                                      static_cast<size_t>(AJson.size()));
+    // Iterative: a reply nested a million levels deep must not exhaust the stack.
+    ADoc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(
+        AJson.constData(), static_cast<size_t>(AJson.size()));
     return !ADoc.HasParseError() && ADoc.IsObject();
 }
 
@@ -129,6 +130,19 @@ std::int64_t WholeNumberOr0(const QString& AText) {
         value = value * 10 + digit;
     }
     return negative ? static_cast<std::int64_t>(0 - value) : static_cast<std::int64_t>(value);
+}
+
+bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut) {
+    AOut = {};
+    JsonDoc doc;
+    if (!ParseObject(AJson, doc))
+        return false;
+    AOut.version = MemberText(doc, "version");
+    AOut.url = MemberText(doc, "url", &AOut.hasUrl);
+    AOut.size = WholeNumberOr0(MemberText(doc, "size"));
+    AOut.sha256 = MemberText(doc, "sha256");
+    AOut.notes = MemberText(doc, "notes", &AOut.hasNotes);
+    return true;
 }
 
 ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut) {
@@ -378,23 +392,15 @@ void TUpdater::DoCheck() {
     if (!reply.transportOk || reply.status != 200)
         return;
 
-    QString notes;
-    {
-        JsonDoc doc;
-        if (!ParseObject(reply.body, doc))
-            return;
-        FNewVersion.clear();
-        FNewVersion = MemberText(doc, "version");
-        bool present = false;
-        const QString url = MemberText(doc, "url", &present);
-        if (present)
-            FDownloadUrl = url;
-        FNewSize = WholeNumberOr0(MemberText(doc, "size"));
-        FNewSha256 = MemberText(doc, "sha256");
-        const QString n = MemberText(doc, "notes", &present);
-        if (present)
-            notes = n;
-    }
+    UpdateManifest manifest;
+    if (!ParseUpdateManifest(reply.body, manifest))
+        return;
+    FNewVersion = manifest.version;
+    if (manifest.hasUrl)
+        FDownloadUrl = manifest.url;
+    FNewSize = manifest.size;
+    FNewSha256 = manifest.sha256;
+    const QString notes = manifest.hasNotes ? manifest.notes : QString();
     const int offered = ReleaseNumber(FNewVersion);
     if (offered > cur && !FDownloadUrl.isEmpty()) {
         FNewRelease = offered;

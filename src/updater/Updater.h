@@ -41,6 +41,20 @@ enum class ComponentListStatus { Ok, Unreadable, Empty };
 // are not objects or have no "file" left out.
 ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut);
 
+// The update manifest, every value as its text; the first of repeated keys counts.
+struct UpdateManifest {
+    QString version;
+    QString url;
+    bool hasUrl = false;
+    std::int64_t size = 0; // 0 when absent or not a whole number
+    QString sha256;
+    QString notes;
+    bool hasNotes = false;
+};
+
+// False when AJson is not JSON or its top level is not an object.
+bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut);
+
 // A whole decimal number (optional sign, digits only, fits 64 bits); 0 for any other text.
 std::int64_t WholeNumberOr0(const QString& AText);
 

@@ -510,6 +510,13 @@ TEST_F(Unpack, BombsAndBrokenArchives) {
     flipped[300000] = char(flipped[300000] ^ 0x55);
     expectBroken(flipped, "corrupt tar.gz");
     expectBroken("this is not an archive at all", "text");
+    // A zip whose damage libarchive reports without a text (found by the unpack fuzzer).
+    expectBroken(QByteArray::fromBase64(
+                     "UEsDBBT/////////////////////////////////////////////////////////////////////"
+                     "////////////////////////////////////////////AAAAAACqsW5XgxbcjAEAAAABAAAACAAA"
+                     "AHZsYy8AAAAAAAAAAAAApIEAAAAAdmxjL2dvb2RQSwECFAMUAAAAAACqsW5X/FuhkwUAAAAFAAAA"
+                     "CAAAAAAAAAAAAAAApIEnAAAAdgMUAAAAAACqsW5X/FuhkwUAAAAFAAAACAAAAAAA"),
+                 "zip without an error text");
     ASSERT_TRUE(WriteAll(outer + "/c.tar.gz", tgzBytes));
 
     QFile::remove(outer + "/c.tar.gz");
