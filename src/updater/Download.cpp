@@ -42,7 +42,20 @@ bool WriteFully(int AFd, const char* AData, size_t ALen, int& AErrno) {
     return true;
 }
 
-// Digest texts compare with ASCII letters case-folded and nothing else forgiven.
+// Hidden partial downloads beside the destination whose process has ended.
+void RemoveStaleParts(const QString& AFolder, const QString& APrefix) {
+    const QDir dir(AFolder);
+    for (const QString& name :
+         dir.entryList({APrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
+        bool isNumber = false;
+        const qint64 pid = name.mid(APrefix.size()).toLongLong(&isNumber);
+        if (isNumber && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QFile::remove(dir.filePath(name));
+    }
+}
+
+} // namespace
+
 bool SameDigest(const QString& AExpected, const QString& AActual) {
     if (AExpected.size() != AActual.size())
         return false;
@@ -57,20 +70,6 @@ bool SameDigest(const QString& AExpected, const QString& AActual) {
     }
     return true;
 }
-
-// Hidden partial downloads beside the destination whose process has ended.
-void RemoveStaleParts(const QString& AFolder, const QString& APrefix) {
-    const QDir dir(AFolder);
-    for (const QString& name :
-         dir.entryList({APrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
-        bool isNumber = false;
-        const qint64 pid = name.mid(APrefix.size()).toLongLong(&isNumber);
-        if (isNumber && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-            QFile::remove(dir.filePath(name));
-    }
-}
-
-} // namespace
 
 QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr,
                     const std::function<bool()>& ACancel) {

@@ -51,16 +51,6 @@ QString MemberText(const rapidjson::Value& AObject, const char* AKey, bool* APre
     return QString::fromUtf8(it->value.GetString(), it->value.GetStringLength());
 }
 
-bool EqualsIgnoringAsciiCase(const QString& A, const QString& B) {
-    if (A.size() != B.size())
-        return false;
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
-    for (qsizetype i = 0; i < A.size(); ++i)
-        if (lower(A[i].unicode()) != lower(B[i].unicode()))
-            return false;
-    return true;
-}
-
 // The value of an ASCII digit in ARadix (10 or 16), -1 for anything else.
 int DigitValue(QChar AChar, int ARadix) {
     const char16_t c = AChar.unicode();
@@ -457,7 +447,7 @@ void TUpdater::DownloadUpdate() {
         if (ok && !FNewSha256.isEmpty()) {
             QString readErr;
             const QString digest = FileSha256(path, readErr);
-            ok = readErr.isEmpty() && EqualsIgnoringAsciiCase(digest, FNewSha256);
+            ok = readErr.isEmpty() && SameDigest(FNewSha256, digest);
         }
     } catch (...) {
         ok = false;
