@@ -35,10 +35,15 @@ void RemoveTree(const std::string& APath) {
     fs::remove_all(APath, ec); // never follows links
 }
 
-// libarchive leaves the error text unset for some failures.
+// libarchive leaves the error text unset for some failures, and names a failed write without
+// the system's reason (a full disk, a quota).
 std::string ErrorText(archive* AArchive) {
     const char* e = archive_error_string(AArchive);
-    return e ? e : "unknown error";
+    std::string text = e ? e : "unknown error";
+    const int code = archive_errno(AArchive);
+    if (code > 0 && text.find(std::strerror(code)) == std::string::npos)
+        text += std::string(": ") + std::strerror(code);
+    return text;
 }
 
 // libarchive's gzip reader doesn't check the trailer's CRC, so a damaged tar.gz would unpack

@@ -303,8 +303,12 @@ QStringList Names(const QString& ADir) {
 
 // Exit code of the helper; -2 when it was killed, -1 when it did not end.
 // AKillAt > 0: the helper kills itself before its AKillAt-th file operation.
-int RunHelper(const QStringList& AArgs, QString* AStderr = nullptr, int AKillAt = 0) {
+// AFileLimitKiB > 0: writing a file past that size fails, as on a full disk.
+int RunHelper(const QStringList& AArgs, QString* AStderr = nullptr, int AKillAt = 0,
+              int AFileLimitKiB = 0) {
     QProcess p;
+    if (AFileLimitKiB > 0)
+        LimitFileSize(p, AFileLimitKiB);
     if (AKillAt > 0) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HALVORA_HELPER_KILL_AT", QString::number(AKillAt));
@@ -631,6 +635,29 @@ TEST_F(Unpack, LargeArchiveOfRandomDataIsAccepted) {
             ASSERT_EQ(f.read(1 << 20), expect) << "part " << i << " at " << off;
         }
     }
+}
+
+// A disk that fills up part-way and destinations that refuse writes: the helper says why,
+// ends with its write-failure code, and leaves nothing behind.
+TEST_F(Unpack, FullDiskAndRefusedWrites) {
+    const QString archive = outer + "/c.tar.gz";
+    ASSERT_TRUE(
+        MakeArchive(archive, Kind::TarGz,
+                    {{"vlc/a", 'f', RandomBytes(200000)}, {"vlc/b", 'f', RandomBytes(900000)}}));
+    before = Tree(outer);
+    QString err;
+    EXPECT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err, 0, 512), helper::kWriteFailed);
+    EXPECT_TRUE(err.contains("cannot write vlc/b")) << err.toStdString();
+    EXPECT_TRUE(err.contains("File too large")) << err.toStdString();
+    EXPECT_EQ(Tree(outer), before);
+
+    // A destination that is a file, and one on a file system that takes no new files.
+    EXPECT_EQ(RunHelper({"--unpack", archive, outer + "/secret"}, &err), helper::kWriteFailed);
+    EXPECT_TRUE(err.contains("destination is not a folder")) << err.toStdString();
+    EXPECT_EQ(RunHelper({"--unpack", archive, "/proc/self/"}, &err), helper::kWriteFailed);
+    EXPECT_TRUE(err.contains("cannot create a staging folder")) << err.toStdString();
+    EXPECT_EQ(Tree(outer), before);
+    EXPECT_EQ(ReadAll(outer + "/secret"), "outside");
 }
 
 TEST_F(Unpack, ComponentProgramIsMadeRunnable) {

@@ -284,3 +284,29 @@ TEST_F(HttpFixture, KilledMidTransferLeavesNoPartialFile) {
     EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"comp.zip"}));
 }
+
+// A disk that fills up mid-download, and destinations that refuse writes: the file system's
+// text, and no file (partial or not) under any name.
+TEST_F(HttpFixture, FullDiskAndRefusedWrites) {
+    QProcess probe;
+    LimitFileSize(probe, 128);
+    probe.start(DOWNLOAD_PROBE, {srv.url("/update/components/comp.zip"), dest});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    EXPECT_EQ(probe.exitCode(), 1);
+    EXPECT_EQ(QString::fromLocal8Bit(probe.readAllStandardError()).trimmed(), "File too large");
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+
+    QString err;
+    EXPECT_FALSE(
+        DownloadFile(srv.url("/update/components/comp.zip"), "/proc/self/comp.zip", {}, 0, err));
+    EXPECT_FALSE(err.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists("/proc/self/comp.zip"));
+    // A folder standing under the destination's name is left as it is.
+    QDir().mkpath(dest);
+    EXPECT_FALSE(DownloadFile(srv.url("/update/components/comp.zip"), dest, {}, 0, err));
+    EXPECT_EQ(err, "Is a directory");
+    EXPECT_TRUE(QFileInfo(dest).isDir());
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"comp.zip"}));
+}
