@@ -6,7 +6,7 @@
 set -euo pipefail
 secs=${1:-15}
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${2:-$root/build-fuzz}
+build=$(realpath -m "${2:-$root/build-fuzz}")
 shift $(( $# > 2 ? 2 : $# ))
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(probe component_list manifest feedback_reply form unpack email)
