@@ -1,6 +1,8 @@
 #include "Replace.h"
 
+#include "FileStep.h"
 #include "HelperArgs.h"
+#include "Unpack.h"
 
 #include <cerrno>
 #include <chrono>
@@ -148,6 +150,7 @@ bool CopyAndFlush(const std::string& AFrom, int AToFd, std::string& AErr) {
         }
         if (n == 0)
             break;
+        FileStep();
         for (ssize_t done = 0; done < n;) {
             const ssize_t w = ::write(AToFd, buf.data() + done, size_t(n - done));
             if (w < 0 && errno == EINTR)
@@ -163,10 +166,14 @@ bool CopyAndFlush(const std::string& AFrom, int AToFd, std::string& AErr) {
             break;
     }
     ::close(in);
+    if (ok)
+        FileStep();
     if (ok && ::fchmod(AToFd, 0755) != 0) {
         AErr = "cannot make the new program executable: " + ErrText();
         ok = false;
     }
+    if (ok)
+        FileStep();
     if (ok && ::fsync(AToFd) != 0) {
         AErr = "cannot flush the new program: " + ErrText();
         ok = false;
@@ -247,6 +254,24 @@ bool StartProgram(const std::string& AProgram, const OldProgram& AOld, std::stri
     return true;
 }
 
+// Copies left beside the program by helpers that were stopped half-way.
+void RemoveStaleCopies(const std::string& AFolder, const std::string& APrefix) {
+    DIR* dir = ::opendir(AFolder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> stale;
+    while (dirent* e = ::readdir(dir)) {
+        if (std::strncmp(e->d_name, APrefix.c_str(), APrefix.size()) != 0)
+            continue;
+        const char* rest = e->d_name + APrefix.size();
+        if (ProcessGone(std::string(rest, std::strcspn(rest, "-"))))
+            stale.push_back(AFolder + "/" + e->d_name);
+    }
+    ::closedir(dir);
+    for (const std::string& s : stale)
+        ::unlink(s.c_str());
+}
+
 } // namespace
 
 int ReplaceProgram(const std::string& ATarget, const std::string& ANew, const std::string& ARunning,
@@ -278,7 +303,12 @@ int ReplaceProgram(const std::string& ATarget, const std::string& ANew, const st
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmp = folder + "/." + base + ".new-XXXXXX";
+    // The copy's name carries this helper's process id, so a later run knows it for a leftover
+    // once this one is gone.
+    const std::string tmpPrefix = "." + base + ".new-";
+    RemoveStaleCopies(folder, tmpPrefix);
+    std::string tmp = folder + "/" + tmpPrefix + std::to_string(::getpid()) + "-XXXXXX";
+    FileStep();
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
         AErr = "cannot write beside " + target + ": " + ErrText();
@@ -292,6 +322,7 @@ int ReplaceProgram(const std::string& ATarget, const std::string& ANew, const st
         ::unlink(tmp.c_str());
         return kReplaceFailed;
     }
+    FileStep();
     if (::rename(tmp.c_str(), target.c_str()) != 0) {
         AErr = "cannot replace " + target + ": " + ErrText();
         ::unlink(tmp.c_str());
@@ -303,8 +334,10 @@ int ReplaceProgram(const std::string& ATarget, const std::string& ANew, const st
         ::close(dirFd);
     }
     // The download is spent once it stands in place.
-    if (RealPath(ANew) != target)
+    if (RealPath(ANew) != target) {
+        FileStep();
         ::unlink(ANew.c_str());
+    }
     return StartProgram(ATarget, old, AErr) ? kOk : kStartFailed;
 }
 

@@ -1,9 +1,13 @@
 #include "Unpack.h"
 
-#include "HelperArgs.h"
+#include "ArchiveRules.h"
+#include "FileStep.h"
 
 #include <archive.h>
 #include <archive_entry.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,8 +15,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <map>
-#include <set>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,94 +27,29 @@ namespace helper {
 
 namespace {
 
-const char kStagingPrefix[] = ".updater-staging-";
-const char kAsidePrefix[] = ".updater-old-";
+const std::string kStagingPrefix = std::string(kReservedPrefix) + "staging-";
+const std::string kAsidePrefix = std::string(kReservedPrefix) + "old-";
 
 void RemoveTree(const std::string& APath) {
     std::error_code ec;
     fs::remove_all(APath, ec); // never follows links
 }
 
-std::vector<std::string> SplitPath(const std::string& APath) {
-    std::vector<std::string> parts;
-    std::string cur;
-    for (char c : APath) {
-        if (c == '/') {
-            if (!cur.empty())
-                parts.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    if (!cur.empty())
-        parts.push_back(cur);
-    return parts;
-}
-
-// A member name made safe: relative, no "..", "." dropped, no backslash (a Windows separator
-// that would mean something else here). Empty result for the archive's root itself.
-bool CleanName(const char* AName, std::string& AOut, std::string& AErr) {
-    AOut.clear();
-    if (!AName || !*AName) {
-        AErr = "entry without a name";
-        return false;
-    }
-    const std::string name = AName;
-    if (name[0] == '/') {
-        AErr = "absolute path refused: " + name;
-        return false;
-    }
-    if (name.find('\\') != std::string::npos) {
-        AErr = "backslash in path refused: " + name;
-        return false;
-    }
-    for (const std::string& p : SplitPath(name)) {
-        if (p == ".")
-            continue;
-        if (p == "..") {
-            AErr = "path with .. refused: " + name;
-            return false;
-        }
-        AOut += AOut.empty() ? p : "/" + p;
-    }
-    return true;
-}
-
-// A link target stays inside when it is relative, climbs at most as far as its own folder
-// is deep, and never climbs again after it has gone down. Since no entry is ever written
-// through a link, every folder a link sits in is real, so the target resolves inside the
-// destination even when it passes through other such links.
-bool SafeLinkTarget(const std::string& AEntry, const char* ATarget) {
-    if (!ATarget || !*ATarget || ATarget[0] == '/' || std::strchr(ATarget, '\\'))
-        return false;
-    const size_t depth = SplitPath(AEntry).size() - 1;
-    size_t ups = 0;
-    bool descended = false;
-    for (const std::string& p : SplitPath(ATarget)) {
-        if (p == ".")
-            continue;
-        if (p == "..") {
-            if (descended || ++ups > depth)
-                return false;
-        } else {
-            descended = true;
-        }
-    }
-    return true;
-}
-
-bool ProcessGone(const std::string& APidText) {
-    if (APidText.empty() || APidText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const long pid = std::strtol(APidText.c_str(), nullptr, 10);
-    return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+// libarchive leaves the error text unset for some failures, and names a failed write without
+// the system's reason (a full disk, a quota).
+std::string ErrorText(archive* AArchive) {
+    const char* e = archive_error_string(AArchive);
+    std::string text = e ? e : "unknown error";
+    const int code = archive_errno(AArchive);
+    if (code > 0 && text.find(std::strerror(code)) == std::string::npos)
+        text += std::string(": ") + std::strerror(code);
+    return text;
 }
 
 // libarchive's gzip reader doesn't check the trailer's CRC, so a damaged tar.gz would unpack
 // "successfully". zlib checks it: one pass over the compressed file before unpacking, which
 // also stops a gzip bomb before anything is written.
-int VerifyGzip(const std::string& AArchive, std::uint64_t AMaxBytes, std::string& AErr) {
+int VerifyGzip(const std::string& AArchive, const ArchiveLimits& ALimits, std::string& AErr) {
     unsigned char magic[2] = {};
     FILE* f = std::fopen(AArchive.c_str(), "rb");
     if (!f) {
@@ -130,7 +67,10 @@ int VerifyGzip(const std::string& AArchive, std::uint64_t AMaxBytes, std::string
     }
     gzbuffer(gz, 1 << 17);
     std::vector<char> buf(1 << 18);
-    std::uint64_t total = 0;
+    // Tar headers and padding add a little to the content; allow for them.
+    ArchiveLimits streamLimits = ALimits;
+    streamLimits.maxBytes = ALimits.maxBytes + ALimits.maxBytes / 8 + (16u << 20);
+    ExpansionGuard guard(streamLimits);
     int rc = kOk;
     for (;;) {
         const int got = gzread(gz, buf.data(), unsigned(buf.size()));
@@ -142,13 +82,9 @@ int VerifyGzip(const std::string& AArchive, std::uint64_t AMaxBytes, std::string
         }
         if (got == 0)
             break;
-        total += std::uint64_t(got);
-        // Tar headers and padding add a little to the content; allow for them.
-        if (total > AMaxBytes + AMaxBytes / 8 + (16u << 20)) {
-            AErr = "archive expands beyond the size limit";
-            rc = kLimitExceeded;
+        rc = guard.add(std::uint64_t(got), AErr);
+        if (rc != kOk)
             break;
-        }
     }
     if (rc == kOk && !gzeof(gz)) {
         AErr = "damaged archive: unexpected end of data";
@@ -160,105 +96,19 @@ int VerifyGzip(const std::string& AArchive, std::uint64_t AMaxBytes, std::string
 
 class Unpacker {
 public:
-    Unpacker(std::uint64_t AMaxBytes, std::uint64_t AMaxEntries)
-        : maxBytes(AMaxBytes), maxEntries(AMaxEntries) {}
+    explicit Unpacker(const ArchiveLimits& ALimits) : limits(ALimits), rules(ALimits) {}
 
     int run(const std::string& AArchive, const std::string& ADest, std::string& AErr);
 
 private:
     int extract(const std::string& AArchive, std::string& AErr);
-    int checkEntry(archive_entry* AEntry, bool& ASkip, std::string& AErr);
     int moveIntoPlace(std::string& AErr);
+    int makeProgramsRunnable(std::string& AErr);
 
-    std::uint64_t maxBytes, maxEntries;
-    std::uint64_t totalBytes = 0, entries = 0;
+    ArchiveLimits limits;
+    EntryRules rules;
     std::string dest, staging;
-    std::map<std::string, mode_t> written; // entry name -> file type
-    std::set<std::string> parents;         // folders that entries were written into
 };
-
-int Unpacker::checkEntry(archive_entry* AEntry, bool& ASkip, std::string& AErr) {
-    ASkip = false;
-    std::string name;
-    const char* raw = archive_entry_pathname(AEntry);
-    if (!raw)
-        raw = archive_entry_pathname_utf8(AEntry);
-    if (!CleanName(raw, name, AErr))
-        return kUnsafeEntry;
-    if (name.empty()) {
-        ASkip = true; // the root folder itself: nothing to write
-        return kOk;
-    }
-    if (name.rfind(".updater-", 0) == 0) {
-        AErr = "reserved name refused: " + name;
-        return kUnsafeEntry;
-    }
-    const mode_t type = archive_entry_filetype(AEntry);
-    const char* hardlink = archive_entry_hardlink(AEntry);
-    if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK && !hardlink) {
-        AErr = "special file refused: " + name;
-        return kUnsafeEntry;
-    }
-    const mode_t perm = archive_entry_perm(AEntry);
-    if (perm & (S_ISUID | S_ISGID)) {
-        AErr = "set-id bit refused: " + name;
-        return kUnsafeEntry;
-    }
-    // No entry may replace an earlier one or sit below a non-folder: that is how archives
-    // sneak writes through links.
-    const auto earlier = written.find(name);
-    if (earlier != written.end() && !(type == AE_IFDIR && earlier->second == AE_IFDIR)) {
-        AErr = "entry appears twice: " + name;
-        return kUnsafeEntry;
-    }
-    if (type != AE_IFDIR && parents.count(name)) {
-        AErr = "entry clashes with a folder: " + name;
-        return kUnsafeEntry;
-    }
-    std::string prefix;
-    for (const std::string& p : SplitPath(name)) {
-        if (!prefix.empty()) {
-            const auto it = written.find(prefix);
-            if (it != written.end() && it->second != AE_IFDIR) {
-                AErr = "entry below a non-folder refused: " + name;
-                return kUnsafeEntry;
-            }
-        }
-        prefix += prefix.empty() ? p : "/" + p;
-    }
-    if (hardlink) {
-        std::string target;
-        if (!CleanName(hardlink, target, AErr) || target.empty()) {
-            AErr = "hard link leaving the archive refused: " + name;
-            return kUnsafeEntry;
-        }
-        const auto it = written.find(target);
-        if (it == written.end() || it->second != AE_IFREG) {
-            AErr = "hard link to something not unpacked before refused: " + name;
-            return kUnsafeEntry;
-        }
-        archive_entry_set_hardlink(AEntry, target.c_str());
-    } else if (type == AE_IFLNK && !SafeLinkTarget(name, archive_entry_symlink(AEntry))) {
-        AErr = "link leaving the destination refused: " + name;
-        return kUnsafeEntry;
-    }
-    if (type == AE_IFREG && archive_entry_size_is_set(AEntry) && archive_entry_size(AEntry) > 0 &&
-        std::uint64_t(archive_entry_size(AEntry)) > maxBytes - totalBytes) {
-        AErr = "archive expands beyond the size limit";
-        return kLimitExceeded;
-    }
-    // Owner may always read and write; nobody else writes; no sticky bit.
-    archive_entry_set_perm(AEntry, (perm & 0755) | (type == AE_IFDIR ? 0700 : 0600));
-    archive_entry_set_pathname(AEntry, name.c_str());
-    written[name] = hardlink ? mode_t(AE_IFREG) : type;
-    prefix.clear();
-    const std::vector<std::string> parts = SplitPath(name);
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        prefix += prefix.empty() ? parts[i] : "/" + parts[i];
-        parents.insert(prefix);
-    }
-    return kOk;
-}
 
 int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
     archive* in = archive_read_new();
@@ -269,36 +119,35 @@ int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
     archive_write_disk_set_options(
         out, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                  ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS);
-    int rc = VerifyGzip(AArchive, maxBytes, AErr);
+    int rc = VerifyGzip(AArchive, limits, AErr);
     if (rc == kOk && archive_read_open_filename(in, AArchive.c_str(), 1 << 16) != ARCHIVE_OK) {
-        AErr = std::string("cannot read the archive: ") + archive_error_string(in);
+        AErr = std::string("cannot read the archive: ") + ErrorText(in);
         rc = kArchiveUnreadable;
     }
+    auto writeError = [&](archive_entry* AEntry) {
+        AErr =
+            std::string("cannot write ") + archive_entry_pathname(AEntry) + ": " + ErrorText(out);
+        return kWriteFailed;
+    };
     while (rc == kOk) {
         archive_entry* entry = nullptr;
         const int r = archive_read_next_header(in, &entry);
         if (r == ARCHIVE_EOF)
             break;
         if (r != ARCHIVE_OK) {
-            AErr = std::string("damaged archive: ") + archive_error_string(in);
+            AErr = std::string("damaged archive: ") + ErrorText(in);
             rc = kArchiveUnreadable;
             break;
         }
-        if (++entries > maxEntries) {
-            AErr = "archive has more entries than allowed";
-            rc = kLimitExceeded;
-            break;
-        }
         bool skip = false;
-        rc = checkEntry(entry, skip, AErr);
+        rc = rules.check(entry, skip, AErr);
         if (rc != kOk)
             break;
         if (skip)
             continue;
+        FileStep();
         if (archive_write_header(out, entry) != ARCHIVE_OK) {
-            AErr = std::string("cannot write ") + archive_entry_pathname(entry) + ": " +
-                   archive_error_string(out);
-            rc = kWriteFailed;
+            rc = writeError(entry);
             break;
         }
         for (;;) {
@@ -310,31 +159,27 @@ int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
                 break;
             if (d != ARCHIVE_OK) {
                 // Warnings too: a bad CRC is only a warning to libarchive.
-                AErr = std::string("damaged archive: ") + archive_error_string(in);
+                AErr = std::string("damaged archive: ") + ErrorText(in);
                 rc = kArchiveUnreadable;
                 break;
             }
-            totalBytes += size;
-            if (totalBytes > maxBytes || offset < 0 || std::uint64_t(offset) + size > maxBytes) {
-                AErr = "archive expands beyond the size limit";
-                rc = kLimitExceeded;
+            rc = rules.addData(size, offset, AErr);
+            if (rc != kOk)
                 break;
-            }
+            FileStep();
             if (archive_write_data_block(out, buf, size, offset) != ARCHIVE_OK) {
-                AErr = std::string("cannot write ") + archive_entry_pathname(entry) + ": " +
-                       archive_error_string(out);
-                rc = kWriteFailed;
+                rc = writeError(entry);
                 break;
             }
         }
-        if (rc == kOk && archive_write_finish_entry(out) != ARCHIVE_OK) {
-            AErr = std::string("cannot write ") + archive_entry_pathname(entry) + ": " +
-                   archive_error_string(out);
-            rc = kWriteFailed;
+        if (rc == kOk) {
+            FileStep();
+            if (archive_write_finish_entry(out) != ARCHIVE_OK)
+                rc = writeError(entry);
         }
     }
     if (archive_write_close(out) != ARCHIVE_OK && rc == kOk) {
-        AErr = std::string("cannot finish writing: ") + archive_error_string(out);
+        AErr = std::string("cannot finish writing: ") + ErrorText(out);
         rc = kWriteFailed;
     }
     archive_write_free(out);
@@ -343,6 +188,25 @@ int Unpacker::extract(const std::string& AArchive, std::string& AErr) {
     return rc;
 }
 
+// Archives made on other systems often carry ffmpeg without its executable bit; the program
+// only works once its owner may run it. Nothing else changes mode.
+int Unpacker::makeProgramsRunnable(std::string& AErr) {
+    const std::string program = staging + "/ffmpeg";
+    struct stat st {};
+    if (::lstat(program.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IXUSR))
+        return kOk;
+    FileStep();
+    if (::chmod(program.c_str(), (st.st_mode & 07777) | S_IXUSR) != 0) {
+        AErr = "cannot make ffmpeg executable: " + std::string(std::strerror(errno));
+        return kWriteFailed;
+    }
+    return kOk;
+}
+
+// Each top-level entry of the staging folder takes the place of its namesake in the
+// destination in one step: a folder is swapped with the old one (RENAME_EXCHANGE), a file is
+// renamed over the old one. Where the file system can't swap, the old folder is set aside
+// under a name that a later run puts back if this one dies before the new folder stands.
 int Unpacker::moveIntoPlace(std::string& AErr) {
     std::vector<std::string> names;
     DIR* dir = ::opendir(staging.c_str());
@@ -354,15 +218,23 @@ int Unpacker::moveIntoPlace(std::string& AErr) {
         if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
             names.push_back(e->d_name);
     ::closedir(dir);
+    std::sort(names.begin(), names.end());
 
+    enum class How { Renamed, Swapped, SetAside };
     struct Moved {
-        std::string target, aside; // aside empty: nothing stood there before
+        std::string from, target, aside;
+        How how;
     };
     std::vector<Moved> moved;
     auto rollBack = [&] {
         for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+            if (it->how == How::Swapped) {
+                ::renameat2(AT_FDCWD, it->from.c_str(), AT_FDCWD, it->target.c_str(),
+                            RENAME_EXCHANGE);
+                continue;
+            }
             RemoveTree(it->target);
-            if (!it->aside.empty())
+            if (it->how == How::SetAside)
                 ::rename(it->aside.c_str(), it->target.c_str());
         }
     };
@@ -371,21 +243,36 @@ int Unpacker::moveIntoPlace(std::string& AErr) {
         struct stat oldSt {
         }, newSt{};
         ::lstat(from.c_str(), &newSt);
-        Moved m{target, {}};
+        Moved m{from, target, {}, How::Renamed};
         if (::lstat(target.c_str(), &oldSt) == 0 &&
             (S_ISDIR(oldSt.st_mode) || S_ISDIR(newSt.st_mode))) {
-            // A folder can't be renamed over; set the old one aside until the new one stands.
+            // A folder can't be renamed over.
+            FileStep();
+            if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) ==
+                0) {
+                m.how = How::Swapped; // the old one now waits in the staging folder
+                moved.push_back(m);
+                continue;
+            }
+            if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+                AErr = "cannot replace " + target + ": " + std::strerror(errno);
+                rollBack();
+                return kWriteFailed;
+            }
+            m.how = How::SetAside;
             m.aside = dest + "/" + kAsidePrefix + std::to_string(::getpid()) + "-" + n;
             RemoveTree(m.aside);
+            FileStep();
             if (::rename(target.c_str(), m.aside.c_str()) != 0) {
                 AErr = "cannot replace " + target + ": " + std::strerror(errno);
                 rollBack();
                 return kWriteFailed;
             }
         }
+        FileStep();
         if (::rename(from.c_str(), target.c_str()) != 0) {
             AErr = "cannot move " + target + " into place: " + std::strerror(errno);
-            if (!m.aside.empty())
+            if (m.how == How::SetAside)
                 ::rename(m.aside.c_str(), target.c_str());
             rollBack();
             return kWriteFailed;
@@ -393,10 +280,11 @@ int Unpacker::moveIntoPlace(std::string& AErr) {
         moved.push_back(m);
     }
     for (const Moved& m : moved)
-        if (!m.aside.empty())
+        if (m.how == How::SetAside)
             RemoveTree(m.aside);
     const int fd = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
+        FileStep();
         ::fsync(fd);
         ::close(fd);
     }
@@ -414,8 +302,12 @@ int Unpacker::run(const std::string& AArchive, const std::string& ADest, std::st
     dest = real;
     std::free(real);
     RemoveStaleStaging(dest);
+    if (::stat(AArchive.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        limits.archiveBytes = std::uint64_t(st.st_size);
+    rules = EntryRules(limits);
 
     std::string tmpl = dest + "/" + kStagingPrefix + std::to_string(::getpid()) + "-XXXXXX";
+    FileStep();
     if (!::mkdtemp(tmpl.data())) {
         AErr = "cannot create a staging folder in " + dest + ": " + std::strerror(errno);
         return kWriteFailed;
@@ -436,7 +328,10 @@ int Unpacker::run(const std::string& AArchive, const std::string& ADest, std::st
     if (cwd >= 0)
         ::close(cwd);
     if (rc == kOk)
+        rc = makeProgramsRunnable(AErr);
+    if (rc == kOk)
         rc = moveIntoPlace(AErr);
+    FileStep();
     RemoveTree(staging);
     return rc;
 }
@@ -448,24 +343,41 @@ void RemoveStaleStaging(const std::string& ADir) {
     if (!dir)
         return;
     std::vector<std::string> stale;
-    while (dirent* e = ::readdir(dir)) {
-        const std::string n = e->d_name;
-        for (const std::string prefix : {kStagingPrefix, kAsidePrefix}) {
-            if (n.rfind(prefix, 0) != 0)
-                continue;
-            const std::string rest = n.substr(prefix.size());
-            if (ProcessGone(rest.substr(0, rest.find('-'))))
-                stale.push_back(ADir + "/" + n);
-        }
-    }
+    while (dirent* e = ::readdir(dir))
+        for (const std::string& prefix : {kStagingPrefix, kAsidePrefix})
+            if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0 &&
+                ProcessGone(std::string(e->d_name + prefix.size())
+                                .substr(0, std::strcspn(e->d_name + prefix.size(), "-"))))
+                stale.push_back(e->d_name);
     ::closedir(dir);
-    for (const std::string& s : stale)
-        RemoveTree(s);
+    for (const std::string& s : stale) {
+        const std::string path = ADir + "/" + s;
+        if (s.rfind(kAsidePrefix, 0) == 0) {
+            // Set aside by a run that died before the new folder stood: the old one goes back.
+            const size_t dash = s.find('-', kAsidePrefix.size());
+            const std::string original = ADir + "/" + s.substr(dash + 1);
+            struct stat st {};
+            if (dash != std::string::npos && ::lstat(original.c_str(), &st) != 0 &&
+                ::rename(path.c_str(), original.c_str()) == 0)
+                continue;
+        }
+        RemoveTree(path);
+    }
+}
+
+bool ProcessGone(const std::string& APidText) {
+    if (APidText.empty() || APidText.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long pid = std::strtol(APidText.c_str(), nullptr, 10);
+    return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
 
 int Unpack(const std::string& AArchive, const std::string& ADest, std::uint64_t AMaxBytes,
            std::uint64_t AMaxEntries, std::string& AErr) {
-    Unpacker u(AMaxBytes, AMaxEntries);
+    ArchiveLimits limits;
+    limits.maxBytes = AMaxBytes;
+    limits.maxEntries = AMaxEntries;
+    Unpacker u(limits);
     return u.run(AArchive, ADest, AErr);
 }
 

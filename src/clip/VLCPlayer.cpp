@@ -63,7 +63,7 @@ void TVLCPlayer::ClearEntryPoints() {
     FLibvlcMediaPlayerPlay = nullptr;
     FLibvlcMediaPlayerPause = nullptr;
     FLibvlcMediaPlayerStop = nullptr;
-    FLibvlcMediaPlayerSetHwnd = nullptr;
+    FLibvlcMediaPlayerSetXwindow = nullptr;
     FLibvlcMediaPlayerGetLength = nullptr;
     FLibvlcMediaPlayerSetTime = nullptr;
     FLibvlcMediaPlayerGetTime = nullptr;
@@ -114,7 +114,7 @@ bool TVLCPlayer::Load() {
     FLibvlcMediaPlayerPlay = Resolve<FnPlayerInt>(FLibHandle, "libvlc_media_player_play");
     FLibvlcMediaPlayerPause = Resolve<FnPlayerVoid>(FLibHandle, "libvlc_media_player_pause");
     FLibvlcMediaPlayerStop = Resolve<FnPlayerVoid>(FLibHandle, "libvlc_media_player_stop");
-    FLibvlcMediaPlayerSetHwnd =
+    FLibvlcMediaPlayerSetXwindow =
         Resolve<FnPlayerSetWindow>(FLibHandle, "libvlc_media_player_set_xwindow");
     FLibvlcMediaPlayerGetLength =
         Resolve<FnPlayerGetTime>(FLibHandle, "libvlc_media_player_get_length");
@@ -131,8 +131,8 @@ bool TVLCPlayer::Load() {
 }
 
 void TVLCPlayer::DetachWindow() {
-    if (FMP && FLibvlcMediaPlayerSetHwnd)
-        FLibvlcMediaPlayerSetHwnd(FMP, 0);
+    if (FMP && FLibvlcMediaPlayerSetXwindow)
+        FLibvlcMediaPlayerSetXwindow(FMP, 0);
 }
 
 bool TVLCPlayer::Open(quintptr AParent, const QString& AFile) {
@@ -141,7 +141,7 @@ bool TVLCPlayer::Open(quintptr AParent, const QString& AFile) {
     if (!Load())
         return false;
     // Without these two a media can't be made, or libVLC would open a window of its own.
-    if (!FLibvlcMediaNewPath || !FLibvlcMediaPlayerSetHwnd)
+    if (!FLibvlcMediaNewPath || !FLibvlcMediaPlayerSetXwindow)
         return false;
 
     if (!FVLC) {
@@ -170,7 +170,7 @@ bool TVLCPlayer::Open(quintptr AParent, const QString& AFile) {
     }
 
     FLibvlcMediaPlayerSetMedia(FMP, FMedia);
-    FLibvlcMediaPlayerSetHwnd(FMP, static_cast<std::uint32_t>(AParent));
+    FLibvlcMediaPlayerSetXwindow(FMP, static_cast<std::uint32_t>(AParent));
 
     if (old && FLibvlcMediaRelease)
         FLibvlcMediaRelease(old);

@@ -87,7 +87,7 @@ private:
     FnPlayerInt FLibvlcMediaPlayerPlay = nullptr;
     FnPlayerVoid FLibvlcMediaPlayerPause = nullptr;
     FnPlayerVoid FLibvlcMediaPlayerStop = nullptr;
-    FnPlayerSetWindow FLibvlcMediaPlayerSetHwnd = nullptr;
+    FnPlayerSetWindow FLibvlcMediaPlayerSetXwindow = nullptr;
     FnPlayerGetTime FLibvlcMediaPlayerGetLength = nullptr;
     FnPlayerSetTime FLibvlcMediaPlayerSetTime = nullptr;
     FnPlayerGetTime FLibvlcMediaPlayerGetTime = nullptr;

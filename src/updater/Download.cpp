@@ -2,6 +2,7 @@
 
 #include "HttpClient.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,7 +42,20 @@ bool WriteFully(int AFd, const char* AData, size_t ALen, int& AErrno) {
     return true;
 }
 
-// Digest texts compare with ASCII letters case-folded and nothing else forgiven.
+// Hidden partial downloads beside the destination whose process has ended.
+void RemoveStaleParts(const QString& AFolder, const QString& APrefix) {
+    const QDir dir(AFolder);
+    for (const QString& name :
+         dir.entryList({APrefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
+        bool isNumber = false;
+        const qint64 pid = name.mid(APrefix.size()).toLongLong(&isNumber);
+        if (isNumber && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QFile::remove(dir.filePath(name));
+    }
+}
+
+} // namespace
+
 bool SameDigest(const QString& AExpected, const QString& AActual) {
     if (AExpected.size() != AActual.size())
         return false;
@@ -55,8 +70,6 @@ bool SameDigest(const QString& AExpected, const QString& AActual) {
     }
     return true;
 }
-
-} // namespace
 
 QString HttpGetText(const QString& AUrl, int ATimeoutMs, QString& AErr,
                     const std::function<bool()>& ACancel) {
@@ -123,18 +136,22 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
     AErr.clear();
     bool success = false;
     const QByteArray dest = QFile::encodeName(ADestPath);
+    // The body goes to a hidden file beside the destination and takes its name only once
+    // verified: a download stopped half-way (a crash, a kill) never stands under the
+    // destination's name. The process id in the name tells a later call whose file it was.
+    const qsizetype slash = ADestPath.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QStringLiteral(".") : ADestPath.left(slash);
+    const QString partPrefix =
+        QLatin1Char('.') + ADestPath.mid(slash + 1) + QStringLiteral(".part-");
+    RemoveStaleParts(folder, partPrefix);
+    const QByteArray part =
+        QFile::encodeName(folder + QLatin1Char('/') + partPrefix + QString::number(::getpid()));
     int fd = -1;
 
     [&] {
-        // Replace, never write through: a link planted under the destination's name must not
-        // redirect the download into another file.
-        struct stat st {};
-        if (::lstat(dest.constData(), &st) == 0 && !S_ISDIR(st.st_mode) &&
-            ::unlink(dest.constData()) != 0) {
-            AErr = ErrnoText(errno);
-            return;
-        }
-        fd = ::open(dest.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        // Created anew, never through a link planted under its name.
+        ::unlink(part.constData());
+        fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) {
             AErr = ErrnoText(errno);
             return;
@@ -179,15 +196,18 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
             AErr = QStringLiteral("HTTP %1").arg(res.status);
             return;
         }
+        // Written data that never reaches the disk (a full disk on close) is a failed write.
+        const int synced = ::fsync(fd);
+        const int syncErrno = errno;
         const int closed = ::close(fd);
         fd = -1;
-        if (closed != 0) {
-            AErr = ErrnoText(errno);
+        if (synced != 0 || closed != 0) {
+            AErr = ErrnoText(synced != 0 ? syncErrno : errno);
             return;
         }
         if (AExpectedSize > 0) {
             struct stat fst {};
-            const qint64 actual = ::stat(dest.constData(), &fst) == 0 ? qint64(fst.st_size) : -1;
+            const qint64 actual = ::stat(part.constData(), &fst) == 0 ? qint64(fst.st_size) : -1;
             if (actual != AExpectedSize) {
                 AErr = QStringLiteral("incomplete download (%1 of %2 bytes)")
                            .arg(actual)
@@ -197,7 +217,7 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
         }
         if (!ASha256.isEmpty()) {
             QString readErr;
-            const QString digest = FileSha256(ADestPath, readErr);
+            const QString digest = FileSha256(QFile::decodeName(part), readErr);
             if (digest.isEmpty()) {
                 AErr = readErr;
                 return;
@@ -207,12 +227,19 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
                 return;
             }
         }
+        // Replace, never write through: a link under the destination's name is itself
+        // replaced, a folder refuses.
+        if (::rename(part.constData(), dest.constData()) != 0) {
+            AErr = ErrnoText(errno);
+            return;
+        }
         success = true;
     }();
 
     if (fd >= 0)
         ::close(fd);
     if (!success) {
+        ::unlink(part.constData());
         struct stat st {};
         if (::lstat(dest.constData(), &st) == 0 && !S_ISDIR(st.st_mode))
             ::unlink(dest.constData());

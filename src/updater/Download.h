@@ -30,6 +30,9 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
                   qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts = {},
                   const std::function<bool()>& ACancel = {});
 
+// Digest texts compare with ASCII letters case-folded and nothing else forgiven (no trimming).
+bool SameDigest(const QString& AExpected, const QString& AActual);
+
 // Lower-case hex SHA-256 of a file, read in one pass; empty with AErr set when it can't be read.
 QString FileSha256(const QString& APath, QString& AErr);
 

@@ -34,8 +34,9 @@ const QString kVlcId = QStringLiteral("vlc");
 using JsonDoc = rapidjson::Document;
 
 bool ParseObject(const QByteArray& AJson, JsonDoc& ADoc) {
-    ADoc.Parse<rapidjson::kParseNumbersAsStringsFlag>(AJson.constData(),
-                                                      static_cast<size_t>(AJson.size()));
+    // Iterative: a reply nested a million levels deep must not exhaust the stack.
+    ADoc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(
+        AJson.constData(), static_cast<size_t>(AJson.size()));
     return !ADoc.HasParseError() && ADoc.IsObject();
 }
 
@@ -48,16 +49,6 @@ QString MemberText(const rapidjson::Value& AObject, const char* AKey, bool* APre
     if (it == AObject.MemberEnd() || !it->value.IsString())
         return {};
     return QString::fromUtf8(it->value.GetString(), it->value.GetStringLength());
-}
-
-bool EqualsIgnoringAsciiCase(const QString& A, const QString& B) {
-    if (A.size() != B.size())
-        return false;
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
-    for (qsizetype i = 0; i < A.size(); ++i)
-        if (lower(A[i].unicode()) != lower(B[i].unicode()))
-            return false;
-    return true;
 }
 
 // The value of an ASCII digit in ARadix (10 or 16), -1 for anything else.
@@ -454,7 +445,7 @@ void TUpdater::DownloadUpdate() {
         if (ok && !FNewSha256.isEmpty()) {
             QString readErr;
             const QString digest = FileSha256(path, readErr);
-            ok = readErr.isEmpty() && EqualsIgnoringAsciiCase(digest, FNewSha256);
+            ok = readErr.isEmpty() && SameDigest(FNewSha256, digest);
         }
     } catch (...) {
         ok = false;

@@ -455,3 +455,49 @@ TEST(Export, AReplacedFileStaysUntilTheNewOneIsComplete) {
               mode);
     EXPECT_EQ(everything(), onlyMine);
 }
+
+namespace {
+
+bool SaidComplete(const FakeView& AView) {
+    for (const QString& s : AView.statuses)
+        if (s.contains("complete", Qt::CaseInsensitive))
+            return true;
+    for (const Box& b : AView.boxes)
+        if (b.text.contains("complete", Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+} // namespace
+
+// Outputs that refuse writes end in an error box, never "complete", and leave nothing there.
+TEST(Export, OutputsThatRefuseWrites) {
+    const QString dir = NewTempDir(QStringLiteral("refused"));
+    ASSERT_TRUE(WriteAll(dir + "/a-file", "not a folder"));
+    // A folder that is a file, a file system that takes no new files.
+    for (const QString& out : {dir + "/a-file/x.mp4", QStringLiteral("/proc/self/x.mp4")}) {
+        RecordingEnv rec;
+        FakeView view;
+        EXPECT_FALSE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env))
+            << out.toStdString();
+        EXPECT_FALSE(SaidComplete(view)) << out.toStdString();
+        ASSERT_FALSE(view.boxes.isEmpty()) << out.toStdString();
+        EXPECT_EQ(view.boxes.last().kind, BoxKind::Error) << out.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out));
+    }
+    EXPECT_EQ(ReadAll(dir + "/a-file"), "not a folder");
+}
+
+// A disk that fills up part-way (ffmpeg itself may still end with 0 then).
+TEST(Export, WritingFailsPartWay) {
+    RecordingEnv rec;
+    const QString limited = SizeLimitedFFmpeg(NewTempDir(QStringLiteral("bin")), 16);
+    rec.env.findFFmpeg = [limited] { return limited; };
+    FakeView view;
+    const QString out = NewTempDir(QStringLiteral("out")) + "/x.mp4";
+    EXPECT_FALSE(ExportClip(Request(LongVideo(), out, 200, {{50, 60}}), view, rec.env));
+    EXPECT_FALSE(SaidComplete(view));
+    ASSERT_FALSE(view.boxes.isEmpty());
+    EXPECT_EQ(view.boxes.last().kind, BoxKind::Error);
+    EXPECT_FALSE(QFileInfo::exists(out));
+}

@@ -7,14 +7,19 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QTest>
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -96,6 +101,181 @@ bool MakeArchive(const QString& APath, Kind AKind, const std::vector<Entry>& AEn
     return ok;
 }
 
+// An archive whose members are written in blocks as they are made, so a member of a GiB
+// costs neither memory nor disk beyond its compressed size.
+struct StreamedEntry {
+    QByteArray name;
+    qint64 size;
+    std::function<void(qint64 AOffset, QByteArray& ABlock)> fill; // ABlock arrives sized
+};
+
+bool MakeStreamedArchive(const QString& APath, Kind AKind, int ACount,
+                         const std::function<StreamedEntry(int)>& AEntry) {
+    archive* a = archive_write_new();
+    if (AKind == Kind::TarGz) {
+        archive_write_set_format_pax_restricted(a);
+        archive_write_add_filter_gzip(a);
+        archive_write_set_filter_option(a, "gzip", "compression-level", "1");
+    } else {
+        archive_write_set_format_zip(a);
+        archive_write_set_option(a, "zip", "compression",
+                                 AKind == Kind::ZipStored ? "store" : "deflate");
+    }
+    bool ok = archive_write_open_filename(a, QFile::encodeName(APath).constData()) == ARCHIVE_OK;
+    QByteArray block;
+    for (int i = 0; ok && i < ACount; ++i) {
+        const StreamedEntry e = AEntry(i);
+        archive_entry* en = archive_entry_new();
+        archive_entry_set_pathname(en, e.name.constData());
+        archive_entry_set_perm(en, 0644);
+        archive_entry_set_filetype(en, AE_IFREG);
+        archive_entry_set_size(en, e.size);
+        ok = archive_write_header(a, en) >= ARCHIVE_WARN;
+        archive_entry_free(en);
+        for (qint64 off = 0; ok && off < e.size; off += block.size()) {
+            block.resize(int(qMin<qint64>(1 << 20, e.size - off)));
+            e.fill(off, block);
+            ok = archive_write_data(a, block.constData(), size_t(block.size())) == block.size();
+        }
+    }
+    ok = archive_write_close(a) == ARCHIVE_OK && ok;
+    archive_write_free(a);
+    return ok;
+}
+
+// Raw deflate of long runs of zeros, made without compressing them: one MiB of zeros is
+// compressed once and its output, flushed to a byte boundary with a fresh dictionary, is
+// repeated. A GiB of zeros thus costs milliseconds to pack, as a bomb's maker would do it.
+class ZeroDeflater {
+public:
+    explicit ZeroDeflater(QByteArray& AOut) : out(AOut) {}
+    void bytes(const QByteArray& AData) {
+        out += Compress(AData);
+        crc = crc32_combine(
+            crc, crc32(0, reinterpret_cast<const Bytef*>(AData.constData()), uInt(AData.size())),
+            AData.size());
+        size += AData.size();
+    }
+    void zeros(qint64 ACount) {
+        static const QByteArray mib = Compress(QByteArray(1 << 20, '\0'));
+        static const uLong mibCrc = crc32(
+            0, reinterpret_cast<const Bytef*>(QByteArray(1 << 20, '\0').constData()), 1 << 20);
+        for (; ACount >= (1 << 20); ACount -= 1 << 20) {
+            out += mib;
+            crc = crc32_combine(crc, mibCrc, 1 << 20);
+            size += 1 << 20;
+        }
+        if (ACount > 0)
+            bytes(QByteArray(int(ACount), '\0'));
+    }
+    void finish() { out += QByteArray("\x03\x00", 2); } // an empty last block
+    uLong crc = crc32(0, nullptr, 0);
+    qint64 size = 0;
+
+private:
+    static QByteArray Compress(const QByteArray& AData) {
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        QByteArray buf(int(deflateBound(&z, uLong(AData.size()))) + 64, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(AData.constData()));
+        z.avail_in = uInt(AData.size());
+        z.next_out = reinterpret_cast<Bytef*>(buf.data());
+        z.avail_out = uInt(buf.size());
+        deflate(&z, Z_FULL_FLUSH);
+        buf.truncate(int(z.total_out));
+        deflateEnd(&z);
+        return buf;
+    }
+    QByteArray& out;
+};
+
+void Le(QByteArray& AOut, quint64 AValue, int ABytes) {
+    for (int i = 0; i < ABytes; ++i)
+        AOut += char((AValue >> (8 * i)) & 0xff);
+}
+
+// A zip or tar.gz of ACount files of zeros, ASize bytes each.
+bool MakeZerosBomb(const QString& APath, Kind AKind, int ACount, qint64 ASize) {
+    QByteArray out;
+    auto name = [&](int i) {
+        return ACount == 1 ? QByteArray("vlc/zeros") : "vlc/plugins/z" + QByteArray::number(i);
+    };
+    if (AKind == Kind::TarGz) {
+        out += QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+        ZeroDeflater d(out);
+        for (int i = 0; i < ACount; ++i) {
+            QByteArray h(512, '\0');
+            auto put = [&](int AAt, const QByteArray& AField) {
+                h.replace(AAt, AField.size(), AField);
+            };
+            put(0, name(i));
+            put(100, "0000644");
+            put(108, "0000000");
+            put(116, "0000000");
+            put(124, QByteArray::number(ASize, 8).rightJustified(11, '0'));
+            put(136, "15000000000");
+            put(148, "        ");
+            put(156, "0");
+            put(257, QByteArray("ustar\0"
+                                "00",
+                                8));
+            int sum = 0;
+            for (char c : h)
+                sum += uchar(c);
+            put(148, QByteArray::number(sum, 8).rightJustified(6, '0') + '\0');
+            d.bytes(h);
+            d.zeros(ASize + (512 - ASize % 512) % 512);
+        }
+        d.zeros(1024);
+        d.finish();
+        Le(out, d.crc, 4);
+        Le(out, quint64(d.size), 4);
+    } else {
+        QByteArray central;
+        for (int i = 0; i < ACount; ++i) {
+            QByteArray data;
+            ZeroDeflater d(data);
+            d.zeros(ASize);
+            d.finish();
+            const qint64 offset = out.size();
+            auto header = [&](QByteArray& AOut, bool ACentral) {
+                Le(AOut, ACentral ? 0x02014b50 : 0x04034b50, 4);
+                if (ACentral)
+                    Le(AOut, (3 << 8) | 20, 2); // made on Unix
+                Le(AOut, 20, 2);
+                Le(AOut, 0, 2);
+                Le(AOut, 8, 2); // deflate
+                Le(AOut, 0, 2);
+                Le(AOut, 0x21, 2);
+                Le(AOut, d.crc, 4);
+                Le(AOut, quint64(data.size()), 4);
+                Le(AOut, quint64(ASize), 4);
+                Le(AOut, quint64(name(i).size()), 2);
+                Le(AOut, 0, 2);
+                if (ACentral) {
+                    Le(AOut, 0, 6);
+                    Le(AOut, quint64(0100644) << 16, 4);
+                    Le(AOut, quint64(offset), 4);
+                }
+                AOut += name(i);
+            };
+            header(out, false);
+            out += data;
+            header(central, true);
+        }
+        const qint64 centralAt = out.size();
+        out += central;
+        Le(out, 0x06054b50, 4);
+        Le(out, 0, 4);
+        Le(out, quint64(ACount), 2);
+        Le(out, quint64(ACount), 2);
+        Le(out, quint64(central.size()), 4);
+        Le(out, quint64(centralAt), 4);
+        Le(out, 0, 2);
+    }
+    return WriteAll(APath, out);
+}
+
 QByteArray RandomBytes(int ASize) {
     QByteArray b(ASize, Qt::Uninitialized);
     QRandomGenerator gen(42);
@@ -121,8 +301,19 @@ QStringList Names(const QString& ADir) {
     return n;
 }
 
-int RunHelper(const QStringList& AArgs, QString* AStderr = nullptr) {
+// Exit code of the helper; -2 when it was killed, -1 when it did not end.
+// AKillAt > 0: the helper kills itself before its AKillAt-th file operation.
+// AFileLimitKiB > 0: writing a file past that size fails, as on a full disk.
+int RunHelper(const QStringList& AArgs, QString* AStderr = nullptr, int AKillAt = 0,
+              int AFileLimitKiB = 0) {
     QProcess p;
+    if (AFileLimitKiB > 0)
+        LimitFileSize(p, AFileLimitKiB);
+    if (AKillAt > 0) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HALVORA_HELPER_KILL_AT", QString::number(AKillAt));
+        p.setProcessEnvironment(env);
+    }
     p.start(HelperPath(), AArgs);
     if (!p.waitForFinished(120000)) {
         p.kill();
@@ -323,12 +514,168 @@ TEST_F(Unpack, BombsAndBrokenArchives) {
     flipped[300000] = char(flipped[300000] ^ 0x55);
     expectBroken(flipped, "corrupt tar.gz");
     expectBroken("this is not an archive at all", "text");
+    // A zip whose damage libarchive reports without a text (found by the unpack fuzzer).
+    expectBroken(QByteArray::fromBase64(
+                     "UEsDBBT/////////////////////////////////////////////////////////////////////"
+                     "////////////////////////////////////////////AAAAAACqsW5XgxbcjAEAAAABAAAACAAA"
+                     "AHZsYy8AAAAAAAAAAAAApIEAAAAAdmxjL2dvb2RQSwECFAMUAAAAAACqsW5X/FuhkwUAAAAFAAAA"
+                     "CAAAAAAAAAAAAAAApIEnAAAAdgMUAAAAAACqsW5X/FuhkwUAAAAFAAAACAAAAAAA"),
+                 "zip without an error text");
     ASSERT_TRUE(WriteAll(outer + "/c.tar.gz", tgzBytes));
 
     QFile::remove(outer + "/c.tar.gz");
     EXPECT_EQ(RunHelper({"--unpack", outer + "/c.tar.gz", dest + "/"}), helper::kArchiveUnreadable);
     EXPECT_EQ(RunHelper({"--unpack", zip, outer + "/no-such-folder/"}), helper::kWriteFailed);
     EXPECT_FALSE(QFileInfo::exists(outer + "/no-such-folder"));
+}
+
+// Bombs with the helper's own limits: a GiB of zeros refused by its expansion long before the
+// GiB is written, content past the total cap, and an archive inside an archive left packed.
+TEST_F(Unpack, BombsByRatioAndSize) {
+    const qint64 gib = qint64(1) << 30;
+    // The crafted archives are sound: below the size where the ratio counts they unpack.
+    for (Kind kind : {Kind::Zip, Kind::TarGz}) {
+        const QString archive = outer + "/small.arc";
+        ASSERT_TRUE(MakeZerosBomb(archive, kind, 3, (2 << 20) + 5));
+        QString err;
+        ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), 0) << err.toStdString();
+        EXPECT_EQ(ReadAll(dest + "/vlc/plugins/z2"), QByteArray((2 << 20) + 5, '\0'));
+        QDir(dest + "/vlc").removeRecursively();
+        QFile::remove(archive);
+    }
+    for (Kind kind : {Kind::Zip, Kind::TarGz}) {
+        const QString archive = outer + "/bomb.arc";
+        ASSERT_TRUE(MakeZerosBomb(archive, kind, 1, gib));
+        EXPECT_LT(QFileInfo(archive).size(), 2 << 20);
+        QString err;
+        EXPECT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), helper::kLimitExceeded);
+        EXPECT_TRUE(err.contains("expands more than 100 times")) << err.toStdString();
+        QFile::remove(archive);
+        // Nothing installed, so the next start fetches the component again.
+        EXPECT_EQ(Tree(outer), before);
+    }
+
+    // Many small files of zeros: refused by their expansion with the default limits...
+    const QString many = outer + "/many.zip";
+    ASSERT_TRUE(MakeZerosBomb(many, Kind::Zip, 1200, 1 << 20));
+    QString err;
+    EXPECT_EQ(RunHelper({"--unpack", many, dest + "/"}, &err), helper::kLimitExceeded)
+        << err.toStdString();
+    QFile::remove(many);
+    EXPECT_EQ(Tree(outer), before);
+    // ...and files that expand modestly (20:1) are stopped by the total cap, counted over the
+    // whole archive. The cap is lowered here; the default one is reached the same way.
+    QRandomGenerator gen(7);
+    auto modest = [&](qint64, QByteArray& ABlock) {
+        ABlock.fill('\0');
+        for (int at = 0; at + 1024 <= ABlock.size(); at += 20 * 1024)
+            gen.fillRange(reinterpret_cast<quint32*>(ABlock.data() + at), 256);
+    };
+    for (Kind kind : {Kind::Zip, Kind::TarGz}) {
+        const QString archive = outer + "/modest.arc";
+        ASSERT_TRUE(MakeStreamedArchive(archive, kind, 48, [&](int i) {
+            return StreamedEntry{"vlc/m" + QByteArray::number(i), 1 << 20, modest};
+        }));
+        EXPECT_EQ(RunHelper({"--max-bytes=33554432", "--unpack", archive, dest + "/"}, &err),
+                  helper::kLimitExceeded);
+        EXPECT_TRUE(err.contains("size limit")) << err.toStdString();
+        // Under the cap the same kind of archive is fine.
+        EXPECT_EQ(RunHelper({"--max-bytes=67108864", "--unpack", archive, dest + "/"}, &err), 0)
+            << err.toStdString();
+        EXPECT_EQ(QFileInfo(dest + "/vlc/m47").size(), 1 << 20);
+        QDir(dest + "/vlc").removeRecursively();
+        QFile::remove(archive);
+    }
+    EXPECT_EQ(Tree(outer), before);
+
+    // An archive inside the archive is a file like any other: never unpacked.
+    const QString inner = outer + "/inner.zip";
+    ASSERT_TRUE(MakeZerosBomb(inner, Kind::Zip, 1, gib));
+    const QByteArray innerBytes = ReadAll(inner);
+    QFile::remove(inner);
+    const QString nested = outer + "/nested.tar.gz";
+    ASSERT_TRUE(MakeArchive(nested, Kind::TarGz,
+                            {{"vlc/inner.zip", 'f', innerBytes}, {"vlc/lib", 'f', "lib"}}));
+    ASSERT_EQ(RunHelper({"--unpack", nested, dest + "/"}, &err), 0) << err.toStdString();
+    EXPECT_EQ(ReadAll(dest + "/vlc/inner.zip"), innerBytes);
+    EXPECT_EQ(Names(dest + "/vlc"), QStringList({"inner.zip", "lib"}));
+}
+
+// A large archive that doesn't expand is accepted whole. Smaller under the sanitizers, which
+// slow the helper's copying several times over.
+TEST_F(Unpack, LargeArchiveOfRandomDataIsAccepted) {
+#ifdef HALVORA_TEST_SANITIZED
+    const int mib = 64;
+#else
+    const int mib = 300;
+#endif
+    const QByteArray block = RandomBytes(1 << 20);
+    // Each MiB differs from the others in its first bytes, so a misplaced block shows.
+    auto fill = [&](qint64 AOffset, QByteArray& ABlock) {
+        ABlock = block;
+        std::memcpy(ABlock.data(), &AOffset, sizeof AOffset);
+    };
+    const QString archive = outer + "/big.zip";
+    ASSERT_TRUE(MakeStreamedArchive(archive, Kind::ZipStored, 3, [&](int i) {
+        return StreamedEntry{"vlc/part" + QByteArray::number(i), qint64(mib) * (1 << 20) / 3, fill};
+    }));
+    QString err;
+    ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), 0) << err.toStdString();
+    QFile::remove(archive);
+    QByteArray expect;
+    for (int i = 0; i < 3; ++i) {
+        QFile f(dest + "/vlc/part" + QString::number(i));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const qint64 size = qint64(mib) * (1 << 20) / 3;
+        EXPECT_EQ(f.size(), size);
+        for (qint64 off = 0; off < size; off += 1 << 20) {
+            expect.resize(int(qMin<qint64>(1 << 20, size - off)));
+            fill(off, expect);
+            expect.truncate(int(qMin<qint64>(1 << 20, size - off)));
+            ASSERT_EQ(f.read(1 << 20), expect) << "part " << i << " at " << off;
+        }
+    }
+}
+
+// A disk that fills up part-way and destinations that refuse writes: the helper says why,
+// ends with its write-failure code, and leaves nothing behind.
+TEST_F(Unpack, FullDiskAndRefusedWrites) {
+    const QString archive = outer + "/c.tar.gz";
+    ASSERT_TRUE(
+        MakeArchive(archive, Kind::TarGz,
+                    {{"vlc/a", 'f', RandomBytes(200000)}, {"vlc/b", 'f', RandomBytes(900000)}}));
+    before = Tree(outer);
+    QString err;
+    EXPECT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err, 0, 512), helper::kWriteFailed);
+    EXPECT_TRUE(err.contains("cannot write vlc/b")) << err.toStdString();
+    EXPECT_TRUE(err.contains("File too large")) << err.toStdString();
+    EXPECT_EQ(Tree(outer), before);
+
+    // A destination that is a file, and one on a file system that takes no new files.
+    EXPECT_EQ(RunHelper({"--unpack", archive, outer + "/secret"}, &err), helper::kWriteFailed);
+    EXPECT_TRUE(err.contains("destination is not a folder")) << err.toStdString();
+    EXPECT_EQ(RunHelper({"--unpack", archive, "/proc/self/"}, &err), helper::kWriteFailed);
+    EXPECT_TRUE(err.contains("cannot create a staging folder")) << err.toStdString();
+    EXPECT_EQ(Tree(outer), before);
+    EXPECT_EQ(ReadAll(outer + "/secret"), "outside");
+}
+
+TEST_F(Unpack, ComponentProgramIsMadeRunnable) {
+    const QString archive = outer + "/ffmpeg.zip";
+    ASSERT_TRUE(MakeArchive(archive, Kind::Zip,
+                            {{"ffmpeg", 'f', "#!/bin/sh\necho ffmpeg\n", {}, 0644},
+                             {"ffmpeg-readme", 'f', "text", {}, 0644},
+                             {"tools/", 'd', {}, {}, 0755},
+                             {"tools/ffmpeg", 'f', "not the program", {}, 0644}}));
+    ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}), 0);
+    const auto perms = [&](const QString& AName) {
+        struct stat st {};
+        ::stat(QFile::encodeName(dest + "/" + AName).constData(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(perms("ffmpeg"), 0744u);
+    EXPECT_EQ(perms("ffmpeg-readme"), 0644u);
+    EXPECT_EQ(perms("tools/ffmpeg"), 0644u);
 }
 
 TEST_F(Unpack, KilledHalfWayLeavesNoComponent) {
@@ -362,6 +709,68 @@ TEST_F(Unpack, KilledHalfWayLeavesNoComponent) {
     ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}), 0);
     EXPECT_EQ(Names(dest), QStringList({"halvora", "vlc"}));
     EXPECT_EQ(QDir(dest + "/vlc/plugins").entryList(QDir::Files).size(), 96);
+}
+
+namespace {
+
+// What a user sees of a folder: every visible path with its kind and content; the helper's
+// own hidden leftovers (which the next run clears) are not part of it.
+QMap<QString, QByteArray> State(const QString& ARoot) {
+    QMap<QString, QByteArray> out;
+    for (const QString& rel : Tree(ARoot)) {
+        if (rel.startsWith(".updater-"))
+            continue;
+        const QFileInfo fi(ARoot + "/" + rel);
+        out[rel] = fi.isSymLink() ? "link " + QFile::encodeName(fi.symLinkTarget())
+                   : fi.isDir()   ? QByteArray("folder")
+                                  : ReadAll(fi.filePath());
+    }
+    return out;
+}
+
+} // namespace
+
+// The helper stopped dead before each of its file operations in turn: the destination shows
+// the old component or the new one, never a mix, and the next run clears the leftovers.
+TEST_F(Unpack, KilledAtEveryStepLeavesOldOrNew) {
+    const QString archive = outer + "/vlc.tar.gz";
+    ASSERT_TRUE(MakeArchive(archive, Kind::TarGz,
+                            {{"vlc/", 'd', {}, {}, 0755},
+                             {"vlc/libvlc.so.5", 'f', RandomBytes(300000)},
+                             {"vlc/plugins/codec/libx.so", 'f', "plugin"},
+                             {"vlc/libvlc.so", 'l', {}, "libvlc.so.5"}}));
+    auto installOld = [&] {
+        QDir(dest + "/vlc").removeRecursively();
+        QDir().mkpath(dest + "/vlc/plugins");
+        ASSERT_TRUE(WriteAll(dest + "/vlc/libvlc.so.5", "old runtime"));
+        ASSERT_TRUE(WriteAll(dest + "/vlc/plugins/old.so", "old plugin"));
+    };
+    installOld();
+    const auto oldState = State(dest);
+    ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}), 0);
+    const auto newState = State(dest);
+    ASSERT_NE(oldState, newState);
+
+    int kills = 0;
+    for (int step = 1;; ++step) {
+        installOld();
+        QString err;
+        const int rc = RunHelper({"--unpack", archive, dest + "/"}, &err, step);
+        if (rc == 0)
+            break;
+        ASSERT_EQ(rc, -2) << "step " << step << ": " << err.toStdString();
+        ASSERT_LT(step, 200) << "the helper never got to the end";
+        ++kills;
+        const auto state = State(dest);
+        EXPECT_TRUE(state == oldState || state == newState) << "killed before step " << step;
+        // The next run clears what the killed one left and installs the component.
+        ASSERT_EQ(RunHelper({"--unpack", archive, dest + "/"}, &err), 0) << err.toStdString();
+        EXPECT_EQ(State(dest), newState) << "after step " << step;
+        EXPECT_EQ(Names(dest), QStringList({"halvora", "vlc"})) << "after step " << step;
+    }
+    EXPECT_GE(kills, 8); // folder, each member and its data, the swap, the clean-up
+    EXPECT_EQ(State(dest), newState);
+    EXPECT_EQ(Names(dest), QStringList({"halvora", "vlc"}));
 }
 
 namespace {
@@ -446,4 +855,41 @@ TEST_F(Replace, FailuresLeaveTheOldProgram) {
     // No temporary copy stays beside the program.
     EXPECT_EQ(Names(dir), QStringList({"Halvora_new", "empty", "halvora", "marker.txt"}));
     EXPECT_FALSE(MarkerLines().contains("new start"));
+}
+
+// The helper stopped dead before each of its file operations in turn while it replaces the
+// program: the program file is the old one or the new one, whole and runnable, and the next
+// run leaves no copy of its own beside it.
+TEST_F(Replace, KilledAtEveryStepLeavesOldOrNew) {
+    int kills = 0;
+    for (int step = 1;; ++step) {
+        ASSERT_TRUE(QFile::remove(target));
+        ASSERT_TRUE(QFile::copy(HELPER_TEST_APP_OLD, target));
+        QFile::remove(fresh);
+        ASSERT_TRUE(QFile::copy(HELPER_TEST_APP_NEW, fresh));
+        QString err;
+        const int rc = RunHelper({target, fresh, target}, &err, step);
+        if (rc == 0)
+            break;
+        ASSERT_EQ(rc, -2) << "step " << step << ": " << err.toStdString();
+        ASSERT_LT(step, 200) << "the helper never got to the end";
+        ++kills;
+        const QByteArray now = ReadAll(target);
+        EXPECT_TRUE(now == oldBytes || now == newBytes) << "killed before step " << step;
+        EXPECT_TRUE(QFileInfo(target).isExecutable()) << "killed before step " << step;
+        if (!QFileInfo::exists(fresh)) {
+            ASSERT_TRUE(QFile::copy(HELPER_TEST_APP_NEW, fresh));
+        }
+        ASSERT_EQ(RunHelper({target, fresh, target}, &err), 0) << err.toStdString();
+        EXPECT_EQ(ReadAll(target), newBytes);
+        const QStringList names = Names(dir);
+        EXPECT_TRUE(names.filter(".halvora.new-").isEmpty()) << names.join(' ').toStdString();
+        EXPECT_FALSE(names.contains("Halvora_new"));
+    }
+    EXPECT_GE(kills, 5); // copy, mode, flush, rename, spent download
+    EXPECT_EQ(ReadAll(target), newBytes);
+    // Every started copy of the new program has ended.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return MarkerLines().count("new start") == MarkerLines().count("new exit"); },
+        10000));
 }

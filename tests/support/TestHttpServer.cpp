@@ -387,21 +387,24 @@ struct TestHttpServer::Impl {
             break;
         }
         qint64 limit = length;
-        if (AReply.fault == Fault::ShortBody || AReply.fault == Fault::CloseMidBody)
+        if (AReply.fault == Fault::ShortBody || AReply.fault == Fault::CloseMidBody ||
+            AReply.fault == Fault::StallMidBody)
             limit = AReply.faultAfter >= 0 ? std::min(AReply.faultAfter, length) : length / 2;
         if (!file) {
             AConn.write(AReply.body.constData(), size_t(limit));
-            return;
+        } else {
+            std::vector<char> buf(1 << 18);
+            qint64 sent = 0;
+            while (sent < limit && !stopping) {
+                const qint64 n =
+                    file->read(buf.data(), std::min<qint64>(qint64(buf.size()), limit - sent));
+                if (n <= 0 || !AConn.write(buf.data(), size_t(n)))
+                    return;
+                sent += n;
+            }
         }
-        std::vector<char> buf(1 << 18);
-        qint64 sent = 0;
-        while (sent < limit && !stopping) {
-            const qint64 n =
-                file->read(buf.data(), std::min<qint64>(qint64(buf.size()), limit - sent));
-            if (n <= 0 || !AConn.write(buf.data(), size_t(n)))
-                return;
-            sent += n;
-        }
+        if (AReply.fault == Fault::StallMidBody)
+            waitForStopOrPeer(AConn.fd, -1);
     }
 
     void serve(int AFd) {

@@ -39,6 +39,7 @@ public:
         ShortBody,         // declares the full Content-Length, sends faultAfter bytes, closes
         CloseMidBody,      // same on the wire as ShortBody: the connection drops mid-body
         StallAfterHeaders, // sends the headers, then nothing until the client gives up
+        StallMidBody,      // sends faultAfter bytes of the body, then nothing until the client goes
         EndlessBody,       // no Content-Length, data forever until the client gives up
         NoReply,           // sends nothing at all until the client gives up
     };
@@ -49,8 +50,9 @@ public:
         QString file; // when set, the body is this file's content, streamed from disk
         QList<QPair<QByteArray, QByteArray>> headers; // extra reply headers
         Fault fault = Fault::None;
-        qint64 faultAfter = -1; // body bytes sent before ShortBody/CloseMidBody; -1: half
-        int delayMs = 0;        // wait this long before answering
+        qint64 faultAfter =
+            -1;          // body bytes sent before ShortBody/CloseMidBody/StallMidBody; -1: half
+        int delayMs = 0; // wait this long before answering
     };
 
     struct Request {

@@ -9,6 +9,9 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace halvora::test {
 
 CurrentDir::CurrentDir(const QString& ADir) : FOld(QDir::currentPath()) {
@@ -32,6 +35,25 @@ QString NewTempDir(const QString& AHint) {
 
 QString FixtureFFmpeg() {
     return QStringLiteral("/usr/bin/ffmpeg");
+}
+
+QString SizeLimitedFFmpeg(const QString& ADir, int AKiB) {
+    const QString path = ADir + QStringLiteral("/ffmpeg");
+    // Ignoring SIGXFSZ turns the limit into a write error the program must handle.
+    WriteAll(path, QStringLiteral("#!/bin/sh\ntrap '' XFSZ\nulimit -f %1\nexec %2 \"$@\"\n")
+                       .arg(AKiB * 2) // blocks of 512 bytes
+                       .arg(FixtureFFmpeg())
+                       .toUtf8());
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    return path;
+}
+
+void LimitFileSize(QProcess& AProcess, int AKiB) {
+    AProcess.setChildProcessModifier([AKiB] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(AKiB) * 1024, rlim_t(AKiB) * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
 }
 
 bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {

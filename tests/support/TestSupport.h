@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 namespace halvora::test {
 
 // Changes the process's current directory for the lifetime of the object.
@@ -51,5 +53,11 @@ QString FileDigest(const QString& APath);
 
 QByteArray ReadAll(const QString& APath);
 bool WriteAll(const QString& APath, const QByteArray& AData);
+
+// A full disk, as the program sees it: writing a file past AKiB KiB fails with EFBIG.
+// An `ffmpeg` in ADir that runs the system's ffmpeg so limited; its path.
+QString SizeLimitedFFmpeg(const QString& ADir, int AKiB);
+// Makes AProcess start its program so limited.
+void LimitFileSize(QProcess& AProcess, int AKiB);
 
 } // namespace halvora::test

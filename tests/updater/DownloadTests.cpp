@@ -8,8 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTest>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -253,4 +256,57 @@ TEST_F(HttpFixture, DownloadDestinationProblems) {
     // A destination that can't be created gives the file system's text.
     EXPECT_FALSE(DownloadFile(url, dir + "/no/such/folder/x.zip", {}, 0, err));
     EXPECT_EQ(err, "No such file or directory");
+}
+
+// A download killed mid-transfer leaves the older file, never a partial one under the
+// destination's name; the next download clears what the killed one left.
+TEST_F(HttpFixture, KilledMidTransferLeavesNoPartialFile) {
+    TestHttpServer::Reply stall = TestHttpServer::File(files + "/comp.zip", Fault::StallMidBody);
+    stall.faultAfter = 100000;
+    srv.route("/stall-mid", stall);
+    ASSERT_TRUE(WriteAll(dest, "the older file"));
+    QProcess probe;
+    probe.start(DOWNLOAD_PROBE, {srv.url("/stall-mid"), dest});
+    ASSERT_TRUE(probe.waitForStarted());
+    const QString part = dir + "/.comp.zip.part-" + QString::number(probe.processId());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(part).size() == 100000; }, 20000))
+        << QString::fromLocal8Bit(probe.readAllStandardError()).toStdString();
+    ::kill(pid_t(probe.processId()), SIGKILL);
+    ASSERT_TRUE(probe.waitForFinished());
+    EXPECT_EQ(ReadAll(dest), "the older file");
+    EXPECT_TRUE(QFileInfo::exists(part));
+
+    QString err;
+    EXPECT_TRUE(
+        DownloadFile(srv.url("/update/components/comp.zip"), dest, Sha(data), data.size(), err))
+        << err.toStdString();
+    EXPECT_EQ(ReadAll(dest), data);
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"comp.zip"}));
+}
+
+// A disk that fills up mid-download, and destinations that refuse writes: the file system's
+// text, and no file (partial or not) under any name.
+TEST_F(HttpFixture, FullDiskAndRefusedWrites) {
+    QProcess probe;
+    LimitFileSize(probe, 128);
+    probe.start(DOWNLOAD_PROBE, {srv.url("/update/components/comp.zip"), dest});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    EXPECT_EQ(probe.exitCode(), 1);
+    EXPECT_EQ(QString::fromLocal8Bit(probe.readAllStandardError()).trimmed(), "File too large");
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+
+    QString err;
+    EXPECT_FALSE(
+        DownloadFile(srv.url("/update/components/comp.zip"), "/proc/self/comp.zip", {}, 0, err));
+    EXPECT_FALSE(err.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists("/proc/self/comp.zip"));
+    // A folder standing under the destination's name is left as it is.
+    QDir().mkpath(dest);
+    EXPECT_FALSE(DownloadFile(srv.url("/update/components/comp.zip"), dest, {}, 0, err));
+    EXPECT_EQ(err, "Is a directory");
+    EXPECT_TRUE(QFileInfo(dest).isDir());
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"comp.zip"}));
 }

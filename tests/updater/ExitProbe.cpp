@@ -23,8 +23,10 @@ int main(int argc, char** argv) {
     window.status = [](const QString&) {};
     window.done = [](const QString&, bool) {};
     halvora::StartBootstrapWorker(window);
-    const QString archive =
-        QDir::tempPath() + QStringLiteral("/Halvora_update/") + QString::fromLocal8Bit(argv[2]);
+    // The body arrives in a hidden file beside the archive's name, named after this process.
+    const QString archive = QDir::tempPath() + QStringLiteral("/Halvora_update/.") +
+                            QString::fromLocal8Bit(argv[2]) + QStringLiteral(".part-") +
+                            QString::number(QCoreApplication::applicationPid());
     const QDeadlineTimer deadline(20000);
     while (QFileInfo(archive).size() == 0) {
         if (deadline.hasExpired())

@@ -12,7 +12,11 @@
 #include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -34,6 +38,19 @@ TEST(WindowGate, QueuedWorkRunsInOrderOnTheWindowThread) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen == QStringList({"0", "1", "2"}); }, 5000));
     EXPECT_TRUE(allOnMain);
 }
+
+namespace {
+
+// Whether the thread ATid of this process is asleep in a futex wait (a mutex or a condition).
+bool SleepsInFutex(pid_t ATid) {
+    if (ATid <= 0)
+        return false;
+    std::ifstream in("/proc/self/task/" + std::to_string(ATid) + "/syscall");
+    long number = -1;
+    return in >> number && number == SYS_futex;
+}
+
+} // namespace
 
 TEST(WindowGate, RunAndWaitRunsOnTheWindowThreadAndWaits) {
     GateContext ctx;
@@ -63,15 +80,19 @@ TEST(WindowGate, WorkForAGoneWindowIsDroppedAndNeverBlocks) {
     ASSERT_TRUE(gate->Queue([&] { ran = true; }));
 
     // A worker blocked in RunAndWait while the window goes is released with false.
-    std::atomic<bool> calling{false};
+    std::atomic<pid_t> workerTid{0};
     std::atomic<int> result{-1};
     std::thread worker([&] {
-        calling = true;
+        workerTid = pid_t(::syscall(SYS_gettid));
         result = gate->RunAndWait([&] { ran = true; }) ? 1 : 0;
     });
-    // Not QTRY: the loop must not run before the window goes.
-    while (!calling.load())
-        std::this_thread::yield();
+    // Not qWaitFor: the window's loop must not run (and run the work) before the window goes.
+    // The worker is blocked once its thread sleeps in a futex wait with no result yet.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!SleepsInFutex(workerTid.load()) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(SleepsInFutex(workerTid.load())) << "the worker never blocked";
+    EXPECT_EQ(result.load(), -1);
     ctx.reset();
     worker.join();
     EXPECT_EQ(result.load(), 0);
@@ -220,5 +241,7 @@ TEST(Bootstrap, ExitWaitsForTheWorkerToLetGoOfItsTransfer) {
     EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(probe.exitCode(), 0);
     // The worker ended its download, which removes the partial file, before the process did.
-    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + "/Halvora_update/endless.tar.gz"));
+    EXPECT_EQ(QDir(QDir::tempPath() + "/Halvora_update")
+                  .entryList({"*endless.tar.gz*"}, QDir::Files | QDir::Hidden),
+              QStringList());
 }
