@@ -82,6 +82,7 @@ void ClipEditor::LoadFile(const QString& Fn) {
         UseWorkDir(MakeClipWorkDir());
     FView.SetEditingEnabled(false);
     FInFile.clear();
+    FIndex = MediaIndex();
     FPreview.setVideo(QString());
     const QString name = QFileInfo(Fn).fileName();
     FView.setStatus(QStringLiteral("Reading ") + name + QStringLiteral("..."));
@@ -100,6 +101,8 @@ void ClipEditor::LoadFile(const QString& Fn) {
         return;
     }
 
+    // Read once here, so marking and every export know the keyframes without another pass.
+    FIndex = ReadMediaIndex(Fn, FEnv);
     FInFile = Fn;
     FPreview.setVideo(Fn);
     FView.setTrackMaximum(FDuration);
@@ -251,6 +254,7 @@ void ClipEditor::BtnExportClick() {
     req.cropText = FView.cropText();
     req.rows = FSegments.segments();
     req.duration = FDuration;
+    req.index = &FIndex;
     ExportClip(req, FView, FEnv);
 }
 

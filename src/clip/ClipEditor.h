@@ -4,6 +4,7 @@
 #include "ClipExport.h"
 #include "ClipPlayer.h"
 #include "FramePreview.h"
+#include "MediaIndex.h"
 #include "SegmentModel.h"
 
 #include <QObject>
@@ -77,6 +78,8 @@ public:
 
     const QString& InFile() const { return FInFile; }
     std::int32_t Duration() const { return FDuration; }
+    // Keyframes and coding parameters of the loaded video, read once when it was opened.
+    const MediaIndex& Index() const { return FIndex; }
     bool Playing() const { return FPlaying; }
     ClipPlayer* Player() const { return FVLC.get(); }
     SegmentModel& Segments() { return FSegments; }
@@ -89,6 +92,7 @@ private:
     ClipView& FView;
     QString FInFile;
     std::int32_t FDuration = 0;
+    MediaIndex FIndex;
     QString FTempDir;
     // The output name this editor last put into EdtOut; while the field still holds it, export
     // picks a free name instead of replacing a file of that name.

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace halvora {
 
@@ -78,6 +79,29 @@ Command TailCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t 
         Reencode(c, ACrop);
     }
     return c.path(ATailPath);
+}
+
+QString UsText(std::int64_t AUs) {
+    const bool negative = AUs < 0;
+    const std::int64_t a = negative ? -AUs : AUs;
+    return QStringLiteral("%1%2.%3")
+        .arg(negative ? QStringLiteral("-") : QString())
+        .arg(a / 1000000)
+        .arg(a % 1000000, 6, 10, QLatin1Char('0'));
+}
+
+Command KeyframeCutCommand(const QString& AFFmpeg, const QString& AInput, std::int64_t AStartUs,
+                           std::int32_t ATo, const QString& ACutPath) {
+    Command c(AFFmpeg);
+    c.arg(QStringLiteral("-y")).arg(QStringLiteral("-ss")).arg(UsText(AStartUs));
+    c.arg(QStringLiteral("-i")).path(AInput);
+    if (ATo >= 0)
+        c.arg(QStringLiteral("-t"))
+            .arg(UsText(static_cast<std::int64_t>(ATo) * 1000000 - AStartUs));
+    // Without this ffmpeg copies the packets between the keyframe it seeked to and the start.
+    c.args({QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-copypriorss"),
+            QStringLiteral("0")});
+    return c.path(ACutPath);
 }
 
 Command JoinCommand(const QString& AFFmpeg, const QString& AListPath, const QString& AOutput,
@@ -157,11 +181,37 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     AView.setStatus(QStringLiteral("Exporting..."));
     AView.processMessages();
 
+    MediaIndex ownIndex;
+    const MediaIndex* index = ARequest.index;
+    if (!index && crop.isEmpty() && !ranges.isEmpty()) {
+        ownIndex = ReadMediaIndex(ARequest.inFile, AEnv);
+        index = &ownIndex;
+    }
+    // A copy seeking after the input drops every picture up to the next keyframe (with
+    // B-frames, a whole interval more); starting on the keyframe at or before the mark keeps
+    // them all.
+    auto copyStart = [&](std::int32_t AFrom, std::int64_t* AStartUs) {
+        if (!crop.isEmpty() || !index || !index->ok)
+            return false;
+        const std::int64_t at =
+            index->startUs + static_cast<std::int64_t>(AFrom) * 1000000 + index->frameUs() / 2;
+        const QVector<std::int64_t> keys = index->keyframeUs();
+        auto it = std::upper_bound(keys.begin(), keys.end(), at);
+        if (it == keys.begin())
+            return false;
+        *AStartUs = std::max<std::int64_t>(0, *(it - 1) - index->startUs);
+        return true;
+    };
+
     QStringList cuts;
     for (const KeptRange& r : ranges) {
         if (r.tail) {
             const QString path = dir + TailFileName(r.from);
-            if (Run(TailCommand(ffmpeg, ARequest.inFile, r.from, crop, path), AEnv) != 0) {
+            std::int64_t startUs = 0;
+            const Command cmd = copyStart(r.from, &startUs)
+                                    ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, -1, path)
+                                    : TailCommand(ffmpeg, ARequest.inFile, r.from, crop, path);
+            if (Run(cmd, AEnv) != 0) {
                 box(BoxKind::Error, QStringLiteral("Tail segment [%1-END] extraction failed")
                                         .arg(FormatTime(r.from)));
                 return false;
@@ -169,7 +219,12 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             cuts << path;
         } else {
             const QString path = dir + CutFileName(r.from, r.to);
-            if (Run(CutCommand(ffmpeg, ARequest.inFile, r.from, r.to, crop, path), AEnv) != 0) {
+            std::int64_t startUs = 0;
+            const Command cmd =
+                copyStart(r.from, &startUs)
+                    ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, r.to, path)
+                    : CutCommand(ffmpeg, ARequest.inFile, r.from, r.to, crop, path);
+            if (Run(cmd, AEnv) != 0) {
                 box(BoxKind::Error, QStringLiteral("Segment [%1-%2] extraction failed")
                                         .arg(FormatTime(r.from), FormatTime(r.to)));
                 return false;
