@@ -4,6 +4,7 @@
 #include "FreeName.h"
 #include "MediaProbe.h"
 #include "Process.h"
+#include "SmartCut.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -187,6 +188,69 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         ownIndex = ReadMediaIndex(ARequest.inFile, AEnv);
         index = &ownIndex;
     }
+
+    QString target = output;
+    // A file being replaced is written beside it first and only takes its place once complete,
+    // so a failed join leaves the user's file as it was.
+    QString joined = output;
+    bool reserved = false;
+    auto reserve = [&] {
+        if (reserved || !(ARequest.freeName || replacing))
+            return true;
+        QString err;
+        joined = replacing ? ReserveTempBeside(output, &err) : ReserveFreeName(output, &err);
+        if (joined.isEmpty()) {
+            box(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err);
+            return false;
+        }
+        if (ARequest.freeName)
+            target = joined;
+        reserved = true;
+        return true;
+    };
+    auto release = [&] {
+        if (!reserved)
+            return;
+        if (replacing)
+            QFile::remove(joined);
+        else if (ARequest.freeName)
+            DropUnwritten(joined);
+    };
+    auto complete = [&] {
+        QString err;
+        if (replacing && !ReplaceWithTemp(joined, output, &err)) {
+            QFile::remove(joined);
+            box(BoxKind::Error, QStringLiteral("Cannot replace output file:\r\n") + output +
+                                    QStringLiteral(": ") + err);
+            return false;
+        }
+        AView.setStatus(QStringLiteral("Export complete: ") + target);
+        box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target);
+        return true;
+    };
+
+    if (crop.isEmpty() && index && !ranges.isEmpty()) {
+        // Exact cuts: only the pictures between a mark and the keyframe the copy can start on
+        // are re-encoded. Whatever stops them, the keyframe copies below still lose nothing.
+        QString why = SmartCutUnsupported(*index);
+        if (why.isEmpty()) {
+            if (!reserve())
+                return false;
+            QString failed;
+            if (RunSmartCut(ffmpeg, ARequest.inFile, *index, ranges, joined, AEnv, failed))
+                return complete();
+            // Back to an unwritten reservation for the copies below.
+            if (reserved)
+                QFile::resize(joined, 0);
+            AView.setStatus(
+                QStringLiteral("Exact cut failed (%1); cutting at keyframes").arg(failed));
+        } else {
+            AView.setStatus(
+                QStringLiteral("Exact cut not possible (%1); cutting at keyframes").arg(why));
+        }
+        AView.processMessages();
+    }
+
     // A copy seeking after the input drops every picture up to the next keyframe (with
     // B-frames, a whole interval more); starting on the keyframe at or before the mark keeps
     // them all.
@@ -197,9 +261,8 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             index->startUs + static_cast<std::int64_t>(AFrom) * 1000000 + index->frameUs() / 2;
         const QVector<std::int64_t> keys = index->keyframeUs();
         auto it = std::upper_bound(keys.begin(), keys.end(), at);
-        if (it == keys.begin())
-            return false;
-        *AStartUs = std::max<std::int64_t>(0, *(it - 1) - index->startUs);
+        // Before the first keyframe nothing can be shown: copy from the file's start.
+        *AStartUs = it == keys.begin() ? 0 : std::max<std::int64_t>(0, *(it - 1) - index->startUs);
         return true;
     };
 
@@ -212,6 +275,7 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
                                     ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, -1, path)
                                     : TailCommand(ffmpeg, ARequest.inFile, r.from, crop, path);
             if (Run(cmd, AEnv) != 0) {
+                release();
                 box(BoxKind::Error, QStringLiteral("Tail segment [%1-END] extraction failed")
                                         .arg(FormatTime(r.from)));
                 return false;
@@ -225,6 +289,7 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
                     ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, r.to, path)
                     : CutCommand(ffmpeg, ARequest.inFile, r.from, r.to, crop, path);
             if (Run(cmd, AEnv) != 0) {
+                release();
                 box(BoxKind::Error, QStringLiteral("Segment [%1-%2] extraction failed")
                                         .arg(FormatTime(r.from), FormatTime(r.to)));
                 return false;
@@ -233,6 +298,7 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         }
     }
     if (cuts.isEmpty()) {
+        release();
         box(BoxKind::Warning, QStringLiteral("No segments left (all deleted?)"));
         return false;
     }
@@ -252,44 +318,20 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     }
     StripUtf8Bom(listPath);
 
-    QString target = output;
-    // A file being replaced is written beside it first and only takes its place once complete,
-    // so a failed join leaves the user's file as it was.
-    QString joined = output;
-    if (ARequest.freeName || replacing) {
-        QString err;
-        joined = replacing ? ReserveTempBeside(output, &err) : ReserveFreeName(output, &err);
-        if (joined.isEmpty()) {
-            box(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err);
-            return false;
-        }
-        if (ARequest.freeName)
-            target = joined;
-    }
+    if (!reserve())
+        return false;
     if (Run(JoinCommand(ffmpeg, listPath, joined, false), AEnv) != 0) {
         AView.setStatus(QStringLiteral("Concatenation failed, retrying with re-encode..."));
         AView.processMessages();
         if (Run(JoinCommand(ffmpeg, listPath, joined, true), AEnv) != 0) {
-            if (replacing)
-                QFile::remove(joined);
-            else if (ARequest.freeName)
-                DropUnwritten(joined);
+            release();
             box(BoxKind::Error,
                 QStringLiteral(
                     "Concatenation failed (segment codecs differ? Try crop/re-encode mode)"));
             return false;
         }
     }
-    QString err;
-    if (replacing && !ReplaceWithTemp(joined, output, &err)) {
-        QFile::remove(joined);
-        box(BoxKind::Error, QStringLiteral("Cannot replace output file:\r\n") + output +
-                                QStringLiteral(": ") + err);
-        return false;
-    }
-    AView.setStatus(QStringLiteral("Export complete: ") + target);
-    box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target);
-    return true;
+    return complete();
 }
 
 } // namespace halvora

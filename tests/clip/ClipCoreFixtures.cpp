@@ -67,7 +67,7 @@ const QString& CounterVideo(Coding ACoding) {
         "-f",
         "lavfi",
         "-i",
-        "aevalsrc=exprs=if(lt(mod(t\\,1)\\,0.01)\\,0.8*sin(2*PI*1000*t)\\,0):s=44100:d=30",
+        "aevalsrc=exprs=if(lt(mod(t+0.5\\,1)\\,0.01)\\,0.8*sin(2*PI*1000*t)\\,0):s=44100:d=30",
         "-pix_fmt",
         "yuv420p"};
     const QString x265 = "keyint=125:min-keyint=125:scenecut=0:log-level=error";
@@ -113,8 +113,14 @@ QByteArray FFmpegStdout(const QStringList& AArgs, QString* AErr = nullptr) {
 }
 
 QSize VideoSize(const QString& AFile) {
-    const QStringList wh = ProbeSize(AFile).split('x');
-    return wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
+    QProcess p;
+    p.setProgram("/usr/bin/ffprobe");
+    p.setArguments({"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height",
+                    "-of", "csv=p=0", AFile});
+    p.start();
+    p.waitForFinished(60000);
+    const QStringList wh = QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(',');
+    return wh.size() >= 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
 }
 
 } // namespace
@@ -162,6 +168,22 @@ QVector<double> ClickTimes(const QString& AFile) {
         quietSince = i;
     }
     return out;
+}
+
+double StreamSeconds(const QString& AFile, const QString& AKind) {
+    QProcess p;
+    p.setProgram("/usr/bin/ffprobe");
+    p.setArguments({"-v", "error", "-select_streams", AKind + ":0", "-show_entries",
+                    "stream=duration", "-of", "csv=p=0", AFile});
+    p.start();
+    p.waitForFinished(60000);
+    bool ok = false;
+    // Side data adds empty fields after the value.
+    const double d = QString::fromUtf8(p.readAllStandardOutput())
+                         .trimmed()
+                         .section(QLatin1Char(','), 0, 0)
+                         .toDouble(&ok);
+    return ok ? d : -1;
 }
 
 QString DecodeErrors(const QString& AFile) {

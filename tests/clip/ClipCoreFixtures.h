@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <ostream>
 
 namespace halvora::test {
 
@@ -17,7 +18,7 @@ const QString& ShortVideo();
 const QString& LargeVideo();
 
 // 30 s, 320x240 at 25 fps with a keyframe every 5 s (and no others), silence with a 10 ms click
-// at every whole second.
+// half a second after every whole second.
 enum class Coding {
     H264,    // libx264's B-frames
     H264NoB, // no B-frames
@@ -35,6 +36,8 @@ QVector<QByteArray> DecodeLuma(const QString& AFile);
 double Psnr(const QByteArray& AA, const QByteArray& AB);
 // Onsets of the clicks in the first audio track, in seconds from its first sample.
 QVector<double> ClickTimes(const QString& AFile);
+// Duration of the first stream of AKind ("v" or "a") as ffprobe reports it, -1 when unknown.
+double StreamSeconds(const QString& AFile, const QString& AKind);
 // Everything ffmpeg prints at level error when decoding the whole file.
 QString DecodeErrors(const QString& AFile);
 
@@ -52,3 +55,8 @@ struct RecordingEnv {
 bool CopyTo(const QString& ASource, const QString& APath);
 
 } // namespace halvora::test
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& AText, std::ostream* AOut) {
+    *AOut << '"' << AText.toStdString() << '"';
+}

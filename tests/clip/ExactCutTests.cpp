@@ -1,6 +1,7 @@
 #include "ClipCoreFixtures.h"
 #include "ClipExport.h"
 #include "MediaIndex.h"
+#include "SmartCut.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -136,13 +137,16 @@ TEST(KeyframeCopy, KeepsEveryFrameFromTheKeyframe) {
     }
 }
 
-// Until a mark between keyframes can be cut exactly, the copy starts at the keyframe before it:
-// nothing that should be kept is dropped.
+// When the exact cut can't be used, the copy starts at the keyframe before a mark: nothing that
+// should be kept is dropped.
 TEST(KeyframeCopy, ExportKeepsEveryKeptPicture) {
     const QString video = CounterVideo(Coding::H264);
     const QVector<QByteArray> source = DecodeLuma(video);
     ASSERT_EQ(source.size(), kCounterFrames);
     RecordingEnv rec;
+    MediaIndex index = ReadMediaIndex(video, rec.env);
+    index.codec = "vp9"; // as if it were a codec the exact cut doesn't handle
+    rec.probes.clear();
     QuietView view;
     const QString out = NewTempDir("kx") + "/out.mp4";
     ExportRequest r;
@@ -150,9 +154,171 @@ TEST(KeyframeCopy, ExportKeepsEveryKeptPicture) {
     r.outText = out;
     r.rows = {{7, 12}};
     r.duration = 30;
+    r.index = &index;
     ASSERT_TRUE(ExportClip(r, view, rec.env)) << view.boxes.join('\n').toStdString();
+    EXPECT_EQ(view.statuses.value(1), "Exact cut not possible (codec vp9); cutting at keyframes");
+    EXPECT_TRUE(rec.probes.isEmpty()); // the index given is used
     const QVector<QByteArray> frames = DecodeLuma(out);
     EXPECT_EQ(FindRun(frames, source, 0, 175), 0);
     // 12 s lies between the keyframes at 10 and 15 s: the second cut starts at 10 s.
     EXPECT_GE(FindRun(frames, source, 250, 500), 175);
+}
+
+namespace {
+
+struct ExactRun {
+    bool ok = false;
+    QStringList runs;
+    QStringList statuses;
+    QString out;
+};
+
+ExactRun Export(const QString& AVideo, const QVector<DeleteSegment>& ARows) {
+    RecordingEnv rec;
+    QuietView view;
+    ExactRun r;
+    r.out = NewTempDir("exact") + "/out.mp4";
+    ExportRequest req;
+    req.inFile = AVideo;
+    req.outText = r.out;
+    req.rows = ARows;
+    req.duration = 30;
+    r.ok = ExportClip(req, view, rec.env);
+    r.runs = rec.runs;
+    r.statuses = view.statuses;
+    return r;
+}
+
+// Checks the export of AVideo without ARows frame by frame against the source: every kept
+// frame once, in order, copied ones bit for bit, re-encoded ones above 35 dB; clicks in step.
+void ExpectExact(Coding ACoding, const QVector<DeleteSegment>& ARows) {
+    SCOPED_TRACE(int(ACoding));
+    const QString video = CounterVideo(ACoding);
+    ASSERT_FALSE(video.isEmpty());
+    const ExactRun run = Export(video, ARows);
+    ASSERT_TRUE(run.ok) << run.statuses.join('\n').toStdString();
+    ASSERT_EQ(run.statuses, QStringList({"Exporting...", "Export complete: " + run.out}))
+        << run.statuses.join('\n').toStdString();
+
+    RecordingEnv rec;
+    const MediaIndex index = ReadMediaIndex(video, rec.env);
+    const CutPoints points(index);
+    const QVector<QByteArray> source = DecodeLuma(video);
+    const QVector<QByteArray> out = DecodeLuma(run.out);
+    ASSERT_EQ(source.size(), kCounterFrames);
+
+    int at = 0;
+    int copied = 0;
+    QVector<double> expectedClicks;
+    for (const KeptRange& r : KeptRanges(ARows, 30)) {
+        StretchPlan plan;
+        ASSERT_TRUE(points.Plan(r.from, r.tail ? -1 : r.to, plan));
+        const int first = r.from * kCounterFps;
+        const int last = r.tail ? kCounterFrames : r.to * kCounterFps;
+        ASSERT_EQ(plan.frames, last - first);
+        for (int c = r.from; c < (r.tail ? 30 : r.to); ++c)
+            expectedClicks << double(at) / kCounterFps + (c - r.from) + 0.5;
+        int src = first;
+        for (const CutPiece& piece : plan.pieces) {
+            for (int i = 0; i < piece.frames; ++i, ++src, ++at) {
+                ASSERT_LT(at, out.size());
+                if (piece.copy) {
+                    EXPECT_EQ(out[at], source[src]) << "copied frame " << src;
+                    ++copied;
+                } else {
+                    EXPECT_GT(Psnr(out[at], source[src]), 35.0) << "re-encoded frame " << src;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(out.size(), at); // nothing doubled, nothing missing
+    EXPECT_GT(copied, at / 2);
+    EXPECT_NEAR(StreamSeconds(run.out, "v"), double(at) / kCounterFps, 0.001);
+    EXPECT_EQ(DecodeErrors(run.out), "");
+
+    // Each click within one audio frame of where the picture says it belongs.
+    const QVector<double> clicks = ClickTimes(run.out);
+    QStringList heard;
+    for (double c : clicks)
+        heard << QString::number(c, 'f', 3);
+    ASSERT_EQ(clicks.size(), expectedClicks.size()) << heard.join(' ').toStdString();
+    for (qsizetype i = 0; i < clicks.size(); ++i)
+        EXPECT_NEAR(clicks[i], expectedClicks[i], 1024.0 / 44100) << "click " << i;
+}
+
+// Ends between keyframes, on keyframes, a kept stretch ending one frame before a keyframe and
+// one shorter than a keyframe interval: kept [0,2) [7,12) [15,20) [21,22) [23,30).
+const QVector<DeleteSegment> kMixedRows{{2, 7}, {12, 15}, {20, 21}, {22, 23}};
+
+} // namespace
+
+TEST(ExactCut, H264WithBFrames) {
+    ExpectExact(Coding::H264, kMixedRows);
+}
+
+TEST(ExactCut, H264WithoutBFrames) {
+    ExpectExact(Coding::H264NoB, kMixedRows);
+}
+
+TEST(ExactCut, HevcWithBFrames) {
+    ExpectExact(Coding::Hevc, kMixedRows);
+}
+
+TEST(ExactCut, HevcWithoutBFrames) {
+    ExpectExact(Coding::HevcNoB, kMixedRows);
+}
+
+TEST(ExactCut, MarksOnKeyframesOnlyCopy) {
+    ExpectExact(Coding::H264, {{5, 10}, {20, 25}});
+    const ExactRun run = Export(CounterVideo(Coding::H264), {{5, 10}, {20, 25}});
+    ASSERT_TRUE(run.ok);
+    for (const QString& r : run.runs)
+        EXPECT_FALSE(r.contains("libx26")) << r.toStdString();
+}
+
+TEST(ExactCut, PlansPiecesAroundTheKeyframes) {
+    RecordingEnv rec;
+    const MediaIndex index = ReadMediaIndex(CounterVideo(Coding::H264NoB), rec.env);
+    const CutPoints points(index);
+    StretchPlan plan;
+    // Without B-frames the copy can end on any frame.
+    ASSERT_TRUE(points.Plan(7, 12, plan));
+    EXPECT_EQ(plan.pieces, QVector<CutPiece>({{false, 7000000, 75}, {true, 10000000, 50}}));
+    ASSERT_TRUE(points.Plan(21, 22, plan)); // shorter than a keyframe interval
+    EXPECT_EQ(plan.pieces, QVector<CutPiece>({{false, 21000000, 25}}));
+    ASSERT_TRUE(points.Plan(25, -1, plan)); // a tail from a keyframe
+    EXPECT_EQ(plan.pieces, QVector<CutPiece>({{true, 25000000, 125}}));
+    ASSERT_TRUE(points.Plan(40, -1, plan)); // beyond the video
+    EXPECT_EQ(plan.frames, 0);
+
+    const MediaIndex bframes = ReadMediaIndex(CounterVideo(Coding::H264), rec.env);
+    ASSERT_TRUE(CutPoints(bframes).Plan(10, 12, plan));
+    // With B-frames the copy ends before a picture that later ones refer to; the rest of the
+    // stretch is re-encoded.
+    ASSERT_GE(plan.pieces.size(), 1);
+    EXPECT_TRUE(plan.pieces[0].copy);
+    EXPECT_EQ(plan.pieces[0].startUs, 10000000);
+    int frames = 0;
+    for (const CutPiece& p : plan.pieces)
+        frames += p.frames;
+    EXPECT_EQ(frames, 50);
+    EXPECT_EQ(SmartCutUnsupported(bframes), "");
+    EXPECT_EQ(SmartCutUnsupported(ReadMediaIndex(CounterVideo(Coding::Mpeg2Ts), rec.env)),
+              "codec mpeg2video");
+}
+
+TEST(ExactCut, MpegTwoFallsBackToKeyframeCopies) {
+    const QString video = CounterVideo(Coding::Mpeg2Ts);
+    const ExactRun run = Export(video, {{2, 7}});
+    ASSERT_TRUE(run.ok);
+    EXPECT_EQ(run.statuses,
+              QStringList({"Exporting...",
+                           "Exact cut not possible (codec mpeg2video); cutting at keyframes",
+                           "Export complete: " + run.out}));
+    // Nothing kept is lost: the second copy starts on the keyframe before 7 s.
+    const QVector<QByteArray> out = DecodeLuma(run.out);
+    EXPECT_GE(out.size(), 50 + 575) << run.runs.join("\n").toStdString();
+    // The keyframe copies overlap where the stretches meet, so the video runs longer.
+    EXPECT_GE(StreamSeconds(run.out, "v"), 25.0);
+    EXPECT_LE(StreamSeconds(run.out, "v"), 30.0);
 }
