@@ -83,6 +83,7 @@ void ClipEditor::LoadFile(const QString& Fn) {
     FView.SetEditingEnabled(false);
     FInFile.clear();
     FIndex = MediaIndex();
+    FView.setKeyframeTicks({});
     FPreview.setVideo(QString());
     const QString name = QFileInfo(Fn).fileName();
     FView.setStatus(QStringLiteral("Reading ") + name + QStringLiteral("..."));
@@ -103,6 +104,7 @@ void ClipEditor::LoadFile(const QString& Fn) {
 
     // Read once here, so marking and every export know the keyframes without another pass.
     FIndex = ReadMediaIndex(Fn, FEnv);
+    FView.setKeyframeTicks(KeyframeSeconds(FIndex));
     FInFile = Fn;
     FPreview.setVideo(Fn);
     FView.setTrackMaximum(FDuration);
@@ -224,16 +226,32 @@ void ClipEditor::StopPlayback() {
         FPreview.arm();
 }
 
+QString ClipEditor::KeyframeNote(std::int32_t ASecond) const {
+    return IsOnKeyframe(FIndex, ASecond) ? QStringLiteral("on a keyframe")
+                                         : QStringLiteral("between keyframes");
+}
+
 void ClipEditor::BtnStartClick() {
     if (FInFile.isEmpty())
         return;
-    FView.setStatus(FSegments.markStart(FView.trackPosition()));
+    const int pos = FView.trackPosition();
+    QString text = FSegments.markStart(pos);
+    // Where copies can start matters to the user: a mark off a keyframe is re-encoded up to it.
+    if (FIndex.ok)
+        text += QStringLiteral(" - ") + KeyframeNote(pos);
+    FView.setStatus(text);
 }
 
 void ClipEditor::BtnEndClick() {
     if (FInFile.isEmpty())
         return;
-    FView.setStatus(FSegments.markEnd(FView.trackPosition()));
+    const std::int32_t start = FSegments.markA();
+    const int pos = FView.trackPosition();
+    QString text = FSegments.markEnd(pos);
+    const bool added = start >= 0 && FSegments.markA() < 0;
+    if (FIndex.ok && added)
+        text += QStringLiteral(" - start %1, end %2").arg(KeyframeNote(start), KeyframeNote(pos));
+    FView.setStatus(text);
 }
 
 void ClipEditor::BtnDelClick() {

@@ -45,6 +45,8 @@ public:
     // The X11 window the player draws into (the preview panel's native window).
     virtual quintptr previewWindow() = 0;
     virtual void setPlayText(const QString& AText) = 0; // BtnPlay
+    // Small ticks under the track bar at the keyframes (seconds from the start; none: empty).
+    virtual void setKeyframeTicks(const QVector<double>& ASeconds) = 0;
 };
 
 // The clip window's behaviour behind its view: loading, marks, export, still preview and
@@ -88,6 +90,8 @@ public:
 
 private:
     void UseWorkDir(const QString& ADir);
+    // "on a keyframe" / "between keyframes" for a mark at ASecond.
+    QString KeyframeNote(std::int32_t ASecond) const;
 
     ClipView& FView;
     QString FInFile;

@@ -32,6 +32,23 @@ private:
     QImage FImage;
 };
 
+// The keyframe ticks under the track bar: where copy cuts can start without re-encoding.
+class TKeyframeTicks : public QWidget {
+    Q_OBJECT
+public:
+    TKeyframeTicks(QSlider* ATrack, QWidget* AParent);
+    void SetTicks(const QVector<double>& ASeconds);
+    // The x of each tick within this control, lined up with the thumb's centre at that second.
+    QVector<int> TickPositions() const;
+
+protected:
+    void paintEvent(QPaintEvent* AEvent) override;
+
+private:
+    QSlider* FTrack;
+    QVector<double> FSeconds;
+};
+
 // The clip editor window: one video, still-frame preview and libVLC playback, a list of
 // stretches to delete and the export of the rest as one MP4. Shown modally by the main window,
 // which destroys it when it closes. Its behaviour lives in ClipEditor; this is the view.
@@ -89,6 +106,7 @@ private:
     void setPreviewVisible(bool AVisible) override;
     quintptr previewWindow() override;
     void setPlayText(const QString& AText) override;
+    void setKeyframeTicks(const QVector<double>& ASeconds) override;
 
     DialogService& FDialogs;
 
@@ -98,6 +116,7 @@ private:
     TPictureBox* ImgPreview = nullptr;
     QWidget* Panel1 = nullptr;
     QSlider* TrackBar1 = nullptr;
+    TKeyframeTicks* KeyframeTicks = nullptr;
     QLabel* LblTime = nullptr;
     QPushButton* BtnStart = nullptr;
     QPushButton* BtnEnd = nullptr;

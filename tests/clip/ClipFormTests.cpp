@@ -137,6 +137,29 @@ TEST(ClipPicture, ScaledWithAspectRatioKept) {
     EXPECT_EQ(box.PictureRect(), QRect(0, 250, 400, 300));
 }
 
+TEST_F(ClipFormTest, KeyframeTicksUnderTheTrackBar) {
+    auto* ticks = W<TKeyframeTicks>("KeyframeTicks");
+    ASSERT_NE(ticks, nullptr);
+    EXPECT_TRUE(ticks->TickPositions().isEmpty());
+    const QString sparse = *sDir + "/sparse.mp4";
+    ASSERT_TRUE(MakeVideo(sparse, 8, 160, 120, true, 50)); // a keyframe every 2 s
+    FForm->LoadFile(sparse);
+    ASSERT_EQ(FForm->InFile(), sparse);
+    EXPECT_GE(ticks->geometry().top(), Track()->geometry().bottom());
+    EXPECT_LT(ticks->geometry().bottom(), W<QWidget>("BtnStart")->geometry().top());
+    const QVector<int> x = ticks->TickPositions();
+    ASSERT_EQ(x.size(), 4); // 0, 2, 4, 6 s of 8
+    for (int i = 1; i < x.size(); ++i)
+        EXPECT_NEAR(x[i] - x[i - 1], x[1] - x[0], 1);
+    EXPECT_GT(x[1] - x[0], 50);
+    EXPECT_GE(x[0], 0);
+    EXPECT_LT(x.last(), ticks->width());
+    EXPECT_LT(x[0], 20); // under the thumb at 0 s, near the left end
+    Track()->setValue(3);
+    Click("BtnStart");
+    EXPECT_TRUE(Status().endsWith(" - between keyframes")) << Status().toStdString();
+}
+
 TEST_F(ClipFormTest, LayoutTextsAndStartState) {
     EXPECT_EQ(FForm->windowTitle(),
               "Halvora - MP4 Clip (mark segments to delete, stitch the rest)");
@@ -350,10 +373,12 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     EXPECT_EQ(Status(), "Invalid range: mark start first and end must be after start");
     Track()->setValue(1);
     Click("BtnStart");
-    EXPECT_EQ(Status(), "Start marked: 00:01 (drag to end position and mark end)");
+    // A keyframe every second in this video.
+    EXPECT_EQ(Status(), "Start marked: 00:01 (drag to end position and mark end) - on a keyframe");
     Track()->setValue(2);
     Click("BtnEnd");
-    EXPECT_EQ(Status(), "Delete segment added [00:01 - 00:02]");
+    EXPECT_EQ(Status(),
+              "Delete segment added [00:01 - 00:02] - start on a keyframe, end on a keyframe");
     Track()->setValue(5);
     Click("BtnStart");
     Track()->setValue(7);
