@@ -124,6 +124,46 @@ Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QSt
     return c;
 }
 
+namespace {
+
+// Both inputs read with the HLS reader's options; every video and audio stream of the variant
+// is kept, and the audio of its rendition.
+void AddVariantInputs(Command& ACmd, const StreamInputs& AIn, bool AAllowAll) {
+    for (const QString& in : {AIn.video, AIn.audio}) {
+        if (AAllowAll)
+            ACmd.arg("-allowed_extensions").arg("ALL");
+        ACmd.arg("-i").path(in);
+    }
+    ACmd.arg("-map").arg("0:v?").arg("-map").arg("0:a?").arg("-map").arg("1:a");
+}
+
+} // namespace
+
+Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo) {
+    if (AIn.audio.isEmpty())
+        return DownloadCommand(AFFmpeg, AIn.video, ASaveTo);
+    Command c(AFFmpeg);
+    c.arg("-y");
+    AddVariantInputs(c, AIn, true);
+    c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
+    return c;
+}
+
+Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
+                       bool AFast, bool AAllowAll) {
+    if (AIn.audio.isEmpty())
+        return ConvertCommand(AFFmpeg, AIn.video, AOutFile, AFast, AAllowAll);
+    Command c(AFFmpeg);
+    c.arg("-y");
+    AddVariantInputs(c, AIn, AAllowAll);
+    if (AFast)
+        c.arg("-c").arg("copy");
+    else
+        c.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
+    c.arg("-movflags").arg("+faststart").path(AOutFile);
+    return c;
+}
+
 ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder)
     : FView(AView), FRunner(std::move(ARunner)), FFinder(std::move(AFinder)) {
     if (!FRunner)
@@ -132,6 +172,7 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
         };
     if (!FFinder)
         FFinder = [] { return FindFFmpeg(); };
+    FFetch = [](const QString& AUrlOrPath) { return FetchPlaylist(AUrlOrPath); };
 }
 
 int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs) {
@@ -146,10 +187,14 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
         options.onWait = [&] { return quiet.elapsed() < AStallMs; };
     options.onStderrLine = [&](const QString& ALine) {
         quiet.restart();
-        static const QRegularExpression failed(QStringLiteral("Failed to open segment (\\d+)"));
+        // Keyed by reader and playlist too: a variant and its audio rendition are two inputs
+        // whose segments are numbered alike.
+        static const QRegularExpression failed(QStringLiteral(
+            "(?:\\[hls @ ([^\\]]*)\\] )?Failed to open segment (\\d+)(?: of playlist "
+            "(\\d+))?"));
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())
-            segments.insert(m.captured(1));
+            segments.insert(m.captured(1) + u':' + m.captured(3) + u':' + m.captured(2));
         else if (ALine.contains(QLatin1String("Stream ends prematurely")))
             ++cutShort;
     };
@@ -166,7 +211,16 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
-    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo), QString(), AMissing, FStallMs);
+    const StreamInputs in =
+        PlanStreamInputs(AUrl, FView.qualityChoice(), FFetch,
+                         [this](const QString& AText) { FView.setStatus(AText); });
+    if (!in.label.isEmpty()) {
+        FView.setStatus(QStringLiteral("Downloading stream (%1)...").arg(in.label));
+        FView.processMessages();
+        if (FView.closed())
+            return kRunCancelled;
+    }
+    return run(DownloadCommand(ffmpeg, in, ASaveTo), QString(), AMissing, FStallMs);
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing) {
@@ -196,15 +250,22 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
             workDir += kSep;
     }
 
+    // A local master playlist: its best variant, no question.
+    StreamInputs inputs{in, {}, {}};
+    if (!url && allowAll)
+        inputs = PlanStreamInputs(QFileInfo(in).absoluteFilePath(), {}, FFetch);
+    if (inputs.label.isEmpty())
+        inputs.video = in;
+
     int result =
-        run(ConvertCommand(ffmpeg, in, out, FView.fastMode(), allowAll), workDir, AMissing);
+        run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll), workDir, AMissing);
     // Re-encoding cannot bring back segments that could not be read, so that case is final.
     if (result != 0 && result != kSegmentsMissing && FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, in, out, false, allowAll), workDir, AMissing);
+        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll), workDir, AMissing);
     }
     return result;
 }
@@ -305,6 +366,11 @@ void ConversionFlow::BtnConvertClick() {
         mp4 = names[1];
         int missing = 0;
         const int d = DownloadStream(input, ts, &missing);
+        if (FView.closed()) { // the window went while the variant was being chosen
+            DropUnwritten(ts);
+            DropUnwritten(mp4);
+            return;
+        }
         if (d != 0) {
             // What a failed download wrote stays; a reservation it never wrote into does not.
             DropUnwritten(ts);

@@ -4,6 +4,7 @@
 
 #include "Command.h"
 #include "ConvertView.h"
+#include "HlsSource.h"
 #include "Process.h"
 
 #include <QString>
@@ -39,6 +40,11 @@ QString JoinPath(const QString& ADir, const QString& AName);
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo);
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
                        bool AFast, bool AAllowAll);
+// The same for a variant of a master playlist: with separate audio, two inputs whose video
+// and audio are both kept.
+Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo);
+Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
+                       bool AFast, bool AAllowAll);
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
@@ -52,9 +58,10 @@ public:
     explicit ConversionFlow(ConvertView& AView, ProcessRunner ARunner = {},
                             FFmpegFinder AFinder = {});
 
-    // Saves the stream of a link as one TS file. AMissing (optional) receives the number of
-    // segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download during
-    // which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
+    // Saves the stream of a link as one TS file; of a master playlist, only the variant the
+    // view's quality choice names (the status line names it). AMissing (optional) receives the
+    // number of segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download
+    // during which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
     int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
     int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr);
@@ -67,6 +74,9 @@ public:
     void setStallLimitMs(int AMs) { FStallMs = AMs; }
     int stallLimitMs() const { return FStallMs; }
 
+    // How playlists are read before ffmpeg starts; the default is FetchPlaylist.
+    void setPlaylistFetcher(PlaylistFetcher AFetch) { FFetch = std::move(AFetch); }
+
 private:
     int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs = 0);
     bool ensureFolder(const QString& ADir);
@@ -76,6 +86,7 @@ private:
     ConvertView& FView;
     ProcessRunner FRunner;
     FFmpegFinder FFinder;
+    PlaylistFetcher FFetch;
     int FStallMs = 60000;
 };
 
