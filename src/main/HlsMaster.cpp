@@ -218,9 +218,16 @@ QList<int> VariantOrder(const HlsPlaylist& APlaylist, const QualityChoice& AChoi
     if (AChoice.kind == QualityChoice::Smallest) {
         at = ranked.size() - 1;
     } else if (AChoice.kind == QualityChoice::Variant) {
-        for (qsizetype i = 0; i < ranked.size(); ++i)
-            if (APlaylist.variants[ranked[i]].uri == AChoice.uri)
-                at = i;
+        qsizetype byUri = -1;
+        qsizetype byLabel = -1;
+        for (qsizetype i = ranked.size() - 1; i >= 0; --i) {
+            const HlsVariant& v = APlaylist.variants[ranked[i]];
+            if (v.uri == AChoice.uri)
+                byUri = i;
+            if (!AChoice.label.isEmpty() && VariantLabel(v) == AChoice.label)
+                byLabel = i;
+        }
+        at = byUri >= 0 ? byUri : qMax<qsizetype>(byLabel, 0);
     }
     QList<int> order = ranked.mid(at);
     for (qsizetype i = at - 1; i >= 0; --i)

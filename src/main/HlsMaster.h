@@ -55,11 +55,16 @@ QString ResolveHlsUri(const QString& ABase, const QString& AUri);
 QString VariantLabel(const HlsVariant& AVariant);
 
 // The user's pick of a quality: the best (highest resolution, then highest bandwidth), the
-// smallest, or one variant named by its URI.
+// smallest, or one variant named by its URI (or, when a new reading of the playlist names it
+// otherwise, as a token in its URI would, by its label).
 struct QualityChoice {
     enum Kind { Best, Smallest, Variant };
+    QualityChoice() = default;
+    QualityChoice(Kind AKind, QString AUri = {}, QString ALabel = {})
+        : kind(AKind), uri(std::move(AUri)), label(std::move(ALabel)) {}
     Kind kind = Best;
-    QString uri; // for Variant
+    QString uri;   // for Variant
+    QString label; // for Variant, as VariantLabel gives it
 };
 
 // The variants to try, in order: the chosen one first, then the next best below it, then

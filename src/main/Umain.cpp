@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -17,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 
 static void InitHalvoraResources() {
     Q_INIT_RESOURCE(halvora);
@@ -126,7 +128,20 @@ void TForm2::createControls() {
     LblInput->move(12, 16);
     LblInput->adjustSize();
     EdtInput = Make<QLineEdit>(pnlSingle, "EdtInput");
-    PlaceEdit(EdtInput, 12, 38, 740);
+    PlaceEdit(EdtInput, 12, 38, 560);
+    // The quality of a link's master playlist; local files and batches take the best.
+    LblQuality = Make<QLabel>(pnlSingle, "LblQuality");
+    LblQuality->setText(QStringLiteral("Quality:"));
+    LblQuality->move(580, 16);
+    LblQuality->adjustSize();
+    CmbQuality = Make<QComboBox>(pnlSingle, "CmbQuality");
+    CmbQuality->addItem(QStringLiteral("Best"));
+    CmbQuality->addItem(QStringLiteral("Smallest"));
+    CmbQuality->setToolTip(QStringLiteral("Quality to download when the link lists several"));
+    CmbQuality->setAccessibleName(QStringLiteral("Quality"));
+    CmbQuality->setEnabled(false);
+    CmbQuality->setGeometry(580, 38, 172, std::max(23, CmbQuality->sizeHint().height()));
+    LblQuality->setBuddy(CmbQuality);
     BtnBrowse = Make<QPushButton>(pnlSingle, "BtnBrowse");
     BtnBrowse->setText(QStringLiteral("Browse..."));
     BtnBrowse->setGeometry(760, 38, 145, 28);
@@ -165,7 +180,8 @@ void TForm2::createControls() {
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setGeometry(12, 140, 893, 18);
 
-    setTabOrder(EdtInput, BtnBrowse);
+    setTabOrder(EdtInput, CmbQuality);
+    setTabOrder(CmbQuality, BtnBrowse);
     setTabOrder(BtnBrowse, EdtOutput);
     setTabOrder(EdtOutput, BtnOutput);
     setTabOrder(BtnOutput, ChkFast);
@@ -177,6 +193,7 @@ void TForm2::createControls() {
     setTabOrder(BtnFeedback, BtnClip);
 
     connect(EdtInput, &QLineEdit::textChanged, this, [this] { EdtInputChange(); });
+    connect(&FQuality, &QualityReader::variantsChanged, this, [this] { FillQuality(); });
     EdtInput->installEventFilter(this);
     connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
     connect(BtnOutput, &QPushButton::clicked, this, [this] { BtnOutputClick(); });
@@ -322,7 +339,33 @@ void TForm2::EdtInputChange() {
         BtnConvert->setText(QStringLiteral("Convert"));
         setStatus(QStringLiteral("Ready"));
     }
+    CmbQuality->setEnabled(IsUrl(Trimmed(EdtInput->text())));
+    FQuality.request(Trimmed(EdtInput->text()));
     UpdateButtons();
+}
+
+void TForm2::FillQuality() {
+    const QString kept = CmbQuality->currentData().toString();
+    const int keptIndex = CmbQuality->currentIndex();
+    const QSignalBlocker block(CmbQuality);
+    while (CmbQuality->count() > 2)
+        CmbQuality->removeItem(2);
+    const HlsPlaylist& list = FQuality.playlist();
+    for (int i : VariantsByQuality(list))
+        CmbQuality->addItem(VariantLabel(list.variants[i]), list.variants[i].uri);
+    int at = keptIndex < 2 ? qMax(0, keptIndex) : CmbQuality->findData(kept);
+    CmbQuality->setCurrentIndex(at < 0 ? 0 : at);
+}
+
+QualityChoice TForm2::qualityChoice() const {
+    const int i = CmbQuality->currentIndex();
+    if (i == 1)
+        return {QualityChoice::Smallest, {}};
+    // A variant counts only for the link it was read from.
+    if (i >= 2 && FQuality.link() == Trimmed(EdtInput->text()))
+        return {QualityChoice::Variant, CmbQuality->currentData().toString(),
+                CmbQuality->currentText()};
+    return {};
 }
 
 void TForm2::EdtInputKeyDown(int& AKey, Qt::KeyboardModifiers AShift) {

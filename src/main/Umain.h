@@ -4,6 +4,7 @@
 #include "Conversion.h"
 #include "ConvertView.h"
 #include "DialogService.h"
+#include "QualityReader.h"
 
 #include <QEvent>
 #include <QPixmap>
@@ -12,6 +13,7 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -46,6 +48,8 @@ public:
     QLabel* LblStatus = nullptr;
     QLabel* LblInput = nullptr;
     QLineEdit* EdtInput = nullptr;
+    QLabel* LblQuality = nullptr;
+    QComboBox* CmbQuality = nullptr; // "Best", "Smallest", then the link's variants
     QPushButton* BtnBrowse = nullptr;
     QPushButton* BtnOutput = nullptr;
     QLineEdit* EdtOutput = nullptr;
@@ -74,6 +78,8 @@ public:
     void LoadWindowIcons();
 
     ConversionFlow& flow() { return FFlow; }
+    // Reads the variants of the link being typed (tests shorten its pause).
+    QualityReader& qualityReader() { return FQuality; }
 
     // Where the start-up bootstrap provisions components (default: the program's folder) and
     // a last say on its TUpdater (tests: helper, elevation). Set before the first show.
@@ -85,6 +91,7 @@ public:
     void setOutputText(const QString& AText) override;
     QString rootText() const override;
     bool fastMode() const override;
+    QualityChoice qualityChoice() const override;
     void setStatus(const QString& AText) override;
     void setProgress(int APosition) override;
     void setProgressMax(int AMax) override;
@@ -117,6 +124,9 @@ protected:
 
 private:
     void createControls();
+    // Refills CmbQuality from the variants read, keeping the choice where it still exists.
+    void FillQuality();
+    QualityReader FQuality;
     bool FShown = false;
     bool FClosed = false;                   // closing the window ends the application
     TFormFeedback* FFormFeedback = nullptr; // created at the first click, then kept

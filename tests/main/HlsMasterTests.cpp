@@ -137,6 +137,10 @@ TEST(HlsMaster, ChoiceOrderAndLabels) {
     // A chosen one, then the next best below it, then upwards.
     EXPECT_EQ(VariantOrder(p, {QualityChoice::Variant, p.variants[0].uri}),
               QList<int>({0, 1, 3, 2}));
+    // Read again with other URIs (a fresh token): found by its label.
+    EXPECT_EQ(VariantOrder(
+                  p, {QualityChoice::Variant, "https://x/360p.m3u8?token=2", "640x360, 800 kb/s"}),
+              QList<int>({1, 3, 0, 2}));
     // A choice no longer in the playlist counts as Best.
     EXPECT_EQ(VariantOrder(p, {QualityChoice::Variant, "https://gone/x.m3u8"}),
               QList<int>({2, 0, 1, 3}));

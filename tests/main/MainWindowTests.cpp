@@ -1,10 +1,12 @@
 // The main window under Xvfb: controls found by object name, dialogs answered by a test service.
 #include "FakeView.h"
+#include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Umain.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -113,14 +115,15 @@ TEST_F(Window, StartUpState) {
     // Tab order: the single panel, the batch panel, then the two lower panels.
     QStringList chain;
     QWidget* w = Child<QWidget>(form.get(), "EdtInput");
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 11; ++i) {
         chain << w->objectName();
         w = w->nextInFocusChain();
         while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty())
             w = w->nextInFocusChain();
     }
-    EXPECT_EQ(chain, (QStringList{"EdtInput", "BtnBrowse", "EdtOutput", "BtnOutput", "ChkFast",
-                                  "BtnConvert", "EdtRoot", "BtnRoot", "BtnBatch", "BtnFeedback"}));
+    EXPECT_EQ(chain, (QStringList{"EdtInput", "CmbQuality", "BtnBrowse", "EdtOutput", "BtnOutput",
+                                  "ChkFast", "BtnConvert", "EdtRoot", "BtnRoot", "BtnBatch",
+                                  "BtnFeedback"}));
 
     // The icons arrive with the posted message.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form->windowIcon().isNull(); }));
@@ -333,4 +336,50 @@ TEST_F(Window, SkyLayoutHasNoClippedText) {
         EXPECT_TRUE(pix.save(shot));
     }
     qApp->setStyleSheet(QString());
+}
+
+TEST_F(Window, QualityChoiceListsTheLinksVariants) {
+    const QString hls = NewTempDir("hls");
+    ASSERT_TRUE(MakeHlsMaster(hls, {QSize(320, 180), QSize(640, 360), QSize(480, 270)}, 2));
+    TestHttpServer srv;
+    srv.exportServiceEnv();
+    srv.serveFolder("/hls/", hls);
+    open();
+    form->qualityReader().setDelayMs(50);
+    auto* input = Child<QLineEdit>(form.get(), "EdtInput");
+    auto* quality = Child<QComboBox>(form.get(), "CmbQuality");
+    EXPECT_FALSE(quality->isEnabled()); // nothing to choose for a local file
+    EXPECT_EQ(quality->currentText(), "Best");
+    Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir);
+
+    // Typed a letter at a time: one read, once typing pauses.
+    QTest::keyClicks(input, srv.url("/hls/master.m3u8"));
+    EXPECT_TRUE(quality->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quality->count() == 5; }, 20000));
+    QStringList items;
+    for (int i = 0; i < quality->count(); ++i)
+        items << quality->itemText(i);
+    EXPECT_EQ(items, (QStringList{"Best", "Smallest", "640x360, 1.8 Mb/s", "480x270, 1.0 Mb/s",
+                                  "320x180, 461 kb/s"}));
+    EXPECT_EQ(srv.requestCount(), 1);
+
+    quality->setCurrentIndex(3);
+    srv.clearRequests();
+    QTest::mouseClick(Child<QPushButton>(form.get(), "BtnConvert"), Qt::LeftButton);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Information)
+        << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(ProbeSize(dir + "/output.mp4"), "480x270");
+    EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 50);
+    EXPECT_NEAR(AudioSeconds(dir + "/output.mp4"), 2.0, 0.2);
+    for (const auto& r : srv.requests())
+        EXPECT_TRUE(!r.path.startsWith("/hls/v640x360/") && !r.path.startsWith("/hls/v320x180/"))
+            << r.path.constData();
+
+    // Another link forgets the list; a local path turns the choice off.
+    input->setText(srv.url("/hls/v480x270/index.m3u8"));
+    EXPECT_EQ(quality->count(), 2);
+    EXPECT_EQ(quality->currentText(), "Best");
+    input->setText(dir);
+    EXPECT_FALSE(quality->isEnabled());
 }
