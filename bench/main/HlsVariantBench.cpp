@@ -5,6 +5,7 @@
 //
 //   bench_hls_variants [SECONDS]      (default 20)
 #include "Conversion.h"
+#include "FakeView.h"
 #include "HttpClient.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -22,24 +23,6 @@ using namespace halvora;
 using halvora::test::TestHttpServer;
 
 namespace {
-
-class QuietView : public ConvertView {
-public:
-    QualityChoice choice;
-    QString inputText() const override { return {}; }
-    QString outputText() const override { return {}; }
-    void setOutputText(const QString&) override {}
-    QString rootText() const override { return {}; }
-    bool fastMode() const override { return true; }
-    QualityChoice qualityChoice() const override { return choice; }
-    void setStatus(const QString&) override {}
-    void setProgress(int) override {}
-    void setProgressMax(int) override {}
-    int progressMax() const override { return 100; }
-    BoxAnswer showMessage(BoxKind, const QString&, BoxButtons) override { return BoxAnswer::Ok; }
-    QString pickFolder(const QString&) override { return {}; }
-    void processMessages() override {}
-};
 
 // Bytes the server sent for the requests it logged (whole files; each request counted).
 qint64 BytesServed(const TestHttpServer& ASrv, const QString& ARoot) {
@@ -83,7 +66,7 @@ int main(int argc, char** argv) {
     const QString ffmpeg = halvora::test::FixtureFFmpeg();
 
     QElapsedTimer t;
-    QuietView view;
+    halvora::test::FakeView view;
     ConversionFlow flow(view, {}, [&] { return ffmpeg; });
 
     // As before: ffmpeg reads the master playlist itself.

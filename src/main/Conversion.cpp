@@ -109,6 +109,19 @@ Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QStri
     return c;
 }
 
+namespace {
+
+// Stream copy or H.264/AAC, into an MP4 that can play while it loads.
+void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast) {
+    if (AFast)
+        ACmd.arg("-c").arg("copy");
+    else
+        ACmd.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
+    ACmd.arg("-movflags").arg("+faststart").path(AOutFile);
+}
+
+} // namespace
+
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
                        bool AFast, bool AAllowAll) {
     Command c(AFFmpeg);
@@ -116,11 +129,7 @@ Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QSt
     if (AAllowAll)
         c.arg("-allowed_extensions").arg("ALL");
     c.arg("-i").path(AInFile);
-    if (AFast)
-        c.arg("-c").arg("copy");
-    else
-        c.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
-    c.arg("-movflags").arg("+faststart").path(AOutFile);
+    AddMp4Output(c, AOutFile, AFast);
     return c;
 }
 
@@ -156,11 +165,7 @@ Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QS
     Command c(AFFmpeg);
     c.arg("-y");
     AddVariantInputs(c, AIn, AAllowAll);
-    if (AFast)
-        c.arg("-c").arg("copy");
-    else
-        c.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
-    c.arg("-movflags").arg("+faststart").path(AOutFile);
+    AddMp4Output(c, AOutFile, AFast);
     return c;
 }
 

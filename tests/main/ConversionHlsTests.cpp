@@ -24,12 +24,6 @@ QString MasterFixture() {
     return dir;
 }
 
-class ChoosingView : public FakeView {
-public:
-    QualityChoice choice;
-    QualityChoice qualityChoice() const override { return choice; }
-};
-
 class Variants : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -65,7 +59,7 @@ protected:
     }
 
     TestHttpServer srv;
-    ChoosingView view;
+    FakeView view;
     RunRecorder rec;
     ConversionFlow flow{view, rec.runner()};
     QString dir = NewTempDir("variants");
@@ -90,7 +84,7 @@ TEST_F(Variants, EachChoiceFetchesOnlyItsVariantAndKeepsTheAudio) {
         SCOPED_TRACE(c.size.toStdString());
         srv.clearRequests();
         dir = NewTempDir("choice");
-        view = ChoosingView();
+        view = FakeView();
         view.choice = c.choice;
         rec.runs.clear();
         ASSERT_TRUE(convert()) << view.statuses.join(" | ").toStdString();
@@ -144,7 +138,7 @@ TEST_F(Variants, PlainAndUnusablePlaylistsGoOnAsTyped) {
     srv.route("/odd/master.m3u8",
               TestHttpServer::Json("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1,RESOLUTION=9x9\n"
                                    "file:///etc/hostname\n"));
-    view = ChoosingView();
+    view = FakeView();
     rec.runs.clear();
     rec.next = [](const Command&, const RunOptions&) { return 1; };
     view.input = srv.url("/odd/master.m3u8");
@@ -167,7 +161,7 @@ TEST_F(Variants, PlainHttpAndALocalMasterPlaylist) {
         EXPECT_FALSE(r.path.startsWith("/hls/v640x360/")) << r.path.constData();
 
     // A local master: the best variant with its audio, no question asked.
-    view = ChoosingView();
+    view = FakeView();
     view.choice = {QualityChoice::Smallest, {}}; // only links follow the choice
     view.input = MasterFixture() + "/master.m3u8";
     view.output = dir;
