@@ -220,7 +220,10 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
         PlanStreamInputs(AUrl, FView.qualityChoice(), FFetch,
                          [this](const QString& AText) { FView.setStatus(AText); });
     if (!in.label.isEmpty()) {
-        FView.setStatus(QStringLiteral("Downloading stream (%1)...").arg(in.label));
+        // The reason a better variant was passed over stays in sight during the download.
+        FView.setStatus(in.skipped.isEmpty()
+                            ? QStringLiteral("Downloading stream (%1)...").arg(in.label)
+                            : QStringLiteral("%1; downloading %2...").arg(in.skipped, in.label));
         FView.processMessages();
         if (FView.closed())
             return kRunCancelled;
@@ -256,7 +259,7 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
     }
 
     // A local master playlist: its best variant, no question.
-    StreamInputs inputs{in, {}, {}};
+    StreamInputs inputs{in, {}, {}, {}};
     if (!url && allowAll)
         inputs = PlanStreamInputs(QFileInfo(in).absoluteFilePath(), {}, FFetch);
     if (inputs.label.isEmpty())

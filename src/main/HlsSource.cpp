@@ -52,7 +52,8 @@ PlaylistText FetchPlaylist(const QString& AUrlOrPath, const std::function<bool()
 StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoice,
                               const PlaylistFetcher& AFetch,
                               const std::function<void(const QString&)>& AStatus) {
-    StreamInputs asTyped{AInput, {}, {}};
+    StreamInputs asTyped{AInput, {}, {}, {}};
+    QString skipped; // why the better variants were passed over
     const auto say = [&](const QString& AText) {
         if (AStatus)
             AStatus(AText);
@@ -69,13 +70,14 @@ StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoic
         const QString label = VariantLabel(v);
         const PlaylistText media = AFetch(v.uri);
         if (!media.ok) {
-            say(QStringLiteral("Variant %1 could not be fetched (%2); trying the next best")
-                    .arg(label, media.error));
+            skipped =
+                QStringLiteral("Variant %1 could not be fetched (%2)").arg(label, media.error);
+            say(skipped + QStringLiteral("; trying the next best"));
             continue;
         }
         const int a = AudioRenditionOf(list, v);
         if (a < 0 || list.renditions[a].uri.isEmpty())
-            return {v.uri, {}, label};
+            return {v.uri, {}, label, skipped};
         // The chosen rendition first, then the rest of its group.
         QList<int> audios{a};
         for (int k = 0; k < list.renditions.size(); ++k) {
@@ -86,12 +88,12 @@ StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoic
         for (int k : audios) {
             const PlaylistText audio = AFetch(list.renditions[k].uri);
             if (audio.ok)
-                return {v.uri, list.renditions[k].uri, label};
+                return {v.uri, list.renditions[k].uri, label, skipped};
             say(QStringLiteral("Audio %1 of variant %2 could not be fetched (%3)")
                     .arg(list.renditions[k].name, label, audio.error));
         }
-        say(QStringLiteral("Variant %1 has no audio that can be fetched; trying the next best")
-                .arg(label));
+        skipped = QStringLiteral("Variant %1 has no audio that can be fetched").arg(label);
+        say(skipped + QStringLiteral("; trying the next best"));
     }
     if (!order.isEmpty())
         say(QStringLiteral("No variant could be fetched; downloading the playlist as it is"));

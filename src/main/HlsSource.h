@@ -25,9 +25,10 @@ using PlaylistFetcher = std::function<PlaylistText(const QString& AUrlOrPath)>;
 // What ffmpeg reads for one stream: the playlist as typed, or one variant of a master playlist
 // with, when its audio lives in a rendition of its own, that rendition as a second input.
 struct StreamInputs {
-    QString video; // the link/path itself, or the chosen variant's playlist
-    QString audio; // the variant's separate audio rendition; empty when none
-    QString label; // the chosen variant, as VariantLabel names it; empty when none was chosen
+    QString video;   // the link/path itself, or the chosen variant's playlist
+    QString audio;   // the variant's separate audio rendition; empty when none
+    QString label;   // the chosen variant, as VariantLabel names it; empty when none was chosen
+    QString skipped; // why a better variant was passed over (the last reason); empty when none
 };
 
 // Reads AInput; when it is a master playlist, picks the variant of AChoice whose playlist (and
