@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -140,12 +139,8 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     int cutShort = 0;
     RunOptions options;
     options.workDir = AWorkDir;
-    QElapsedTimer quiet;
-    quiet.start();
-    if (AStallMs > 0)
-        options.onWait = [&] { return quiet.elapsed() < AStallMs; };
+    options.stallMs = AStallMs;
     options.onStderrLine = [&](const QString& ALine) {
-        quiet.restart();
         static const QRegularExpression failed(QStringLiteral("Failed to open segment (\\d+)"));
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())

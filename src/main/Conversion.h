@@ -15,8 +15,8 @@ namespace halvora {
 constexpr int kFFmpegMissing = -2; // nothing was run
 // ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
 constexpr int kSegmentsMissing = -4;
-// A download that received nothing for the stall limit was stopped.
-constexpr int kDownloadStalled = kRunCancelled;
+// A download that made no progress for the stall limit was stopped.
+constexpr int kDownloadStalled = kRunStalled;
 
 // The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
 bool IsUrl(const QString& AText);
