@@ -377,8 +377,8 @@ void ConversionFlow::BtnConvertClick() {
             FView.setProgress(100);
             if (c != 0)
                 DropUnwritten(mp4);
+            // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
             if (c == 0) {
-                QFile::remove(ts);
                 FView.setStatus(
                     QStringLiteral("Recording stopped at %1. Conversion complete: ").arg(at) + mp4);
                 FView.showMessage(BoxKind::Information,

@@ -268,8 +268,8 @@ void TForm2::JobDone() {
 void TForm2::BtnStopClick() {
     if (!FBusy)
         return;
+    // The flow says how the job ended; a stop that comes after its last word changes nothing.
     FFlow.RequestStop();
-    setStatus(QStringLiteral("Stopping..."));
 }
 
 void TForm2::DoShow() {
