@@ -5,6 +5,7 @@
 #include "ClipPlayer.h"
 #include "FramePreview.h"
 #include "SegmentModel.h"
+#include "WindowGate.h"
 
 #include <QObject>
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace halvora {
 
@@ -44,6 +46,8 @@ public:
     // The X11 window the player draws into (the preview panel's native window).
     virtual quintptr previewWindow() = 0;
     virtual void setPlayText(const QString& AText) = 0; // BtnPlay
+    // An export runs: nothing that starts work or changes its inputs is available, Stop is.
+    virtual void setExporting(bool AOn) { (void)AOn; }
 };
 
 // The clip window's behaviour behind its view: loading, marks, export, still preview and
@@ -74,6 +78,10 @@ public:
     void PlayTick();
     void StopPlayback();
     void FormClose();
+    // Ends a running export (also Esc in the window); nothing of it is left behind.
+    void StopExport();
+    // An export runs on the worker.
+    bool Exporting() const { return FExporting; }
 
     const QString& InFile() const { return FInFile; }
     std::int32_t Duration() const { return FDuration; }
@@ -82,6 +90,10 @@ public:
     SegmentModel& Segments() { return FSegments; }
     FramePreview& Preview() { return FPreview; }
     QTimer& PlayTimer() { return FTimerPlay; }
+
+signals:
+    // The export on the worker has ended (its boxes have been answered).
+    void exportFinished();
 
 private:
     void UseWorkDir(const QString& ADir);
@@ -105,6 +117,12 @@ private:
     QTimer& FTimer;
     QTimer FTimerPlay;
     PlayerFactory FPlayerFactory;
+    // The export's worker reaches the view only through this gate, closed first when the
+    // editor goes.
+    std::unique_ptr<GateContext> FExportContext;
+    std::thread FExportJob;
+    std::shared_ptr<StopToken> FExportStop;
+    bool FExporting = false;
 };
 
 } // namespace halvora

@@ -89,6 +89,7 @@ private:
     void setPreviewVisible(bool AVisible) override;
     quintptr previewWindow() override;
     void setPlayText(const QString& AText) override;
+    void setExporting(bool AOn) override;
 
     DialogService& FDialogs;
 
@@ -112,6 +113,8 @@ private:
     QLabel* LblCrop = nullptr;
     QLineEdit* EdtCrop = nullptr;
     QLabel* LblStatus = nullptr;
+    QPushButton* BtnStop = nullptr; // ends a running export (also Esc)
+    bool FCloseAfterExport = false; // the user chose to stop the export and close
 
     ClipEditor FEditor;
 };
