@@ -39,6 +39,11 @@ public:
         if (FWindow.quit)
             FWindow.quit();
     }
+    void Status(const QString& AText) override {
+        const auto status = FWindow.status;
+        if (status)
+            FWindow.gate->Queue([status, AText] { status(AText); });
+    }
 
 private:
     const BootstrapWindow& FWindow;
