@@ -6,6 +6,7 @@
 #include "FramePreview.h"
 #include "MediaIndex.h"
 #include "SegmentModel.h"
+#include "WindowGate.h"
 
 #include <QObject>
 #include <QStringList>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace halvora {
 
@@ -47,6 +49,8 @@ public:
     virtual void setPlayText(const QString& AText) = 0; // BtnPlay
     // Small ticks under the track bar at the keyframes (seconds from the start; none: empty).
     virtual void setKeyframeTicks(const QVector<double>& ASeconds) = 0;
+    // An export runs: nothing that starts work or changes its inputs is available, Stop is.
+    virtual void setExporting(bool AOn) { (void)AOn; }
 };
 
 // The clip window's behaviour behind its view: loading, marks, export, still preview and
@@ -77,6 +81,10 @@ public:
     void PlayTick();
     void StopPlayback();
     void FormClose();
+    // Ends a running export (also Esc in the window); nothing of it is left behind.
+    void StopExport();
+    // An export runs on the worker.
+    bool Exporting() const { return FExporting; }
 
     const QString& InFile() const { return FInFile; }
     std::int32_t Duration() const { return FDuration; }
@@ -87,6 +95,10 @@ public:
     SegmentModel& Segments() { return FSegments; }
     FramePreview& Preview() { return FPreview; }
     QTimer& PlayTimer() { return FTimerPlay; }
+
+signals:
+    // The export on the worker has ended (its boxes have been answered).
+    void exportFinished();
 
 private:
     void UseWorkDir(const QString& ADir);
@@ -113,6 +125,12 @@ private:
     QTimer& FTimer;
     QTimer FTimerPlay;
     PlayerFactory FPlayerFactory;
+    // The export's worker reaches the view only through this gate, closed first when the
+    // editor goes.
+    std::unique_ptr<GateContext> FExportContext;
+    std::thread FExportJob;
+    std::shared_ptr<StopToken> FExportStop;
+    bool FExporting = false;
 };
 
 } // namespace halvora

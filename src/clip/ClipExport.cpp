@@ -25,10 +25,49 @@ Command& Reencode(Command& ACmd, const QString& ACrop) {
                QStringLiteral("veryfast"), QStringLiteral("-c:a"), QStringLiteral("aac")});
 }
 
-int Run(const Command& ACmd, const ClipEnv& AEnv) {
+// Progress of the whole export over the total kept time: each run covers its share of it.
+class ExportMeter {
+public:
+    ExportMeter(ExportView& AView, std::int64_t ATotalMs) : FView(AView), FTotalMs(ATotalMs) {
+        FText.start();
+    }
+    // The next run makes AShareMs of the kept time, after ABaseMs of it are done.
+    void begin(const QString& ALabel, std::int64_t ABaseMs, std::int64_t AShareMs) {
+        FLabel = ALabel;
+        FBaseMs = ABaseMs;
+        FShareMs = AShareMs;
+        FText.start();
+    }
+    void onProgress(const FFmpegProgress& AProgress) {
+        if (FTotalMs <= 0)
+            return;
+        const std::int64_t in = std::clamp<std::int64_t>(AProgress.timeMs(), 0, FShareMs);
+        const std::int64_t done = std::max(FShownMs, FBaseMs + in);
+        FShownMs = done;
+        FView.setStatus(FText.known(FLabel, done, FTotalMs));
+    }
+    // A new pass over the kept time (joining after cutting) starts from nothing.
+    void restart() { FShownMs = 0; }
+
+private:
+    ExportView& FView;
+    std::int64_t FTotalMs;
+    std::int64_t FBaseMs = 0;
+    std::int64_t FShareMs = 0;
+    std::int64_t FShownMs = 0;
+    QString FLabel;
+    ProgressText FText;
+};
+
+int Run(const Command& ACmd, const ClipEnv& AEnv, ExportMeter& AMeter) {
     if (AEnv.onRun)
         AEnv.onRun(ACmd);
-    return RunProcessTimed(ACmd, QString(), AEnv.timeoutMs);
+    RunOptions o;
+    o.stallMs = AEnv.stallMs;
+    o.stop = AEnv.stop;
+    o.onProgress = [&](const FFmpegProgress& AProgress) { AMeter.onProgress(AProgress); };
+    const int r = RunCommand(ACmd, o);
+    return AEnv.stop && AEnv.stop->requested() && r != 0 ? kRunStopped : r;
 }
 
 // The concat demuxer reads a quoted path literally up to the next quote; a quote inside is
@@ -182,6 +221,12 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     AView.setStatus(QStringLiteral("Exporting..."));
     AView.processMessages();
 
+    std::int64_t keptMs = 0;
+    for (const KeptRange& r : ranges)
+        keptMs += 1000LL * ((r.tail ? ARequest.duration : r.to) - r.from);
+    ExportMeter meter(AView, keptMs);
+    const QString listPath = dir + QStringLiteral("list.txt");
+
     MediaIndex ownIndex;
     const MediaIndex* index = ARequest.index;
     if (!index && crop.isEmpty() && !ranges.isEmpty()) {
@@ -239,6 +284,11 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             QString failed;
             if (RunSmartCut(ffmpeg, ARequest.inFile, *index, ranges, joined, AEnv, failed))
                 return complete();
+            if (AEnv.stop && AEnv.stop->requested()) {
+                release();
+                AView.setStatus(QStringLiteral("Export stopped"));
+                return false;
+            }
             // Back to an unwritten reservation for the copies below.
             if (reserved)
                 QFile::resize(joined, 0);
@@ -267,14 +317,34 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     };
 
     QStringList cuts;
+    // A stop leaves nothing of the export behind: no cut, no list, no partial output.
+    auto stopped = [&](int AResult, const QString& ACurrent) {
+        if (AResult != kRunStopped)
+            return false;
+        for (const QString& p : cuts)
+            QFile::remove(p);
+        // The current run's file: a cut, or the output being written.
+        QFile::remove(ACurrent);
+        QFile::remove(listPath);
+        release();
+        AView.setStatus(QStringLiteral("Export stopped"));
+        return true;
+    };
+    std::int64_t doneMs = 0;
     for (const KeptRange& r : ranges) {
+        const std::int64_t shareMs = 1000LL * ((r.tail ? ARequest.duration : r.to) - r.from);
+        meter.begin(QStringLiteral("Cutting"), doneMs, shareMs);
+        doneMs += shareMs;
         if (r.tail) {
             const QString path = dir + TailFileName(r.from);
             std::int64_t startUs = 0;
             const Command cmd = copyStart(r.from, &startUs)
                                     ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, -1, path)
                                     : TailCommand(ffmpeg, ARequest.inFile, r.from, crop, path);
-            if (Run(cmd, AEnv) != 0) {
+            const int result = Run(cmd, AEnv, meter);
+            if (stopped(result, path))
+                return false;
+            if (result != 0) {
                 release();
                 box(BoxKind::Error, QStringLiteral("Tail segment [%1-END] extraction failed")
                                         .arg(FormatTime(r.from)));
@@ -288,7 +358,10 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
                 copyStart(r.from, &startUs)
                     ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, r.to, path)
                     : CutCommand(ffmpeg, ARequest.inFile, r.from, r.to, crop, path);
-            if (Run(cmd, AEnv) != 0) {
+            const int result = Run(cmd, AEnv, meter);
+            if (stopped(result, path))
+                return false;
+            if (result != 0) {
                 release();
                 box(BoxKind::Error, QStringLiteral("Segment [%1-%2] extraction failed")
                                         .arg(FormatTime(r.from), FormatTime(r.to)));
@@ -307,7 +380,6 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     QStringList listed;
     for (const QString& c : cuts)
         listed << QFileInfo(c).absoluteFilePath();
-    const QString listPath = dir + QStringLiteral("list.txt");
     {
         QFile f(listPath);
         const QByteArray text = ConcatListText(listed);
@@ -320,10 +392,20 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
 
     if (!reserve())
         return false;
-    if (Run(JoinCommand(ffmpeg, listPath, joined, false), AEnv) != 0) {
+    meter.restart();
+    meter.begin(QStringLiteral("Joining"), 0, keptMs);
+    int rc = Run(JoinCommand(ffmpeg, listPath, joined, false), AEnv, meter);
+    if (stopped(rc, joined))
+        return false;
+    if (rc != 0) {
         AView.setStatus(QStringLiteral("Concatenation failed, retrying with re-encode..."));
         AView.processMessages();
-        if (Run(JoinCommand(ffmpeg, listPath, joined, true), AEnv) != 0) {
+        meter.restart();
+        meter.begin(QStringLiteral("Joining (re-encoding)"), 0, keptMs);
+        rc = Run(JoinCommand(ffmpeg, listPath, joined, true), AEnv, meter);
+        if (stopped(rc, joined))
+            return false;
+        if (rc != 0) {
             release();
             box(BoxKind::Error,
                 QStringLiteral(

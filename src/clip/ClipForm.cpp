@@ -184,6 +184,8 @@ void TClipForm::BuildLayout() {
     BtnExport = button(Panel1, "BtnExport",
                        QStringLiteral("Export (stitch everything except deleted segments)"),
                        {11, 261, 630, 36});
+    BtnStop = button(Panel1, "BtnStop", QStringLiteral("Stop"), {541, 303, 100, 28});
+    BtnStop->setEnabled(false);
     LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"), {10, 351}, 170);
     LblCrop = label(Panel1, "LblCrop", QStringLiteral("Crop (optional)"), {187, 351}, 85);
     EdtCrop = named(new QLineEdit(Panel1), "EdtCrop");
@@ -206,6 +208,13 @@ void TClipForm::BuildLayout() {
     connect(BtnClear, &QPushButton::clicked, e, &ClipEditor::BtnClearClick);
     connect(BtnExport, &QPushButton::clicked, e, &ClipEditor::BtnExportClick);
     connect(TrackBar1, &QSlider::valueChanged, e, &ClipEditor::TrackBarChange);
+    connect(BtnStop, &QPushButton::clicked, e, &ClipEditor::StopExport);
+    connect(e, &ClipEditor::exportFinished, this, [this] {
+        if (FCloseAfterExport) {
+            FCloseAfterExport = false;
+            done(QDialog::Rejected);
+        }
+    });
 
     QWidget* order[] = {EdtClip, BtnOpen, TrackBar1, BtnStart,  BtnEnd, BtnDel, BtnClear,
                         BtnPlay, LvSegs,  EdtOut,    BtnExport, BtnOut, EdtCrop};
@@ -239,8 +248,9 @@ void TClipForm::resizeEvent(QResizeEvent* AEvent) {
 
 void TClipForm::keyPressEvent(QKeyEvent* AEvent) {
     // Only the close button closes the window: a stray Escape must not throw the marked
-    // segments away.
+    // segments away. During an export it is Stop.
     if (AEvent->matches(QKeySequence::Cancel)) {
+        FEditor.StopExport();
         AEvent->accept();
         return;
     }
@@ -320,7 +330,29 @@ void TClipForm::SetEditingEnabled(bool On) {
         w->setEnabled(On);
 }
 
+void TClipForm::setExporting(bool AOn) {
+    BtnOpen->setEnabled(!AOn);
+    EdtClip->setEnabled(!AOn);
+    SetEditingEnabled(!AOn && !FEditor.InFile().isEmpty());
+    BtnStop->setEnabled(AOn);
+}
+
 void TClipForm::done(int ACode) {
+    if (FEditor.Exporting()) {
+        if (FCloseAfterExport)
+            return; // already stopping
+        const BoxAnswer answer = FDialogs.message(
+            this, BoxKind::Confirmation, QStringLiteral("Halvora"),
+            QStringLiteral("A conversion is running. Stop it and close?"), BoxButtons::YesNo);
+        if (answer != BoxAnswer::Yes)
+            return;
+        if (FEditor.Exporting()) {
+            // Closes once the export has ended.
+            FCloseAfterExport = true;
+            FEditor.StopExport();
+            return;
+        }
+    }
     FEditor.FormClose();
     QDialog::done(ACode);
 }

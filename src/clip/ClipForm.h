@@ -107,6 +107,7 @@ private:
     quintptr previewWindow() override;
     void setPlayText(const QString& AText) override;
     void setKeyframeTicks(const QVector<double>& ASeconds) override;
+    void setExporting(bool AOn) override;
 
     DialogService& FDialogs;
 
@@ -131,6 +132,8 @@ private:
     QLabel* LblCrop = nullptr;
     QLineEdit* EdtCrop = nullptr;
     QLabel* LblStatus = nullptr;
+    QPushButton* BtnStop = nullptr; // ends a running export (also Esc)
+    bool FCloseAfterExport = false; // the user chose to stop the export and close
 
     ClipEditor FEditor;
 };

@@ -71,10 +71,14 @@ std::int64_t SeekUs(const MediaIndex& AIndex, std::int64_t AStreamUs) {
     return std::max<std::int64_t>(0, AStreamUs - AIndex.startUs);
 }
 
+// Like every export run: no time limit, ended by Stop or the stall watchdog.
 int Run(const Command& ACmd, const ClipEnv& AEnv) {
     if (AEnv.onRun)
         AEnv.onRun(ACmd);
-    return RunProcessTimed(ACmd, QString(), AEnv.timeoutMs);
+    RunOptions o;
+    o.stallMs = AEnv.stallMs;
+    o.stop = AEnv.stop;
+    return RunCommand(ACmd, o);
 }
 
 bool WriteFile(const QString& APath, const QByteArray& AData) {

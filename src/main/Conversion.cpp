@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -18,9 +17,6 @@ namespace {
 
 const QString kSep = QStringLiteral("/");
 
-// ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to open
-// segment N of playlist 0"); a segment cut short by a lost connection is only reported by the HTTP
-// layer ("Stream ends prematurely").
 QString FileNameOf(const QString& APath) {
     return APath.mid(APath.lastIndexOf(QLatin1Char('/')) + 1);
 }
@@ -180,18 +176,55 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
     FFetch = [](const QString& AUrlOrPath) { return FetchPlaylist(AUrlOrPath); };
 }
 
-int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs) {
+void ConversionFlow::RequestStop() {
+    std::lock_guard<std::mutex> g(FStopLock);
+    FStop->request();
+}
+
+void ConversionFlow::ResetStop() {
+    std::lock_guard<std::mutex> g(FStopLock);
+    FStop = std::make_shared<StopToken>();
+}
+
+bool ConversionFlow::stopRequested() const {
+    return stopToken()->requested();
+}
+
+std::shared_ptr<StopToken> ConversionFlow::stopToken() const {
+    std::lock_guard<std::mutex> g(FStopLock);
+    return FStop;
+}
+
+void ConversionFlow::report(const QString& ALabel, const FFmpegProgress& AProgress,
+                            const ProgressText& AText) {
+    FLastMs = std::max<std::int64_t>(AProgress.timeMs(), 0);
+    if (AProgress.durationMs() > 0) {
+        FView.setStatus(AText.known(ALabel, AProgress.timeMs(), AProgress.durationMs()));
+        FView.setProgress(FBarBase + AProgress.permille() / 10);
+        FBarMoved = true;
+    } else {
+        FView.setStatus(ProgressText::recording(AProgress.timeMs(), AProgress.sizeBytes()));
+    }
+}
+
+int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
+                        const QString& ALabel, int AStallMs) {
     // A segment may be reported more than once (one line per failed attempt or stream).
     QSet<QString> segments;
     int cutShort = 0;
+    FLastMs = 0;
+    FBarMoved = false;
+    ProgressText text;
+    text.start();
     RunOptions options;
     options.workDir = AWorkDir;
-    QElapsedTimer quiet;
-    quiet.start();
-    if (AStallMs > 0)
-        options.onWait = [&] { return quiet.elapsed() < AStallMs; };
+    options.stallMs = AStallMs;
+    options.stop = stopToken();
+    options.onProgress = [&](const FFmpegProgress& AProgress) { report(ALabel, AProgress, text); };
+    // ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to
+    // open segment N of playlist 0"); a segment cut short by a lost connection is only reported
+    // by the HTTP layer ("Stream ends prematurely").
     options.onStderrLine = [&](const QString& ALine) {
-        quiet.restart();
         // Keyed by reader and playlist too: a variant and its audio rendition are two inputs
         // whose segments are numbered alike.
         static const QRegularExpression failed(QStringLiteral(
@@ -228,10 +261,17 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
         if (FView.closed())
             return kRunCancelled;
     }
-    return run(DownloadCommand(ffmpeg, in, ASaveTo), QString(), AMissing, FStallMs);
+    return run(DownloadCommand(ffmpeg, in, ASaveTo), QString(), AMissing,
+               QStringLiteral("Downloading stream"), FStallMs);
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing) {
+    return ConvertFileAs(AInFile, AOutFile, QStringLiteral("Converting ") + FileNameOf(AInFile),
+                         AMissing);
+}
+
+int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
+                                  const QString& ALabel, int* AMissing) {
     if (AMissing)
         *AMissing = 0;
     const QString ffmpeg = FFinder();
@@ -265,15 +305,27 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
     if (inputs.label.isEmpty())
         inputs.video = in;
 
-    int result =
-        run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll), workDir, AMissing);
+    // A stopped run leaves no half-written MP4 behind, and is not retried.
+    auto stopped = [&](int AResult) {
+        if (AResult == 0 || (AResult != kRunStopped && !stopRequested()))
+            return false;
+        QFile::remove(out);
+        return true;
+    };
+    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll), workDir,
+                     AMissing, ALabel);
+    if (stopped(result))
+        return kRunStopped;
     // Re-encoding cannot bring back segments that could not be read, so that case is final.
     if (result != 0 && result != kSegmentsMissing && FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll), workDir, AMissing);
+        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll), workDir, AMissing,
+                     ALabel + QStringLiteral(", re-encoding"));
+        if (stopped(result))
+            return kRunStopped;
     }
     return result;
 }
@@ -362,6 +414,8 @@ void ConversionFlow::BtnConvertClick() {
 
     if (url) {
         FView.setStatus(QStringLiteral("Downloading stream..."));
+        FView.setProgressMax(100);
+        FBarBase = 0;
         FView.processMessages();
         if (FView.closed())
             return;
@@ -379,10 +433,60 @@ void ConversionFlow::BtnConvertClick() {
             DropUnwritten(mp4);
             return;
         }
+        // Stop is how a live stream's recording ends: ffmpeg has finished the TS, which is
+        // converted as usual (a second stop ends that conversion).
+        if (d == kRunStopped || (d == 0 && stopRequested())) {
+            const QString at = ClockText(FLastMs);
+            if (QFileInfo(ts).size() <= 0) {
+                QFile::remove(ts);
+                DropUnwritten(mp4);
+                FView.setStatus(QStringLiteral("Recording stopped before anything was recorded"));
+                return;
+            }
+            ResetStop();
+            FView.setStatus(QStringLiteral("Recording stopped at %1, converting...").arg(at));
+            if (FView.closed())
+                return;
+            const int c = ConvertFile(ts, mp4);
+            FView.setProgress(100);
+            if (c != 0)
+                DropUnwritten(mp4);
+            // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
+            if (c == 0) {
+                FView.setStatus(
+                    QStringLiteral("Recording stopped at %1. Conversion complete: ").arg(at) + mp4);
+                FView.showMessage(BoxKind::Information,
+                                  QStringLiteral("Recording stopped at %1.\r\nConversion "
+                                                 "complete!\r\n")
+                                          .arg(at) +
+                                      mp4,
+                                  BoxButtons::Ok);
+            } else if (c == kRunStopped) {
+                FView.setStatus(QStringLiteral("Recording stopped at %1; conversion stopped. TS "
+                                               "kept: %2")
+                                    .arg(at, ts));
+            } else {
+                FView.setStatus(
+                    QStringLiteral("Recording stopped at %1; conversion failed (exit=%2)")
+                        .arg(at)
+                        .arg(c));
+                FView.showMessage(BoxKind::Error,
+                                  QStringLiteral("Recording stopped at %1.\r\nConversion failed "
+                                                 "(exit=%2). TS kept: %3")
+                                      .arg(at)
+                                      .arg(c)
+                                      .arg(ts),
+                                  BoxButtons::Ok);
+            }
+            return;
+        }
         if (d != 0) {
             // What a failed download wrote stays; a reservation it never wrote into does not.
             DropUnwritten(ts);
             DropUnwritten(mp4);
+            // The bar went on during a download that then failed: nothing was converted.
+            if (FBarMoved)
+                FView.setProgress(0);
             const bool kept = QFileInfo(ts).size() > 0;
             const QString keptStatus =
                 kept ? QStringLiteral("Partial TS kept") : QStringLiteral("Nothing was saved");
@@ -421,6 +525,8 @@ void ConversionFlow::BtnConvertClick() {
         if (c == 0) {
             QFile::remove(ts);
             done();
+        } else if (c == kRunStopped) {
+            FView.setStatus(QStringLiteral("Conversion stopped. TS kept: ") + ts);
         } else {
             DropUnwritten(mp4);
             FView.setStatus(QStringLiteral("Conversion failed (exit=%1)").arg(c));
@@ -444,6 +550,8 @@ void ConversionFlow::BtnConvertClick() {
         return;
     }
     FView.setStatus(QStringLiteral("Converting..."));
+    FView.setProgressMax(100);
+    FBarBase = 0;
     FView.processMessages();
     if (FView.closed())
         return;
@@ -454,6 +562,11 @@ void ConversionFlow::BtnConvertClick() {
     const int c = ConvertFile(input, mp4, &missing);
     if (c != 0)
         DropUnwritten(mp4);
+    if (c == kRunStopped) {
+        FView.setProgress(0);
+        FView.setStatus(QStringLiteral("Conversion stopped"));
+        return;
+    }
     FView.setProgress(100);
     if (c == 0) {
         done();
@@ -524,27 +637,47 @@ void ConversionFlow::BtnBatchClick() {
     int successes = 0;
     QStringList renamed;     // file names of the outputs written under a new name
     QStringList wantedNames; // and the names they would have had
+    int failures = 0;
+    bool stopped = false;
+    // The bar runs over 100 steps per folder: finished folders plus the current one's share.
+    FView.setProgressMax(total * 100);
     for (const QString& name : ListFolder(root)) {
         const QString input = FindLocalFile(JoinPath(root, name));
         if (input.isEmpty())
             continue;
         ++index;
         const QString wanted = JoinPath(out, name + QStringLiteral(".mp4"));
-        FView.setStatus(QStringLiteral("Converting %1/%2: %3").arg(index).arg(total).arg(name));
-        FView.setProgressMax(total);
-        FView.setProgress(index - 1);
+        const QString item = QStringLiteral("Converting %1/%2: %3").arg(index).arg(total).arg(name);
+        FView.setStatus(item);
+        FBarBase = (index - 1) * 100;
+        FView.setProgress(FBarBase);
         FView.processMessages();
         // Closed meanwhile: the application is ending, the remaining items are left alone.
         if (FView.closed())
             return;
-        if (SameFile(input, wanted))
-            continue; // would overwrite its own input; counted as not succeeded
+        if (stopRequested()) {
+            stopped = true;
+            break;
+        }
+        if (SameFile(input, wanted)) {
+            ++failures; // would overwrite its own input
+            continue;
+        }
         // Two roots may hold folders of one name: the second gets "name (2).mp4".
         const QString output = ReserveFreeName(wanted);
-        if (output.isEmpty())
+        if (output.isEmpty()) {
+            ++failures;
             continue;
-        if (ConvertFile(input, output) != 0) {
+        }
+        const int c = ConvertFileAs(input, output, item, nullptr);
+        if (c != 0)
             DropUnwritten(output);
+        if (c == kRunStopped) {
+            stopped = true;
+            break;
+        }
+        if (c != 0) {
+            ++failures;
             continue;
         }
         ++successes;
@@ -552,6 +685,24 @@ void ConversionFlow::BtnBatchClick() {
             wantedNames << FileNameOf(wanted);
             renamed << FileNameOf(output);
         }
+    }
+    if (stopped) {
+        const int skipped = total - successes - failures;
+        FView.setStatus(QStringLiteral("Batch stopped: %1 converted, %2 failed, %3 skipped, "
+                                       "output: %4")
+                            .arg(successes)
+                            .arg(failures)
+                            .arg(skipped)
+                            .arg(out));
+        FView.showMessage(BoxKind::Information,
+                          QStringLiteral("Batch conversion stopped. %1 converted, %2 failed, %3 "
+                                         "skipped\r\nOutput dir: %4")
+                              .arg(successes)
+                              .arg(failures)
+                              .arg(skipped)
+                              .arg(out),
+                          BoxButtons::Ok);
+        return;
     }
     FView.setProgress(FView.progressMax());
     QString status = QStringLiteral("Batch done: %1/%2 succeeded, output: %3")

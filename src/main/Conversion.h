@@ -9,6 +9,8 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace halvora {
 
@@ -16,8 +18,8 @@ namespace halvora {
 constexpr int kFFmpegMissing = -2; // nothing was run
 // ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
 constexpr int kSegmentsMissing = -4;
-// A download that received nothing for the stall limit was stopped.
-constexpr int kDownloadStalled = kRunCancelled;
+// A download that made no progress for the stall limit was stopped.
+constexpr int kDownloadStalled = kRunStalled;
 
 // The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
 bool IsUrl(const QString& AText);
@@ -69,7 +71,15 @@ public:
     void BtnConvertClick();
     void BtnBatchClick();
 
-    // How long a download may go without a word from ffmpeg (it reports progress about twice a
+    // Any thread: ends the running job. A link's recording is finished and what was recorded is
+    // converted (a second stop ends that conversion too); a conversion is ended without retry
+    // and its partial MP4 removed; a batch skips its remaining folders.
+    void RequestStop();
+    // Before a job: a stop of an earlier job no longer counts.
+    void ResetStop();
+    bool stopRequested() const;
+
+    // How long a download may go without progress from ffmpeg (it reports progress about twice a
     // second while data arrives). Default 60 s, longer than any live playlist's refresh.
     void setStallLimitMs(int AMs) { FStallMs = AMs; }
     int stallLimitMs() const { return FStallMs; }
@@ -78,16 +88,29 @@ public:
     void setPlaylistFetcher(PlaylistFetcher AFetch) { FFetch = std::move(AFetch); }
 
 private:
-    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs = 0);
+    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, const QString& ALabel,
+            int AStallMs = 0);
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
+    // ConvertFile with the label its progress is shown under.
+    int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
+                      int* AMissing);
+    std::shared_ptr<StopToken> stopToken() const;
+    // Shows a run's progress: percent on the bar between FBarBase and FBarBase + 100, position,
+    // duration and time left (or recorded time and size) in the status line.
+    void report(const QString& ALabel, const FFmpegProgress& AProgress, const ProgressText& AText);
 
     ConvertView& FView;
     ProcessRunner FRunner;
     FFmpegFinder FFinder;
     PlaylistFetcher FFetch;
     int FStallMs = 60000;
+    mutable std::mutex FStopLock;
+    std::shared_ptr<StopToken> FStop = std::make_shared<StopToken>();
+    int FBarBase = 0;         // where the bar stands when the current run begins
+    std::int64_t FLastMs = 0; // the last position ffmpeg reported in the current run
+    bool FBarMoved = false;   // the current run has moved the bar
 };
 
 } // namespace halvora

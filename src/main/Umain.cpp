@@ -82,7 +82,8 @@ TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
                FFmpegFinder AFinder)
     : QWidget(AParent), FDialogs(ADialogs),
       FFinder(AFinder ? AFinder : FFmpegFinder([] { return FindFFmpeg(); })),
-      FFlow(*this, std::move(ARunner), FFinder) {
+      FJobContext(std::make_unique<GateContext>()), FWorkerView(*this, FJobContext->Gate()),
+      FFlow(FWorkerView, std::move(ARunner), FFinder) {
     InitHalvoraResources();
     setObjectName(QStringLiteral("TForm2"));
     setWindowTitle(QStringLiteral("Halvora"));
@@ -93,6 +94,13 @@ TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
 }
 
 TForm2::~TForm2() {
+    // Nothing the worker hands over runs from now on, and a worker waiting for an answer is
+    // released; it then stops at its next step.
+    FJobContext.reset();
+    if (FJob.joinable()) {
+        FFlow.RequestStop();
+        FJob.join();
+    }
     DoDestroy();
 }
 
@@ -122,6 +130,10 @@ void TForm2::createControls() {
     LblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Long paths wrap beside the Feedback button instead of running under it.
     LblStatus->setGeometry(12, 20, 740, 100);
+    BtnStop = Make<QPushButton>(Panel1, "BtnStop");
+    BtnStop->setText(QStringLiteral("Stop"));
+    BtnStop->setGeometry(762, 60, 143, 28);
+    BtnStop->setEnabled(false);
 
     LblInput = Make<QLabel>(pnlSingle, "LblInput");
     LblInput->setText(QStringLiteral("M3U8 URL (local file path or http(s) link):"));
@@ -202,6 +214,7 @@ void TForm2::createControls() {
     connect(BtnBatch, &QPushButton::clicked, this, [this] { BtnBatchClick(); });
     connect(BtnClip, &QPushButton::clicked, this, [this] { BtnClipClick(); });
     connect(BtnFeedback, &QPushButton::clicked, this, [this] { BtnFeedbackClick(); });
+    connect(BtnStop, &QPushButton::clicked, this, [this] { BtnStopClick(); });
 }
 
 void TForm2::showEvent(QShowEvent* AEvent) {
@@ -213,8 +226,67 @@ void TForm2::showEvent(QShowEvent* AEvent) {
 }
 
 void TForm2::closeEvent(QCloseEvent* AEvent) {
+    if (FBusy) {
+        AEvent->ignore();
+        if (FCloseAfterJob)
+            return; // already stopping
+        const BoxAnswer answer = FDialogs.message(
+            this, BoxKind::Confirmation, BoxTitle(BoxKind::Confirmation),
+            QStringLiteral("A conversion is running. Stop it and close?"), BoxButtons::YesNo);
+        if (answer != BoxAnswer::Yes)
+            return;
+        if (FBusy) {
+            // The window closes once the job has ended; its boxes are no longer shown.
+            FCloseAfterJob = true;
+            FWorkerView.setQuiet(true);
+            FFlow.RequestStop();
+            setStatus(QStringLiteral("Stopping..."));
+            return;
+        }
+        AEvent->accept(); // ended while the question was open
+    }
     FClosed = true;
     QWidget::closeEvent(AEvent);
+}
+
+void TForm2::keyPressEvent(QKeyEvent* AEvent) {
+    if (AEvent->key() == Qt::Key_Escape && FBusy) {
+        BtnStopClick();
+        return;
+    }
+    QWidget::keyPressEvent(AEvent);
+}
+
+void TForm2::StartJob(std::function<void()> AWork) {
+    if (FBusy)
+        return;
+    FBusy = true;
+    FFlow.ResetStop();
+    FWorkerView.setQuiet(false);
+    UpdateButtons();
+    const std::shared_ptr<WindowGate> gate = FJobContext->Gate();
+    FJob = std::thread([this, gate, work = std::move(AWork)] {
+        work();
+        gate->Queue([this] { JobDone(); });
+    });
+}
+
+void TForm2::JobDone() {
+    if (FJob.joinable())
+        FJob.join();
+    FBusy = false;
+    UpdateButtons();
+    if (FCloseAfterJob) {
+        FCloseAfterJob = false;
+        close();
+    }
+}
+
+void TForm2::BtnStopClick() {
+    if (!FBusy)
+        return;
+    // The flow says how the job ended; a stop that comes after its last word changes nothing.
+    FFlow.RequestStop();
 }
 
 void TForm2::DoShow() {
@@ -319,6 +391,15 @@ bool TForm2::eventFilter(QObject* AWatched, QEvent* AEvent) {
 }
 
 void TForm2::UpdateButtons() {
+    // While a job runs nothing starts another; Feedback stays usable.
+    for (QPushButton* b : {BtnBrowse, BtnOutput, BtnRoot, BtnClip})
+        b->setEnabled(!FBusy);
+    BtnStop->setEnabled(FBusy);
+    if (FBusy) {
+        BtnConvert->setEnabled(false);
+        BtnBatch->setEnabled(false);
+        return;
+    }
     const bool ffmpeg = !FFinder().isEmpty();
     const QString input = Trimmed(EdtInput->text());
     const QString root = Trimmed(EdtRoot->text());
@@ -332,12 +413,15 @@ void TForm2::UpdateButtons() {
 }
 
 void TForm2::EdtInputChange() {
+    // While a job runs the status line is the job's.
     if (IsUrl(Trimmed(EdtInput->text()))) {
         BtnConvert->setText(QStringLiteral("Download / Convert"));
-        setStatus(QStringLiteral("URL detected: download stream then convert to MP4"));
+        if (!FBusy)
+            setStatus(QStringLiteral("URL detected: download stream then convert to MP4"));
     } else {
         BtnConvert->setText(QStringLiteral("Convert"));
-        setStatus(QStringLiteral("Ready"));
+        if (!FBusy)
+            setStatus(QStringLiteral("Ready"));
     }
     CmbQuality->setEnabled(IsUrl(Trimmed(EdtInput->text())));
     FQuality.request(Trimmed(EdtInput->text()));
@@ -407,11 +491,11 @@ void TForm2::BtnRootClick() {
 }
 
 void TForm2::BtnConvertClick() {
-    FFlow.BtnConvertClick();
+    StartJob([this] { FFlow.BtnConvertClick(); });
 }
 
 void TForm2::BtnBatchClick() {
-    FFlow.BtnBatchClick();
+    StartJob([this] { FFlow.BtnBatchClick(); });
 }
 
 void TForm2::BtnClipClick() {

@@ -150,6 +150,11 @@ protected:
         QDir(*sDir).removeRecursively();
         delete sDir;
     }
+    // Export runs on a worker: starts it and waits until it has ended (boxes answered).
+    void Export() {
+        FEditor->BtnExportClick();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !FEditor->Exporting(); }, 60000));
+    }
     void SetUp() override {
         FEditor = std::make_unique<ClipEditor>(FView);
         FView.editor = FEditor.get();
@@ -481,10 +486,10 @@ TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
     };
 
     // The name the editor filled in, exported twice; blanks around it still make it that name.
-    FEditor->BtnExportClick();
+    Export();
     const QString first = FileDigest(dir + "/moviecit.mp4");
     FView.out = " " + FView.out + " ";
-    FEditor->BtnExportClick();
+    Export();
     EXPECT_EQ(FView.statuses.last(), "Export complete: " + dir + "/moviecit (2).mp4");
     EXPECT_EQ(questions(), 0);
     EXPECT_EQ(FileDigest(dir + "/moviecit.mp4"), first);
@@ -493,7 +498,7 @@ TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
     FView.out = dir + "/moviecit (2).mp4";
     const QString second = FileDigest(dir + "/moviecit (2).mp4");
     FView.answers = {BoxAnswer::No};
-    FEditor->BtnExportClick();
+    Export();
     ASSERT_EQ(questions(), 1);
     EXPECT_EQ(FView.boxes.back().text, dir + "/moviecit (2).mp4 already exists. Replace it?");
     EXPECT_EQ(FileDigest(dir + "/moviecit (2).mp4"), second);
@@ -504,8 +509,8 @@ TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
     FView.folders << dir + "/picked";
     FEditor->BtnOutClick();
     ASSERT_EQ(FView.out, dir + "/picked/movie_edited.mp4");
-    FEditor->BtnExportClick();
-    FEditor->BtnExportClick();
+    Export();
+    Export();
     EXPECT_EQ(FView.statuses.last(), "Export complete: " + dir + "/picked/movie_edited (2).mp4");
     EXPECT_EQ(questions(), 1);
     EXPECT_EQ(QDir(dir + "/picked").entryList(QDir::Files, QDir::Name),

@@ -108,6 +108,11 @@ protected:
         return {mean, std::sqrt(std::max(0.0, sumSq / n - mean * mean))};
     }
     void Click(const char* AName) { QTest::mouseClick(W<QPushButton>(AName), Qt::LeftButton); }
+    // Export runs on a worker: clicks Export and waits until it has ended (boxes answered).
+    void ExportAndWait() {
+        Click("BtnExport");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 60000));
+    }
     // Opens AFile through "Open MP4...", the dialog answered with it.
     void OpenThroughDialog(const QString& AFile) {
         FDialogs.files << AFile;
@@ -410,7 +415,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     EXPECT_EQ(FDialogs.titles.last(), "Select output directory");
     const QString out = outDir + "/long clip_edited.mp4";
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), out);
-    Click("BtnExport");
+    ExportAndWait();
     ASSERT_EQ(FDialogs.boxes.size(), 1u);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Information);
     EXPECT_EQ(FDialogs.boxes[0].text, "Export complete!\r\n" + out);
@@ -423,7 +428,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
 
     // The filled-in name again: the first export stays, the second gets the next free name.
     const QString first = FileDigest(out);
-    Click("BtnExport");
+    ExportAndWait();
     const QString renamed = outDir + "/long clip_edited (2).mp4";
     EXPECT_EQ(FDialogs.boxes.back().text, "Export complete!\r\n" + renamed);
     EXPECT_EQ(Status(), "Export complete: " + renamed);
@@ -438,7 +443,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     const QString second = FileDigest(renamed);
     FDialogs.boxes.clear();
     FDialogs.answers = {BoxAnswer::No};
-    Click("BtnExport");
+    ExportAndWait();
     ASSERT_EQ(FDialogs.boxes.size(), 1u);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_EQ(FDialogs.boxes[0].text, renamed + " already exists. Replace it?");
@@ -446,7 +451,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     Click("BtnClear");
     EXPECT_EQ(Status(), "Delete segments cleared");
     FDialogs.answers = {BoxAnswer::Yes};
-    Click("BtnExport");
+    ExportAndWait();
     EXPECT_EQ(Status(), "Export complete: " + renamed);
     EXPECT_NEAR(ProbeSeconds(renamed), 8.0, 1.1);
     EXPECT_EQ(FileDigest(out), first);
@@ -522,22 +527,27 @@ TEST_F(ClipFormTest, ClosingDuringPlaybackDestroysThePlayer) {
     EXPECT_FALSE(FForm->PlayTimer().isActive());
 }
 
-TEST_F(ClipFormTest, ClosingDuringExportStopsPlaybackAndTheRunGoesOn) {
+TEST_F(ClipFormTest, ClosingDuringExportAsksAndNoLetsTheRunGoOn) {
     OpenThroughDialog(*sDir + "/long clip.mp4");
     ASSERT_TRUE(QTest::qWaitFor([&] { return PlayerAt(300); }, 10000));
     const QString outDir = NewTempDir(QStringLiteral("closed"));
     const QString out = outDir + "/out.mp4";
     W<QLineEdit>("EdtOut")->setText(out);
-    // The close arrives while export lets the "Exporting..." text be painted.
-    QTimer::singleShot(0, FForm.get(), [this] { FForm->close(); });
+    FDialogs.answers = {BoxAnswer::No};
+    // The export stops playback; the close is asked about and refused.
     FForm->Editor().BtnExportClick();
-    EXPECT_FALSE(FForm->isVisible());
     EXPECT_FALSE(FForm->Playing());
-    EXPECT_EQ(FForm->Player(), nullptr);
     EXPECT_FALSE(FForm->PlayTimer().isActive());
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
-    EXPECT_EQ(FDialogs.boxes[0].text, "Export complete!\r\n" + out);
+    FForm->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 60000));
+    EXPECT_TRUE(FForm->isVisible());
+    ASSERT_EQ(FDialogs.boxes.size(), 2u);
+    EXPECT_EQ(FDialogs.boxes[0].text, "A conversion is running. Stop it and close?");
+    EXPECT_EQ(FDialogs.boxes[1].text, "Export complete!\r\n" + out);
     EXPECT_NEAR(ProbeSeconds(out), 8.0, 1.1);
+    FForm->close();
+    EXPECT_FALSE(FForm->isVisible());
+    EXPECT_EQ(FForm->Player(), nullptr);
     FForm.reset();
     QDir(outDir).removeRecursively();
 }

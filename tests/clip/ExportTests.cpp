@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -21,11 +22,15 @@ struct Box {
 class FakeView : public ExportView {
 public:
     QStringList statuses;
-    QStringList painted; // status shown when messages were processed
+    QStringList progress; // the live progress lines, apart from the other statuses
+    QStringList painted;  // status shown when messages were processed
     QVector<Box> boxes;
     QList<BoxAnswer> answers; // to the questions, in order
 
-    void setStatus(const QString& AText) override { statuses << AText; }
+    void setStatus(const QString& AText) override {
+        static const QRegularExpression line("^\\w[^:]*: \\d\\d:\\d\\d:\\d\\d / ");
+        (line.match(AText).hasMatch() ? progress : statuses) << AText;
+    }
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
         // Only the question whether to replace a file has more than OK.
         EXPECT_EQ(AButtons, AKind == BoxKind::Confirmation ? BoxButtons::YesNo : BoxButtons::Ok);
@@ -108,6 +113,10 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     EXPECT_NEAR(StreamSeconds(out, "a"), 180.0, 0.03);
     EXPECT_NEAR(ProbeSeconds(cuts[1]), 30.0, 0.1);
     EXPECT_EQ(view.statuses, QStringList({"Exporting...", "Export complete: " + out}));
+    // Progress over the kept time while cutting, then over it again while joining.
+    ASSERT_FALSE(view.progress.isEmpty());
+    EXPECT_TRUE(view.progress.first().startsWith("Cutting: "))
+        << view.progress.first().toStdString();
     EXPECT_EQ(view.painted, QStringList{"Exporting..."});
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);

@@ -16,7 +16,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -80,6 +83,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
     QString status() const { return Child<QLabel>(form.get(), "LblStatus")->text(); }
+    // Conversions run on a worker: waits for the job to end (boxes are answered meanwhile).
+    void finish(int AMs = 60000) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form->busy(); }, AMs));
+    }
 
     TestDialogs dialogs;
     std::unique_ptr<TForm2> form;
@@ -188,11 +195,13 @@ TEST_F(Window, EnterStartsConversionEvenWhenDisabled) {
     ASSERT_FALSE(Child<QPushButton>(form.get(), "BtnConvert")->isEnabled());
     input->setFocus();
     QTest::keyClick(input, Qt::Key_Return);
+    finish();
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Warning);
     EXPECT_EQ(dialogs.messages[0].text, "Please enter M3U8 URL (local file or http link)");
     EXPECT_EQ(status(), "Please enter M3U8 URL");
     QTest::keyClick(input, Qt::Key_Enter, Qt::ShiftModifier | Qt::KeypadModifier);
+    finish();
     EXPECT_EQ(dialogs.messages.size(), 2);
     QTest::keyClick(input, Qt::Key_A);
     EXPECT_EQ(dialogs.messages.size(), 2);
@@ -241,6 +250,7 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     auto* convert = Child<QPushButton>(form.get(), "BtnConvert");
     ASSERT_TRUE(convert->isEnabled());
     QTest::mouseClick(convert, Qt::LeftButton);
+    finish();
     EXPECT_NEAR(ProbeSeconds(dir + "/out/clip.mp4"), 2.0, 0.3);
     EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip.mp4");
     ASSERT_EQ(dialogs.messages.size(), 1);
@@ -256,16 +266,18 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     auto* batch = Child<QPushButton>(form.get(), "BtnBatch");
     ASSERT_TRUE(batch->isEnabled());
     QTest::mouseClick(batch, Qt::LeftButton);
+    finish();
     EXPECT_TRUE(QFile::exists(dir + "/root/show.mp4"));
     EXPECT_EQ(status(), "Batch done: 1/1 succeeded, output: " + dir + "/root");
     auto* bar = Child<QProgressBar>(form.get(), "ProgressBar1");
-    EXPECT_EQ(bar->maximum(), 1);
-    EXPECT_EQ(bar->value(), 1);
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_EQ(bar->value(), 100);
 
     // A later single conversion still shows a full bar; the first clip.mp4 is kept.
     Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir + "/out");
     const QString first = FileDigest(dir + "/out/clip.mp4");
     QTest::mouseClick(convert, Qt::LeftButton);
+    finish();
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip (2).mp4");
     EXPECT_EQ(dialogs.messages.last().text, "Conversion complete!\r\n" + dir + "/out/clip (2).mp4");
@@ -277,13 +289,15 @@ TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
         QDir().mkpath(dir + "/root/" + s);
         ASSERT_TRUE(WriteAll(dir + "/root/" + s + "/local.ts", "x"));
     }
-    int runs = 0;
-    // While the first item converts the user closes the window; the close is handled at the
-    // next message-processing step, before the second item.
-    const ProcessRunner runner = [&](const Command&, const RunOptions&) {
+    std::atomic<int> runs{0};
+    // While the first item converts the user closes the window and agrees to stop; the run
+    // (standing in for ffmpeg) ends when asked to, and nothing after it starts.
+    const ProcessRunner runner = [&](const Command&, const RunOptions& AOptions) {
         if (++runs == 1)
             QMetaObject::invokeMethod(form.get(), &QWidget::close, Qt::QueuedConnection);
-        return 0;
+        while (!AOptions.stop->requested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return kRunStopped;
     };
     form = std::make_unique<QuietForm>(dialogs, nullptr, runner, [] { return "/bin/true"; });
     form->show();
@@ -291,6 +305,7 @@ TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
     form->EdtRoot->setText(dir + "/root");
     form->EdtOutput->setText(dir + "/out");
     ASSERT_TRUE(form->BtnBatch->isEnabled());
+    dialogs.answers = {BoxAnswer::Yes};
 
     QTimer::singleShot(0, form.get(), [&] { form->BtnBatch->click(); });
     QTimer guard;
@@ -299,9 +314,13 @@ TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
     guard.start(20000);
     // The real message loop, as in the program: closing the last window ends it.
     EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(runs.load(), 1);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_FALSE(form->busy());
+    // Only the question; the batch's summary is not shown to a user who is leaving.
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].text, "A conversion is running. Stop it and close?");
+    EXPECT_EQ(dialogs.messages[0].buttons, BoxButtons::YesNo);
 }
 
 TEST_F(Window, SkyLayoutHasNoClippedText) {
