@@ -5,6 +5,7 @@
 #include "ConvertView.h"
 #include "DialogService.h"
 #include "QualityReader.h"
+#include "InputItems.h"
 
 #include <QEvent>
 #include <QPixmap>
@@ -77,6 +78,12 @@ public:
     void BtnFeedbackClick();
     void LoadWindowIcons();
 
+    // Files, folders or links handed over by a drop or the command line: the first one fills
+    // the input or the root field, or opens the clip editor on it.
+    void OpenInput(const QList<QUrl>& AItems, InputTarget ATarget);
+    // The clip editor, modal, on AFile (opened as through its Open button); empty: none.
+    void OpenClipEditor(const QString& AFile);
+
     ConversionFlow& flow() { return FFlow; }
     // Reads the variants of the link being typed (tests shorten its pause).
     QualityReader& qualityReader() { return FQuality; }
@@ -106,6 +113,8 @@ protected:
     void closeEvent(QCloseEvent* AEvent) override;
     bool event(QEvent* AEvent) override;
     bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+    void dragEnterEvent(QDragEnterEvent* AEvent) override;
+    void dropEvent(QDropEvent* AEvent) override;
 
     // Start-up work of the first show.
     virtual void DoShow();
