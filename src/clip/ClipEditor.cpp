@@ -159,7 +159,7 @@ void ClipEditor::BtnPlayClick() {
         if (!FVLC->Load()) {
             FView.message(
                 BoxKind::Error,
-                QStringLiteral("VLC runtime (libvlc.dll) not found. Please install VLC."),
+                QStringLiteral("VLC runtime (libvlc.so.5) not found. Please install VLC."),
                 BoxButtons::Ok);
             return;
         }

@@ -93,7 +93,7 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
 void TFormFeedback::FormCreate() {
     setWindowTitle(QStringLiteral("Send feedback"));
     LblTitle->setText(QStringLiteral("Send feedback to support"));
-    LblHint->setText(QStringLiteral("Your message and basic diagnostic info (app version, Windows "
+    LblHint->setText(QStringLiteral("Your message and basic diagnostic info (app version, OS "
                                     "version, machine code) will be sent to our support team."));
     LblEmail->setText(QStringLiteral("Your email (required - so we can reply):"));
     LblMessage->setText(QStringLiteral("Message:"));

@@ -496,8 +496,7 @@ void TUpdater::LaunchUpdater() {
         FHost->QuitApplication();
         return;
     }
-    FHost->Message(BoxKind::Error,
-                   QStringLiteral("Failed to launch updater (Win32 error %1)").arg(code),
+    FHost->Message(BoxKind::Error, QStringLiteral("Failed to launch updater (error %1)").arg(code),
                    BoxButtons::Ok);
 }
 

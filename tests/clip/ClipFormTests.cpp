@@ -359,7 +359,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     OpenThroughDialog(*sDir + "/long clip.mp4");
     ASSERT_EQ(FDialogs.boxes.size(), 1u);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Error);
-    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.dll) not found. Please install VLC.");
+    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     EXPECT_FALSE(FForm->Playing());
     // Without playback the still frame is the preview.
     EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible());
@@ -594,7 +594,7 @@ TEST_F(ClipFormTest, DroppedVideoOpensAsOpenWould) {
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), *sDir + "/long clipcit.mp4");
     // Playback was tried at once, as after Open: here without a VLC runtime.
     ASSERT_EQ(FDialogs.boxes.size(), 1u);
-    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.dll) not found. Please install VLC.");
+    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     EXPECT_EQ(Status(), "Loaded long clip.mp4 (duration 00:08) - Took the first of 2 items; the "
                         "other was ignored.");
 }

@@ -84,7 +84,7 @@ TEST_F(FeedbackWindow, TextsLayoutAndFocus) {
     EXPECT_EQ(Child<QLabel>(FForm.get(), "LblTitle")->text(), "Send feedback to support");
     EXPECT_TRUE(Child<QLabel>(FForm.get(), "LblTitle")->font().bold());
     EXPECT_EQ(Child<QLabel>(FForm.get(), "LblHint")->text(),
-              "Your message and basic diagnostic info (app version, Windows version, machine code) "
+              "Your message and basic diagnostic info (app version, OS version, machine code) "
               "will be sent "
               "to our support team.");
     EXPECT_TRUE(Child<QLabel>(FForm.get(), "LblHint")->wordWrap());

@@ -210,7 +210,7 @@ TEST(SelfUpdate, LaunchFailuresShowTheirBox) {
     u->SetElevation(Script(s.files + "/front", "exit 126"), [](const QString&) { return true; });
     u->CheckForUpdate();
     ASSERT_EQ(s.host.texts.size(), 2);
-    EXPECT_EQ(s.host.texts[1], "Failed to launch updater (Win32 error 126)");
+    EXPECT_EQ(s.host.texts[1], "Failed to launch updater (error 126)");
     EXPECT_EQ(s.host.quits, 0);
 
     // An accepted one starts the helper and ends the application.
