@@ -11,8 +11,9 @@ foreach(_file changelog halvora.1)
         message(FATAL_ERROR "gzip ${_file}: ${_rc}")
     endif()
 endforeach()
-install(FILES ${_gen}/halvora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${_pkg}/copyright ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${_gen}/halvora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT desktop)
+install(FILES ${_pkg}/copyright ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    COMPONENT desktop)
 
 set(CPACK_PACKAGE_NAME halvora)
 set(CPACK_PACKAGE_VENDOR "The Halvora developers")
@@ -28,6 +29,10 @@ set(CPACK_PACKAGE_CONTACT "The Halvora developers <packages@halvora.example.com>
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
+# One package of the desktop program alone (the service programs are not part of it).
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL desktop)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
