@@ -25,7 +25,8 @@ template <typename T> T* Named(T* AWidget, const char* AName) {
 TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     : QDialog(AParent), FDialogs(ADialogs) {
     setObjectName(QStringLiteral("FormFeedback"));
-    setFixedSize(520, 372);
+    // Opens at its designed size; the fields take whatever the user adds.
+    resize(520, 372);
     if (AParent)
         setFont(AParent->font());
 
@@ -45,9 +46,10 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.35);
     LblTitle->setFont(titleFont);
     LblHint->setWordWrap(true);
-    LblHint->setFixedSize(480, 2 * LblHint->fontMetrics().lineSpacing() + 4);
-    EdtEmail->setFixedWidth(480);
-    MemoMessage->setFixedWidth(480);
+    // At the designed width the hint takes two lines; never narrower than that.
+    LblHint->setMinimumSize(480, 2 * LblHint->fontMetrics().lineSpacing() + 4);
+    EdtEmail->setMinimumWidth(480);
+    MemoMessage->setMinimumWidth(480);
     PnlBottom->setFrameShape(QFrame::NoFrame);
 
     auto* bottom = new QHBoxLayout(PnlBottom);
@@ -75,6 +77,9 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     outer->setSpacing(0);
     outer->addLayout(column, 1);
     outer->addWidget(PnlBottom);
+
+    // Smaller than designed, the message field would show hardly a line.
+    setMinimumSize(520, 372);
 
     setTabOrder(EdtEmail, MemoMessage);
     setTabOrder(MemoMessage, BtnSend);

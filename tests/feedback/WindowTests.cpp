@@ -259,3 +259,28 @@ TEST(FeedbackFromMainWindow, CreatedOnceShownModallyEachTime) {
     EXPECT_EQ(shown[0]->parentWidget(), &main);
     EXPECT_EQ(main.findChildren<TFormFeedback*>().size(), 1);
 }
+
+// The window grows: the fields take the extra room, the buttons stay at the right, nothing
+// overlaps; it never gets smaller than designed.
+TEST_F(FeedbackWindow, GrowsWithItsFieldsAndKeepsItsMinimum) {
+    const int memoHeight = FMemo->height();
+    FForm->resize(820, 572);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FEmail->width() > 480; }, 5000));
+    EXPECT_EQ(FEmail->width(), 780);
+    EXPECT_EQ(FMemo->width(), 780);
+    EXPECT_EQ(FMemo->height(), memoHeight + 200);
+    EXPECT_EQ(FClose->mapTo(FForm.get(), QPoint(FClose->width(), 0)).x(), 800);
+    QList<QWidget*> shown;
+    for (const char* name : {"LblTitle", "LblHint", "LblEmail", "EdtEmail", "LblMessage",
+                             "MemoMessage", "LblStatus", "PnlBottom"})
+        shown << Child<QWidget>(FForm.get(), name);
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        EXPECT_TRUE(FForm->rect().contains(shown[i]->geometry())) << i;
+        for (qsizetype j = i + 1; j < shown.size(); ++j)
+            EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                << shown[i]->objectName().toStdString() << " / "
+                << shown[j]->objectName().toStdString();
+    }
+    FForm->resize(300, 200);
+    EXPECT_EQ(FForm->size(), QSize(520, 372));
+}
