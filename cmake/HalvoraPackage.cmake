@@ -12,7 +12,7 @@ foreach(_file changelog halvora.1)
     endif()
 endforeach()
 install(FILES ${_gen}/halvora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT desktop)
-install(FILES ${_pkg}/copyright ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
+install(FILES ${_pkg}/copyright ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/halvora
     COMPONENT desktop)
 
 set(CPACK_PACKAGE_NAME halvora)

@@ -70,7 +70,7 @@ done
     fail "libvlc.so.5 missing after the dependencies"
 
 echo "== lintian"
-report=$(lintian --no-tag-display-limit "$deb" 2>&1)
+report=$(lintian --tag-display-limit 0 --info --pedantic "$deb" 2>&1)
 echo "$report"
 ! grep -q '^E:' <<<"$report" || fail "lintian reports errors"
 
