@@ -13,7 +13,7 @@ for tool in desktop-file-validate appstreamcli; do
 done
 
 rm -rf "$stage"
-DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
+DESTDIR="$stage" cmake --install "$build" --prefix /usr --component desktop >/dev/null
 root=$stage/usr
 
 [ -x "$root/lib/halvora/halvora" ] || fail "lib/halvora/halvora missing"
