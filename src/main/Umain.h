@@ -4,8 +4,8 @@
 #include "Conversion.h"
 #include "ConvertView.h"
 #include "DialogService.h"
-#include "QualityReader.h"
 #include "InputItems.h"
+#include "QualityReader.h"
 
 #include <QEvent>
 #include <QPixmap>
