@@ -388,6 +388,7 @@ TEST_F(Window, QualityChoiceListsTheLinksVariants) {
     quality->setCurrentIndex(3);
     srv.clearRequests();
     QTest::mouseClick(Child<QPushButton>(form.get(), "BtnConvert"), Qt::LeftButton);
+    finish();
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Information)
         << dialogs.messages[0].text.toStdString();
