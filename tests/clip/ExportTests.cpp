@@ -478,20 +478,6 @@ TEST(Export, AReplacedFileStaysUntilTheNewOneIsComplete) {
     EXPECT_EQ(everything(), onlyMine);
 }
 
-namespace {
-
-bool SaidComplete(const FakeView& AView) {
-    for (const QString& s : AView.statuses)
-        if (s.contains("complete", Qt::CaseInsensitive))
-            return true;
-    for (const Box& b : AView.boxes)
-        if (b.text.contains("complete", Qt::CaseInsensitive))
-            return true;
-    return false;
-}
-
-} // namespace
-
 // Outputs that refuse writes end in an error box, never "complete", and leave nothing there.
 TEST(Export, OutputsThatRefuseWrites) {
     const QString dir = NewTempDir(QStringLiteral("refused"));

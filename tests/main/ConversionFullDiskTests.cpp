@@ -11,20 +11,6 @@
 using namespace halvora;
 using namespace halvora::test;
 
-namespace {
-
-bool SaidComplete(const FakeView& AView) {
-    for (const QString& s : AView.statuses)
-        if (s.contains("complete", Qt::CaseInsensitive))
-            return true;
-    for (const Box& b : AView.boxes)
-        if (b.text.contains("complete", Qt::CaseInsensitive))
-            return true;
-    return false;
-}
-
-} // namespace
-
 // ffmpeg ends with 0 when writing its trailer fails ("Error writing trailer of ...: File too
 // large"): the conversion must not take the fragment for a finished MP4.
 TEST(ConversionFullDisk, WritingFailsPartWay) {

@@ -70,4 +70,16 @@ QString SizeLimitedFFmpeg(const QString& ADir, int AKiB);
 // Makes AProcess start its program so limited.
 void LimitFileSize(QProcess& AProcess, int AKiB);
 
+// Whether a view's status lines or boxes ever called the work complete (any view with
+// `statuses` and `boxes` whose items have `text`).
+template <typename View> bool SaidComplete(const View& AView) {
+    for (const QString& s : AView.statuses)
+        if (s.contains(QLatin1String("complete"), Qt::CaseInsensitive))
+            return true;
+    for (const auto& b : AView.boxes)
+        if (b.text.contains(QLatin1String("complete"), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
 } // namespace halvora::test
