@@ -102,34 +102,74 @@ QString JoinPath(const QString& ADir, const QString& AName) {
     return ADir.endsWith(kSep) ? ADir + AName : ADir + kSep + AName;
 }
 
-Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo) {
+namespace {
+
+void MapStreams(Command& ACmd, const QList<int>& AIndexes) {
+    for (int i : AIndexes)
+        ACmd.arg("-map").arg(QStringLiteral("0:%1").arg(i));
+}
+
+} // namespace
+
+Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
+                        const StreamPlan& APlan) {
     Command c(AFFmpeg);
     c.arg("-y").arg("-allowed_extensions").arg("ALL").arg("-i").path(AUrl);
+    // A TS holds everything but text subtitles, so the conversion sees what the source had.
+    if (APlan.known && !(APlan.video.isEmpty() && APlan.audio.isEmpty())) {
+        MapStreams(c, APlan.video);
+        MapStreams(c, APlan.audio);
+        MapStreams(c, APlan.other);
+    }
     c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
     return c;
 }
 
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll) {
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan) {
     Command c(AFFmpeg);
     c.arg("-y");
     if (AAllowAll)
         c.arg("-allowed_extensions").arg("ALL");
     c.arg("-i").path(AInFile);
+    const bool planned = APlan.known && !(APlan.video.isEmpty() && APlan.audio.isEmpty());
+    if (planned) {
+        MapStreams(c, APlan.video);
+        MapStreams(c, APlan.audio);
+        MapStreams(c, APlan.textSubs);
+    } else {
+        // Without ffmpeg's own choice of one audio stream; "V" leaves out attached pictures.
+        c.arg("-map").arg("0:V?").arg("-map").arg("0:a?");
+    }
     if (AFast)
         c.arg("-c").arg("copy");
     else
         c.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
+    if (planned && !APlan.textSubs.isEmpty())
+        c.arg("-c:s").arg("mov_text");
     c.arg("-movflags").arg("+faststart").path(AOutFile);
     return c;
 }
 
-ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder)
-    : FView(AView), FRunner(std::move(ARunner)), FFinder(std::move(AFinder)) {
+Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll) {
+    Command c(AFFmpeg);
+    c.arg("-hide_banner");
+    if (AAllowAll)
+        c.arg("-allowed_extensions").arg("ALL");
+    return c.arg("-i").path(AInput);
+}
+
+ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder,
+                               ProcessRunner AProbeRunner)
+    : FView(AView), FRunner(std::move(ARunner)), FFinder(std::move(AFinder)),
+      FProbeRunner(std::move(AProbeRunner)) {
+    const ProcessRunner direct = [](const Command& ACmd, const RunOptions& AOptions) {
+        return RunCommand(ACmd, AOptions);
+    };
     if (!FRunner)
-        FRunner = [](const Command& ACmd, const RunOptions& AOptions) {
-            return RunCommand(ACmd, AOptions);
-        };
+        FRunner = direct;
+    if (!FProbeRunner)
+        FProbeRunner = direct;
     if (!FFinder)
         FFinder = [] { return FindFFmpeg(); };
 }
@@ -160,18 +200,42 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     return result == 0 && missing > 0 ? kSegmentsMissing : result;
 }
 
+StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
+                                       const QString& AWorkDir, int AStallMs) {
+    const QString ffmpeg = FFinder();
+    if (ffmpeg.isEmpty())
+        return {};
+    QString listing;
+    RunOptions options;
+    options.workDir = AWorkDir;
+    QElapsedTimer quiet;
+    quiet.start();
+    if (AStallMs > 0)
+        options.onWait = [&] { return quiet.elapsed() < AStallMs; };
+    options.onStderrLine = [&](const QString& ALine) {
+        quiet.restart();
+        listing += ALine + QLatin1Char('\n');
+    };
+    FProbeRunner(ProbeCommand(ffmpeg, AInput, AAllowAll), options);
+    return PlanMp4Streams(ParseStreamList(listing));
+}
+
 int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing) {
     if (AMissing)
         *AMissing = 0;
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
-    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo), QString(), AMissing, FStallMs);
+    const StreamPlan plan = PlanStreams(AUrl, true, QString(), FStallMs);
+    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo, plan), QString(), AMissing, FStallMs);
 }
 
-int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing) {
+int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
+                                QStringList* ALeftOut) {
     if (AMissing)
         *AMissing = 0;
+    if (ALeftOut)
+        ALeftOut->clear();
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty()) {
         FView.setStatus(kFFmpegNotFound);
@@ -196,15 +260,18 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
             workDir += kSep;
     }
 
+    const StreamPlan plan = PlanStreams(in, allowAll, workDir, url ? FStallMs : 0);
+    if (ALeftOut)
+        *ALeftOut = plan.leftOut;
     int result =
-        run(ConvertCommand(ffmpeg, in, out, FView.fastMode(), allowAll), workDir, AMissing);
+        run(ConvertCommand(ffmpeg, in, out, FView.fastMode(), allowAll, plan), workDir, AMissing);
     // Re-encoding cannot bring back segments that could not be read, so that case is final.
     if (result != 0 && result != kSegmentsMissing && FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, in, out, false, allowAll), workDir, AMissing);
+        result = run(ConvertCommand(ffmpeg, in, out, false, allowAll, plan), workDir, AMissing);
     }
     return result;
 }
@@ -285,10 +352,17 @@ void ConversionFlow::BtnConvertClick() {
 
     const QString name = OutputName(input);
     QString mp4 = JoinPath(out, name);
-    auto done = [&] {
-        FView.setStatus(QStringLiteral("Conversion complete: ") + mp4);
-        FView.showMessage(BoxKind::Information, QStringLiteral("Conversion complete!\r\n") + mp4,
-                          BoxButtons::Ok);
+    // ANotes: sentences about streams that were not kept (empty ones are skipped).
+    auto done = [&](const QStringList& ANotes) {
+        QString status = QStringLiteral("Conversion complete: ") + mp4;
+        QString box = QStringLiteral("Conversion complete!\r\n") + mp4;
+        for (const QString& note : ANotes)
+            if (!note.isEmpty()) {
+                status += QStringLiteral(". ") + note;
+                box += QStringLiteral("\r\n\r\n") + note;
+            }
+        FView.setStatus(status);
+        FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);
     };
 
     if (url) {
@@ -343,10 +417,11 @@ void ConversionFlow::BtnConvertClick() {
                 BoxButtons::Ok);
             return;
         }
-        const int c = ConvertFile(ts, mp4);
+        QStringList leftOut;
+        const int c = ConvertFile(ts, mp4, nullptr, &leftOut);
         if (c == 0) {
             QFile::remove(ts);
-            done();
+            done({LeftOutSentence(leftOut)});
         } else {
             DropUnwritten(mp4);
             FView.setStatus(QStringLiteral("Conversion failed (exit=%1)").arg(c));
@@ -377,12 +452,13 @@ void ConversionFlow::BtnConvertClick() {
     if (mp4.isEmpty())
         return;
     int missing = 0;
-    const int c = ConvertFile(input, mp4, &missing);
+    QStringList leftOut;
+    const int c = ConvertFile(input, mp4, &missing, &leftOut);
     if (c != 0)
         DropUnwritten(mp4);
     FView.setProgress(100);
     if (c == 0) {
-        done();
+        done({LeftOutSentence(leftOut)});
     } else if (c == kSegmentsMissing) {
         FView.setStatus(
             QStringLiteral("Conversion incomplete: %1 segment(s) missing").arg(missing));
@@ -450,6 +526,7 @@ void ConversionFlow::BtnBatchClick() {
     int successes = 0;
     QStringList renamed;     // file names of the outputs written under a new name
     QStringList wantedNames; // and the names they would have had
+    QStringList leftOut;     // over every item, each kind named once
     for (const QString& name : ListFolder(root)) {
         const QString input = FindLocalFile(JoinPath(root, name));
         if (input.isEmpty())
@@ -469,11 +546,13 @@ void ConversionFlow::BtnBatchClick() {
         const QString output = ReserveFreeName(wanted);
         if (output.isEmpty())
             continue;
-        if (ConvertFile(input, output) != 0) {
+        QStringList itemLeftOut;
+        if (ConvertFile(input, output, nullptr, &itemLeftOut) != 0) {
             DropUnwritten(output);
             continue;
         }
         ++successes;
+        MergeKinds(leftOut, itemLeftOut);
         if (output != wanted) {
             wantedNames << FileNameOf(wanted);
             renamed << FileNameOf(output);
@@ -493,6 +572,10 @@ void ConversionFlow::BtnBatchClick() {
         box += QStringLiteral("\r\n\r\nSaved under a new name (the name was taken):");
         for (qsizetype i = 0; i < renamed.size(); ++i)
             box += QStringLiteral("\r\n") + wantedNames[i] + QStringLiteral(" -> ") + renamed[i];
+    }
+    if (!leftOut.isEmpty()) {
+        status += QStringLiteral(". ") + LeftOutSentence(leftOut);
+        box += QStringLiteral("\r\n\r\n") + LeftOutSentence(leftOut);
     }
     FView.setStatus(status);
     FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);

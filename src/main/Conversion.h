@@ -5,6 +5,7 @@
 #include "Command.h"
 #include "ConvertView.h"
 #include "Process.h"
+#include "StreamList.h"
 
 #include <QString>
 #include <functional>
@@ -35,10 +36,15 @@ QString OutputName(const QString& AInput);
 // ADir + '/' (unless it ends with one) + AName.
 QString JoinPath(const QString& ADir, const QString& AName);
 
-// The two templates of the download and the four of the conversion.
-Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo);
+// The templates of the download and the conversion. A plan from the input's stream listing
+// names every stream to keep; without one the conversion keeps every video (no attached
+// pictures) and audio stream and the download takes ffmpeg's own choice.
+Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
+                        const StreamPlan& APlan = {});
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll);
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
+// "ffmpeg -i" with no output: lists the input's streams on stderr and ends with 1.
+Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll);
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
@@ -49,15 +55,24 @@ using FFmpegFinder = std::function<QString()>;
 // Nothing is kept between runs: a second run started from a message-processing point is safe.
 class ConversionFlow {
 public:
+    // AProbeRunner runs the stream listings (default RunCommand), apart from ARunner so that
+    // the runs a test counts are the conversions themselves.
     explicit ConversionFlow(ConvertView& AView, ProcessRunner ARunner = {},
-                            FFmpegFinder AFinder = {});
+                            FFmpegFinder AFinder = {}, ProcessRunner AProbeRunner = {});
 
     // Saves the stream of a link as one TS file. AMissing (optional) receives the number of
     // segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download during
     // which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
     int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
-    int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr);
+    // ALeftOut (optional) receives the kinds of stream that MP4 cannot hold and were left out.
+    int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,
+                    QStringList* ALeftOut = nullptr);
+
+    // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
+    // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent.
+    StreamPlan PlanStreams(const QString& AInput, bool AAllowAll, const QString& AWorkDir,
+                           int AStallMs = 0);
 
     void BtnConvertClick();
     void BtnBatchClick();
@@ -76,6 +91,7 @@ private:
     ConvertView& FView;
     ProcessRunner FRunner;
     FFmpegFinder FFinder;
+    ProcessRunner FProbeRunner;
     int FStallMs = 60000;
 };
 

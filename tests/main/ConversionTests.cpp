@@ -67,15 +67,15 @@ TEST(Conversion, CommandTemplates) {
         R"("/f f/ffmpeg" -y -allowed_extensions ALL -i "https://h/a b.m3u8" -c copy -f mpegts "/o/output.ts")");
     EXPECT_EQ(
         ConvertCommand("ff", "in.m3u8", "o.mp4", true, true).text(),
-        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -c copy -movflags +faststart "o.mp4")");
+        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -map 0:V? -map 0:a? -c copy -movflags +faststart "o.mp4")");
     EXPECT_EQ(ConvertCommand("ff", "in.ts", "o.mp4", true, false).text(),
-              R"("ff" -y -i "in.ts" -c copy -movflags +faststart "o.mp4")");
+              R"("ff" -y -i "in.ts" -map 0:V? -map 0:a? -c copy -movflags +faststart "o.mp4")");
     EXPECT_EQ(
         ConvertCommand("ff", "in.m3u8", "o.mp4", false, true).text(),
-        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
+        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -map 0:V? -map 0:a? -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
     EXPECT_EQ(
         ConvertCommand("ff", "in.ts", "o.mp4", false, false).text(),
-        R"("ff" -y -i "in.ts" -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
+        R"("ff" -y -i "in.ts" -map 0:V? -map 0:a? -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
     // A path is one argument whatever it holds.
     const Command c = ConvertCommand("ff", "-i \"x\".ts", "o.mp4", true, false);
     EXPECT_EQ(c.arguments().at(2), "-i \"x\".ts");
@@ -208,7 +208,7 @@ TEST_F(Flow, OutputFolderProblems) {
     EXPECT_TRUE(QFileInfo(dir + "/x/y/z").isDir());
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/clip.ts\" -c copy -movflags +faststart \"" + dir +
+                                    "/clip.ts\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + dir +
                                     "/x/y/z/clip.mp4\"");
     EXPECT_EQ(rec.runs[0].workDir, dir + "/");
 }
@@ -265,7 +265,7 @@ TEST_F(Flow, LinkDownloadThenConvert) {
                                     dir + "/output.ts\"");
     EXPECT_EQ(rec.runs[0].workDir, "");
     EXPECT_EQ(rec.runs[1].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/output.ts\" -c copy -movflags +faststart \"" + dir +
+                                    "/output.ts\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + dir +
                                     "/output.mp4\"");
     EXPECT_EQ(rec.runs[1].workDir, dir + "/");
     // "Downloading stream..." stays up through the conversion.
@@ -431,11 +431,11 @@ TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {
     ASSERT_EQ(rec.runs.size(), 4);
     const QString o = dir + "/out/";
     EXPECT_EQ(rec.runs[0].text, "\"" + kFF + "\" -y -allowed_extensions ALL -i \"" + dir +
-                                    "/rec/show1/local.m3u8\" -c copy -movflags +faststart \"" + o +
+                                    "/rec/show1/local.m3u8\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + o +
                                     "local.mp4\"");
     EXPECT_EQ(rec.runs[0].workDir, dir + "/rec/show1/");
     EXPECT_EQ(rec.runs[1].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/rec/clip.TS\" -c copy -movflags +faststart \"" + o +
+                                    "/rec/clip.TS\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + o +
                                     "clip.mp4\"");
     EXPECT_EQ(rec.runs[1].workDir, dir + "/rec/");
     EXPECT_TRUE(rec.runs[2].text.contains("-allowed_extensions ALL"));
@@ -534,7 +534,7 @@ TEST_F(Flow, RelativeInputIsReadOnce) {
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].workDir, dir + "/sub/");
     EXPECT_EQ(rec.runs[0].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/sub/clip.ts\" -c copy -movflags +faststart \"" + dir +
+                                    "/sub/clip.ts\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + dir +
                                     "/out/clip.mp4\"");
 }
 
