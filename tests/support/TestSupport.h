@@ -51,6 +51,35 @@ int CountVideoFrames(const QString& AFile);
 // SHA-256 of the file's bytes, hex; empty when it can't be read. For "left untouched" checks.
 QString FileDigest(const QString& APath);
 
+// One sine tone as an AAC track of a test video, with its tags.
+struct ToneTrack {
+    int frequency = 440;
+    QString language; // empty: untagged
+    QString title;
+    bool visualImpaired = false;
+};
+
+// A video (testsrc2, 320x240) with one audio track per tone, in order. ADvbSubtitle adds a DVB
+// subtitle stream (a TS output only), made from a small bitmap subtitle that the test writes.
+bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& ATracks,
+                   bool ADvbSubtitle = false, const QStringList& AOutputOptions = {});
+
+// A stream of a file as ffprobe reports it.
+struct TrackInfo {
+    QString type; // "video", "audio", "subtitle", "data"
+    QString codec;
+    QString language;
+    QString title;
+    bool isDefault = false;
+    bool visualImpaired = false;
+};
+QList<TrackInfo> ProbeTracks(const QString& AFile);
+
+// The tone of the file's audio track AIndex (0-based among its audio tracks) in Hz, measured on
+// its decoded samples by counting rising zero crossings; -1 when it cannot be decoded.
+// ASeconds (optional) receives the length of the decoded track.
+double ToneFrequency(const QString& AFile, int AIndex, double* ASeconds = nullptr);
+
 QByteArray ReadAll(const QString& APath);
 bool WriteAll(const QString& APath, const QByteArray& AData);
 
