@@ -137,6 +137,7 @@ void TClipForm::BuildLayout() {
                        QStringLiteral("Export (stitch everything except deleted segments)"),
                        {11, 261, 630, 36});
     LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"), {10, 351}, 170);
+    LblAudio = label(Panel1, "LblAudio", QStringLiteral("Audio: -"), {10, 369}, 600);
     LblCrop = label(Panel1, "LblCrop", QStringLiteral("Crop (optional)"), {187, 351}, 85);
     EdtCrop = named(new QLineEdit(Panel1), "EdtCrop");
     // Stock Linux fonts are wider than the layout's: keep the field clear of its label.
@@ -236,6 +237,10 @@ void TClipForm::setTimeText(const QString& AText) {
 }
 void TClipForm::setVideoSizeText(const QString& AText) {
     LblVideoSize->setText(AText);
+}
+void TClipForm::setAudioTracksText(const QString& AText) {
+    LblAudio->setText(AText);
+    LblAudio->setToolTip(AText);
 }
 QString TClipForm::outputText() {
     return EdtOut->text();
