@@ -174,25 +174,39 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
         FFinder = [] { return FindFFmpeg(); };
 }
 
+namespace {
+
+// A run in AWorkDir that is stopped once stderr stays silent for AStallMs (when positive);
+// AOnLine sees every stderr line. AQuiet must outlive the run.
+RunOptions QuietLimited(const QString& AWorkDir, int AStallMs, QElapsedTimer& AQuiet,
+                        std::function<void(const QString&)> AOnLine) {
+    RunOptions options;
+    options.workDir = AWorkDir;
+    AQuiet.start();
+    if (AStallMs > 0)
+        options.onWait = [&AQuiet, AStallMs] { return AQuiet.elapsed() < AStallMs; };
+    options.onStderrLine = [&AQuiet, AOnLine](const QString& ALine) {
+        AQuiet.restart();
+        AOnLine(ALine);
+    };
+    return options;
+}
+
+} // namespace
+
 int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs) {
     // A segment may be reported more than once (one line per failed attempt or stream).
     QSet<QString> segments;
     int cutShort = 0;
-    RunOptions options;
-    options.workDir = AWorkDir;
     QElapsedTimer quiet;
-    quiet.start();
-    if (AStallMs > 0)
-        options.onWait = [&] { return quiet.elapsed() < AStallMs; };
-    options.onStderrLine = [&](const QString& ALine) {
-        quiet.restart();
+    const RunOptions options = QuietLimited(AWorkDir, AStallMs, quiet, [&](const QString& ALine) {
         static const QRegularExpression failed(QStringLiteral("Failed to open segment (\\d+)"));
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())
             segments.insert(m.captured(1));
         else if (ALine.contains(QLatin1String("Stream ends prematurely")))
             ++cutShort;
-    };
+    });
     const int result = FRunner(ACmd, options);
     const int missing = static_cast<int>(segments.size()) + cutShort;
     if (AMissing)
@@ -206,16 +220,10 @@ StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
     if (ffmpeg.isEmpty())
         return {};
     QString listing;
-    RunOptions options;
-    options.workDir = AWorkDir;
     QElapsedTimer quiet;
-    quiet.start();
-    if (AStallMs > 0)
-        options.onWait = [&] { return quiet.elapsed() < AStallMs; };
-    options.onStderrLine = [&](const QString& ALine) {
-        quiet.restart();
+    const RunOptions options = QuietLimited(AWorkDir, AStallMs, quiet, [&](const QString& ALine) {
         listing += ALine + QLatin1Char('\n');
-    };
+    });
     FProbeRunner(ProbeCommand(ffmpeg, AInput, AAllowAll), options);
     return PlanMp4Streams(ParseStreamList(listing));
 }

@@ -76,6 +76,16 @@ bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+namespace {
+
+// The picture's encoding in every test video.
+QStringList PictureOptions(int AGop) {
+    return {"-pix_fmt", "yuv420p",   "-c:v", "libx264",
+            "-preset",  "ultrafast", "-g",   QString::number(AGop)};
+}
+
+} // namespace
+
 bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool AAudio, int AGop,
                const QStringList& AOutputOptions) {
     QStringList a{"-f", "lavfi", "-i",
@@ -87,13 +97,7 @@ bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool
         a << "-f"
           << "lavfi"
           << "-i" << QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds);
-    a << "-pix_fmt"
-      << "yuv420p"
-      << "-c:v"
-      << "libx264"
-      << "-preset"
-      << "ultrafast"
-      << "-g" << QString::number(AGop);
+    a << PictureOptions(AGop);
     if (AAudio)
         a << "-c:a"
           << "aac"
@@ -260,15 +264,7 @@ bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& A
     if (ADvbSubtitle)
         a << "-map" << QString::number(ATracks.size() + 1) << "-c:s"
           << "dvbsub";
-    a << "-pix_fmt"
-      << "yuv420p"
-      << "-c:v"
-      << "libx264"
-      << "-preset"
-      << "ultrafast"
-      << "-g"
-      << "25"
-      << "-c:a"
+    a << PictureOptions(25) << "-c:a"
       << "aac"
       << "-b:a"
       << "64k";
