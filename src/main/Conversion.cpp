@@ -112,7 +112,7 @@ void MapStreams(Command& ACmd, const QList<int>& AIndexes) {
 } // namespace
 
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
-                        const StreamPlan& APlan) {
+                        const StreamPlan& APlan, const QStringList& AStreamTags) {
     Command c(AFFmpeg);
     c.arg("-y").arg("-allowed_extensions").arg("ALL").arg("-i").path(AUrl);
     // A TS holds everything but text subtitles, so the conversion sees what the source had.
@@ -120,6 +120,7 @@ Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QStri
         MapStreams(c, APlan.video);
         MapStreams(c, APlan.audio);
         MapStreams(c, APlan.other);
+        c.args(AStreamTags);
     }
     c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
     return c;
@@ -215,7 +216,7 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
 }
 
 StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
-                                       const QString& AWorkDir, int AStallMs) {
+                                       const QString& AWorkDir, int AStallMs, QString* AListing) {
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return {};
@@ -225,7 +226,54 @@ StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
         listing += ALine + QLatin1Char('\n');
     });
     FProbeRunner(ProbeCommand(ffmpeg, AInput, AAllowAll), options);
+    if (AListing)
+        *AListing = listing;
     return PlanMp4Streams(ParseStreamList(listing));
+}
+
+QStringList ConversionFlow::segmentTags(const QString& AListing, const StreamPlan& APlan) {
+    // Only a playlist of one variant without renditions: its streams are those of a segment.
+    const QList<StreamEntry> streams = ParseStreamList(AListing);
+    for (const StreamEntry& e : streams)
+        if (e.programs.size() > 1 || (!e.programs.isEmpty() && e.programs != streams[0].programs))
+            return {};
+    static const QRegularExpression opening(
+        QStringLiteral(R"(^\[hls @ [^\]]*\] Opening '(.*)' for reading\s*$)"));
+    QString segment;
+    for (const QString& line : AListing.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = opening.match(line);
+        const QString url = m.captured(1);
+        const QString path = url.section(QLatin1Char('?'), 0, 0).toLower();
+        if (m.hasMatch() && !path.endsWith(QLatin1String(".m3u8")) &&
+            !path.endsWith(QLatin1String(".m3u"))) {
+            segment = url;
+            break;
+        }
+    }
+    if (segment.isEmpty())
+        return {};
+    QString segListing;
+    PlanStreams(segment, false, QString(), FStallMs, &segListing);
+    const QList<StreamEntry> inSegment = ParseStreamList(segListing);
+    if (inSegment.size() != streams.size())
+        return {};
+    for (qsizetype i = 0; i < streams.size(); ++i)
+        if (inSegment[i].kind != streams[i].kind || inSegment[i].codec != streams[i].codec)
+            return {};
+    QStringList args;
+    int k = 0; // the output stream, in the order the download maps them
+    for (const QList<int>* group : {&APlan.video, &APlan.audio, &APlan.other})
+        for (int index : *group) {
+            const StreamEntry& e = inSegment[index];
+            if (!e.language.isEmpty() && e.language != QLatin1String("und") &&
+                streams[index].language.isEmpty())
+                args << QStringLiteral("-metadata:s:%1").arg(k)
+                     << QStringLiteral("language=") + e.language;
+            if (!e.flags.isEmpty() && streams[index].flags.isEmpty())
+                args << QStringLiteral("-disposition:%1").arg(k) << e.flags.join(QLatin1Char('+'));
+            ++k;
+        }
+    return args;
 }
 
 int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing) {
@@ -234,8 +282,10 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
-    const StreamPlan plan = PlanStreams(AUrl, true, QString(), FStallMs);
-    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo, plan), QString(), AMissing, FStallMs);
+    QString listing;
+    const StreamPlan plan = PlanStreams(AUrl, true, QString(), FStallMs, &listing);
+    const QStringList tags = plan.known ? segmentTags(listing, plan) : QStringList();
+    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo, plan, tags), QString(), AMissing, FStallMs);
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,

@@ -39,8 +39,9 @@ QString JoinPath(const QString& ADir, const QString& AName);
 // The templates of the download and the conversion. A plan from the input's stream listing
 // names every stream to keep; without one the conversion keeps every video (no attached
 // pictures) and audio stream and the download takes ffmpeg's own choice.
+// AStreamTags: output options that put back tags ffmpeg's HLS reader does not pass on.
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
-                        const StreamPlan& APlan = {});
+                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
                        bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
 // "ffmpeg -i" with no output: lists the input's streams on stderr and ends with 1.
@@ -72,7 +73,7 @@ public:
     // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
     // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent.
     StreamPlan PlanStreams(const QString& AInput, bool AAllowAll, const QString& AWorkDir,
-                           int AStallMs = 0);
+                           int AStallMs = 0, QString* AListing = nullptr);
 
     void BtnConvertClick();
     void BtnBatchClick();
@@ -87,6 +88,7 @@ private:
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
+    QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
 
     ConvertView& FView;
     ProcessRunner FRunner;

@@ -37,6 +37,8 @@ QList<StreamEntry> ParseStreamList(const QString& AListing) {
     static const QRegularExpression programRe(QStringLiteral(R"(^\s*Program (\d+))"));
     static const QRegularExpression sizeRe(QStringLiteral(R"(\b([1-9]\d*)x([1-9]\d*)\b)"));
     static const QRegularExpression titleRe(QStringLiteral(R"(^\s+title\s*: (.*)$)"));
+    static const QRegularExpression commentRe(QStringLiteral(R"(^\s+comment\s*: (.*)$)"));
+    bool hls = false;
 
     QList<StreamEntry> streams;
     bool inFirst = false;
@@ -47,6 +49,7 @@ QList<StreamEntry> ParseStreamList(const QString& AListing) {
             line.chop(1);
         if (line.startsWith(QLatin1String("Input #"))) {
             inFirst = line.startsWith(QLatin1String("Input #0,"));
+            hls = line.startsWith(QLatin1String("Input #0, hls,"));
             continue;
         }
         if (line.startsWith(QLatin1String("Output #")) ||
@@ -78,6 +81,11 @@ QList<StreamEntry> ParseStreamList(const QString& AListing) {
                 s.codec = m.captured(4);
                 const QString rest = m.captured(5);
                 s.attachedPicture = rest.contains(QLatin1String("(attached pic)"));
+                static const QRegularExpression flagRe(QStringLiteral(
+                    R"(\((default|dub|original|comment|lyrics|karaoke|forced|hearing impaired|)"
+                    R"(visual impaired|clean effects|captions|descriptions)\))"));
+                for (auto it = flagRe.globalMatch(rest); it.hasNext();)
+                    s.flags << it.next().captured(1).replace(QLatin1Char(' '), QLatin1Char('_'));
                 if (s.kind == QLatin1String("Video"))
                     if (const auto sz = sizeRe.match(rest); sz.hasMatch()) {
                         s.width = sz.captured(1).toInt();
@@ -90,9 +98,13 @@ QList<StreamEntry> ParseStreamList(const QString& AListing) {
                 streams[last].programs << program;
             continue;
         }
-        if (last >= 0)
-            if (const auto m = titleRe.match(line); m.hasMatch() && streams[last].title.isEmpty())
-                streams[last].title = m.captured(1);
+        if (last < 0)
+            continue;
+        if (const auto m = titleRe.match(line); m.hasMatch() && streams[last].title.isEmpty())
+            streams[last].title = m.captured(1);
+        // ffmpeg's HLS reader names a rendition's streams by the rendition's NAME.
+        if (const auto m = commentRe.match(line); hls && m.hasMatch())
+            streams[last].rendition = m.captured(1);
     }
     std::sort(streams.begin(), streams.end(),
               [](const StreamEntry& A, const StreamEntry& B) { return A.index < B.index; });
@@ -131,8 +143,22 @@ StreamPlan PlanMp4Streams(const QList<StreamEntry>& AStreams) {
             if (chosen < 0 && s.kind == QLatin1String("Audio") && !s.programs.isEmpty())
                 chosen = s.programs.first();
     }
+    // The one audio rendition: the default one, else the first.
+    const QString audioKind = QStringLiteral("Audio");
+    const QString defaultFlag = QStringLiteral("default");
+    const StreamEntry* rendition = nullptr;
+    for (const StreamEntry& s : AStreams) {
+        if (s.kind != audioKind || s.rendition.isEmpty() ||
+            (chosen >= 0 && !s.programs.contains(chosen)))
+            continue;
+        if (!rendition ||
+            (s.flags.contains(defaultFlag) && !rendition->flags.contains(defaultFlag)))
+            rendition = &s;
+    }
     for (const StreamEntry& s : AStreams) {
         if (chosen >= 0 && !s.programs.contains(chosen))
+            continue;
+        if (s.kind == audioKind && !s.rendition.isEmpty() && &s != rendition)
             continue;
         if (s.kind == QLatin1String("Video")) {
             if (!s.attachedPicture)

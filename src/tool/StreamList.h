@@ -17,6 +17,8 @@ struct StreamEntry {
     int width = 0; // video only
     int height = 0;
     QList<int> programs; // the programs that list the stream
+    QString rendition;   // of an HLS playlist: the NAME of the EXT-X-MEDIA rendition it comes from
+    QStringList flags;   // dispositions as ffmpeg names them: "visual_impaired", "default"
 };
 
 // The streams of input #0 in index order (a stream listed under several programs appears once).
@@ -33,7 +35,8 @@ struct StreamPlan {
 };
 
 // Of several programs (HLS variants, the services of a broadcast mux) only the one holding the
-// largest picture is taken, as ffmpeg itself would pick it; everything else of the input is.
+// largest picture is taken, as ffmpeg itself would pick it; everything else of the input is,
+// except that of several HLS audio renditions only the default one (else the first) is taken.
 StreamPlan PlanMp4Streams(const QList<StreamEntry>& AStreams);
 
 // The text subtitle codecs the MP4 muxer takes once converted to mov_text.

@@ -631,9 +631,42 @@ TEST_F(Real, HlsLinkWithTwoAudioTracksInItsSegments) {
     view.output = dir;
     flow.BtnConvertClick();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
-    // ffmpeg's HLS reader passes on no language tags of the segments; the tones come in order.
-    ExpectTones(dir + "/output.mp4", hls + "/local.m3u8", tones);
+    // ffmpeg's HLS reader passes on no language tags of the segments; the flow puts them back.
+    ExpectTones(dir + "/output.mp4", hls + "/local0.ts", tones);
     double seconds = 0;
     ToneFrequency(dir + "/output.mp4", 1, &seconds);
     EXPECT_NEAR(seconds, 3.0, 0.3);
+}
+
+TEST_F(Real, HlsLinkWithAudioRenditionsKeepsTheDefaultOne) {
+    const QString hls = NewTempDir("rend");
+    const QStringList segmenting{
+        "-f", "hls", "-hls_time", "1", "-hls_list_size", "0", "-hls_playlist_type", "vod"};
+    ASSERT_TRUE(MakeVideo(hls + "/video.m3u8", 3, 320, 240, false, 25, segmenting));
+    for (const auto& [name, tone] : {std::pair{"eng", 300}, std::pair{"deu", 700}})
+        ASSERT_TRUE(RunFixtureFFmpeg(
+            QStringList{"-f", "lavfi", "-i",
+                        QStringLiteral("sine=frequency=%1:duration=3").arg(tone), "-c:a", "aac"} +
+            segmenting +
+            QStringList{"-hls_segment_filename", hls + "/" + name + "%d.ts",
+                        hls + "/" + name + ".m3u8"}));
+    ASSERT_TRUE(WriteAll(hls + "/master.m3u8",
+                         "#EXTM3U\n"
+                         "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"English\",LANGUAGE="
+                         "\"eng\",DEFAULT=NO,AUTOSELECT=YES,URI=\"eng.m3u8\"\n"
+                         "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"Deutsch\",LANGUAGE="
+                         "\"deu\",DEFAULT=YES,AUTOSELECT=YES,URI=\"deu.m3u8\"\n"
+                         "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240,AUDIO=\"aud\"\n"
+                         "video.m3u8\n"));
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    srv.serveFolder("/live/", hls);
+    view.input = srv.url("/live/master.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
+    const QList<TrackInfo> tracks = ProbeTracks(dir + "/output.mp4");
+    ASSERT_EQ(tracks.size(), 2);
+    EXPECT_EQ(tracks[0].type, "video");
+    EXPECT_EQ(tracks[1].language, "deu");
+    EXPECT_NEAR(ToneFrequency(dir + "/output.mp4", 0), 700, 5);
 }

@@ -98,3 +98,36 @@ TEST(StreamList, OfSeveralVariantsTheLargestPictureIsTaken) {
                                 "yuv420p, 320x240\n")
                     .isEmpty());
 }
+
+TEST(StreamList, OfHlsAudioRenditionsTheDefaultOneIsTaken) {
+    const QString listing = "Input #0, hls, from 'master.m3u8':\n"
+                            "  Program 0 \n"
+                            "  Stream #0:0(eng): Audio: aac (LC), 44100 Hz, mono, fltp\n"
+                            "    Metadata:\n"
+                            "      variant_bitrate : 300000\n"
+                            "      comment         : English\n"
+                            "  Stream #0:1(deu): Audio: aac (LC), 44100 Hz, mono, fltp (default)\n"
+                            "    Metadata:\n"
+                            "      comment         : Deutsch\n"
+                            "  Stream #0:2: Video: h264 (High), yuv420p, 160x120 [SAR 1:1]\n"
+                            "  Stream #0:3: Audio: aac (LC), 44100 Hz, stereo\n";
+    const QList<StreamEntry> s = ParseStreamList(listing);
+    ASSERT_EQ(s.size(), 4);
+    EXPECT_EQ(s[0].rendition, "English");
+    EXPECT_EQ(s[1].flags, QStringList{"default"});
+    EXPECT_TRUE(s[3].rendition.isEmpty());
+    const StreamPlan p = PlanMp4Streams(s);
+    EXPECT_EQ(p.video, QList<int>{2});
+    // The default rendition, and the audio that the variant's own segments carry.
+    EXPECT_EQ(p.audio, (QList<int>{1, 3}));
+
+    // Without a default, the first rendition; a "comment" of another container is no rendition.
+    QString plain = listing;
+    plain.replace(" (default)", "");
+    EXPECT_EQ(PlanMp4Streams(ParseStreamList(plain)).audio, (QList<int>{0, 3}));
+    plain.replace("Input #0, hls,", "Input #0, matroska,webm,");
+    EXPECT_EQ(PlanMp4Streams(ParseStreamList(plain)).audio, (QList<int>{0, 1, 3}));
+
+    EXPECT_EQ(ParseStreamList(kBroadcast)[3].flags,
+              (QStringList{"visual_impaired", "descriptions"}));
+}
