@@ -276,15 +276,21 @@ QStringList ConversionFlow::segmentTags(const QString& AListing, const StreamPla
     return args;
 }
 
-int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing) {
+int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing,
+                                   bool* ASubtitlesLost) {
     if (AMissing)
         *AMissing = 0;
+    if (ASubtitlesLost)
+        *ASubtitlesLost = false;
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
     QString listing;
     const StreamPlan plan = PlanStreams(AUrl, true, QString(), FStallMs, &listing);
     const QStringList tags = plan.known ? segmentTags(listing, plan) : QStringList();
+    if (ASubtitlesLost)
+        *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
+                          !plan.textSubs.isEmpty(); // a TS cannot hold text subtitles
     return run(DownloadCommand(ffmpeg, AUrl, ASaveTo, plan, tags), QString(), AMissing, FStallMs);
 }
 
@@ -436,7 +442,8 @@ void ConversionFlow::BtnConvertClick() {
         const QString ts = names[0];
         mp4 = names[1];
         int missing = 0;
-        const int d = DownloadStream(input, ts, &missing);
+        bool subtitlesLost = false;
+        const int d = DownloadStream(input, ts, &missing, &subtitlesLost);
         if (d != 0) {
             // What a failed download wrote stays; a reservation it never wrote into does not.
             DropUnwritten(ts);
@@ -479,7 +486,11 @@ void ConversionFlow::BtnConvertClick() {
         const int c = ConvertFile(ts, mp4, nullptr, &leftOut);
         if (c == 0) {
             QFile::remove(ts);
-            done({LeftOutSentence(leftOut)});
+            // Not lost silently, though MP4 is not what stands in the way.
+            done({LeftOutSentence(leftOut),
+                  subtitlesLost ? QStringLiteral("The link's subtitle tracks could not be saved "
+                                                 "and were not kept")
+                                : QString()});
         } else {
             DropUnwritten(mp4);
             FView.setStatus(QStringLiteral("Conversion failed (exit=%1)").arg(c));

@@ -64,7 +64,10 @@ public:
     // Saves the stream of a link as one TS file. AMissing (optional) receives the number of
     // segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download during
     // which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
-    int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr);
+    // ASubtitlesLost (optional) is set when the playlist offers subtitles the TS cannot take:
+    // renditions ffmpeg's HLS reader skips ("Can't support the subtitle") or text subtitles.
+    int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr,
+                       bool* ASubtitlesLost = nullptr);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
     // ALeftOut (optional) receives the kinds of stream that MP4 cannot hold and were left out.
     int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,

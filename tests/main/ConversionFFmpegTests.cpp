@@ -670,3 +670,43 @@ TEST_F(Real, HlsLinkWithAudioRenditionsKeepsTheDefaultOne) {
     EXPECT_EQ(tracks[1].language, "deu");
     EXPECT_NEAR(ToneFrequency(dir + "/output.mp4", 0), 700, 5);
 }
+
+TEST_F(Real, HlsLinkWithWebVttSubtitlesSaysWhatBecameOfThem) {
+    const QString hls = NewTempDir("vtt");
+    ASSERT_TRUE(WriteAll(hls + "/in.vtt", "WEBVTT\n\n00:00:00.500 --> 00:00:01.500\nHello\n"));
+    const QStringList sources{
+        "-f", "lavfi",        "-i", "testsrc2=size=320x240:rate=25:duration=3",
+        "-f", "lavfi",        "-i", "sine=duration=3",
+        "-i", hls + "/in.vtt"};
+    const QStringList maps{"-map", "0", "-map", "1", "-map", "2", "-c:a", "aac", "-c:s", "webvtt"};
+    const QStringList segmenting{"-f",
+                                 "hls",
+                                 "-hls_time",
+                                 "1",
+                                 "-hls_playlist_type",
+                                 "vod",
+                                 "-master_pl_name",
+                                 "master.m3u8",
+                                 "-var_stream_map",
+                                 "v:0,a:0,s:0,sgroup:subs",
+                                 "-hls_segment_filename",
+                                 hls + "/seg%d.ts",
+                                 hls + "/stream.m3u8"};
+    ASSERT_TRUE(RunFixtureFFmpeg(sources + maps + PictureOptions() + segmenting));
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    srv.serveFolder("/live/", hls);
+    view.input = srv.url("/live/master.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    const QList<TrackInfo> tracks = ProbeTracks(dir + "/output.mp4");
+    // This ffmpeg's HLS reader skips subtitle renditions (and a TS could not hold WebVTT): the
+    // user is told instead of finding them missing later.
+    ASSERT_EQ(tracks.size(), 2);
+    EXPECT_NEAR(ToneFrequency(dir + "/output.mp4", 0), 440, 5);
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir +
+                                 "/output.mp4. The link's subtitle tracks could not be saved and "
+                                 "were not kept");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_TRUE(view.boxes[0].text.endsWith(
+        "\r\n\r\nThe link's subtitle tracks could not be saved and were not kept"));
+}

@@ -76,15 +76,10 @@ bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-namespace {
-
-// The picture's encoding in every test video.
 QStringList PictureOptions(int AGop) {
     return {"-pix_fmt", "yuv420p",   "-c:v", "libx264",
             "-preset",  "ultrafast", "-g",   QString::number(AGop)};
 }
-
-} // namespace
 
 bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool AAudio, int AGop,
                const QStringList& AOutputOptions) {

@@ -31,6 +31,9 @@ QString FixtureFFmpeg();
 // Runs ffmpeg with the given arguments (after -y -hide_banner -loglevel error); true on exit 0.
 bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr = nullptr);
 
+// The picture's encoding in every test video: yuv420p H.264, a keyframe every AGop frames.
+QStringList PictureOptions(int AGop = 25);
+
 // A test video made with lavfi sources: testsrc2 picture, sine sound, yuv420p, keyframe every
 // AGop frames at 25 fps. The container follows the file's extension.
 // AOutputOptions go just before the output path (a muxer and its options).
