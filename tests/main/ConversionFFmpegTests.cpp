@@ -29,6 +29,15 @@ protected:
     RunRecorder rec;
     ConversionFlow flow{view, rec.runner()};
     QString dir = NewTempDir("real");
+
+    // Serves AFolder on 127.0.0.1 and converts its playlist APlaylist, as a link, into dir.
+    void ConvertServed(const QString& AFolder, const QString& APlaylist) {
+        TestHttpServer srv(TestHttpServer::Mode::Http);
+        srv.serveFolder("/live/", AFolder);
+        view.input = srv.url("/live/" + APlaylist);
+        view.output = dir;
+        flow.BtnConvertClick();
+    }
 };
 
 // A playlist of 4 s in 1 s segments, made once and copied where a test needs it.
@@ -625,11 +634,7 @@ TEST_F(Real, HlsLinkWithTwoAudioTracksInItsSegments) {
     ASSERT_TRUE(MakeToneVideo(
         hls + "/local.m3u8", 3, tones, false,
         {"-f", "hls", "-hls_time", "1", "-hls_list_size", "0", "-hls_playlist_type", "vod"}));
-    TestHttpServer srv(TestHttpServer::Mode::Http);
-    srv.serveFolder("/live/", hls);
-    view.input = srv.url("/live/local.m3u8");
-    view.output = dir;
-    flow.BtnConvertClick();
+    ConvertServed(hls, "local.m3u8");
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
     // ffmpeg's HLS reader passes on no language tags of the segments; the flow puts them back.
     ExpectTones(dir + "/output.mp4", hls + "/local0.ts", tones);
@@ -658,11 +663,7 @@ TEST_F(Real, HlsLinkWithAudioRenditionsKeepsTheDefaultOne) {
                          "\"deu\",DEFAULT=YES,AUTOSELECT=YES,URI=\"deu.m3u8\"\n"
                          "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240,AUDIO=\"aud\"\n"
                          "video.m3u8\n"));
-    TestHttpServer srv(TestHttpServer::Mode::Http);
-    srv.serveFolder("/live/", hls);
-    view.input = srv.url("/live/master.m3u8");
-    view.output = dir;
-    flow.BtnConvertClick();
+    ConvertServed(hls, "master.m3u8");
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
     const QList<TrackInfo> tracks = ProbeTracks(dir + "/output.mp4");
     ASSERT_EQ(tracks.size(), 2);
@@ -693,11 +694,7 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesSaysWhatBecameOfThem) {
                                  hls + "/seg%d.ts",
                                  hls + "/stream.m3u8"};
     ASSERT_TRUE(RunFixtureFFmpeg(sources + maps + PictureOptions() + segmenting));
-    TestHttpServer srv(TestHttpServer::Mode::Http);
-    srv.serveFolder("/live/", hls);
-    view.input = srv.url("/live/master.m3u8");
-    view.output = dir;
-    flow.BtnConvertClick();
+    ConvertServed(hls, "master.m3u8");
     const QList<TrackInfo> tracks = ProbeTracks(dir + "/output.mp4");
     // This ffmpeg's HLS reader skips subtitle renditions (and a TS could not hold WebVTT): the
     // user is told instead of finding them missing later.
