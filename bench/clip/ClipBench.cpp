@@ -3,6 +3,7 @@
 #include "BenchVideo.h"
 #include "ClipExport.h"
 #include "FramePreview.h"
+#include "MediaIndex.h"
 #include "Process.h"
 
 #include <QCoreApplication>
@@ -65,8 +66,8 @@ BENCHMARK(BM_GrabFrame)
 
 // Export with the given rows; reports the longest single ffmpeg run (each must stay within
 // the 30 s limit) next to the total.
-void RunExport(benchmark::State& AState, const QVector<DeleteSegment>& ARows,
-               const QString& ACrop) {
+void RunExport(benchmark::State& AState, const QVector<DeleteSegment>& ARows, const QString& ACrop,
+               const MediaIndex* AIndex = nullptr) {
     if (LongVideo().isEmpty()) {
         AState.SkipWithError("no test video");
         return;
@@ -78,8 +79,10 @@ void RunExport(benchmark::State& AState, const QVector<DeleteSegment>& ARows,
         qint64 last = -1;
         ClipEnv env;
         env.workDir = WorkDir();
-        env.onRun = [&](const Command&) {
+        env.onRun = [&](const Command& ACmd) {
             const qint64 now = clock.elapsed();
+            if (qEnvironmentVariableIsSet("HALVORA_BENCH_TRACE"))
+                std::fprintf(stderr, "%7.2f s  %s\n", now / 1000.0, qPrintable(ACmd.text()));
             if (last >= 0)
                 longest = std::max(longest, (now - last) / 1000.0);
             last = now;
@@ -91,6 +94,7 @@ void RunExport(benchmark::State& AState, const QVector<DeleteSegment>& ARows,
         r.cropText = ACrop;
         r.rows = ARows;
         r.duration = kSeconds;
+        r.index = AIndex;
         NullView view;
         clock.start();
         const bool ok = ExportClip(r, view, env);
@@ -111,6 +115,92 @@ void BM_ExportCropLateTwentySeconds(benchmark::State& AState) {
     RunExport(AState, {{0, 1500}, {1520, kSeconds}}, QStringLiteral("640:360:0:0"));
 }
 BENCHMARK(BM_ExportCropLateTwentySeconds)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// Three deleted stretches whose ends fall mid-way between the keyframes (every 10 s).
+const QVector<DeleteSegment> kMidInterval{{305, 365}, {905, 965}, {1505, 1565}};
+constexpr int kMidIntervalKeptFrames = (kSeconds - 180) * 25;
+
+const MediaIndex& BenchIndex() {
+    static const MediaIndex index = [] {
+        ClipEnv env;
+        env.workDir = WorkDir();
+        return ReadMediaIndex(LongVideo(), env);
+    }();
+    return index;
+}
+
+// Video packets (one per frame) of the export, counted without decoding.
+int VideoFrames(const QString& AFile) {
+    const QString capture = WorkDir() + QStringLiteral("frames.txt");
+    RunCaptured(Command(QStringLiteral("/usr/bin/ffprobe"))
+                    .args({"-v", "error", "-select_streams", "v:0", "-count_packets",
+                           "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0"})
+                    .path(AFile),
+                capture, 120000);
+    QFile f(capture);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toInt() : -1;
+}
+
+void BM_KeyframeIndex(benchmark::State& AState) {
+    if (LongVideo().isEmpty()) {
+        AState.SkipWithError("no test video");
+        return;
+    }
+    for (auto _ : AState) {
+        ClipEnv env;
+        env.workDir = WorkDir();
+        const MediaIndex index = ReadMediaIndex(LongVideo(), env);
+        if (!index.ok)
+            AState.SkipWithError("no index");
+        AState.counters["keyframes"] = index.keyframeUs().size();
+    }
+}
+BENCHMARK(BM_KeyframeIndex)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// The exact cut: heads re-encoded, the rest copied (the index is read at opening, not here).
+void BM_ExactCutMidInterval(benchmark::State& AState) {
+    RunExport(AState, kMidInterval, QString(), &BenchIndex());
+    AState.counters["frames"] = VideoFrames(WorkDir() + QStringLiteral("export.mp4"));
+    AState.counters["frames_expected"] = kMidIntervalKeptFrames;
+}
+BENCHMARK(BM_ExactCutMidInterval)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// Copy cuts only, from the keyframe before each mark (what an input the exact cut can't
+// handle gets).
+void BM_CopyOnlyMidInterval(benchmark::State& AState) {
+    MediaIndex index = BenchIndex();
+    index.codec = QStringLiteral("unsupported");
+    RunExport(AState, kMidInterval, QString(), &index);
+    AState.counters["frames"] = VideoFrames(WorkDir() + QStringLiteral("export.mp4"));
+}
+BENCHMARK(BM_CopyOnlyMidInterval)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// Re-encoding everything kept in one run (no time limit), as a cutter without copies would.
+void BM_FullReencodeMidInterval(benchmark::State& AState) {
+    if (LongVideo().isEmpty()) {
+        AState.SkipWithError("no test video");
+        return;
+    }
+    QString keep;
+    for (const DeleteSegment& d : kMidInterval)
+        keep += QStringLiteral("%1between(t\\,%2\\,%3)")
+                    .arg(keep.isEmpty() ? QString() : QStringLiteral("+"))
+                    .arg(d.start)
+                    .arg(d.end - 0.001);
+    for (auto _ : AState) {
+        const Command c =
+            Command(QStringLiteral("/usr/bin/ffmpeg"))
+                .args({"-y", "-loglevel", "error", "-i"})
+                .path(LongVideo())
+                .args({"-vf", QStringLiteral("select=not(%1),setpts=N/FRAME_RATE/TB").arg(keep),
+                       "-af", QStringLiteral("aselect=not(%1),asetpts=N/SR/TB").arg(keep), "-c:v",
+                       "libx264", "-preset", "veryfast", "-c:a", "aac", "-movflags", "+faststart"})
+                .path(WorkDir() + QStringLiteral("reencode.mp4"));
+        if (RunProcess(c, QString()) != 0)
+            AState.SkipWithError("re-encode failed");
+    }
+}
+BENCHMARK(BM_FullReencodeMidInterval)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 // The yardstick: one ffmpeg stream copy of the whole file.
 void BM_SingleStreamCopy(benchmark::State& AState) {

@@ -1,10 +1,13 @@
-// Converts one file through ConvertFile in fast mode, as the main window does, and prints the
-// wall time in milliseconds. Used by convert_ratio.sh against the bare ffmpeg command.
+// Converts one file through ConvertFile in fast mode, as the main window does (on a worker,
+// its progress handed to this thread through the window gate), and prints the wall time in
+// milliseconds. Used by convert_ratio.sh against the bare ffmpeg command.
 #include "Conversion.h"
+#include "GatedConvertView.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -37,11 +40,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     HeadlessView view;
-    halvora::ConversionFlow flow(view);
+    halvora::GateContext context;
+    halvora::GatedConvertView gated(view, context.Gate());
+    halvora::ConversionFlow flow(gated);
     QElapsedTimer t;
     t.start();
-    const int result =
-        flow.ConvertFile(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    int result = -1;
+    std::thread worker([&] {
+        result = flow.ConvertFile(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+        context.Gate()->Queue([] { QCoreApplication::quit(); });
+    });
+    QCoreApplication::exec();
+    worker.join();
     std::printf("%lld\n", static_cast<long long>(t.elapsed()));
     return result == 0 ? 0 : 1;
 }

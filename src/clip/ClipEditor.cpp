@@ -15,6 +15,29 @@ QString CutExtension(const QString& AFileName) {
     return dot < 0 ? AFileName : AFileName.left(dot);
 }
 
+// The window as the export on the worker sees it: the status is queued, boxes wait for their
+// answer; once the window is gone, boxes give Closed.
+class GatedExportView : public ExportView {
+public:
+    GatedExportView(ExportView& AWindow, std::shared_ptr<WindowGate> AGate)
+        : FWindow(AWindow), FGate(std::move(AGate)) {}
+    void setStatus(const QString& AText) override {
+        // The window, not this view (it ends with the worker), receives the queued text.
+        ExportView* window = &FWindow;
+        FGate->Queue([window, AText] { window->setStatus(AText); });
+    }
+    BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
+        BoxAnswer answer = BoxAnswer::Closed;
+        FGate->RunAndWait([&] { answer = FWindow.message(AKind, AText, AButtons); });
+        return answer;
+    }
+    void processMessages() override {}
+
+private:
+    ExportView& FWindow;
+    std::shared_ptr<WindowGate> FGate;
+};
+
 } // namespace
 
 QString DefaultClipOutput(const QString& AInFile) {
@@ -40,7 +63,14 @@ ClipEditor::ClipEditor(ClipView& AView, QObject* AParent)
     FPreview.setPositionSource([this] { return FView.trackPosition(); });
 }
 
-ClipEditor::~ClipEditor() = default;
+ClipEditor::~ClipEditor() {
+    // Nothing the worker hands over runs from now on; it stops at once.
+    FExportContext.reset();
+    if (FExportJob.joinable()) {
+        FExportStop->request();
+        FExportJob.join();
+    }
+}
 
 void ClipEditor::UseWorkDir(const QString& ADir) {
     FTempDir = ADir;
@@ -82,6 +112,8 @@ void ClipEditor::LoadFile(const QString& Fn) {
         UseWorkDir(MakeClipWorkDir());
     FView.SetEditingEnabled(false);
     FInFile.clear();
+    FIndex = MediaIndex();
+    FView.setKeyframeTicks({});
     FPreview.setVideo(QString());
     const QString name = QFileInfo(Fn).fileName();
     FView.setStatus(QStringLiteral("Reading ") + name + QStringLiteral("..."));
@@ -102,6 +134,9 @@ void ClipEditor::LoadFile(const QString& Fn) {
         return;
     }
 
+    // Read once here, so marking and every export know the keyframes without another pass.
+    FIndex = ReadMediaIndex(Fn, FEnv);
+    FView.setKeyframeTicks(KeyframeSeconds(FIndex));
     FInFile = Fn;
     FPreview.setVideo(Fn);
     FView.setTrackMaximum(FDuration);
@@ -223,16 +258,32 @@ void ClipEditor::StopPlayback() {
         FPreview.arm();
 }
 
+QString ClipEditor::KeyframeNote(std::int32_t ASecond) const {
+    return IsOnKeyframe(FIndex, ASecond) ? QStringLiteral("on a keyframe")
+                                         : QStringLiteral("between keyframes");
+}
+
 void ClipEditor::BtnStartClick() {
     if (FInFile.isEmpty())
         return;
-    FView.setStatus(FSegments.markStart(FView.trackPosition()));
+    const int pos = FView.trackPosition();
+    QString text = FSegments.markStart(pos);
+    // Where copies can start matters to the user: a mark off a keyframe is re-encoded up to it.
+    if (FIndex.ok)
+        text += QStringLiteral(" - ") + KeyframeNote(pos);
+    FView.setStatus(text);
 }
 
 void ClipEditor::BtnEndClick() {
     if (FInFile.isEmpty())
         return;
-    FView.setStatus(FSegments.markEnd(FView.trackPosition()));
+    const std::int32_t start = FSegments.markA();
+    const int pos = FView.trackPosition();
+    QString text = FSegments.markEnd(pos);
+    const bool added = start >= 0 && FSegments.markA() < 0;
+    if (FIndex.ok && added)
+        text += QStringLiteral(" - start %1, end %2").arg(KeyframeNote(start), KeyframeNote(pos));
+    FView.setStatus(text);
 }
 
 void ClipEditor::BtnDelClick() {
@@ -246,6 +297,8 @@ void ClipEditor::BtnClearClick() {
 }
 
 void ClipEditor::BtnExportClick() {
+    if (FExporting || FClosed)
+        return;
     ExportRequest req;
     req.inFile = FInFile;
     req.outText = FView.outputText();
@@ -253,7 +306,35 @@ void ClipEditor::BtnExportClick() {
     req.cropText = FView.cropText();
     req.rows = FSegments.segments();
     req.duration = FDuration;
-    ExportClip(req, FView, FEnv);
+    ClipEnv env = FEnv;
+    FExportStop = std::make_shared<StopToken>();
+    env.stop = FExportStop;
+    if (!FExportContext)
+        FExportContext = std::make_unique<GateContext>();
+    const std::shared_ptr<WindowGate> gate = FExportContext->Gate();
+    FExporting = true;
+    // Playback would compete with the export for the disk and the processor.
+    StopPlayback();
+    FPreview.disarm();
+    FView.setExporting(true);
+    // The worker keeps its own copy of the keyframe index: the window's may change meanwhile.
+    FExportJob = std::thread([this, req, env, gate, index = FIndex]() mutable {
+        req.index = &index;
+        GatedExportView view(FView, gate);
+        ExportClip(req, view, env);
+        gate->Queue([this] {
+            if (FExportJob.joinable())
+                FExportJob.join();
+            FExporting = false;
+            FView.setExporting(false);
+            emit exportFinished();
+        });
+    });
+}
+
+void ClipEditor::StopExport() {
+    if (FExporting && FExportStop)
+        FExportStop->request();
 }
 
 void ClipEditor::FormClose() {

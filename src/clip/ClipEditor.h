@@ -4,7 +4,9 @@
 #include "ClipExport.h"
 #include "ClipPlayer.h"
 #include "FramePreview.h"
+#include "MediaIndex.h"
 #include "SegmentModel.h"
+#include "WindowGate.h"
 
 #include <QObject>
 #include <QStringList>
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace halvora {
 
@@ -45,6 +48,10 @@ public:
     // The X11 window the player draws into (the preview panel's native window).
     virtual quintptr previewWindow() = 0;
     virtual void setPlayText(const QString& AText) = 0; // BtnPlay
+    // Small ticks under the track bar at the keyframes (seconds from the start; none: empty).
+    virtual void setKeyframeTicks(const QVector<double>& ASeconds) = 0;
+    // An export runs: nothing that starts work or changes its inputs is available, Stop is.
+    virtual void setExporting(bool AOn) { (void)AOn; }
 };
 
 // The clip window's behaviour behind its view: loading, marks, export, still preview and
@@ -75,21 +82,34 @@ public:
     void PlayTick();
     void StopPlayback();
     void FormClose();
+    // Ends a running export (also Esc in the window); nothing of it is left behind.
+    void StopExport();
+    // An export runs on the worker.
+    bool Exporting() const { return FExporting; }
 
     const QString& InFile() const { return FInFile; }
     std::int32_t Duration() const { return FDuration; }
+    // Keyframes and coding parameters of the loaded video, read once when it was opened.
+    const MediaIndex& Index() const { return FIndex; }
     bool Playing() const { return FPlaying; }
     ClipPlayer* Player() const { return FVLC.get(); }
     SegmentModel& Segments() { return FSegments; }
     FramePreview& Preview() { return FPreview; }
     QTimer& PlayTimer() { return FTimerPlay; }
 
+signals:
+    // The export on the worker has ended (its boxes have been answered).
+    void exportFinished();
+
 private:
     void UseWorkDir(const QString& ADir);
+    // "on a keyframe" / "between keyframes" for a mark at ASecond.
+    QString KeyframeNote(std::int32_t ASecond) const;
 
     ClipView& FView;
     QString FInFile;
     std::int32_t FDuration = 0;
+    MediaIndex FIndex;
     QString FTempDir;
     // The output name this editor last put into EdtOut; while the field still holds it, export
     // picks a free name instead of replacing a file of that name.
@@ -106,6 +126,12 @@ private:
     QTimer& FTimer;
     QTimer FTimerPlay;
     PlayerFactory FPlayerFactory;
+    // The export's worker reaches the view only through this gate, closed first when the
+    // editor goes.
+    std::unique_ptr<GateContext> FExportContext;
+    std::thread FExportJob;
+    std::shared_ptr<StopToken> FExportStop;
+    bool FExporting = false;
 };
 
 } // namespace halvora

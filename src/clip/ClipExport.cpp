@@ -4,9 +4,11 @@
 #include "FreeName.h"
 #include "MediaProbe.h"
 #include "Process.h"
+#include "SmartCut.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace halvora {
 
@@ -30,10 +32,49 @@ Command& MapAll(Command& ACmd) {
                       QStringLiteral("0:a?")});
 }
 
-int Run(const Command& ACmd, const ClipEnv& AEnv) {
+// Progress of the whole export over the total kept time: each run covers its share of it.
+class ExportMeter {
+public:
+    ExportMeter(ExportView& AView, std::int64_t ATotalMs) : FView(AView), FTotalMs(ATotalMs) {
+        FText.start();
+    }
+    // The next run makes AShareMs of the kept time, after ABaseMs of it are done.
+    void begin(const QString& ALabel, std::int64_t ABaseMs, std::int64_t AShareMs) {
+        FLabel = ALabel;
+        FBaseMs = ABaseMs;
+        FShareMs = AShareMs;
+        FText.start();
+    }
+    void onProgress(const FFmpegProgress& AProgress) {
+        if (FTotalMs <= 0)
+            return;
+        const std::int64_t in = std::clamp<std::int64_t>(AProgress.timeMs(), 0, FShareMs);
+        const std::int64_t done = std::max(FShownMs, FBaseMs + in);
+        FShownMs = done;
+        FView.setStatus(FText.known(FLabel, done, FTotalMs));
+    }
+    // A new pass over the kept time (joining after cutting) starts from nothing.
+    void restart() { FShownMs = 0; }
+
+private:
+    ExportView& FView;
+    std::int64_t FTotalMs;
+    std::int64_t FBaseMs = 0;
+    std::int64_t FShareMs = 0;
+    std::int64_t FShownMs = 0;
+    QString FLabel;
+    ProgressText FText;
+};
+
+int Run(const Command& ACmd, const ClipEnv& AEnv, ExportMeter& AMeter) {
     if (AEnv.onRun)
         AEnv.onRun(ACmd);
-    return RunProcessTimed(ACmd, QString(), AEnv.timeoutMs);
+    RunOptions o;
+    o.stallMs = AEnv.stallMs;
+    o.stop = AEnv.stop;
+    o.onProgress = [&](const FFmpegProgress& AProgress) { AMeter.onProgress(AProgress); };
+    const int r = RunCommand(ACmd, o);
+    return AEnv.stop && AEnv.stop->requested() && r != 0 ? kRunStopped : r;
 }
 
 // The concat demuxer reads a quoted path literally up to the next quote; a quote inside is
@@ -85,6 +126,29 @@ Command TailCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t 
         Reencode(MapAll(c), ACrop);
     }
     return c.path(ATailPath);
+}
+
+QString UsText(std::int64_t AUs) {
+    const bool negative = AUs < 0;
+    const std::int64_t a = negative ? -AUs : AUs;
+    return QStringLiteral("%1%2.%3")
+        .arg(negative ? QStringLiteral("-") : QString())
+        .arg(a / 1000000)
+        .arg(a % 1000000, 6, 10, QLatin1Char('0'));
+}
+
+Command KeyframeCutCommand(const QString& AFFmpeg, const QString& AInput, std::int64_t AStartUs,
+                           std::int32_t ATo, const QString& ACutPath) {
+    Command c(AFFmpeg);
+    c.arg(QStringLiteral("-y")).arg(QStringLiteral("-ss")).arg(UsText(AStartUs));
+    c.arg(QStringLiteral("-i")).path(AInput);
+    if (ATo >= 0)
+        c.arg(QStringLiteral("-t"))
+            .arg(UsText(static_cast<std::int64_t>(ATo) * 1000000 - AStartUs));
+    // Without this ffmpeg copies the packets between the keyframe it seeked to and the start.
+    MapAll(c).args({QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-copypriorss"),
+                    QStringLiteral("0")});
+    return c.path(ACutPath);
 }
 
 Command JoinCommand(const QString& AFFmpeg, const QString& AListPath, const QString& AOutput,
@@ -165,11 +229,131 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     AView.setStatus(QStringLiteral("Exporting..."));
     AView.processMessages();
 
+    std::int64_t keptMs = 0;
+    for (const KeptRange& r : ranges)
+        keptMs += 1000LL * ((r.tail ? ARequest.duration : r.to) - r.from);
+    ExportMeter meter(AView, keptMs);
+    const QString listPath = dir + QStringLiteral("list.txt");
+
+    MediaIndex ownIndex;
+    const MediaIndex* index = ARequest.index;
+    if (!index && crop.isEmpty() && !ranges.isEmpty()) {
+        ownIndex = ReadMediaIndex(ARequest.inFile, AEnv);
+        index = &ownIndex;
+    }
+
+    QString target = output;
+    // A file being replaced is written beside it first and only takes its place once complete,
+    // so a failed join leaves the user's file as it was.
+    QString joined = output;
+    bool reserved = false;
+    auto reserve = [&] {
+        if (reserved || !(ARequest.freeName || replacing))
+            return true;
+        QString err;
+        joined = replacing ? ReserveTempBeside(output, &err) : ReserveFreeName(output, &err);
+        if (joined.isEmpty()) {
+            box(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err);
+            return false;
+        }
+        if (ARequest.freeName)
+            target = joined;
+        reserved = true;
+        return true;
+    };
+    auto release = [&] {
+        if (!reserved)
+            return;
+        if (replacing)
+            QFile::remove(joined);
+        else if (ARequest.freeName)
+            DropUnwritten(joined);
+    };
+    auto complete = [&] {
+        QString err;
+        if (replacing && !ReplaceWithTemp(joined, output, &err)) {
+            QFile::remove(joined);
+            box(BoxKind::Error, QStringLiteral("Cannot replace output file:\r\n") + output +
+                                    QStringLiteral(": ") + err);
+            return false;
+        }
+        AView.setStatus(QStringLiteral("Export complete: ") + target);
+        box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target);
+        return true;
+    };
+
+    if (crop.isEmpty() && index && !ranges.isEmpty()) {
+        // Exact cuts: only the pictures between a mark and the keyframe the copy can start on
+        // are re-encoded. Whatever stops them, the keyframe copies below still lose nothing.
+        QString why = SmartCutUnsupported(*index);
+        if (why.isEmpty()) {
+            if (!reserve())
+                return false;
+            QString failed;
+            if (RunSmartCut(ffmpeg, ARequest.inFile, *index, ranges, joined, AEnv, failed))
+                return complete();
+            if (AEnv.stop && AEnv.stop->requested()) {
+                release();
+                AView.setStatus(QStringLiteral("Export stopped"));
+                return false;
+            }
+            // Back to an unwritten reservation for the copies below.
+            if (reserved)
+                QFile::resize(joined, 0);
+            AView.setStatus(
+                QStringLiteral("Exact cut failed (%1); cutting at keyframes").arg(failed));
+        } else {
+            AView.setStatus(
+                QStringLiteral("Exact cut not possible (%1); cutting at keyframes").arg(why));
+        }
+        AView.processMessages();
+    }
+
+    // A copy seeking after the input drops every picture up to the next keyframe (with
+    // B-frames, a whole interval more); starting on the keyframe at or before the mark keeps
+    // them all.
+    auto copyStart = [&](std::int32_t AFrom, std::int64_t* AStartUs) {
+        if (!crop.isEmpty() || !index || !index->ok)
+            return false;
+        const std::int64_t at =
+            index->startUs + static_cast<std::int64_t>(AFrom) * 1000000 + index->frameUs() / 2;
+        const QVector<std::int64_t> keys = index->keyframeUs();
+        auto it = std::upper_bound(keys.begin(), keys.end(), at);
+        // Before the first keyframe nothing can be shown: copy from the file's start.
+        *AStartUs = it == keys.begin() ? 0 : std::max<std::int64_t>(0, *(it - 1) - index->startUs);
+        return true;
+    };
+
     QStringList cuts;
+    // A stop leaves nothing of the export behind: no cut, no list, no partial output.
+    auto stopped = [&](int AResult, const QString& ACurrent) {
+        if (AResult != kRunStopped)
+            return false;
+        for (const QString& p : cuts)
+            QFile::remove(p);
+        // The current run's file: a cut, or the output being written.
+        QFile::remove(ACurrent);
+        QFile::remove(listPath);
+        release();
+        AView.setStatus(QStringLiteral("Export stopped"));
+        return true;
+    };
+    std::int64_t doneMs = 0;
     for (const KeptRange& r : ranges) {
+        const std::int64_t shareMs = 1000LL * ((r.tail ? ARequest.duration : r.to) - r.from);
+        meter.begin(QStringLiteral("Cutting"), doneMs, shareMs);
+        doneMs += shareMs;
         if (r.tail) {
             const QString path = dir + TailFileName(r.from);
-            if (Run(TailCommand(ffmpeg, ARequest.inFile, r.from, crop, path), AEnv) != 0) {
+            std::int64_t startUs = 0;
+            const Command cmd = copyStart(r.from, &startUs)
+                                    ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, -1, path)
+                                    : TailCommand(ffmpeg, ARequest.inFile, r.from, crop, path);
+            const int result = Run(cmd, AEnv, meter);
+            if (stopped(result, path))
+                return false;
+            if (result != 0) {
+                release();
                 box(BoxKind::Error, QStringLiteral("Tail segment [%1-END] extraction failed")
                                         .arg(FormatTime(r.from)));
                 return false;
@@ -177,7 +361,16 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             cuts << path;
         } else {
             const QString path = dir + CutFileName(r.from, r.to);
-            if (Run(CutCommand(ffmpeg, ARequest.inFile, r.from, r.to, crop, path), AEnv) != 0) {
+            std::int64_t startUs = 0;
+            const Command cmd =
+                copyStart(r.from, &startUs)
+                    ? KeyframeCutCommand(ffmpeg, ARequest.inFile, startUs, r.to, path)
+                    : CutCommand(ffmpeg, ARequest.inFile, r.from, r.to, crop, path);
+            const int result = Run(cmd, AEnv, meter);
+            if (stopped(result, path))
+                return false;
+            if (result != 0) {
+                release();
                 box(BoxKind::Error, QStringLiteral("Segment [%1-%2] extraction failed")
                                         .arg(FormatTime(r.from), FormatTime(r.to)));
                 return false;
@@ -186,6 +379,7 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         }
     }
     if (cuts.isEmpty()) {
+        release();
         box(BoxKind::Warning, QStringLiteral("No segments left (all deleted?)"));
         return false;
     }
@@ -194,7 +388,6 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     QStringList listed;
     for (const QString& c : cuts)
         listed << QFileInfo(c).absoluteFilePath();
-    const QString listPath = dir + QStringLiteral("list.txt");
     {
         QFile f(listPath);
         const QByteArray text = ConcatListText(listed);
@@ -205,44 +398,30 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
     }
     StripUtf8Bom(listPath);
 
-    QString target = output;
-    // A file being replaced is written beside it first and only takes its place once complete,
-    // so a failed join leaves the user's file as it was.
-    QString joined = output;
-    if (ARequest.freeName || replacing) {
-        QString err;
-        joined = replacing ? ReserveTempBeside(output, &err) : ReserveFreeName(output, &err);
-        if (joined.isEmpty()) {
-            box(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err);
-            return false;
-        }
-        if (ARequest.freeName)
-            target = joined;
-    }
-    if (Run(JoinCommand(ffmpeg, listPath, joined, false), AEnv) != 0) {
+    if (!reserve())
+        return false;
+    meter.restart();
+    meter.begin(QStringLiteral("Joining"), 0, keptMs);
+    int rc = Run(JoinCommand(ffmpeg, listPath, joined, false), AEnv, meter);
+    if (stopped(rc, joined))
+        return false;
+    if (rc != 0) {
         AView.setStatus(QStringLiteral("Concatenation failed, retrying with re-encode..."));
         AView.processMessages();
-        if (Run(JoinCommand(ffmpeg, listPath, joined, true), AEnv) != 0) {
-            if (replacing)
-                QFile::remove(joined);
-            else if (ARequest.freeName)
-                DropUnwritten(joined);
+        meter.restart();
+        meter.begin(QStringLiteral("Joining (re-encoding)"), 0, keptMs);
+        rc = Run(JoinCommand(ffmpeg, listPath, joined, true), AEnv, meter);
+        if (stopped(rc, joined))
+            return false;
+        if (rc != 0) {
+            release();
             box(BoxKind::Error,
                 QStringLiteral(
                     "Concatenation failed (segment codecs differ? Try crop/re-encode mode)"));
             return false;
         }
     }
-    QString err;
-    if (replacing && !ReplaceWithTemp(joined, output, &err)) {
-        QFile::remove(joined);
-        box(BoxKind::Error, QStringLiteral("Cannot replace output file:\r\n") + output +
-                                QStringLiteral(": ") + err);
-        return false;
-    }
-    AView.setStatus(QStringLiteral("Export complete: ") + target);
-    box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target);
-    return true;
+    return complete();
 }
 
 } // namespace halvora

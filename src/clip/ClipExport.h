@@ -3,6 +3,7 @@
 #include "ClipEnv.h"
 #include "Command.h"
 #include "Dialogs.h"
+#include "MediaIndex.h"
 #include "SegmentModel.h"
 
 #include <QByteArray>
@@ -34,6 +35,8 @@ struct ExportRequest {
     // free "name (N).mp4" is written instead. Otherwise the user typed it, and an existing file
     // is replaced only when the user says so.
     bool freeName = false;
+    // Keyframes and coding parameters read when the video was opened; null: read them here.
+    const MediaIndex* index = nullptr;
 };
 
 // The whole export: cut every kept range, write "list.txt", join by copy and, when that fails,
@@ -47,6 +50,13 @@ Command CutCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t A
                    std::int32_t ATo, const QString& ACrop, const QString& ACutPath);
 Command TailCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t AFrom,
                     const QString& ACrop, const QString& ATailPath);
+// A stream copy that starts exactly on the keyframe at AStartUs (microseconds after the file's
+// start) and keeps every frame from there, whatever the B-frame structure: the seek goes before
+// the input and nothing before it is copied. ATo < 0: to the end of the file.
+Command KeyframeCutCommand(const QString& AFFmpeg, const QString& AInput, std::int64_t AStartUs,
+                           std::int32_t ATo, const QString& ACutPath);
+// Microseconds as ffmpeg's seconds text: 1500000 -> "1.500000".
+QString UsText(std::int64_t AUs);
 Command JoinCommand(const QString& AFFmpeg, const QString& AListPath, const QString& AOutput,
                     bool AReencode);
 

@@ -12,6 +12,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSlider>
+#include <QStyleOptionSlider>
 #include <QTreeView>
 #include <algorithm>
 
@@ -48,6 +49,50 @@ void TPictureBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.drawImage(r, FImage);
+}
+
+TKeyframeTicks::TKeyframeTicks(QSlider* ATrack, QWidget* AParent)
+    : QWidget(AParent), FTrack(ATrack) {}
+
+void TKeyframeTicks::SetTicks(const QVector<double>& ASeconds) {
+    FSeconds = ASeconds;
+    update();
+}
+
+QVector<int> TKeyframeTicks::TickPositions() const {
+    QVector<int> out;
+    const int max = FTrack->maximum();
+    if (max <= FTrack->minimum())
+        return out;
+    QStyleOptionSlider opt;
+    opt.initFrom(FTrack);
+    opt.orientation = FTrack->orientation();
+    opt.minimum = FTrack->minimum();
+    opt.maximum = max;
+    opt.sliderPosition = FTrack->value();
+    opt.sliderValue = FTrack->value();
+    opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+    QStyle* st = FTrack->style();
+    const QRect groove =
+        st->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, FTrack);
+    const QRect handle =
+        st->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, FTrack);
+    const double span = groove.width() - handle.width();
+    const int offset = FTrack->x() - x();
+    for (double sec : FSeconds) {
+        if (sec < 0 || sec > max)
+            continue;
+        out << offset + groove.x() + handle.width() / 2 + static_cast<int>(sec / max * span + 0.5);
+    }
+    return out;
+}
+
+void TKeyframeTicks::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    for (int x : TickPositions())
+        p.drawLine(x, 0, x, height() - 1);
 }
 
 TClipForm::TClipForm(DialogService& ADialogs, QWidget* AOwner)
@@ -110,6 +155,9 @@ void TClipForm::BuildLayout() {
     TrackBar1->setGeometry(1, 0, 519, 30);
     TrackBar1->setRange(0, 0);
     TrackBar1->setSingleStep(1);
+    KeyframeTicks = named(new TKeyframeTicks(TrackBar1, Panel1), "KeyframeTicks");
+    KeyframeTicks->setGeometry(1, 30, 519, 5);
+    KeyframeTicks->setToolTip(QStringLiteral("Keyframes: copies start here without re-encoding"));
     LblTime = label(Panel1, "LblTime", QStringLiteral("00:00 / 00:00"), {541, 11}, 150);
     BtnStart = button(Panel1, "BtnStart", QStringLiteral("Mark start"), {26, 36, 100, 30});
     BtnEnd = button(Panel1, "BtnEnd", QStringLiteral("Mark end"), {174, 36, 100, 30});
@@ -136,6 +184,8 @@ void TClipForm::BuildLayout() {
     BtnExport = button(Panel1, "BtnExport",
                        QStringLiteral("Export (stitch everything except deleted segments)"),
                        {11, 261, 630, 36});
+    BtnStop = button(Panel1, "BtnStop", QStringLiteral("Stop"), {541, 303, 100, 28});
+    BtnStop->setEnabled(false);
     LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"), {10, 351}, 170);
     LblAudio = label(Panel1, "LblAudio", QStringLiteral("Audio: -"), {10, 369}, 600);
     LblCrop = label(Panel1, "LblCrop", QStringLiteral("Crop (optional)"), {187, 351}, 85);
@@ -159,6 +209,13 @@ void TClipForm::BuildLayout() {
     connect(BtnClear, &QPushButton::clicked, e, &ClipEditor::BtnClearClick);
     connect(BtnExport, &QPushButton::clicked, e, &ClipEditor::BtnExportClick);
     connect(TrackBar1, &QSlider::valueChanged, e, &ClipEditor::TrackBarChange);
+    connect(BtnStop, &QPushButton::clicked, e, &ClipEditor::StopExport);
+    connect(e, &ClipEditor::exportFinished, this, [this] {
+        if (FCloseAfterExport) {
+            FCloseAfterExport = false;
+            done(QDialog::Rejected);
+        }
+    });
 
     QWidget* order[] = {EdtClip, BtnOpen, TrackBar1, BtnStart,  BtnEnd, BtnDel, BtnClear,
                         BtnPlay, LvSegs,  EdtOut,    BtnExport, BtnOut, EdtCrop};
@@ -192,8 +249,9 @@ void TClipForm::resizeEvent(QResizeEvent* AEvent) {
 
 void TClipForm::keyPressEvent(QKeyEvent* AEvent) {
     // Only the close button closes the window: a stray Escape must not throw the marked
-    // segments away.
+    // segments away. During an export it is Stop.
     if (AEvent->matches(QKeySequence::Cancel)) {
+        FEditor.StopExport();
         AEvent->accept();
         return;
     }
@@ -228,6 +286,7 @@ int TClipForm::trackPosition() {
 }
 void TClipForm::setTrackMaximum(int AMax) {
     TrackBar1->setMaximum(AMax);
+    KeyframeTicks->update();
 }
 void TClipForm::setTrackPosition(int APos) {
     TrackBar1->setValue(APos);
@@ -254,6 +313,9 @@ QString TClipForm::cropText() {
 void TClipForm::setPlayText(const QString& AText) {
     BtnPlay->setText(AText);
 }
+void TClipForm::setKeyframeTicks(const QVector<double>& ASeconds) {
+    KeyframeTicks->SetTicks(ASeconds);
+}
 void TClipForm::setPreviewVisible(bool AVisible) {
     PanelPreview->setVisible(AVisible);
 }
@@ -273,7 +335,29 @@ void TClipForm::SetEditingEnabled(bool On) {
         w->setEnabled(On);
 }
 
+void TClipForm::setExporting(bool AOn) {
+    BtnOpen->setEnabled(!AOn);
+    EdtClip->setEnabled(!AOn);
+    SetEditingEnabled(!AOn && !FEditor.InFile().isEmpty());
+    BtnStop->setEnabled(AOn);
+}
+
 void TClipForm::done(int ACode) {
+    if (FEditor.Exporting()) {
+        if (FCloseAfterExport)
+            return; // already stopping
+        const BoxAnswer answer = FDialogs.message(
+            this, BoxKind::Confirmation, QStringLiteral("Halvora"),
+            QStringLiteral("A conversion is running. Stop it and close?"), BoxButtons::YesNo);
+        if (answer != BoxAnswer::Yes)
+            return;
+        if (FEditor.Exporting()) {
+            // Closes once the export has ended.
+            FCloseAfterExport = true;
+            FEditor.StopExport();
+            return;
+        }
+    }
     FEditor.FormClose();
     QDialog::done(ACode);
 }

@@ -32,6 +32,23 @@ private:
     QImage FImage;
 };
 
+// The keyframe ticks under the track bar: where copy cuts can start without re-encoding.
+class TKeyframeTicks : public QWidget {
+    Q_OBJECT
+public:
+    TKeyframeTicks(QSlider* ATrack, QWidget* AParent);
+    void SetTicks(const QVector<double>& ASeconds);
+    // The x of each tick within this control, lined up with the thumb's centre at that second.
+    QVector<int> TickPositions() const;
+
+protected:
+    void paintEvent(QPaintEvent* AEvent) override;
+
+private:
+    QSlider* FTrack;
+    QVector<double> FSeconds;
+};
+
 // The clip editor window: one video, still-frame preview and libVLC playback, a list of
 // stretches to delete and the export of the rest as one MP4. Shown modally by the main window,
 // which destroys it when it closes. Its behaviour lives in ClipEditor; this is the view.
@@ -90,6 +107,8 @@ private:
     void setPreviewVisible(bool AVisible) override;
     quintptr previewWindow() override;
     void setPlayText(const QString& AText) override;
+    void setKeyframeTicks(const QVector<double>& ASeconds) override;
+    void setExporting(bool AOn) override;
 
     DialogService& FDialogs;
 
@@ -99,6 +118,7 @@ private:
     TPictureBox* ImgPreview = nullptr;
     QWidget* Panel1 = nullptr;
     QSlider* TrackBar1 = nullptr;
+    TKeyframeTicks* KeyframeTicks = nullptr;
     QLabel* LblTime = nullptr;
     QPushButton* BtnStart = nullptr;
     QPushButton* BtnEnd = nullptr;
@@ -114,6 +134,8 @@ private:
     QLabel* LblCrop = nullptr;
     QLineEdit* EdtCrop = nullptr;
     QLabel* LblStatus = nullptr;
+    QPushButton* BtnStop = nullptr; // ends a running export (also Esc)
+    bool FCloseAfterExport = false; // the user chose to stop the export and close
 
     ClipEditor FEditor;
 };

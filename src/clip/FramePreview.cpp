@@ -29,10 +29,79 @@ QString FrameFileName(std::int32_t ASec) {
     return QStringLiteral("frame_%1.jpg").arg(ASec);
 }
 
+namespace {
+
+// Runs the grab and reads its picture; a null image when there is none. Any thread.
+QImage RunGrab(const Command& ACmd, const QString& APath, int AStallMs,
+               std::shared_ptr<const StopToken> AStop) {
+    // No time limit: only a grab that neither reports progress nor writes for the stall limit
+    // (or one stopped as the window goes) is ended.
+    RunOptions o;
+    o.stallMs = AStallMs;
+    o.watchFile = APath;
+    o.stop = std::move(AStop);
+    RunCommand(ACmd, o);
+    return QFile::exists(APath) ? LoadJpegFile(APath) : QImage();
+}
+
+} // namespace
+
 FramePreview::FramePreview(QObject* AParent) : QObject(AParent) {
     FTimer.setInterval(kDebounceMs);
     FTimer.setSingleShot(false);
     connect(&FTimer, &QTimer::timeout, this, &FramePreview::TimerTick);
+}
+
+FramePreview::~FramePreview() {
+    FGrabContext.reset();
+    if (FGrabJob.joinable()) {
+        FGrabStop->request();
+        FGrabJob.join();
+    }
+}
+
+void FramePreview::show(std::int32_t ASec, QImage AImage) {
+    const bool shown = !AImage.isNull();
+    if (shown)
+        FImage = std::move(AImage);
+    emit grabbed(ASec, shown);
+    if (shown)
+        emit imageChanged(FImage);
+}
+
+void FramePreview::startGrab(std::int32_t ASec) {
+    const QString ffmpeg = FEnv.ffmpeg();
+    if (ffmpeg.isEmpty())
+        return;
+    const QString path = FEnv.dir() + FrameFileName(ASec);
+    QFile::remove(path);
+    const Command cmd = FrameGrabCommand(ffmpeg, FInFile, ASec, path);
+    if (FEnv.onRun)
+        FEnv.onRun(cmd);
+    if (!FGrabContext)
+        FGrabContext = std::make_unique<GateContext>();
+    FGrabStop = std::make_shared<StopToken>();
+    FGrabbing = true;
+    const std::shared_ptr<WindowGate> gate = FGrabContext->Gate();
+    FGrabJob = std::thread(
+        [this, gate, cmd, path, ASec, video = FInFile, stall = FEnv.stallMs, stop = FGrabStop] {
+            const QImage image = RunGrab(cmd, path, stall, stop);
+            gate->Queue([this, ASec, video, image] { grabDone(ASec, video, image); });
+        });
+}
+
+void FramePreview::grabDone(std::int32_t ASec, const QString& AVideo, const QImage& AImage) {
+    if (FGrabJob.joinable())
+        FGrabJob.join();
+    FGrabbing = false;
+    // A picture of a video that is no longer loaded is not shown.
+    if (AVideo == FInFile)
+        show(ASec, AImage);
+    if (FPendingSec && !FInFile.isEmpty()) {
+        const std::int32_t next = *FPendingSec;
+        FPendingSec.reset();
+        startGrab(next);
+    }
 }
 
 bool FramePreview::GrabFrame(std::int32_t ASec) {
@@ -46,18 +115,9 @@ bool FramePreview::GrabFrame(std::int32_t ASec) {
     const Command cmd = FrameGrabCommand(ffmpeg, FInFile, ASec, path);
     if (FEnv.onRun)
         FEnv.onRun(cmd);
-    RunProcessTimed(cmd, QString(), FEnv.timeoutMs);
-    bool shown = false;
-    if (QFile::exists(path)) {
-        QImage img = LoadJpegFile(path);
-        if (!img.isNull()) {
-            FImage = std::move(img);
-            shown = true;
-        }
-    }
-    emit grabbed(ASec, shown);
-    if (shown)
-        emit imageChanged(FImage);
+    QImage img = RunGrab(cmd, path, FEnv.stallMs, nullptr);
+    const bool shown = !img.isNull();
+    show(ASec, std::move(img));
     return shown;
 }
 
@@ -70,7 +130,11 @@ void FramePreview::TimerTick() {
     FTimer.stop();
     if (FInFile.isEmpty())
         return;
-    GrabFrame(FPosition ? FPosition() : 0);
+    const std::int32_t sec = FPosition ? FPosition() : 0;
+    if (FGrabbing)
+        FPendingSec = sec;
+    else
+        startGrab(sec);
 }
 
 void FramePreview::clearImage() {

@@ -2,6 +2,7 @@
 
 #include "ClipEnv.h"
 #include "Command.h"
+#include "WindowGate.h"
 
 #include <QImage>
 #include <QObject>
@@ -9,6 +10,9 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
 
 namespace halvora {
 
@@ -28,6 +32,7 @@ public:
     static constexpr int kDebounceMs = 500;
 
     explicit FramePreview(QObject* AParent = nullptr);
+    ~FramePreview() override;
 
     void setEnv(const ClipEnv& AEnv) { FEnv = AEnv; } // working folder etc.
     const ClipEnv& env() const { return FEnv; }
@@ -45,11 +50,18 @@ public:
     bool GrabFrame(std::int32_t ASec);
     // Restarts the debounce (disable, then enable): one grab after the interval without a change.
     void arm();
-    // Disables the debounce.
-    void disarm() { FTimer.stop(); }
+    // Disables the debounce; a grab the timer asked for and that has not started is dropped.
+    void disarm() {
+        FTimer.stop();
+        FPendingSec.reset();
+    }
     bool armed() const { return FTimer.isActive(); }
     // The timer's handler: disables the timer, then grabs the position if a video is loaded.
+    // The grab runs on a worker (one at a time; a newer position waits for the running one)
+    // and its picture is shown when it arrives.
     void TimerTick();
+    // A grab started by the timer is still running.
+    bool grabbing() const { return FGrabbing; }
 
     const QImage& image() const { return FImage; }
     void clearImage();
@@ -61,11 +73,21 @@ signals:
     void grabbed(std::int32_t ASec, bool AShown);
 
 private:
+    void startGrab(std::int32_t ASec);
+    void grabDone(std::int32_t ASec, const QString& AVideo, const QImage& AImage);
+    void show(std::int32_t ASec, QImage AImage);
+
     ClipEnv FEnv;
     QString FInFile;
     std::function<std::int32_t()> FPosition;
     QTimer FTimer;
     QImage FImage;
+    // The timer's grabs: the worker reaches this object only through the gate.
+    std::unique_ptr<GateContext> FGrabContext;
+    std::thread FGrabJob;
+    std::shared_ptr<StopToken> FGrabStop;
+    bool FGrabbing = false;
+    std::optional<std::int32_t> FPendingSec;
 };
 
 } // namespace halvora

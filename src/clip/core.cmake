@@ -2,8 +2,10 @@
 add_library(halvora_clip STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ClipEnv.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipEnv.h
     ${CMAKE_CURRENT_LIST_DIR}/MediaProbe.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaProbe.h
+    ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.h
     ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipExport.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipExport.h
+    ${CMAKE_CURRENT_LIST_DIR}/SmartCut.cpp ${CMAKE_CURRENT_LIST_DIR}/SmartCut.h
     ${CMAKE_CURRENT_LIST_DIR}/JpegImage.cpp ${CMAKE_CURRENT_LIST_DIR}/JpegImage.h
     ${CMAKE_CURRENT_LIST_DIR}/FramePreview.cpp ${CMAKE_CURRENT_LIST_DIR}/FramePreview.h)
 target_include_directories(halvora_clip PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -18,9 +17,6 @@ namespace {
 
 const QString kSep = QStringLiteral("/");
 
-// ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to open
-// segment N of playlist 0"); a segment cut short by a lost connection is only reported by the HTTP
-// layer ("Stream ends prematurely").
 QString FileNameOf(const QString& APath) {
     return APath.mid(APath.lastIndexOf(QLatin1Char('/')) + 1);
 }
@@ -126,6 +122,22 @@ Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QStri
     return c;
 }
 
+namespace {
+
+// Stream copy or H.264/AAC (text subtitles as mov_text), into an MP4 that can play while it
+// loads.
+void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast, bool ATextSubs = false) {
+    if (AFast)
+        ACmd.arg("-c").arg("copy");
+    else
+        ACmd.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
+    if (ATextSubs)
+        ACmd.arg("-c:s").arg("mov_text");
+    ACmd.arg("-movflags").arg("+faststart").path(AOutFile);
+}
+
+} // namespace
+
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
                        bool AFast, bool AAllowAll, const StreamPlan& APlan) {
     Command c(AFFmpeg);
@@ -142,13 +154,47 @@ Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QSt
         // Without ffmpeg's own choice of one audio stream; "V" leaves out attached pictures.
         c.arg("-map").arg("0:V?").arg("-map").arg("0:a?");
     }
-    if (AFast)
-        c.arg("-c").arg("copy");
-    else
-        c.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
-    if (planned && !APlan.textSubs.isEmpty())
-        c.arg("-c:s").arg("mov_text");
-    c.arg("-movflags").arg("+faststart").path(AOutFile);
+    AddMp4Output(c, AOutFile, AFast, planned && !APlan.textSubs.isEmpty());
+    return c;
+}
+
+namespace {
+
+// Both inputs read with the HLS reader's options; every video and audio stream of the variant
+// is kept, and the audio of its rendition. The rendition comes first among the audio tracks, so
+// its language (which ffmpeg only learns from the master playlist) can be put back.
+void AddVariantInputs(Command& ACmd, const StreamInputs& AIn, bool AAllowAll) {
+    for (const QString& in : {AIn.video, AIn.audio}) {
+        if (AAllowAll)
+            ACmd.arg("-allowed_extensions").arg("ALL");
+        ACmd.arg("-i").path(in);
+    }
+    ACmd.arg("-map").arg("0:v?").arg("-map").arg("1:a").arg("-map").arg("0:a?");
+    if (!AIn.audioLanguage.isEmpty())
+        ACmd.arg("-metadata:s:a:0").arg(QStringLiteral("language=") + AIn.audioLanguage);
+}
+
+} // namespace
+
+Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
+                        const StreamPlan& APlan, const QStringList& AStreamTags) {
+    if (AIn.audio.isEmpty())
+        return DownloadCommand(AFFmpeg, AIn.video, ASaveTo, APlan, AStreamTags);
+    Command c(AFFmpeg);
+    c.arg("-y");
+    AddVariantInputs(c, AIn, true);
+    c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
+    return c;
+}
+
+Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan) {
+    if (AIn.audio.isEmpty())
+        return ConvertCommand(AFFmpeg, AIn.video, AOutFile, AFast, AAllowAll, APlan);
+    Command c(AFFmpeg);
+    c.arg("-y");
+    AddVariantInputs(c, AIn, AAllowAll);
+    AddMp4Output(c, AOutFile, AFast);
     return c;
 }
 
@@ -173,41 +219,69 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
         FProbeRunner = direct;
     if (!FFinder)
         FFinder = [] { return FindFFmpeg(); };
+    FFetch = [](const QString& AUrlOrPath) { return FetchPlaylist(AUrlOrPath); };
 }
 
-namespace {
-
-// A run in AWorkDir that is stopped once stderr stays silent for AStallMs (when positive);
-// AOnLine sees every stderr line. AQuiet must outlive the run.
-RunOptions QuietLimited(const QString& AWorkDir, int AStallMs, QElapsedTimer& AQuiet,
-                        std::function<void(const QString&)> AOnLine) {
-    RunOptions options;
-    options.workDir = AWorkDir;
-    AQuiet.start();
-    if (AStallMs > 0)
-        options.onWait = [&AQuiet, AStallMs] { return AQuiet.elapsed() < AStallMs; };
-    options.onStderrLine = [&AQuiet, AOnLine](const QString& ALine) {
-        AQuiet.restart();
-        AOnLine(ALine);
-    };
-    return options;
+void ConversionFlow::RequestStop() {
+    std::lock_guard<std::mutex> g(FStopLock);
+    FStop->request();
 }
 
-} // namespace
+void ConversionFlow::ResetStop() {
+    std::lock_guard<std::mutex> g(FStopLock);
+    FStop = std::make_shared<StopToken>();
+}
 
-int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs) {
+bool ConversionFlow::stopRequested() const {
+    return stopToken()->requested();
+}
+
+std::shared_ptr<StopToken> ConversionFlow::stopToken() const {
+    std::lock_guard<std::mutex> g(FStopLock);
+    return FStop;
+}
+
+void ConversionFlow::report(const QString& ALabel, const FFmpegProgress& AProgress,
+                            const ProgressText& AText) {
+    FLastMs = std::max<std::int64_t>(AProgress.timeMs(), 0);
+    if (AProgress.durationMs() > 0) {
+        FView.setStatus(AText.known(ALabel, AProgress.timeMs(), AProgress.durationMs()));
+        FView.setProgress(FBarBase + AProgress.permille() / 10);
+        FBarMoved = true;
+    } else {
+        FView.setStatus(ProgressText::recording(AProgress.timeMs(), AProgress.sizeBytes()));
+    }
+}
+
+int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
+                        const QString& ALabel, int AStallMs) {
     // A segment may be reported more than once (one line per failed attempt or stream).
     QSet<QString> segments;
     int cutShort = 0;
-    QElapsedTimer quiet;
-    const RunOptions options = QuietLimited(AWorkDir, AStallMs, quiet, [&](const QString& ALine) {
-        static const QRegularExpression failed(QStringLiteral("Failed to open segment (\\d+)"));
+    FLastMs = 0;
+    FBarMoved = false;
+    ProgressText text;
+    text.start();
+    RunOptions options;
+    options.workDir = AWorkDir;
+    options.stallMs = AStallMs;
+    options.stop = stopToken();
+    options.onProgress = [&](const FFmpegProgress& AProgress) { report(ALabel, AProgress, text); };
+    // ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to
+    // open segment N of playlist 0"); a segment cut short by a lost connection is only reported
+    // by the HTTP layer ("Stream ends prematurely").
+    options.onStderrLine = [&](const QString& ALine) {
+        // Keyed by reader and playlist too: a variant and its audio rendition are two inputs
+        // whose segments are numbered alike.
+        static const QRegularExpression failed(QStringLiteral(
+            "(?:\\[hls @ ([^\\]]*)\\] )?Failed to open segment (\\d+)(?: of playlist "
+            "(\\d+))?"));
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())
-            segments.insert(m.captured(1));
+            segments.insert(m.captured(1) + u':' + m.captured(3) + u':' + m.captured(2));
         else if (ALine.contains(QLatin1String("Stream ends prematurely")))
             ++cutShort;
-    });
+    };
     const int result = FRunner(ACmd, options);
     const int missing = static_cast<int>(segments.size()) + cutShort;
     if (AMissing)
@@ -221,10 +295,18 @@ StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
     if (ffmpeg.isEmpty())
         return {};
     QString listing;
+    // A listing reports no progress, so silence on stderr is what counts as stalling.
     QElapsedTimer quiet;
-    const RunOptions options = QuietLimited(AWorkDir, AStallMs, quiet, [&](const QString& ALine) {
+    quiet.start();
+    RunOptions options;
+    options.workDir = AWorkDir;
+    options.stop = stopToken();
+    if (AStallMs > 0)
+        options.onWait = [&quiet, AStallMs] { return quiet.elapsed() < AStallMs; };
+    options.onStderrLine = [&](const QString& ALine) {
+        quiet.restart();
         listing += ALine + QLatin1Char('\n');
-    });
+    };
     FProbeRunner(ProbeCommand(ffmpeg, AInput, AAllowAll), options);
     if (AListing)
         *AListing = listing;
@@ -285,17 +367,49 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
-    QString listing;
-    const StreamPlan plan = PlanStreams(AUrl, true, QString(), FStallMs, &listing);
-    const QStringList tags = plan.known ? segmentTags(listing, plan) : QStringList();
-    if (ASubtitlesLost)
-        *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
-                          !plan.textSubs.isEmpty(); // a TS cannot hold text subtitles
-    return run(DownloadCommand(ffmpeg, AUrl, ASaveTo, plan, tags), QString(), AMissing, FStallMs);
+    const StreamInputs in =
+        PlanStreamInputs(AUrl, FView.qualityChoice(), FFetch,
+                         [this](const QString& AText) { FView.setStatus(AText); });
+    if (!in.label.isEmpty()) {
+        // The reason a better variant was passed over stays in sight during the download.
+        FView.setStatus(in.skipped.isEmpty()
+                            ? QStringLiteral("Downloading stream (%1)...").arg(in.label)
+                            : QStringLiteral("%1; downloading %2...").arg(in.skipped, in.label));
+        FView.processMessages();
+        if (FView.closed())
+            return kRunCancelled;
+    }
+    // A variant with its audio apart keeps all of both inputs' audio; otherwise the listing
+    // names every stream to keep.
+    StreamPlan plan;
+    QStringList tags;
+    if (in.audio.isEmpty()) {
+        QString listing;
+        plan = PlanStreams(in.video, true, QString(), FStallMs, &listing);
+        if (stopRequested())
+            return kRunStopped;
+        tags = plan.known ? segmentTags(listing, plan) : QStringList();
+        if (ASubtitlesLost)
+            *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
+                              !plan.textSubs.isEmpty(); // a TS cannot hold text subtitles
+    }
+    // Only the chosen variant's own playlists are read, never its subtitle renditions.
+    if (ASubtitlesLost && in.subtitles)
+        *ASubtitlesLost = true;
+    if (stopRequested())
+        return kRunStopped;
+    return run(DownloadCommand(ffmpeg, in, ASaveTo, plan, tags), QString(), AMissing,
+               QStringLiteral("Downloading stream"), FStallMs);
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
                                 QStringList* ALeftOut) {
+    return ConvertFileAs(AInFile, AOutFile, QStringLiteral("Converting ") + FileNameOf(AInFile),
+                         AMissing, ALeftOut);
+}
+
+int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
+                                  const QString& ALabel, int* AMissing, QStringList* ALeftOut) {
     if (AMissing)
         *AMissing = 0;
     if (ALeftOut)
@@ -324,18 +438,44 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
             workDir += kSep;
     }
 
-    const StreamPlan plan = PlanStreams(in, allowAll, workDir, url ? FStallMs : 0);
-    if (ALeftOut)
-        *ALeftOut = plan.leftOut;
-    int result =
-        run(ConvertCommand(ffmpeg, in, out, FView.fastMode(), allowAll, plan), workDir, AMissing);
+    // A local master playlist: its best variant, no question.
+    StreamInputs inputs;
+    inputs.video = in;
+    if (!url && allowAll)
+        inputs = PlanStreamInputs(QFileInfo(in).absoluteFilePath(), {}, FFetch);
+    if (inputs.label.isEmpty())
+        inputs.video = in;
+
+    // A stopped run leaves no half-written MP4 behind, and is not retried.
+    auto stopped = [&](int AResult) {
+        if (AResult == 0 || (AResult != kRunStopped && !stopRequested()))
+            return false;
+        QFile::remove(out);
+        return true;
+    };
+    // One listing serves both attempts; two inputs keep all of their audio without one.
+    StreamPlan plan;
+    if (inputs.audio.isEmpty()) {
+        plan = PlanStreams(inputs.video, allowAll, workDir, url ? FStallMs : 0);
+        if (stopped(stopRequested() ? kRunStopped : 0))
+            return kRunStopped;
+        if (ALeftOut)
+            *ALeftOut = plan.leftOut;
+    }
+    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan), workDir,
+                     AMissing, ALabel);
+    if (stopped(result))
+        return kRunStopped;
     // Re-encoding cannot bring back segments that could not be read, so that case is final.
     if (result != 0 && result != kSegmentsMissing && FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, in, out, false, allowAll, plan), workDir, AMissing);
+        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan), workDir, AMissing,
+                     ALabel + QStringLiteral(", re-encoding"));
+        if (stopped(result))
+            return kRunStopped;
     }
     return result;
 }
@@ -431,6 +571,8 @@ void ConversionFlow::BtnConvertClick() {
 
     if (url) {
         FView.setStatus(QStringLiteral("Downloading stream..."));
+        FView.setProgressMax(100);
+        FBarBase = 0;
         FView.processMessages();
         if (FView.closed())
             return;
@@ -444,10 +586,69 @@ void ConversionFlow::BtnConvertClick() {
         int missing = 0;
         bool subtitlesLost = false;
         const int d = DownloadStream(input, ts, &missing, &subtitlesLost);
+        if (FView.closed()) { // the window went while the variant was being chosen
+            DropUnwritten(ts);
+            DropUnwritten(mp4);
+            return;
+        }
+        // Stop is how a live stream's recording ends: ffmpeg has finished the TS, which is
+        // converted as usual (a second stop ends that conversion).
+        if (d == kRunStopped || (d == 0 && stopRequested())) {
+            const QString at = ClockText(FLastMs);
+            if (QFileInfo(ts).size() <= 0) {
+                QFile::remove(ts);
+                DropUnwritten(mp4);
+                FView.setStatus(QStringLiteral("Recording stopped before anything was recorded"));
+                return;
+            }
+            ResetStop();
+            FView.setStatus(QStringLiteral("Recording stopped at %1, converting...").arg(at));
+            if (FView.closed())
+                return;
+            QStringList leftOut;
+            const int c = ConvertFile(ts, mp4, nullptr, &leftOut);
+            FView.setProgress(100);
+            if (c != 0)
+                DropUnwritten(mp4);
+            // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
+            if (c == 0) {
+                const QString note = LeftOutSentence(leftOut);
+                FView.setStatus(
+                    QStringLiteral("Recording stopped at %1. Conversion complete: ").arg(at) + mp4 +
+                    (note.isEmpty() ? QString() : QStringLiteral(". ") + note));
+                FView.showMessage(
+                    BoxKind::Information,
+                    QStringLiteral("Recording stopped at %1.\r\nConversion "
+                                   "complete!\r\n")
+                            .arg(at) +
+                        mp4 + (note.isEmpty() ? QString() : QStringLiteral("\r\n\r\n") + note),
+                    BoxButtons::Ok);
+            } else if (c == kRunStopped) {
+                FView.setStatus(QStringLiteral("Recording stopped at %1; conversion stopped. TS "
+                                               "kept: %2")
+                                    .arg(at, ts));
+            } else {
+                FView.setStatus(
+                    QStringLiteral("Recording stopped at %1; conversion failed (exit=%2)")
+                        .arg(at)
+                        .arg(c));
+                FView.showMessage(BoxKind::Error,
+                                  QStringLiteral("Recording stopped at %1.\r\nConversion failed "
+                                                 "(exit=%2). TS kept: %3")
+                                      .arg(at)
+                                      .arg(c)
+                                      .arg(ts),
+                                  BoxButtons::Ok);
+            }
+            return;
+        }
         if (d != 0) {
             // What a failed download wrote stays; a reservation it never wrote into does not.
             DropUnwritten(ts);
             DropUnwritten(mp4);
+            // The bar went on during a download that then failed: nothing was converted.
+            if (FBarMoved)
+                FView.setProgress(0);
             const bool kept = QFileInfo(ts).size() > 0;
             const QString keptStatus =
                 kept ? QStringLiteral("Partial TS kept") : QStringLiteral("Nothing was saved");
@@ -491,6 +692,8 @@ void ConversionFlow::BtnConvertClick() {
                   subtitlesLost ? QStringLiteral("The link's subtitle tracks could not be saved "
                                                  "and were not kept")
                                 : QString()});
+        } else if (c == kRunStopped) {
+            FView.setStatus(QStringLiteral("Conversion stopped. TS kept: ") + ts);
         } else {
             DropUnwritten(mp4);
             FView.setStatus(QStringLiteral("Conversion failed (exit=%1)").arg(c));
@@ -514,6 +717,8 @@ void ConversionFlow::BtnConvertClick() {
         return;
     }
     FView.setStatus(QStringLiteral("Converting..."));
+    FView.setProgressMax(100);
+    FBarBase = 0;
     FView.processMessages();
     if (FView.closed())
         return;
@@ -525,6 +730,11 @@ void ConversionFlow::BtnConvertClick() {
     const int c = ConvertFile(input, mp4, &missing, &leftOut);
     if (c != 0)
         DropUnwritten(mp4);
+    if (c == kRunStopped) {
+        FView.setProgress(0);
+        FView.setStatus(QStringLiteral("Conversion stopped"));
+        return;
+    }
     FView.setProgress(100);
     if (c == 0) {
         done({LeftOutSentence(leftOut)});
@@ -596,28 +806,48 @@ void ConversionFlow::BtnBatchClick() {
     QStringList renamed;     // file names of the outputs written under a new name
     QStringList wantedNames; // and the names they would have had
     QStringList leftOut;     // over every item, each kind named once
+    int failures = 0;
+    bool stopped = false;
+    // The bar runs over 100 steps per folder: finished folders plus the current one's share.
+    FView.setProgressMax(total * 100);
     for (const QString& name : ListFolder(root)) {
         const QString input = FindLocalFile(JoinPath(root, name));
         if (input.isEmpty())
             continue;
         ++index;
         const QString wanted = JoinPath(out, name + QStringLiteral(".mp4"));
-        FView.setStatus(QStringLiteral("Converting %1/%2: %3").arg(index).arg(total).arg(name));
-        FView.setProgressMax(total);
-        FView.setProgress(index - 1);
+        const QString item = QStringLiteral("Converting %1/%2: %3").arg(index).arg(total).arg(name);
+        FView.setStatus(item);
+        FBarBase = (index - 1) * 100;
+        FView.setProgress(FBarBase);
         FView.processMessages();
         // Closed meanwhile: the application is ending, the remaining items are left alone.
         if (FView.closed())
             return;
-        if (SameFile(input, wanted))
-            continue; // would overwrite its own input; counted as not succeeded
+        if (stopRequested()) {
+            stopped = true;
+            break;
+        }
+        if (SameFile(input, wanted)) {
+            ++failures; // would overwrite its own input
+            continue;
+        }
         // Two roots may hold folders of one name: the second gets "name (2).mp4".
         const QString output = ReserveFreeName(wanted);
-        if (output.isEmpty())
+        if (output.isEmpty()) {
+            ++failures;
             continue;
+        }
         QStringList itemLeftOut;
-        if (ConvertFile(input, output, nullptr, &itemLeftOut) != 0) {
+        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut);
+        if (c != 0)
             DropUnwritten(output);
+        if (c == kRunStopped) {
+            stopped = true;
+            break;
+        }
+        if (c != 0) {
+            ++failures;
             continue;
         }
         ++successes;
@@ -626,6 +856,24 @@ void ConversionFlow::BtnBatchClick() {
             wantedNames << FileNameOf(wanted);
             renamed << FileNameOf(output);
         }
+    }
+    if (stopped) {
+        const int skipped = total - successes - failures;
+        FView.setStatus(QStringLiteral("Batch stopped: %1 converted, %2 failed, %3 skipped, "
+                                       "output: %4")
+                            .arg(successes)
+                            .arg(failures)
+                            .arg(skipped)
+                            .arg(out));
+        FView.showMessage(BoxKind::Information,
+                          QStringLiteral("Batch conversion stopped. %1 converted, %2 failed, %3 "
+                                         "skipped\r\nOutput dir: %4")
+                              .arg(successes)
+                              .arg(failures)
+                              .arg(skipped)
+                              .arg(out),
+                          BoxButtons::Ok);
+        return;
     }
     FView.setProgress(FView.progressMax());
     QString status = QStringLiteral("Batch done: %1/%2 succeeded, output: %3")

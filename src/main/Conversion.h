@@ -4,11 +4,14 @@
 
 #include "Command.h"
 #include "ConvertView.h"
+#include "HlsSource.h"
 #include "Process.h"
 #include "StreamList.h"
 
 #include <QString>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace halvora {
 
@@ -16,8 +19,8 @@ namespace halvora {
 constexpr int kFFmpegMissing = -2; // nothing was run
 // ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
 constexpr int kSegmentsMissing = -4;
-// A download that received nothing for the stall limit was stopped.
-constexpr int kDownloadStalled = kRunCancelled;
+// A download that made no progress for the stall limit was stopped.
+constexpr int kDownloadStalled = kRunStalled;
 
 // The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
 bool IsUrl(const QString& AText);
@@ -46,6 +49,12 @@ Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QSt
                        bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
 // "ffmpeg -i" with no output: lists the input's streams on stderr and ends with 1.
 Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll);
+// The same for a variant of a master playlist: with separate audio, two inputs whose video
+// and audio are both kept; with one input, the plan's streams as above.
+Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
+                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
+Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
@@ -61,9 +70,10 @@ public:
     explicit ConversionFlow(ConvertView& AView, ProcessRunner ARunner = {},
                             FFmpegFinder AFinder = {}, ProcessRunner AProbeRunner = {});
 
-    // Saves the stream of a link as one TS file. AMissing (optional) receives the number of
-    // segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download during
-    // which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
+    // Saves the stream of a link as one TS file; of a master playlist, only the variant the
+    // view's quality choice names (the status line names it). AMissing (optional) receives the
+    // number of segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download
+    // during which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
     // ASubtitlesLost (optional) is set when the playlist offers subtitles the TS cannot take:
     // renditions ffmpeg's HLS reader skips ("Can't support the subtitle") or text subtitles.
     int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr,
@@ -74,30 +84,56 @@ public:
                     QStringList* ALeftOut = nullptr);
 
     // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
-    // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent.
+    // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent;
+    // a Stop ends it too.
     StreamPlan PlanStreams(const QString& AInput, bool AAllowAll, const QString& AWorkDir,
                            int AStallMs = 0, QString* AListing = nullptr);
 
     void BtnConvertClick();
     void BtnBatchClick();
 
-    // How long a download may go without a word from ffmpeg (it reports progress about twice a
+    // Any thread: ends the running job. A link's recording is finished and what was recorded is
+    // converted (a second stop ends that conversion too); a conversion is ended without retry
+    // and its partial MP4 removed; a batch skips its remaining folders.
+    void RequestStop();
+    // Before a job: a stop of an earlier job no longer counts.
+    void ResetStop();
+    bool stopRequested() const;
+
+    // How long a download may go without progress from ffmpeg (it reports progress about twice a
     // second while data arrives). Default 60 s, longer than any live playlist's refresh.
     void setStallLimitMs(int AMs) { FStallMs = AMs; }
     int stallLimitMs() const { return FStallMs; }
 
+    // How playlists are read before ffmpeg starts; the default is FetchPlaylist.
+    void setPlaylistFetcher(PlaylistFetcher AFetch) { FFetch = std::move(AFetch); }
+
 private:
-    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, int AStallMs = 0);
+    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, const QString& ALabel,
+            int AStallMs = 0);
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
     QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
+    // ConvertFile with the label its progress is shown under.
+    int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
+                      int* AMissing, QStringList* ALeftOut = nullptr);
+    std::shared_ptr<StopToken> stopToken() const;
+    // Shows a run's progress: percent on the bar between FBarBase and FBarBase + 100, position,
+    // duration and time left (or recorded time and size) in the status line.
+    void report(const QString& ALabel, const FFmpegProgress& AProgress, const ProgressText& AText);
 
     ConvertView& FView;
     ProcessRunner FRunner;
     FFmpegFinder FFinder;
     ProcessRunner FProbeRunner;
+    PlaylistFetcher FFetch;
     int FStallMs = 60000;
+    mutable std::mutex FStopLock;
+    std::shared_ptr<StopToken> FStop = std::make_shared<StopToken>();
+    int FBarBase = 0;         // where the bar stands when the current run begins
+    std::int64_t FLastMs = 0; // the last position ffmpeg reported in the current run
+    bool FBarMoved = false;   // the current run has moved the bar
 };
 
 } // namespace halvora

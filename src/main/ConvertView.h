@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dialogs.h"
+#include "HlsMaster.h"
 
 #include <QString>
 
@@ -17,6 +18,8 @@ public:
     virtual void setOutputText(const QString& AText) = 0;
     virtual QString rootText() const = 0; // EdtRoot, as typed
     virtual bool fastMode() const = 0;    // ChkFast, read at the moment it matters
+    // The quality to fetch of a link's master playlist.
+    virtual QualityChoice qualityChoice() const { return {}; }
 
     virtual void setStatus(const QString& AText) = 0;
     virtual void setProgress(int APosition) = 0; // clamped to the bar's range

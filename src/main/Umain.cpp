@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -17,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 
 static void InitHalvoraResources() {
     Q_INIT_RESOURCE(halvora);
@@ -80,7 +82,8 @@ TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
                FFmpegFinder AFinder)
     : QWidget(AParent), FDialogs(ADialogs),
       FFinder(AFinder ? AFinder : FFmpegFinder([] { return FindFFmpeg(); })),
-      FFlow(*this, std::move(ARunner), FFinder) {
+      FJobContext(std::make_unique<GateContext>()), FWorkerView(*this, FJobContext->Gate()),
+      FFlow(FWorkerView, std::move(ARunner), FFinder) {
     InitHalvoraResources();
     setObjectName(QStringLiteral("TForm2"));
     setWindowTitle(QStringLiteral("Halvora"));
@@ -91,6 +94,13 @@ TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
 }
 
 TForm2::~TForm2() {
+    // Nothing the worker hands over runs from now on, and a worker waiting for an answer is
+    // released; it then stops at its next step.
+    FJobContext.reset();
+    if (FJob.joinable()) {
+        FFlow.RequestStop();
+        FJob.join();
+    }
     DoDestroy();
 }
 
@@ -120,13 +130,30 @@ void TForm2::createControls() {
     LblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Long paths wrap beside the Feedback button instead of running under it.
     LblStatus->setGeometry(12, 20, 740, 100);
+    BtnStop = Make<QPushButton>(Panel1, "BtnStop");
+    BtnStop->setText(QStringLiteral("Stop"));
+    BtnStop->setGeometry(762, 60, 143, 28);
+    BtnStop->setEnabled(false);
 
     LblInput = Make<QLabel>(pnlSingle, "LblInput");
     LblInput->setText(QStringLiteral("M3U8 URL (local file path or http(s) link):"));
     LblInput->move(12, 16);
     LblInput->adjustSize();
     EdtInput = Make<QLineEdit>(pnlSingle, "EdtInput");
-    PlaceEdit(EdtInput, 12, 38, 740);
+    PlaceEdit(EdtInput, 12, 38, 560);
+    // The quality of a link's master playlist; local files and batches take the best.
+    LblQuality = Make<QLabel>(pnlSingle, "LblQuality");
+    LblQuality->setText(QStringLiteral("Quality:"));
+    LblQuality->move(580, 16);
+    LblQuality->adjustSize();
+    CmbQuality = Make<QComboBox>(pnlSingle, "CmbQuality");
+    CmbQuality->addItem(QStringLiteral("Best"));
+    CmbQuality->addItem(QStringLiteral("Smallest"));
+    CmbQuality->setToolTip(QStringLiteral("Quality to download when the link lists several"));
+    CmbQuality->setAccessibleName(QStringLiteral("Quality"));
+    CmbQuality->setEnabled(false);
+    CmbQuality->setGeometry(580, 38, 172, std::max(23, CmbQuality->sizeHint().height()));
+    LblQuality->setBuddy(CmbQuality);
     BtnBrowse = Make<QPushButton>(pnlSingle, "BtnBrowse");
     BtnBrowse->setText(QStringLiteral("Browse..."));
     BtnBrowse->setGeometry(760, 38, 145, 28);
@@ -165,7 +192,8 @@ void TForm2::createControls() {
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setGeometry(12, 140, 893, 18);
 
-    setTabOrder(EdtInput, BtnBrowse);
+    setTabOrder(EdtInput, CmbQuality);
+    setTabOrder(CmbQuality, BtnBrowse);
     setTabOrder(BtnBrowse, EdtOutput);
     setTabOrder(EdtOutput, BtnOutput);
     setTabOrder(BtnOutput, ChkFast);
@@ -177,6 +205,7 @@ void TForm2::createControls() {
     setTabOrder(BtnFeedback, BtnClip);
 
     connect(EdtInput, &QLineEdit::textChanged, this, [this] { EdtInputChange(); });
+    connect(&FQuality, &QualityReader::variantsChanged, this, [this] { FillQuality(); });
     EdtInput->installEventFilter(this);
     connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
     connect(BtnOutput, &QPushButton::clicked, this, [this] { BtnOutputClick(); });
@@ -185,6 +214,7 @@ void TForm2::createControls() {
     connect(BtnBatch, &QPushButton::clicked, this, [this] { BtnBatchClick(); });
     connect(BtnClip, &QPushButton::clicked, this, [this] { BtnClipClick(); });
     connect(BtnFeedback, &QPushButton::clicked, this, [this] { BtnFeedbackClick(); });
+    connect(BtnStop, &QPushButton::clicked, this, [this] { BtnStopClick(); });
 }
 
 void TForm2::showEvent(QShowEvent* AEvent) {
@@ -196,8 +226,67 @@ void TForm2::showEvent(QShowEvent* AEvent) {
 }
 
 void TForm2::closeEvent(QCloseEvent* AEvent) {
+    if (FBusy) {
+        AEvent->ignore();
+        if (FCloseAfterJob)
+            return; // already stopping
+        const BoxAnswer answer = FDialogs.message(
+            this, BoxKind::Confirmation, BoxTitle(BoxKind::Confirmation),
+            QStringLiteral("A conversion is running. Stop it and close?"), BoxButtons::YesNo);
+        if (answer != BoxAnswer::Yes)
+            return;
+        if (FBusy) {
+            // The window closes once the job has ended; its boxes are no longer shown.
+            FCloseAfterJob = true;
+            FWorkerView.setQuiet(true);
+            FFlow.RequestStop();
+            setStatus(QStringLiteral("Stopping..."));
+            return;
+        }
+        AEvent->accept(); // ended while the question was open
+    }
     FClosed = true;
     QWidget::closeEvent(AEvent);
+}
+
+void TForm2::keyPressEvent(QKeyEvent* AEvent) {
+    if (AEvent->key() == Qt::Key_Escape && FBusy) {
+        BtnStopClick();
+        return;
+    }
+    QWidget::keyPressEvent(AEvent);
+}
+
+void TForm2::StartJob(std::function<void()> AWork) {
+    if (FBusy)
+        return;
+    FBusy = true;
+    FFlow.ResetStop();
+    FWorkerView.setQuiet(false);
+    UpdateButtons();
+    const std::shared_ptr<WindowGate> gate = FJobContext->Gate();
+    FJob = std::thread([this, gate, work = std::move(AWork)] {
+        work();
+        gate->Queue([this] { JobDone(); });
+    });
+}
+
+void TForm2::JobDone() {
+    if (FJob.joinable())
+        FJob.join();
+    FBusy = false;
+    UpdateButtons();
+    if (FCloseAfterJob) {
+        FCloseAfterJob = false;
+        close();
+    }
+}
+
+void TForm2::BtnStopClick() {
+    if (!FBusy)
+        return;
+    // The flow says how the job ended; a stop that comes after its last word changes nothing.
+    FFlow.RequestStop();
 }
 
 void TForm2::DoShow() {
@@ -302,6 +391,15 @@ bool TForm2::eventFilter(QObject* AWatched, QEvent* AEvent) {
 }
 
 void TForm2::UpdateButtons() {
+    // While a job runs nothing starts another; Feedback stays usable.
+    for (QPushButton* b : {BtnBrowse, BtnOutput, BtnRoot, BtnClip})
+        b->setEnabled(!FBusy);
+    BtnStop->setEnabled(FBusy);
+    if (FBusy) {
+        BtnConvert->setEnabled(false);
+        BtnBatch->setEnabled(false);
+        return;
+    }
     const bool ffmpeg = !FFinder().isEmpty();
     const QString input = Trimmed(EdtInput->text());
     const QString root = Trimmed(EdtRoot->text());
@@ -315,14 +413,43 @@ void TForm2::UpdateButtons() {
 }
 
 void TForm2::EdtInputChange() {
+    // While a job runs the status line is the job's.
     if (IsUrl(Trimmed(EdtInput->text()))) {
         BtnConvert->setText(QStringLiteral("Download / Convert"));
-        setStatus(QStringLiteral("URL detected: download stream then convert to MP4"));
+        if (!FBusy)
+            setStatus(QStringLiteral("URL detected: download stream then convert to MP4"));
     } else {
         BtnConvert->setText(QStringLiteral("Convert"));
-        setStatus(QStringLiteral("Ready"));
+        if (!FBusy)
+            setStatus(QStringLiteral("Ready"));
     }
+    CmbQuality->setEnabled(IsUrl(Trimmed(EdtInput->text())));
+    FQuality.request(Trimmed(EdtInput->text()));
     UpdateButtons();
+}
+
+void TForm2::FillQuality() {
+    const QString kept = CmbQuality->currentData().toString();
+    const int keptIndex = CmbQuality->currentIndex();
+    const QSignalBlocker block(CmbQuality);
+    while (CmbQuality->count() > 2)
+        CmbQuality->removeItem(2);
+    const HlsPlaylist& list = FQuality.playlist();
+    for (int i : VariantsByQuality(list))
+        CmbQuality->addItem(VariantLabel(list.variants[i]), list.variants[i].uri);
+    int at = keptIndex < 2 ? qMax(0, keptIndex) : CmbQuality->findData(kept);
+    CmbQuality->setCurrentIndex(at < 0 ? 0 : at);
+}
+
+QualityChoice TForm2::qualityChoice() const {
+    const int i = CmbQuality->currentIndex();
+    if (i == 1)
+        return {QualityChoice::Smallest, {}};
+    // A variant counts only for the link it was read from.
+    if (i >= 2 && FQuality.link() == Trimmed(EdtInput->text()))
+        return {QualityChoice::Variant, CmbQuality->currentData().toString(),
+                CmbQuality->currentText()};
+    return {};
 }
 
 void TForm2::EdtInputKeyDown(int& AKey, Qt::KeyboardModifiers AShift) {
@@ -364,11 +491,11 @@ void TForm2::BtnRootClick() {
 }
 
 void TForm2::BtnConvertClick() {
-    FFlow.BtnConvertClick();
+    StartJob([this] { FFlow.BtnConvertClick(); });
 }
 
 void TForm2::BtnBatchClick() {
-    FFlow.BtnBatchClick();
+    StartJob([this] { FFlow.BtnBatchClick(); });
 }
 
 void TForm2::BtnClipClick() {

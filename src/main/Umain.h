@@ -4,14 +4,18 @@
 #include "Conversion.h"
 #include "ConvertView.h"
 #include "DialogService.h"
+#include "GatedConvertView.h"
+#include "QualityReader.h"
 
 #include <QEvent>
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -46,6 +50,8 @@ public:
     QLabel* LblStatus = nullptr;
     QLabel* LblInput = nullptr;
     QLineEdit* EdtInput = nullptr;
+    QLabel* LblQuality = nullptr;
+    QComboBox* CmbQuality = nullptr; // "Best", "Smallest", then the link's variants
     QPushButton* BtnBrowse = nullptr;
     QPushButton* BtnOutput = nullptr;
     QLineEdit* EdtOutput = nullptr;
@@ -57,6 +63,7 @@ public:
     QPushButton* BtnBatch = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* LblVersion = nullptr;
+    QPushButton* BtnStop = nullptr; // ends the running conversion (also Esc)
 
     void UpdateButtons();
     void EdtInputChange();
@@ -72,8 +79,14 @@ public:
     // Opens the feedback window.
     void BtnFeedbackClick();
     void LoadWindowIcons();
+    void BtnStopClick();
+
+    // A conversion or batch is running on the worker.
+    bool busy() const { return FBusy; }
 
     ConversionFlow& flow() { return FFlow; }
+    // Reads the variants of the link being typed (tests shorten its pause).
+    QualityReader& qualityReader() { return FQuality; }
 
     // Where the start-up bootstrap provisions components (default: the program's folder) and
     // a last say on its TUpdater (tests: helper, elevation). Set before the first show.
@@ -85,6 +98,7 @@ public:
     void setOutputText(const QString& AText) override;
     QString rootText() const override;
     bool fastMode() const override;
+    QualityChoice qualityChoice() const override;
     void setStatus(const QString& AText) override;
     void setProgress(int APosition) override;
     void setProgressMax(int AMax) override;
@@ -99,6 +113,7 @@ protected:
     void closeEvent(QCloseEvent* AEvent) override;
     bool event(QEvent* AEvent) override;
     bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+    void keyPressEvent(QKeyEvent* AEvent) override;
 
     // Start-up work of the first show.
     virtual void DoShow();
@@ -111,12 +126,25 @@ protected:
 
     DialogService& FDialogs;
     FFmpegFinder FFinder;
+    // The conversions run on FJob and reach this window only through FJobContext's gate.
+    std::unique_ptr<GateContext> FJobContext;
+    GatedConvertView FWorkerView;
     ConversionFlow FFlow;
     QPixmap FSmallIcon; // 16 x 16 window icon; null when none
     QPixmap FBigIcon;   // 32 x 32 window icon; null when none
 
 private:
     void createControls();
+    // Refills CmbQuality from the variants read, keeping the choice where it still exists.
+    void FillQuality();
+    QualityReader FQuality;
+    // Runs AWork (a flow) on the worker unless a job runs already.
+    void StartJob(std::function<void()> AWork);
+    // The job's end, on the window thread.
+    void JobDone();
+    std::thread FJob;
+    bool FBusy = false;
+    bool FCloseAfterJob = false; // the user chose to stop and close
     bool FShown = false;
     bool FClosed = false;                   // closing the window ends the application
     TFormFeedback* FFormFeedback = nullptr; // created at the first click, then kept

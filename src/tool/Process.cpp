@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <mutex>
+#include <set>
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -93,6 +96,31 @@ bool DrainPipe(int AFd, LineSplitter& ALines, int AMaxReads = 64) {
     return true;
 }
 
+// Children a run waits for, so that none outlives the program.
+std::mutex GChildLock;
+std::set<pid_t>& Children() {
+    static std::set<pid_t> children;
+    return children;
+}
+
+struct ChildEntry {
+    explicit ChildEntry(pid_t APid) : pid(APid) {
+        std::lock_guard<std::mutex> g(GChildLock);
+        Children().insert(pid);
+    }
+    ~ChildEntry() {
+        std::lock_guard<std::mutex> g(GChildLock);
+        Children().erase(pid);
+    }
+    ChildEntry(const ChildEntry&) = delete;
+    ChildEntry& operator=(const ChildEntry&) = delete;
+    pid_t pid;
+};
+
+struct KillAtExit {
+    ~KillAtExit() { KillAllChildren(); }
+};
+
 struct SpawnActions {
     posix_spawn_file_actions_t fa;
     SpawnActions() { posix_spawn_file_actions_init(&fa); }
@@ -102,6 +130,12 @@ struct SpawnActions {
 };
 
 } // namespace
+
+void KillAllChildren() {
+    std::lock_guard<std::mutex> g(GChildLock);
+    for (const pid_t pid : Children())
+        ::kill(pid, SIGKILL);
+}
 
 QString ResolveProgram(const QString& AProgram) {
     if (AProgram.isEmpty())
@@ -147,7 +181,7 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
         posix_spawn_file_actions_addopen(&actions.fa, STDOUT_FILENO, capture.constData(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions.fa, STDOUT_FILENO, STDERR_FILENO);
-    } else if (AOptions.onStderrLine) {
+    } else if (AOptions.onStderrLine || AOptions.onProgress || AOptions.stallMs > 0) {
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return kRunNotStarted;
         posix_spawn_file_actions_adddup2(&actions.fa, pipeFds[1], STDERR_FILENO);
@@ -156,10 +190,23 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
     if (!AOptions.workDir.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions.fa, workDir.constData());
 
+    // The child must hear the SIGINT of a stop even when the spawning thread blocks it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    sigset_t dfl;
+    sigemptyset(&dfl);
+    sigaddset(&dfl, SIGINT);
+    posix_spawnattr_setsigdefault(&attr, &dfl);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
     const QByteArray programPath = QFile::encodeName(program);
     pid_t pid = -1;
     const int spawnErr =
-        ::posix_spawn(&pid, programPath.constData(), &actions.fa, nullptr, argv.data(), environ);
+        ::posix_spawn(&pid, programPath.constData(), &actions.fa, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
     if (pipeFds[1] >= 0)
         ::close(pipeFds[1]);
     if (spawnErr != 0) {
@@ -168,12 +215,28 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
         return kRunNotStarted;
     }
 
+    static KillAtExit killAtExit;
+    // Registered until reaped (or given up on), so exit never kills a recycled pid for long.
+    ChildEntry entry(pid);
+
     const int readFd = pipeFds[0];
     if (readFd >= 0)
         ::fcntl(readFd, F_SETFL, ::fcntl(readFd, F_GETFL) | O_NONBLOCK);
-    std::function<void(const QString&)> noSink = [](const QString&) {};
-    LineSplitter lines(AOptions.onStderrLine ? AOptions.onStderrLine : noSink);
+    FFmpegProgress progress;
+    auto lastActivity = Clock::now();
+    const std::function<void(const QString&)> sink = [&](const QString& ALine) {
+        if (AOptions.onStderrLine)
+            AOptions.onStderrLine(ALine);
+        if (progress.feed(ALine)) {
+            lastActivity = Clock::now();
+            if (AOptions.onProgress)
+                AOptions.onProgress(progress);
+        }
+    };
+    LineSplitter lines(sink);
     bool pipeOpen = readFd >= 0;
+    const QString watched = AOptions.watchFile;
+    qint64 watchedSize = -1;
 
     const int pidFd = OpenPidFd(pid);
     const auto start = Clock::now();
@@ -213,6 +276,8 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
 
     int result = 0;
     bool stopped = false;
+    bool asked = false; // stopped by the user: ask first, kill only after the grace
+    const bool polled = AOptions.onWait || AOptions.stop || AOptions.stallMs > 0;
     for (;;) {
         long long slice = -1;
         if (AOptions.timeoutMs) {
@@ -220,7 +285,7 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
             if (slice < 0)
                 slice = 0;
         }
-        if (AOptions.onWait)
+        if (polled)
             slice = slice < 0 ? AOptions.pollIntervalMs
                               : std::min<long long>(slice, AOptions.pollIntervalMs);
         if (slice < 0)
@@ -239,6 +304,33 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
             stopped = true;
             break;
         }
+        if (AOptions.stop && AOptions.stop->requested()) {
+            result = kRunStopped;
+            asked = true;
+            break;
+        }
+        if (AOptions.stallMs > 0) {
+            if (!watched.isEmpty()) {
+                const qint64 size = QFileInfo(watched).size();
+                if (size > watchedSize) {
+                    if (watchedSize >= 0)
+                        lastActivity = Clock::now();
+                    watchedSize = size;
+                }
+            }
+            if (Clock::now() - lastActivity >= std::chrono::milliseconds(AOptions.stallMs)) {
+                result = kRunStalled;
+                stopped = true;
+                break;
+            }
+        }
+    }
+    if (asked) {
+        // ffmpeg finishes its output on SIGINT (the MP4 gets its index, the TS its last
+        // packets); one that does not is killed after the grace.
+        ::kill(pid, SIGINT);
+        if (!waitFor(kStopGraceMs))
+            stopped = true;
     }
     if (stopped) {
         ::kill(pid, SIGKILL);

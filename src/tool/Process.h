@@ -1,10 +1,13 @@
 #pragma once
 
 #include "Command.h"
+#include "FFmpegProgress.h"
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace halvora {
@@ -13,6 +16,18 @@ namespace halvora {
 constexpr int kRunNotStarted = -1;
 constexpr int kRunTimedOut = -2;
 constexpr int kRunCancelled = -3;
+constexpr int kRunStopped = -5; // "stopped by the user": asked to finish through a StopToken
+constexpr int kRunStalled = -6; // no progress and no output growth for stallMs
+
+// Shared by a job and whoever may stop it (the window's Stop). Once requested it stays so.
+class StopToken {
+public:
+    void request() { FStop.store(true); }
+    bool requested() const { return FStop.load(); }
+
+private:
+    std::atomic<bool> FStop{false};
+};
 
 struct RunOptions {
     QString workDir;                        // empty: the current directory
@@ -25,18 +40,34 @@ struct RunOptions {
     // and the run gives kRunCancelled. This is where a window keeps itself responsive.
     std::function<bool()> onWait;
     int pollIntervalMs = 50;
+    // Once requested, the child is asked to finish (SIGINT: ffmpeg then closes its output
+    // properly), given kStopGraceMs, then killed; the run gives kRunStopped.
+    std::shared_ptr<const StopToken> stop;
+    // Watchdog: a child that neither reports progress (ffmpeg's time= / size=) nor grows
+    // watchFile for this long is killed and the run gives kRunStalled. 0: none.
+    int stallMs = 0;
+    QString watchFile;
+    // ffmpeg's progress as read from its stderr, called whenever it moves forward.
+    std::function<void(const FFmpegProgress&)> onProgress;
 };
+
+// How long a child asked to finish may take before it is killed.
+constexpr int kStopGraceMs = 5000;
 
 // Runs one command as a child with stdin from /dev/null and waits for it.
 // Gives the exit code (0..255), 128+N when ended by signal N, kRunNotStarted when it cannot be
 // started, kRunTimedOut when it outlived timeoutMs (it is then SIGKILLed and reaped, waiting up
-// to 5000 ms more), kRunCancelled when onWait asked to stop.
+// to 5000 ms more), kRunCancelled when onWait asked to stop, kRunStopped and kRunStalled as
+// described with their options.
 int RunCommand(const Command& ACmd, const RunOptions& AOptions);
 
 int RunProcess(const Command& ACmd, const QString& AWorkDir);
 int RunProcessTimed(const Command& ACmd, const QString& AWorkDir, std::uint32_t ATimeoutMs);
 // Both output streams of the child into ACaptureFile (emptied first), empty working directory.
 int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs);
+
+// Kills every child a run still waits for (the program is ending). Also done at exit.
+void KillAllChildren();
 
 // A bare program name (no '/') is looked up in the application folder, the current directory,
 // then PATH; anything else is taken as it is. Empty when a bare name is found nowhere.

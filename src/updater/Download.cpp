@@ -132,7 +132,8 @@ QString FileSha256(const QString& APath, QString& AErr) {
 
 bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& ASha256,
                   qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts,
-                  const std::function<bool()>& ACancel) {
+                  const std::function<bool()>& ACancel, qint64 AMaxBytes,
+                  const std::function<void(qint64)>& AProgress) {
     AErr.clear();
     bool success = false;
     const QByteArray dest = QFile::encodeName(ADestPath);
@@ -166,7 +167,11 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
         req.responseTimeoutMs = ATimeouts.responseMs;
         req.tls13Max = true;
         req.cancel = ACancel;
+        if (AExpectedSize <= 0)
+            req.maxBodyBytes = AMaxBytes;
         req.sink = [&](const char* AData, size_t ALen) {
+            if (AProgress)
+                AProgress(written + qint64(ALen));
             // A body longer than announced can never pass: past the expected size it is only
             // counted (for the error text), and a runaway one is cut off.
             const qint64 before = written;

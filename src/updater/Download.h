@@ -26,9 +26,12 @@ struct DownloadTimeouts {
 // no file at ADestPath and the reason in AErr: "HTTP <code>", "incomplete download (A of E
 // bytes)", "integrity check failed", or the transport's or file system's error text.
 // ACancel, when set, is asked while the body arrives; true abandons the download.
+// Without an expected size, a body longer than AMaxBytes (when > 0) is cut off. AProgress, when
+// set, is called with the bytes received so far as the body arrives.
 bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& ASha256,
                   qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts = {},
-                  const std::function<bool()>& ACancel = {});
+                  const std::function<bool()>& ACancel = {}, qint64 AMaxBytes = 0,
+                  const std::function<void(qint64)>& AProgress = {});
 
 // Digest texts compare with ASCII letters case-folded and nothing else forgiven (no trimming).
 bool SameDigest(const QString& AExpected, const QString& AActual);

@@ -21,6 +21,9 @@ struct HttpRequest {
     int connectTimeoutMs = 10000;                 // limit for setting up the connection
     int responseTimeoutMs = 10000;                // longest wait with no response data arriving
     int maxRedirects = 5;
+    // Also plain http (and redirects to it): only for a stream link the user typed, which
+    // ffmpeg would fetch that way anyway. Never for the service.
+    bool allowHttp = false;
     bool tls13Max = false; // also cap at TLS 1.3 (it is the highest anyway; kept explicit)
     // More body bytes than this end the transfer with an error, so an endless reply can't
     // exhaust memory or disk. 0: no limit for a sink, 512 MiB for a body kept in memory.

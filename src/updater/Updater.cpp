@@ -1,5 +1,7 @@
 #include "Updater.h"
 
+#include "FFmpegProgress.h"
+
 #include "AppPaths.h"
 #include "Download.h"
 #include "HelperLaunch.h"
@@ -392,20 +394,25 @@ void TUpdater::DoCheck() {
     const int offered = ReleaseNumber(FNewVersion);
     if (offered > cur && !FDownloadUrl.isEmpty()) {
         FNewRelease = offered;
-        if (FHost)
-            FHost->RunOnWindowThread([this, notes] { Prompt(notes); });
+        if (!FHost)
+            return;
+        // Only the question and the hand-over run on the window thread; the download runs
+        // here, so the window stays responsive and shows its progress.
+        bool yes = false;
+        FHost->RunOnWindowThread([this, notes, &yes] { yes = Prompt(notes); });
+        if (!yes)
+            return;
+        DownloadUpdate();
+        if (!FNewExePath.isEmpty() && QFileInfo(FNewExePath).isFile())
+            FHost->RunOnWindowThread([this] { LaunchUpdater(); });
     }
 }
 
-void TUpdater::Prompt(const QString& ANotes) {
+bool TUpdater::Prompt(const QString& ANotes) {
     const QString text =
         QStringLiteral("A new version is available:\nCurrent: %1\nNew: %2\n%3\n\nUpdate now?")
             .arg(CurrentVersion(), FNewVersion, ANotes);
-    if (FHost->Message(BoxKind::Information, text, BoxButtons::YesNo) != BoxAnswer::Yes)
-        return;
-    DownloadUpdate();
-    if (!FNewExePath.isEmpty() && QFileInfo(FNewExePath).isFile())
-        LaunchUpdater();
+    return FHost->Message(BoxKind::Information, text, BoxButtons::YesNo) == BoxAnswer::Yes;
 }
 
 void TUpdater::DownloadUpdate() {
@@ -420,40 +427,29 @@ void TUpdater::DownloadUpdate() {
     // The new program file runs with the user's (or elevated) rights: only over https.
     if (QUrl(FDownloadUrl).scheme().compare(QStringLiteral("https"), Qt::CaseInsensitive) != 0)
         return;
-    bool ok = false;
-    try {
-        QFile out(path);
-        // Created anew: never through a link planted under its name.
-        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    DownloadTimeouts limits;
+    limits.connectMs = FHttp.connectTimeoutMs;
+    limits.responseMs = FHttp.responseTimeoutMs;
+    const std::int64_t total = FNewSize;
+    UpdateHost* host = FHost;
+    qint64 shownMb = -1;
+    const auto progress = [host, total, &shownMb](qint64 AReceived) {
+        // One status per megabyte is plenty (and keeps the window's queue short); the last
+        // one is always shown.
+        if (!host || (AReceived / 1000000 == shownMb && AReceived != total))
             return;
-        HttpRequest request = FHttp;
-        request.url = FDownloadUrl;
-        // A reply that runs past the announced size (or past any sane program size) is cut
-        // off instead of filling the disk.
-        request.maxBodyBytes = FNewSize > 0 ? FNewSize : kMaxProgramBytes;
-        bool writeFailed = false;
-        request.sink = [&](const char* AData, size_t ALen) {
-            writeFailed = out.write(AData, static_cast<qint64>(ALen)) != static_cast<qint64>(ALen);
-            return !writeFailed;
-        };
-        const HttpResult reply = HttpPerform(request);
-        out.close();
-        ok = reply.transportOk && reply.status == 200 && !writeFailed &&
-             out.error() == QFileDevice::NoError;
-        if (ok && FNewSize > 0)
-            ok = QFileInfo(path).size() == FNewSize;
-        if (ok && !FNewSha256.isEmpty()) {
-            QString readErr;
-            const QString digest = FileSha256(path, readErr);
-            ok = readErr.isEmpty() && SameDigest(FNewSha256, digest);
-        }
-    } catch (...) {
-        ok = false;
-    }
-    if (ok)
+        shownMb = AReceived / 1000000;
+        host->Status(total > 0 ? QStringLiteral("Downloading update: %1 of %2 (%3%)")
+                                     .arg(SizeText(AReceived), SizeText(total))
+                                     .arg(AReceived * 100 / total)
+                               : QStringLiteral("Downloading update: %1").arg(SizeText(AReceived)));
+    };
+    QString err;
+    // Size and SHA-256 checked; nothing is left at the path on failure. A reply that runs past
+    // the announced size (or past any sane program size) is cut off instead of filling the disk.
+    if (DownloadFile(FDownloadUrl, path, FNewSha256, FNewSize, err, limits, FStop, kMaxProgramBytes,
+                     progress))
         FNewExePath = path;
-    else
-        QFile::remove(path);
 }
 
 void TUpdater::LaunchUpdater() {

@@ -22,6 +22,8 @@ public:
     virtual BoxAnswer Message(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
     // Ends the application's message loop.
     virtual void QuitApplication() = 0;
+    // Any thread: the status line (the self-update download's progress).
+    virtual void Status(const QString& AText) { (void)AText; }
 };
 
 using StatusSink = std::function<void(const QString&)>;
@@ -111,7 +113,8 @@ public:
 
 private:
     void DoCheck();
-    void Prompt(const QString& ANotes);
+    // The question on the window thread: true when the user wants the update.
+    bool Prompt(const QString& ANotes);
     void EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline);
     bool NeedsElevation(const QString& ADir) const;
 

@@ -136,6 +136,8 @@ public:
     }
     quintptr previewWindow() override { return 4242; }
     void setPlayText(const QString& AText) override { playText = AText; }
+    QVector<double> ticks;
+    void setKeyframeTicks(const QVector<double>& ASeconds) override { ticks = ASeconds; }
 };
 
 class ClipEditorTest : public ::testing::Test {
@@ -148,6 +150,11 @@ protected:
     static void TearDownTestSuite() {
         QDir(*sDir).removeRecursively();
         delete sDir;
+    }
+    // Export runs on a worker: starts it and waits until it has ended (boxes answered).
+    void Export() {
+        FEditor->BtnExportClick();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !FEditor->Exporting(); }, 60000));
     }
     void SetUp() override {
         FEditor = std::make_unique<ClipEditor>(FView);
@@ -319,6 +326,34 @@ TEST_F(ClipEditorTest, PlaybackModeTicksSeeksAndEnds) {
     EXPECT_EQ(FLog, QStringList({"Open(4242,movie.mp4)", "Play", "SetTime(1000)"}));
 }
 
+TEST_F(ClipEditorTest, KeyframesShownAndNamedWhenMarking) {
+    const QString sparse = *sDir + "/sparse.mp4";
+    ASSERT_TRUE(MakeVideo(sparse, 6, 160, 120, true, 50)); // a keyframe every 2 s
+    FEditor->LoadFile(sparse);
+    ASSERT_EQ(FEditor->InFile(), sparse);
+    EXPECT_TRUE(FEditor->Index().ok);
+    EXPECT_EQ(FView.ticks, QVector<double>({0, 2, 4}));
+    FView.setTrackPosition(1);
+    FEditor->BtnStartClick();
+    EXPECT_EQ(FView.statuses.last(),
+              "Start marked: 00:01 (drag to end position and mark end) - between keyframes");
+    FView.setTrackPosition(4);
+    FEditor->BtnEndClick();
+    EXPECT_EQ(FView.statuses.last(),
+              "Delete segment added [00:01 - 00:04] - start between keyframes, end on a keyframe");
+    FEditor->BtnEndClick(); // no start mark: the refusal stays as it was
+    EXPECT_EQ(FView.statuses.last(), "Invalid range: mark start first and end must be after start");
+    FView.setTrackPosition(2);
+    FEditor->BtnStartClick();
+    EXPECT_EQ(FView.statuses.last(),
+              "Start marked: 00:02 (drag to end position and mark end) - on a keyframe");
+
+    // A file that can't be read clears them.
+    FEditor->LoadFile(*sDir + "/missing.mp4");
+    EXPECT_TRUE(FView.ticks.isEmpty());
+    EXPECT_FALSE(FEditor->Index().ok);
+}
+
 TEST_F(ClipEditorTest, OpenDialogPausesOnlyAPlayingPlayer) {
     OpenMovie();
     FEditor->BtnOpenClick(); // cancelled
@@ -385,7 +420,8 @@ TEST_F(ClipEditorTest, NoPlayerAvailable) {
     FEditor->BtnStartClick();
     FView.setTrackPosition(2);
     FEditor->BtnEndClick();
-    EXPECT_EQ(FView.statuses.last(), "Delete segment added [00:01 - 00:02]");
+    EXPECT_EQ(FView.statuses.last(),
+              "Delete segment added [00:01 - 00:02] - start on a keyframe, end on a keyframe");
     FEditor->BtnDelClick(); // no row selected
     EXPECT_EQ(FEditor->Segments().rowCount(), 1);
     FView.selected = 0;
@@ -453,10 +489,10 @@ TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
     };
 
     // The name the editor filled in, exported twice; blanks around it still make it that name.
-    FEditor->BtnExportClick();
+    Export();
     const QString first = FileDigest(dir + "/moviecit.mp4");
     FView.out = " " + FView.out + " ";
-    FEditor->BtnExportClick();
+    Export();
     EXPECT_EQ(FView.statuses.last(), "Export complete: " + dir + "/moviecit (2).mp4");
     EXPECT_EQ(questions(), 0);
     EXPECT_EQ(FileDigest(dir + "/moviecit.mp4"), first);
@@ -465,7 +501,7 @@ TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
     FView.out = dir + "/moviecit (2).mp4";
     const QString second = FileDigest(dir + "/moviecit (2).mp4");
     FView.answers = {BoxAnswer::No};
-    FEditor->BtnExportClick();
+    Export();
     ASSERT_EQ(questions(), 1);
     EXPECT_EQ(FView.boxes.back().text, dir + "/moviecit (2).mp4 already exists. Replace it?");
     EXPECT_EQ(FileDigest(dir + "/moviecit (2).mp4"), second);
@@ -476,8 +512,8 @@ TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
     FView.folders << dir + "/picked";
     FEditor->BtnOutClick();
     ASSERT_EQ(FView.out, dir + "/picked/movie_edited.mp4");
-    FEditor->BtnExportClick();
-    FEditor->BtnExportClick();
+    Export();
+    Export();
     EXPECT_EQ(FView.statuses.last(), "Export complete: " + dir + "/picked/movie_edited (2).mp4");
     EXPECT_EQ(questions(), 1);
     EXPECT_EQ(QDir(dir + "/picked").entryList(QDir::Files, QDir::Name),

@@ -108,6 +108,11 @@ protected:
         return {mean, std::sqrt(std::max(0.0, sumSq / n - mean * mean))};
     }
     void Click(const char* AName) { QTest::mouseClick(W<QPushButton>(AName), Qt::LeftButton); }
+    // Export runs on a worker: clicks Export and waits until it has ended (boxes answered).
+    void ExportAndWait() {
+        Click("BtnExport");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 60000));
+    }
     // Opens AFile through "Open MP4...", the dialog answered with it.
     void OpenThroughDialog(const QString& AFile) {
         FDialogs.files << AFile;
@@ -135,6 +140,29 @@ TEST(ClipPicture, ScaledWithAspectRatioKept) {
     EXPECT_EQ(box.PictureRect(), QRect(133, 0, 533, 400));
     box.resize(400, 800);
     EXPECT_EQ(box.PictureRect(), QRect(0, 250, 400, 300));
+}
+
+TEST_F(ClipFormTest, KeyframeTicksUnderTheTrackBar) {
+    auto* ticks = W<TKeyframeTicks>("KeyframeTicks");
+    ASSERT_NE(ticks, nullptr);
+    EXPECT_TRUE(ticks->TickPositions().isEmpty());
+    const QString sparse = *sDir + "/sparse.mp4";
+    ASSERT_TRUE(MakeVideo(sparse, 8, 160, 120, true, 50)); // a keyframe every 2 s
+    FForm->LoadFile(sparse);
+    ASSERT_EQ(FForm->InFile(), sparse);
+    EXPECT_GE(ticks->geometry().top(), Track()->geometry().bottom());
+    EXPECT_LT(ticks->geometry().bottom(), W<QWidget>("BtnStart")->geometry().top());
+    const QVector<int> x = ticks->TickPositions();
+    ASSERT_EQ(x.size(), 4); // 0, 2, 4, 6 s of 8
+    for (int i = 1; i < x.size(); ++i)
+        EXPECT_NEAR(x[i] - x[i - 1], x[1] - x[0], 1);
+    EXPECT_GT(x[1] - x[0], 50);
+    EXPECT_GE(x[0], 0);
+    EXPECT_LT(x.last(), ticks->width());
+    EXPECT_LT(x[0], 20); // under the thumb at 0 s, near the left end
+    Track()->setValue(3);
+    Click("BtnStart");
+    EXPECT_TRUE(Status().endsWith(" - between keyframes")) << Status().toStdString();
 }
 
 TEST_F(ClipFormTest, LayoutTextsAndStartState) {
@@ -355,10 +383,12 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     EXPECT_EQ(Status(), "Invalid range: mark start first and end must be after start");
     Track()->setValue(1);
     Click("BtnStart");
-    EXPECT_EQ(Status(), "Start marked: 00:01 (drag to end position and mark end)");
+    // A keyframe every second in this video.
+    EXPECT_EQ(Status(), "Start marked: 00:01 (drag to end position and mark end) - on a keyframe");
     Track()->setValue(2);
     Click("BtnEnd");
-    EXPECT_EQ(Status(), "Delete segment added [00:01 - 00:02]");
+    EXPECT_EQ(Status(),
+              "Delete segment added [00:01 - 00:02] - start on a keyframe, end on a keyframe");
     Track()->setValue(5);
     Click("BtnStart");
     Track()->setValue(7);
@@ -390,7 +420,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     EXPECT_EQ(FDialogs.titles.last(), "Select output directory");
     const QString out = outDir + "/long clip_edited.mp4";
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), out);
-    Click("BtnExport");
+    ExportAndWait();
     ASSERT_EQ(FDialogs.boxes.size(), 1u);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Information);
     EXPECT_EQ(FDialogs.boxes[0].text, "Export complete!\r\n" + out);
@@ -403,7 +433,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
 
     // The filled-in name again: the first export stays, the second gets the next free name.
     const QString first = FileDigest(out);
-    Click("BtnExport");
+    ExportAndWait();
     const QString renamed = outDir + "/long clip_edited (2).mp4";
     EXPECT_EQ(FDialogs.boxes.back().text, "Export complete!\r\n" + renamed);
     EXPECT_EQ(Status(), "Export complete: " + renamed);
@@ -418,7 +448,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     const QString second = FileDigest(renamed);
     FDialogs.boxes.clear();
     FDialogs.answers = {BoxAnswer::No};
-    Click("BtnExport");
+    ExportAndWait();
     ASSERT_EQ(FDialogs.boxes.size(), 1u);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_EQ(FDialogs.boxes[0].text, renamed + " already exists. Replace it?");
@@ -426,7 +456,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     Click("BtnClear");
     EXPECT_EQ(Status(), "Delete segments cleared");
     FDialogs.answers = {BoxAnswer::Yes};
-    Click("BtnExport");
+    ExportAndWait();
     EXPECT_EQ(Status(), "Export complete: " + renamed);
     EXPECT_NEAR(ProbeSeconds(renamed), 8.0, 1.1);
     EXPECT_EQ(FileDigest(out), first);
@@ -502,22 +532,27 @@ TEST_F(ClipFormTest, ClosingDuringPlaybackDestroysThePlayer) {
     EXPECT_FALSE(FForm->PlayTimer().isActive());
 }
 
-TEST_F(ClipFormTest, ClosingDuringExportStopsPlaybackAndTheRunGoesOn) {
+TEST_F(ClipFormTest, ClosingDuringExportAsksAndNoLetsTheRunGoOn) {
     OpenThroughDialog(*sDir + "/long clip.mp4");
     ASSERT_TRUE(QTest::qWaitFor([&] { return PlayerAt(300); }, 10000));
     const QString outDir = NewTempDir(QStringLiteral("closed"));
     const QString out = outDir + "/out.mp4";
     W<QLineEdit>("EdtOut")->setText(out);
-    // The close arrives while export lets the "Exporting..." text be painted.
-    QTimer::singleShot(0, FForm.get(), [this] { FForm->close(); });
+    FDialogs.answers = {BoxAnswer::No};
+    // The export stops playback; the close is asked about and refused.
     FForm->Editor().BtnExportClick();
-    EXPECT_FALSE(FForm->isVisible());
     EXPECT_FALSE(FForm->Playing());
-    EXPECT_EQ(FForm->Player(), nullptr);
     EXPECT_FALSE(FForm->PlayTimer().isActive());
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
-    EXPECT_EQ(FDialogs.boxes[0].text, "Export complete!\r\n" + out);
+    FForm->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 60000));
+    EXPECT_TRUE(FForm->isVisible());
+    ASSERT_EQ(FDialogs.boxes.size(), 2u);
+    EXPECT_EQ(FDialogs.boxes[0].text, "A conversion is running. Stop it and close?");
+    EXPECT_EQ(FDialogs.boxes[1].text, "Export complete!\r\n" + out);
     EXPECT_NEAR(ProbeSeconds(out), 8.0, 1.1);
+    FForm->close();
+    EXPECT_FALSE(FForm->isVisible());
+    EXPECT_EQ(FForm->Player(), nullptr);
     FForm.reset();
     QDir(outDir).removeRecursively();
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -21,11 +22,15 @@ struct Box {
 class FakeView : public ExportView {
 public:
     QStringList statuses;
-    QStringList painted; // status shown when messages were processed
+    QStringList progress; // the live progress lines, apart from the other statuses
+    QStringList painted;  // status shown when messages were processed
     QVector<Box> boxes;
     QList<BoxAnswer> answers; // to the questions, in order
 
-    void setStatus(const QString& AText) override { statuses << AText; }
+    void setStatus(const QString& AText) override {
+        static const QRegularExpression line("^\\w[^:]*: \\d\\d:\\d\\d:\\d\\d / ");
+        (line.match(AText).hasMatch() ? progress : statuses) << AText;
+    }
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
         // Only the question whether to replace a file has more than OK.
         EXPECT_EQ(AButtons, AKind == BoxKind::Confirmation ? BoxButtons::YesNo : BoxButtons::Ok);
@@ -86,23 +91,32 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     ASSERT_TRUE(ExportClip(Request(LongVideo(), "  " + out + "\t", 200, {{50, 60}, {10, 20}}), view,
                            rec.env));
 
+    // Marks on keyframes: each kept stretch is a copy of its video and one of its audio.
     const QString dir = rec.env.workDir;
-    const QStringList cuts{dir + "seg_0_10.mp4", dir + "seg_20_50.mp4", dir + "seg_60_end.mp4"};
-    ASSERT_EQ(rec.runs.size(), 4);
+    const QStringList cuts{dir + "seg_0_10_v0.ts", dir + "seg_20_50_v0.ts",
+                           dir + "seg_60_end_v0.ts"};
+    ASSERT_EQ(rec.runs.size(), 7);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(rec.runs[i].endsWith('"' + cuts[i] + '"')) << rec.runs[i].toStdString();
-        EXPECT_TRUE(rec.runs[i].contains(" -c copy ")) << rec.runs[i].toStdString();
+        EXPECT_TRUE(rec.runs[2 * i].endsWith('"' + cuts[i] + '"')) << rec.runs[i].toStdString();
+        EXPECT_TRUE(rec.runs[2 * i].contains(" -c copy ")) << rec.runs[i].toStdString();
+        EXPECT_TRUE(rec.runs[2 * i + 1].contains(" -map 0:a -c copy "));
         EXPECT_TRUE(QFile::exists(cuts[i]));
     }
-    EXPECT_TRUE(rec.runs[3].contains("-f concat -safe 0 -i \"" + dir +
-                                     "list.txt\" -map 0:V? -map 0:a? -c copy"));
-    EXPECT_EQ(ReadAll(dir + "list.txt"), "file '" + cuts[0].toUtf8() + "'\r\nfile '" +
-                                             cuts[1].toUtf8() + "'\r\nfile '" + cuts[2].toUtf8() +
-                                             "'\r\n");
+    EXPECT_TRUE(rec.runs[6].contains("-f concat -safe 0 -i \"" + dir + "video.txt\" -f concat"));
+    EXPECT_EQ(ReadAll(dir + "video.txt"),
+              "file '" + cuts[0].toUtf8() + "'\r\nduration 10.000000\r\nfile '" + cuts[1].toUtf8() +
+                  "'\r\nduration 30.000000\r\nfile '" + cuts[2].toUtf8() +
+                  "'\r\nduration 140.000000\r\n");
 
-    EXPECT_NEAR(ProbeSeconds(out), 180.0, 1.0);
-    EXPECT_NEAR(ProbeSeconds(cuts[1]), 30.0, 1.0);
+    EXPECT_NEAR(ProbeSeconds(out), 180.0, 0.1);
+    EXPECT_NEAR(StreamSeconds(out, "v"), 180.0, 0.001);
+    EXPECT_NEAR(StreamSeconds(out, "a"), 180.0, 0.03);
+    EXPECT_NEAR(ProbeSeconds(cuts[1]), 30.0, 0.1);
     EXPECT_EQ(view.statuses, QStringList({"Exporting...", "Export complete: " + out}));
+    // Progress over the kept time while cutting, then over it again while joining.
+    ASSERT_FALSE(view.progress.isEmpty());
+    EXPECT_TRUE(view.progress.first().startsWith("Cutting: "))
+        << view.progress.first().toStdString();
     EXPECT_EQ(view.painted, QStringList{"Exporting..."});
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
@@ -113,8 +127,9 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     again.answers = {BoxAnswer::Yes};
     ASSERT_TRUE(ExportClip(Request(LongVideo(), out, 200, {{0, 100}}), again, rec.env));
     EXPECT_EQ(again.boxes[0].kind, BoxKind::Confirmation);
-    EXPECT_NEAR(ProbeSeconds(out), 100.0, 1.0);
-    EXPECT_EQ(ReadAll(dir + "list.txt"), "file '" + dir.toUtf8() + "seg_100_end.mp4'\r\n");
+    EXPECT_NEAR(ProbeSeconds(out), 100.0, 0.1);
+    EXPECT_EQ(ReadAll(dir + "video.txt"),
+              "file '" + dir.toUtf8() + "seg_100_end_v0.ts'\r\nduration 100.000000\r\n");
 }
 
 TEST(Export, CropReencodesEveryCutAndNoJoin) {
@@ -157,11 +172,14 @@ TEST(Export, OutputInAMissingFolderGivesTheConcatError) {
     FakeView view;
     const QString out = NewTempDir(QStringLiteral("out")) + "/no/such/folder/x.mp4";
     EXPECT_FALSE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
-    ASSERT_EQ(rec.runs.size(), 3); // the tail cut, the copy join, the re-encoding join
-    EXPECT_TRUE(rec.runs[1].contains(" -c copy -movflags +faststart "));
-    EXPECT_TRUE(rec.runs[2].contains(" -c:v libx264 -preset veryfast -c:a aac -movflags"));
+    // The exact cut's video and audio copies and its join; then the keyframe copy of the tail,
+    // the copy join and the re-encoding join.
+    ASSERT_EQ(rec.runs.size(), 6);
+    EXPECT_TRUE(rec.runs[4].contains(" -c copy -movflags +faststart "));
+    EXPECT_TRUE(rec.runs[5].contains(" -c:v libx264 -preset veryfast -c:a aac -movflags"));
     EXPECT_EQ(view.statuses,
-              QStringList({"Exporting...", "Concatenation failed, retrying with re-encode..."}));
+              QStringList({"Exporting...", "Exact cut failed (join); cutting at keyframes",
+                           "Concatenation failed, retrying with re-encode..."}));
     EXPECT_EQ(view.painted, view.statuses);
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -178,9 +196,9 @@ TEST(Export, WorkingFolderAndNamesWithBlanksQuotesAndNonAscii) {
     ASSERT_TRUE(CopyTo(ShortVideo(), in));
     const QString out = NewTempDir(QStringLiteral("out dir")) + "/it's out.mp4";
     ASSERT_TRUE(ExportClip(Request(in, out, 10, {{2, 4}}), view, rec.env)) << view.boxes.size();
-    EXPECT_EQ(rec.runs.size(), 3);
-    EXPECT_NEAR(ProbeSeconds(out), 8.0, 1.0);
-    const QByteArray list = ReadAll(rec.env.workDir + "list.txt");
+    EXPECT_EQ(rec.runs.size(), 5);
+    EXPECT_NEAR(ProbeSeconds(out), 8.0, 0.1);
+    const QByteArray list = ReadAll(rec.env.workDir + "video.txt");
     EXPECT_TRUE(list.startsWith("file '")) << list.toStdString();
     EXPECT_TRUE(list.contains("O'\\''Neil")) << list.toStdString();
 }
@@ -190,9 +208,9 @@ TEST(Export, NoRowsCopiesTheWholeFileAsOneTail) {
     FakeView view;
     const QString out = NewTempDir(QStringLiteral("out")) + "/whole.mp4";
     ASSERT_TRUE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
-    ASSERT_EQ(rec.runs.size(), 2);
-    EXPECT_TRUE(rec.runs[0].endsWith("seg_0_end.mp4\""));
-    EXPECT_NEAR(ProbeSeconds(out), 10.0, 0.5);
+    ASSERT_EQ(rec.runs.size(), 3);
+    EXPECT_TRUE(rec.runs[0].endsWith("seg_0_end_v0.ts\""));
+    EXPECT_NEAR(ProbeSeconds(out), 10.0, 0.1);
 }
 
 TEST(Export, RefusesEarlyWithItsMessages) {
@@ -253,7 +271,10 @@ TEST(Export, AFailingCutStopsTheRun) {
         FakeView view;
         EXPECT_FALSE(ExportClip(Request(dir + "/text.mp4", out, 200, {{10, 20}}), view, rec.env));
         EXPECT_EQ(rec.runs.size(), 1);
-        EXPECT_EQ(view.statuses, QStringList{"Exporting..."});
+        EXPECT_EQ(
+            view.statuses,
+            QStringList({"Exporting...",
+                         "Exact cut not possible (no keyframe index); cutting at keyframes"}));
         ASSERT_EQ(view.boxes.size(), 1);
         EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
         EXPECT_EQ(view.boxes[0].text, "Segment [00:00-00:10] extraction failed");
@@ -518,7 +539,6 @@ TEST(Export, EveryAudioTrackThroughCutsJoinAndCrop) {
         ExportRequest r = Request(in, out, 10, {{2, 4}, {6, 7}});
         r.cropText = crop;
         ASSERT_TRUE(ExportClip(r, view, rec.env));
-        ASSERT_EQ(rec.runs.size(), 4);
 
         const QList<TrackInfo> tracks = ProbeTracks(out);
         ASSERT_EQ(tracks.size(), 3);

@@ -5,6 +5,7 @@ halvora_add_test(clip_core_tests
         ${CMAKE_CURRENT_LIST_DIR}/ProbeTests.cpp
         ${CMAKE_CURRENT_LIST_DIR}/SegmentTests.cpp
         ${CMAKE_CURRENT_LIST_DIR}/ExportTests.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/ExactCutTests.cpp
         ${CMAKE_CURRENT_LIST_DIR}/PreviewTests.cpp
     LIBS halvora_clip
     TIMEOUT 600)

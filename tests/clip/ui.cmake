@@ -32,3 +32,8 @@ halvora_add_test(clip_from_main_tests GUI TIMEOUT 60
 halvora_add_test(clip_editor_tests TIMEOUT 120
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ClipEditorTests.cpp
     LIBS halvora_clip_editor Qt6::Test)
+
+# Long exports: no time limit, progress, Stop, closing during one (real ffmpeg, Xvfb).
+halvora_add_test(clip_longwork_tests GUI TIMEOUT 900
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ExportLongWorkTests.cpp
+    LIBS halvora_clip_ui Qt6::Test)

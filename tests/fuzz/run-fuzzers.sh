@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "${2:-$root/build-fuzz}")
 shift $(( $# > 2 ? 2 : $# ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(probe component_list manifest feedback_reply form unpack email)
+[ ${#targets[@]} -gt 0 ] || targets=(probe component_list manifest feedback_reply form unpack email hls)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DHALVORA_FUZZ=ON -DHALVORA_LINK_SYSTEM_COMPONENTS=OFF >/dev/null

@@ -39,6 +39,8 @@ public:
     void setOutputText(const QString& AText) override { output = AText; }
     QString rootText() const override { return root; }
     bool fastMode() const override { return fast; }
+    QualityChoice choice; // what the Quality choice says
+    QualityChoice qualityChoice() const override { return choice; }
     void setStatus(const QString& AText) override { statuses << AText; }
     void setProgress(int APosition) override {
         progress = std::clamp(APosition, 0, max);

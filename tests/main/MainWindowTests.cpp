@@ -1,10 +1,12 @@
 // The main window under Xvfb: controls found by object name, dialogs answered by a test service.
 #include "FakeView.h"
+#include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Umain.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +16,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -78,6 +83,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
     QString status() const { return Child<QLabel>(form.get(), "LblStatus")->text(); }
+    // Conversions run on a worker: waits for the job to end (boxes are answered meanwhile).
+    void finish(int AMs = 60000) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form->busy(); }, AMs));
+    }
 
     TestDialogs dialogs;
     std::unique_ptr<TForm2> form;
@@ -113,14 +122,15 @@ TEST_F(Window, StartUpState) {
     // Tab order: the single panel, the batch panel, then the two lower panels.
     QStringList chain;
     QWidget* w = Child<QWidget>(form.get(), "EdtInput");
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 11; ++i) {
         chain << w->objectName();
         w = w->nextInFocusChain();
         while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty())
             w = w->nextInFocusChain();
     }
-    EXPECT_EQ(chain, (QStringList{"EdtInput", "BtnBrowse", "EdtOutput", "BtnOutput", "ChkFast",
-                                  "BtnConvert", "EdtRoot", "BtnRoot", "BtnBatch", "BtnFeedback"}));
+    EXPECT_EQ(chain, (QStringList{"EdtInput", "CmbQuality", "BtnBrowse", "EdtOutput", "BtnOutput",
+                                  "ChkFast", "BtnConvert", "EdtRoot", "BtnRoot", "BtnBatch",
+                                  "BtnFeedback"}));
 
     // The icons arrive with the posted message.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form->windowIcon().isNull(); }));
@@ -185,11 +195,13 @@ TEST_F(Window, EnterStartsConversionEvenWhenDisabled) {
     ASSERT_FALSE(Child<QPushButton>(form.get(), "BtnConvert")->isEnabled());
     input->setFocus();
     QTest::keyClick(input, Qt::Key_Return);
+    finish();
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Warning);
     EXPECT_EQ(dialogs.messages[0].text, "Please enter M3U8 URL (local file or http link)");
     EXPECT_EQ(status(), "Please enter M3U8 URL");
     QTest::keyClick(input, Qt::Key_Enter, Qt::ShiftModifier | Qt::KeypadModifier);
+    finish();
     EXPECT_EQ(dialogs.messages.size(), 2);
     QTest::keyClick(input, Qt::Key_A);
     EXPECT_EQ(dialogs.messages.size(), 2);
@@ -238,6 +250,7 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     auto* convert = Child<QPushButton>(form.get(), "BtnConvert");
     ASSERT_TRUE(convert->isEnabled());
     QTest::mouseClick(convert, Qt::LeftButton);
+    finish();
     EXPECT_NEAR(ProbeSeconds(dir + "/out/clip.mp4"), 2.0, 0.3);
     EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip.mp4");
     ASSERT_EQ(dialogs.messages.size(), 1);
@@ -253,16 +266,18 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     auto* batch = Child<QPushButton>(form.get(), "BtnBatch");
     ASSERT_TRUE(batch->isEnabled());
     QTest::mouseClick(batch, Qt::LeftButton);
+    finish();
     EXPECT_TRUE(QFile::exists(dir + "/root/show.mp4"));
     EXPECT_EQ(status(), "Batch done: 1/1 succeeded, output: " + dir + "/root");
     auto* bar = Child<QProgressBar>(form.get(), "ProgressBar1");
-    EXPECT_EQ(bar->maximum(), 1);
-    EXPECT_EQ(bar->value(), 1);
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_EQ(bar->value(), 100);
 
     // A later single conversion still shows a full bar; the first clip.mp4 is kept.
     Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir + "/out");
     const QString first = FileDigest(dir + "/out/clip.mp4");
     QTest::mouseClick(convert, Qt::LeftButton);
+    finish();
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip (2).mp4");
     EXPECT_EQ(dialogs.messages.last().text, "Conversion complete!\r\n" + dir + "/out/clip (2).mp4");
@@ -274,13 +289,15 @@ TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
         QDir().mkpath(dir + "/root/" + s);
         ASSERT_TRUE(WriteAll(dir + "/root/" + s + "/local.ts", "x"));
     }
-    int runs = 0;
-    // While the first item converts the user closes the window; the close is handled at the
-    // next message-processing step, before the second item.
-    const ProcessRunner runner = [&](const Command&, const RunOptions&) {
+    std::atomic<int> runs{0};
+    // While the first item converts the user closes the window and agrees to stop; the run
+    // (standing in for ffmpeg) ends when asked to, and nothing after it starts.
+    const ProcessRunner runner = [&](const Command&, const RunOptions& AOptions) {
         if (++runs == 1)
             QMetaObject::invokeMethod(form.get(), &QWidget::close, Qt::QueuedConnection);
-        return 0;
+        while (!AOptions.stop->requested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return kRunStopped;
     };
     form = std::make_unique<QuietForm>(dialogs, nullptr, runner, [] { return "/bin/true"; });
     form->show();
@@ -288,6 +305,7 @@ TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
     form->EdtRoot->setText(dir + "/root");
     form->EdtOutput->setText(dir + "/out");
     ASSERT_TRUE(form->BtnBatch->isEnabled());
+    dialogs.answers = {BoxAnswer::Yes};
 
     QTimer::singleShot(0, form.get(), [&] { form->BtnBatch->click(); });
     QTimer guard;
@@ -296,9 +314,13 @@ TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
     guard.start(20000);
     // The real message loop, as in the program: closing the last window ends it.
     EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(runs.load(), 1);
     EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_FALSE(form->busy());
+    // Only the question; the batch's summary is not shown to a user who is leaving.
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].text, "A conversion is running. Stop it and close?");
+    EXPECT_EQ(dialogs.messages[0].buttons, BoxButtons::YesNo);
 }
 
 TEST_F(Window, SkyLayoutHasNoClippedText) {
@@ -333,4 +355,50 @@ TEST_F(Window, SkyLayoutHasNoClippedText) {
         EXPECT_TRUE(pix.save(shot));
     }
     qApp->setStyleSheet(QString());
+}
+
+TEST_F(Window, QualityChoiceListsTheLinksVariants) {
+    const QString hls = NewTempDir("hls");
+    ASSERT_TRUE(MakeHlsMaster(hls, {QSize(320, 180), QSize(640, 360), QSize(480, 270)}, 2));
+    TestHttpServer srv;
+    srv.exportServiceEnv();
+    srv.serveFolder("/hls/", hls);
+    open();
+    form->qualityReader().setDelayMs(50);
+    auto* input = Child<QLineEdit>(form.get(), "EdtInput");
+    auto* quality = Child<QComboBox>(form.get(), "CmbQuality");
+    EXPECT_FALSE(quality->isEnabled()); // nothing to choose for a local file
+    EXPECT_EQ(quality->currentText(), "Best");
+    Child<QLineEdit>(form.get(), "EdtOutput")->setText(dir);
+
+    // Typed a letter at a time: one read, once typing pauses.
+    QTest::keyClicks(input, srv.url("/hls/master.m3u8"));
+    EXPECT_TRUE(quality->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quality->count() == 5; }, 20000));
+    QStringList items;
+    for (int i = 0; i < quality->count(); ++i)
+        items << quality->itemText(i);
+    EXPECT_EQ(items, (QStringList{"Best", "Smallest", "640x360, 1.8 Mb/s", "480x270, 1.0 Mb/s",
+                                  "320x180, 461 kb/s"}));
+    EXPECT_EQ(srv.requestCount(), 1);
+
+    quality->setCurrentIndex(3);
+    srv.clearRequests();
+    QTest::mouseClick(Child<QPushButton>(form.get(), "BtnConvert"), Qt::LeftButton);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Information)
+        << dialogs.messages[0].text.toStdString();
+    EXPECT_EQ(ProbeSize(dir + "/output.mp4"), "480x270");
+    EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 50);
+    EXPECT_NEAR(AudioSeconds(dir + "/output.mp4"), 2.0, 0.2);
+    for (const auto& r : srv.requests())
+        EXPECT_TRUE(!r.path.startsWith("/hls/v640x360/") && !r.path.startsWith("/hls/v320x180/"))
+            << r.path.constData();
+
+    // Another link forgets the list; a local path turns the choice off.
+    input->setText(srv.url("/hls/v480x270/index.m3u8"));
+    EXPECT_EQ(quality->count(), 2);
+    EXPECT_EQ(quality->currentText(), "Best");
+    input->setText(dir);
+    EXPECT_FALSE(quality->isEnabled());
 }

@@ -108,6 +108,60 @@ bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds, int AWidth
                       "-hls_playlist_type", "vod"});
 }
 
+bool MakeHlsMaster(const QString& ADir, const QList<QSize>& ASizes, int ASeconds) {
+    const QStringList hls{
+        "-f", "hls", "-hls_time", "1", "-hls_list_size", "0", "-hls_playlist_type", "vod"};
+    QByteArray master = "#EXTM3U\n#EXT-X-VERSION:3\n"
+                        "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"English\",LANGUAGE=\"en\","
+                        "DEFAULT=YES,AUTOSELECT=YES,URI=\"audio/index.m3u8\"\n";
+    for (const QSize& size : ASizes) {
+        const QString name = QStringLiteral("v%1x%2").arg(size.width()).arg(size.height());
+        if (!QDir().mkpath(ADir + "/" + name) ||
+            !MakeVideo(ADir + "/" + name + "/index.m3u8", ASeconds, size.width(), size.height(),
+                       false, 25, hls))
+            return false;
+        master +=
+            QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=%1,RESOLUTION=%2x%3,AUDIO=\"aud\"\n%4/"
+                           "index.m3u8\n")
+                .arg(qint64(size.width()) * size.height() * 8)
+                .arg(size.width())
+                .arg(size.height())
+                .arg(name)
+                .toUtf8();
+    }
+    if (!QDir().mkpath(ADir + "/audio") ||
+        !RunFixtureFFmpeg(
+            QStringList{"-f", "lavfi", "-i",
+                        QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds), "-c:a",
+                        "aac", "-b:a", "64k"} +
+            hls + QStringList{ADir + "/audio/index.m3u8"}))
+        return false;
+    return WriteAll(ADir + "/master.m3u8", master);
+}
+
+// Seconds of sound decoded from the first audio stream: the sum of its frames' durations.
+double AudioSeconds(const QString& AFile) {
+    QProcess p;
+    p.setProgram(FixtureFFmpeg());
+    p.setArguments({"-hide_banner", "-loglevel", "error", "-i", AFile, "-map", "0:a:0", "-f",
+                    "framemd5", "-"});
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    if (!p.waitForFinished(300000) || p.exitCode() != 0)
+        return 0;
+    QStringList tb;
+    double units = 0;
+    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n')) {
+        if (line.startsWith(QLatin1String("#tb 0: ")))
+            tb = line.mid(7).trimmed().split(u'/');
+        else if (!line.startsWith(u'#') && !line.trimmed().isEmpty())
+            units += line.split(u',').value(3).trimmed().toDouble();
+    }
+    if (tb.size() != 2 || tb[1].toDouble() <= 0)
+        return 0;
+    return units * tb[0].toDouble() / tb[1].toDouble();
+}
+
 namespace {
 QString ProbeText(const QString& AFile) {
     QProcess p;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -43,6 +45,14 @@ bool MakeVideo(const QString& APath, int ASeconds, int AWidth = 320, int AHeight
 // An HLS playlist APlaylist (segments beside it) of ASeconds, segments of ASegSeconds.
 bool MakeHls(const QString& APlaylist, int ASeconds, int ASegSeconds = 1, int AWidth = 320,
              int AHeight = 240);
+
+// A master playlist ADir/master.m3u8 listing one video-only variant per size (in the order
+// given, folders "vWxH/", BANDWIDTH by picture area) and an audio group "aud" whose default
+// rendition lives in "audio/"; ASeconds in 1 s segments.
+bool MakeHlsMaster(const QString& ADir, const QList<QSize>& ASizes, int ASeconds);
+
+// Seconds of decoded sound in the first audio stream (0 without one).
+double AudioSeconds(const QString& AFile);
 
 // Duration in seconds as ffmpeg reports it in "Duration: hh:mm:ss.xx", -1 when unknown.
 double ProbeSeconds(const QString& AFile);

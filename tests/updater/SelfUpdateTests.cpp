@@ -189,6 +189,26 @@ TEST(SelfUpdate, BadDownloadsLeaveNothingAndLaunchNothing) {
     EXPECT_EQ(plain.requestCount(), 0);
 }
 
+TEST(SelfUpdate, DownloadRunsOnTheWorkerWithProgress) {
+    UpdateService s;
+    s.host.answer = BoxAnswer::Yes;
+    // A program of 3 MB: the status follows it megabyte by megabyte.
+    WriteAll(s.program, "#!/bin/sh\n" + QByteArray(3'000'000, '#') + "\necho new\n");
+    s.manifest(s.offer());
+    auto u = s.updater();
+    u->SetHelperPath(s.app + "no-such-helper");
+    u->CheckForUpdate();
+    ASSERT_FALSE(s.host.statuses.isEmpty());
+    EXPECT_FALSE(s.host.statusInHandover); // not on the window thread
+    EXPECT_EQ(s.host.statuses.last(), "Downloading update: 3 MB of 3 MB (100%)");
+    EXPECT_EQ(u->NewExePath(), s.newFile());
+    EXPECT_EQ(Sha256Of(s.newFile()), Sha256Of(s.program));
+    // The question, then the hand-over to the (missing) helper, each on the window thread.
+    EXPECT_EQ(s.host.handovers, 2);
+    ASSERT_EQ(s.host.texts.size(), 2);
+    EXPECT_TRUE(s.host.texts[1].startsWith("Updater not found: "));
+}
+
 TEST(SelfUpdate, LaunchFailuresShowTheirBox) {
     UpdateService s;
     s.host.answer = BoxAnswer::Yes;

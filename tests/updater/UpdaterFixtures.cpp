@@ -72,7 +72,9 @@ std::unique_ptr<TUpdater> ComponentService::updater() const {
 
 bool RecordingHost::RunOnWindowThread(const std::function<void()>& AWork) {
     ++handovers;
+    inHandover = true;
     AWork();
+    inHandover = false;
     return true;
 }
 

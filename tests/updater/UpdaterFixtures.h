@@ -42,12 +42,19 @@ public:
     bool RunOnWindowThread(const std::function<void()>& AWork) override;
     BoxAnswer Message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
     void QuitApplication() override { ++quits; }
+    void Status(const QString& AText) override {
+        statuses << AText;
+        statusInHandover = statusInHandover || inHandover;
+    }
 
     BoxAnswer answer = BoxAnswer::No;
     int handovers = 0;
     int quits = 0;
     QStringList texts;
     QList<BoxKind> kinds;
+    QStringList statuses;
+    bool inHandover = false;       // inside RunOnWindowThread's work
+    bool statusInHandover = false; // a status came from inside it (the window thread)
 };
 
 } // namespace halvora::test

@@ -1,0 +1,241 @@
+#include "MediaIndex.h"
+
+#include "Process.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+
+namespace halvora {
+
+namespace {
+
+// "25/1" or "1/12800"; false when not a positive ratio.
+bool ParseRatio(const QString& AText, int& ANum, int& ADen) {
+    const QStringList parts = AText.split(QLatin1Char('/'));
+    if (parts.size() != 2)
+        return false;
+    bool okN = false, okD = false;
+    const int n = parts[0].toInt(&okN);
+    const int d = parts[1].toInt(&okD);
+    if (!okN || !okD || n <= 0 || d <= 0)
+        return false;
+    ANum = n;
+    ADen = d;
+    return true;
+}
+
+// "1.400000" as whole microseconds, without going through a double.
+std::int64_t SecondsTextToUs(const QString& AText) {
+    const QString t = AText.trimmed();
+    const bool negative = t.startsWith(QLatin1Char('-'));
+    const QString body = negative ? t.mid(1) : t;
+    const qsizetype dot = body.indexOf(QLatin1Char('.'));
+    bool ok = false;
+    const std::int64_t whole = (dot < 0 ? body : body.left(dot)).toLongLong(&ok);
+    if (!ok)
+        return 0;
+    std::int64_t frac = 0;
+    if (dot >= 0) {
+        QString f = body.mid(dot + 1).left(6);
+        while (f.size() < 6)
+            f += QLatin1Char('0');
+        frac = f.toLongLong(&ok);
+        if (!ok)
+            frac = 0;
+    }
+    const std::int64_t us = whole * 1000000 + frac;
+    return negative ? -us : us;
+}
+
+QByteArray ReadBytes(const QString& APath) {
+    QFile f(APath);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+std::int64_t MediaIndex::toUs(std::int64_t ATs) const {
+    // Rounded down, also below zero, so a seek to it never passes the packet.
+    const __int128 num = static_cast<__int128>(ATs) * tbNum * 1000000;
+    __int128 q = num / tbDen;
+    if (num % tbDen != 0 && num < 0)
+        --q;
+    return static_cast<std::int64_t>(q);
+}
+
+std::int64_t MediaIndex::frameUs() const {
+    if (rateNum <= 0 || rateDen <= 0)
+        return 0;
+    return static_cast<std::int64_t>(rateDen) * 1000000 / rateNum;
+}
+
+QVector<std::int64_t> MediaIndex::keyframeUs() const {
+    QVector<std::int64_t> out;
+    for (const VideoPacket& p : packets)
+        if (p.key)
+            out << toUs(p.pts);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+int MediaIndex::audioFrameSamples() const {
+    if (audioCodec == QLatin1String("aac"))
+        return 1024;
+    if (audioCodec == QLatin1String("mp3") || audioCodec == QLatin1String("mp2"))
+        return 1152;
+    if (audioCodec == QLatin1String("ac3") || audioCodec == QLatin1String("eac3"))
+        return 1536;
+    if (audioCodec == QLatin1String("opus"))
+        return 960;
+    return 0;
+}
+
+QString FFprobeBeside(const QString& AFFmpeg) {
+    const qsizetype slash = AFFmpeg.lastIndexOf(QLatin1Char('/'));
+    QString name = AFFmpeg.mid(slash + 1);
+    name.replace(QStringLiteral("ffmpeg"), QStringLiteral("ffprobe"));
+    if (name == AFFmpeg.mid(slash + 1))
+        name = QStringLiteral("ffprobe");
+    return AFFmpeg.left(slash + 1) + name;
+}
+
+QString FindFFprobe(const QString& AFFmpeg) {
+    QString found = ResolveProgram(FFprobeBeside(AFFmpeg));
+    if (!found.isEmpty() && QFileInfo(found).isFile())
+        return found;
+    // The application folder may hold only a link to the system's ffmpeg.
+    const QString target = QFileInfo(ResolveProgram(AFFmpeg)).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    found = FFprobeBeside(target);
+    return QFileInfo(found).isFile() ? found : QString();
+}
+
+bool ParseStreamInfo(const QByteArray& AJson, MediaIndex& AIndex) {
+    const QJsonObject root = QJsonDocument::fromJson(AJson).object();
+    bool video = false;
+    AIndex.audioTracks = 0;
+    for (const QJsonValue& v : root.value(QStringLiteral("streams")).toArray()) {
+        const QJsonObject s = v.toObject();
+        const QString type = s.value(QStringLiteral("codec_type")).toString();
+        if (type == QLatin1String("video") && !video) {
+            video = true;
+            AIndex.codec = s.value(QStringLiteral("codec_name")).toString();
+            AIndex.profile = s.value(QStringLiteral("profile")).toString();
+            AIndex.pixFmt = s.value(QStringLiteral("pix_fmt")).toString();
+            AIndex.level = s.value(QStringLiteral("level")).toInt();
+            AIndex.width = s.value(QStringLiteral("width")).toInt();
+            AIndex.height = s.value(QStringLiteral("height")).toInt();
+            if (!ParseRatio(s.value(QStringLiteral("time_base")).toString(), AIndex.tbNum,
+                            AIndex.tbDen))
+                return false;
+            ParseRatio(s.value(QStringLiteral("r_frame_rate")).toString(), AIndex.rateNum,
+                       AIndex.rateDen);
+        } else if (type == QLatin1String("audio")) {
+            if (AIndex.audioTracks++ == 0) {
+                AIndex.audioCodec = s.value(QStringLiteral("codec_name")).toString();
+                AIndex.audioSampleRate = s.value(QStringLiteral("sample_rate")).toString().toInt();
+            }
+        }
+    }
+    const QJsonValue start =
+        root.value(QStringLiteral("format")).toObject().value(QStringLiteral("start_time"));
+    AIndex.startUs = start.isString() ? SecondsTextToUs(start.toString()) : 0;
+    return video;
+}
+
+bool ParsePacketLines(const QByteArray& ALines, MediaIndex& AIndex) {
+    AIndex.packets.clear();
+    qsizetype at = 0;
+    while (at < ALines.size()) {
+        qsizetype end = ALines.indexOf('\n', at);
+        if (end < 0)
+            end = ALines.size();
+        const QByteArray line = ALines.mid(at, end - at).trimmed();
+        at = end + 1;
+        const QList<QByteArray> f = line.split(',');
+        if (f.size() < 3)
+            continue;
+        bool okP = false, okD = false;
+        VideoPacket p;
+        p.pts = f[0].toLongLong(&okP);
+        p.dts = f[1].toLongLong(&okD);
+        if (!okP) // a packet without a time can't be placed: no exact cut on this file
+            return false;
+        if (!okD)
+            p.dts = p.pts;
+        p.key = f[2].startsWith('K');
+        AIndex.packets << p;
+    }
+    return !AIndex.packets.isEmpty();
+}
+
+MediaIndex ReadMediaIndex(const QString& AFileName, const ClipEnv& AEnv) {
+    MediaIndex index;
+    const QString ffmpeg = AEnv.ffmpeg();
+    if (ffmpeg.isEmpty())
+        return index;
+    const QString ffprobe = FindFFprobe(ffmpeg);
+    if (ffprobe.isEmpty())
+        return index;
+    const QString streamsFile = AEnv.dir() + QStringLiteral("streams.json");
+    const QString packetsFile = AEnv.dir() + QStringLiteral("packets.txt");
+    QFile::remove(streamsFile);
+    QFile::remove(packetsFile);
+
+    const Command streams =
+        Command(ffprobe)
+            .args({QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                   QStringLiteral("format=start_time:stream=index,codec_type,codec_name,profile,"
+                                  "level,pix_fmt,width,height,r_frame_rate,time_base,sample_rate"),
+                   QStringLiteral("-of"), QStringLiteral("json")})
+            .path(AFileName);
+    if (AEnv.onRun)
+        AEnv.onRun(streams);
+    if (RunCaptured(streams, streamsFile, AEnv.timeoutMs) != 0 ||
+        !ParseStreamInfo(ReadBytes(streamsFile), index))
+        return index;
+
+    // Reading packets demuxes the file without decoding it: a second or two for half an hour
+    // of 720p.
+    const Command packets =
+        Command(ffprobe)
+            .args({QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                   QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                   QStringLiteral("packet=pts,dts,flags"), QStringLiteral("-of"),
+                   QStringLiteral("csv=p=0")})
+            .path(AFileName);
+    if (AEnv.onRun)
+        AEnv.onRun(packets);
+    if (RunCaptured(packets, packetsFile, AEnv.timeoutMs) != 0 ||
+        !ParsePacketLines(ReadBytes(packetsFile), index))
+        return index;
+    index.ok = true;
+    return index;
+}
+
+QVector<double> KeyframeSeconds(const MediaIndex& AIndex) {
+    QVector<double> out;
+    if (!AIndex.ok)
+        return out;
+    for (std::int64_t us : AIndex.keyframeUs())
+        out << (us - AIndex.startUs) / 1e6;
+    return out;
+}
+
+bool IsOnKeyframe(const MediaIndex& AIndex, std::int32_t ASecond) {
+    if (!AIndex.ok)
+        return false;
+    const std::int64_t at = AIndex.startUs + static_cast<std::int64_t>(ASecond) * 1000000;
+    const std::int64_t half = std::max<std::int64_t>(AIndex.frameUs() / 2, 1);
+    for (std::int64_t k : AIndex.keyframeUs())
+        if (k >= at - half && k <= at + half)
+            return true;
+    return false;
+}
+
+} // namespace halvora

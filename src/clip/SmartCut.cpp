@@ -1,0 +1,383 @@
+#include "SmartCut.h"
+
+#include "ClipExport.h"
+#include "Process.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <limits>
+
+namespace halvora {
+
+namespace {
+
+constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
+
+// Reorder delay of the input in frames: how far decoding runs ahead of display. The n-th
+// packet is decoded when the n-th picture in display order would be shown, delay frames later.
+int ReorderDelay(const MediaIndex& AIndex) {
+    const std::int64_t frame = AIndex.frameUs();
+    if (frame <= 0)
+        return 0;
+    const qsizetype n = AIndex.packets.size();
+    QVector<std::int64_t> shown;
+    shown.reserve(n);
+    for (qsizetype i = 0; i < n; ++i)
+        shown << AIndex.toUs(AIndex.packets[i].pts);
+    std::sort(shown.begin(), shown.end());
+    std::int64_t most = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        most = std::max(most, shown[i] - AIndex.toUs(AIndex.packets[i].dts));
+    return static_cast<int>((most + frame / 2) / frame);
+}
+
+QString H264Profile(const QString& AProfile) {
+    if (AProfile == QLatin1String("Constrained Baseline") || AProfile == QLatin1String("Baseline"))
+        return QStringLiteral("baseline");
+    if (AProfile == QLatin1String("Main"))
+        return QStringLiteral("main");
+    if (AProfile == QLatin1String("High"))
+        return QStringLiteral("high");
+    if (AProfile == QLatin1String("High 10"))
+        return QStringLiteral("high10");
+    if (AProfile == QLatin1String("High 4:2:2"))
+        return QStringLiteral("high422");
+    if (AProfile == QLatin1String("High 4:4:4 Predictive"))
+        return QStringLiteral("high444");
+    return {};
+}
+
+QString HevcProfile(const QString& AProfile) {
+    if (AProfile == QLatin1String("Main"))
+        return QStringLiteral("main");
+    if (AProfile == QLatin1String("Main 10"))
+        return QStringLiteral("main10");
+    return {};
+}
+
+// Exact duration of AFrames frames, microseconds.
+std::int64_t FramesUs(const MediaIndex& AIndex, std::int64_t AFrames) {
+    return (AFrames * AIndex.rateDen * 1000000 + AIndex.rateNum / 2) / AIndex.rateNum;
+}
+
+std::int64_t AudioFramesUs(const MediaIndex& AIndex, std::int64_t AFrames) {
+    const std::int64_t rate = AIndex.audioSampleRate;
+    return (AFrames * AIndex.audioFrameSamples() * 1000000 + rate / 2) / rate;
+}
+
+// A seek position for ffmpeg's -ss: microseconds after the file's start, never negative.
+std::int64_t SeekUs(const MediaIndex& AIndex, std::int64_t AStreamUs) {
+    return std::max<std::int64_t>(0, AStreamUs - AIndex.startUs);
+}
+
+// Like every export run: no time limit, ended by Stop or the stall watchdog.
+int Run(const Command& ACmd, const ClipEnv& AEnv) {
+    if (AEnv.onRun)
+        AEnv.onRun(ACmd);
+    RunOptions o;
+    o.stallMs = AEnv.stallMs;
+    o.stop = AEnv.stop;
+    return RunCommand(ACmd, o);
+}
+
+bool WriteFile(const QString& APath, const QByteArray& AData) {
+    QFile f(APath);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size() &&
+           f.flush();
+}
+
+} // namespace
+
+CutPoints::CutPoints(const MediaIndex& AIndex) : FIndex(AIndex) {
+    const qsizetype n = AIndex.packets.size();
+    FPts.reserve(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        FPts << AIndex.toUs(AIndex.packets[i].pts);
+        if (AIndex.packets[i].key)
+            FKeys << i;
+    }
+    FSorted = FPts;
+    std::sort(FSorted.begin(), FSorted.end());
+    FPrefixMax.resize(n);
+    FSuffixMin.resize(n);
+    for (qsizetype i = 0; i < n; ++i)
+        FPrefixMax[i] = i == 0 ? FPts[i] : std::max(FPrefixMax[i - 1], FPts[i]);
+    for (qsizetype i = n - 1; i >= 0; --i)
+        FSuffixMin[i] = i == n - 1 ? FPts[i] : std::min(FSuffixMin[i + 1], FPts[i]);
+    // Frame counts stand for durations only when every frame lasts one frame interval.
+    const std::int64_t frame = AIndex.frameUs();
+    for (qsizetype i = 1; i < n && FConstant; ++i) {
+        const std::int64_t d = FSorted[i] - FSorted[i - 1];
+        FConstant = frame > 0 && d > frame * 3 / 4 && d < frame * 5 / 4;
+    }
+}
+
+// Every packet before APos is shown before every packet from APos on.
+bool CutPoints::CleanBefore(qsizetype APos) const {
+    if (APos <= 0 || APos >= FPts.size())
+        return true;
+    return FPrefixMax[APos - 1] < FSuffixMin[APos];
+}
+
+bool CutPoints::Plan(std::int32_t AFrom, std::int32_t ATo, StretchPlan& APlan) const {
+    APlan = StretchPlan();
+    const qsizetype n = FPts.size();
+    if (n == 0)
+        return false;
+    // A mark stands for the frame shown at that second: within half a frame of it.
+    const std::int64_t half = FIndex.frameUs() / 2;
+    const std::int64_t lo = FIndex.startUs + static_cast<std::int64_t>(AFrom) * 1000000 - half;
+    const std::int64_t hi =
+        ATo < 0 ? kNoEnd : FIndex.startUs + static_cast<std::int64_t>(ATo) * 1000000 - half;
+    const qsizetype keptBegin =
+        std::lower_bound(FSorted.begin(), FSorted.end(), lo) - FSorted.begin();
+    const qsizetype keptEnd =
+        ATo < 0 ? n : std::lower_bound(FSorted.begin(), FSorted.end(), hi) - FSorted.begin();
+    if (keptEnd <= keptBegin)
+        return true; // nothing of the video lies in the stretch
+    APlan.frames = static_cast<int>(keptEnd - keptBegin);
+    APlan.startUs = FSorted[keptBegin];
+
+    // The copy starts on a keyframe that nothing before it in decode order shows after, and
+    // that nothing after it shows before (no leading pictures of an open GOP).
+    qsizetype p = -1;
+    for (qsizetype k : FKeys) {
+        if (FPts[k] < lo)
+            continue;
+        if (FPts[k] >= hi)
+            break;
+        if (CleanBefore(k) && FSuffixMin[k] == FPts[k]) {
+            p = k;
+            break;
+        }
+    }
+    qsizetype q = -1;
+    if (p >= 0) {
+        if (ATo < 0) {
+            q = n;
+        } else {
+            // The copy ends where everything before is kept and shown before everything after.
+            q = std::lower_bound(FPrefixMax.begin() + p, FPrefixMax.end(), hi) - FPrefixMax.begin();
+            while (q > p && !CleanBefore(q))
+                --q;
+        }
+    }
+    if (p < 0 || q <= p) {
+        APlan.pieces << CutPiece{false, APlan.startUs, APlan.frames};
+        return true;
+    }
+    const qsizetype copyBegin =
+        std::lower_bound(FSorted.begin(), FSorted.end(), FPts[p]) - FSorted.begin();
+    const qsizetype copyEnd =
+        std::upper_bound(FSorted.begin(), FSorted.end(), FPrefixMax[q - 1]) - FSorted.begin();
+    if (copyEnd - copyBegin != q - p || copyBegin < keptBegin || copyEnd > keptEnd)
+        return false;
+    if (copyBegin > keptBegin)
+        APlan.pieces << CutPiece{false, APlan.startUs, static_cast<int>(copyBegin - keptBegin)};
+    APlan.pieces << CutPiece{true, FPts[p], static_cast<int>(q - p)};
+    if (keptEnd > copyEnd)
+        APlan.pieces << CutPiece{false, FSorted[copyEnd], static_cast<int>(keptEnd - copyEnd)};
+    return true;
+}
+
+QString SmartCutUnsupported(const MediaIndex& AIndex) {
+    if (!AIndex.ok)
+        return QStringLiteral("no keyframe index");
+    if (AIndex.codec != QLatin1String("h264") && AIndex.codec != QLatin1String("hevc"))
+        return QStringLiteral("codec ") + AIndex.codec;
+    if (AIndex.frameUs() <= 0)
+        return QStringLiteral("unknown frame rate");
+    if (!CutPoints(AIndex).ConstantRate())
+        return QStringLiteral("variable frame rate");
+    if (MatchingEncoder(AIndex).isEmpty())
+        return QStringLiteral("%1 %2, %3 B-frame delay %4")
+            .arg(AIndex.codec, AIndex.profile, AIndex.pixFmt)
+            .arg(ReorderDelay(AIndex));
+    if (AIndex.audioTracks > 0 && (AIndex.audioFrameSamples() <= 0 || AIndex.audioSampleRate <= 0))
+        return QStringLiteral("audio codec ") + AIndex.audioCodec;
+    return {};
+}
+
+QStringList MatchingEncoder(const MediaIndex& AIndex) {
+    const int delay = ReorderDelay(AIndex);
+    if (delay > 2 || AIndex.pixFmt.isEmpty())
+        return {};
+    // The pieces must run as far ahead in decoding as the copied stream does, or the joined
+    // timestamps would step back at a seam.
+    const QString bframes = delay == 0 ? QStringLiteral("0") : QStringLiteral("3");
+    if (AIndex.codec == QLatin1String("h264")) {
+        const QString profile = H264Profile(AIndex.profile);
+        if (profile.isEmpty() || (profile == QLatin1String("baseline") && delay > 0))
+            return {};
+        QStringList o{QStringLiteral("-c:v"),       QStringLiteral("libx264"),
+                      QStringLiteral("-preset"),    QStringLiteral("veryfast"),
+                      QStringLiteral("-crf"),       QStringLiteral("16"),
+                      QStringLiteral("-profile:v"), profile};
+        if (AIndex.level > 0)
+            o << QStringLiteral("-level:v") << QString::number(AIndex.level / 10.0, 'f', 1);
+        o << QStringLiteral("-pix_fmt") << AIndex.pixFmt << QStringLiteral("-x264-params")
+          << QStringLiteral("keyint=infinite:bframes=%1:b-pyramid=%2")
+                 .arg(bframes, delay == 2 ? QStringLiteral("normal") : QStringLiteral("none"));
+        return o;
+    }
+    if (AIndex.codec == QLatin1String("hevc")) {
+        const QString profile = HevcProfile(AIndex.profile);
+        if (profile.isEmpty())
+            return {};
+        QString params = QStringLiteral("keyint=-1:bframes=%1:b-pyramid=%2:log-level=error")
+                             .arg(bframes)
+                             .arg(delay == 2 ? 1 : 0);
+        if (AIndex.level > 0)
+            params += QStringLiteral(":level-idc=") + QString::number(AIndex.level / 30.0, 'f', 1);
+        return {QStringLiteral("-c:v"),         QStringLiteral("libx265"),
+                QStringLiteral("-preset"),      QStringLiteral("veryfast"),
+                QStringLiteral("-crf"),         QStringLiteral("16"),
+                QStringLiteral("-profile:v"),   profile,
+                QStringLiteral("-pix_fmt"),     AIndex.pixFmt,
+                QStringLiteral("-x265-params"), params};
+    }
+    return {};
+}
+
+Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+                     const CutPiece& APiece, const QString& APath) {
+    Command c(AFFmpeg);
+    c.arg(QStringLiteral("-y")).arg(QStringLiteral("-ss"));
+    if (APiece.copy) {
+        // Exactly on the keyframe; nothing before it is copied.
+        c.arg(UsText(SeekUs(AIndex, APiece.startUs))).arg(QStringLiteral("-i")).path(AInput);
+        c.args({QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-c"),
+                QStringLiteral("copy"), QStringLiteral("-copypriorss"), QStringLiteral("0")});
+    } else {
+        // Half a frame early: decoding drops everything before the seek point.
+        c.arg(UsText(SeekUs(AIndex, APiece.startUs - AIndex.frameUs() / 2)));
+        c.arg(QStringLiteral("-i")).path(AInput);
+        c.args({QStringLiteral("-map"), QStringLiteral("0:v:0")}).args(MatchingEncoder(AIndex));
+    }
+    c.args({QStringLiteral("-frames:v"), QString::number(APiece.frames), QStringLiteral("-f"),
+            QStringLiteral("mpegts")});
+    return c.path(APath);
+}
+
+Command AudioPieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+                          std::int64_t AStartUs, std::int64_t AFrames, const QString& APath) {
+    // Half an audio frame early, so the packet nearest the first picture comes first.
+    const std::int64_t early = AudioFramesUs(AIndex, 1) / 2;
+    Command c(AFFmpeg);
+    c.args({QStringLiteral("-y"), QStringLiteral("-ss"), UsText(SeekUs(AIndex, AStartUs - early)),
+            QStringLiteral("-i")});
+    c.path(AInput);
+    c.args({QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-c"),
+            QStringLiteral("copy"), QStringLiteral("-copypriorss"), QStringLiteral("0"),
+            QStringLiteral("-frames:a"), QString::number(AFrames), QStringLiteral("-f"),
+            QStringLiteral("mp4")});
+    return c.path(APath);
+}
+
+Command SmartJoinCommand(const QString& AFFmpeg, const QString& AVideoList,
+                         const QString& AAudioList, const QString& AInput, const MediaIndex& AIndex,
+                         const QString& AOutput) {
+    Command c(AFFmpeg);
+    c.args({QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("concat"),
+            QStringLiteral("-safe"), QStringLiteral("0"), QStringLiteral("-i")});
+    c.path(AVideoList);
+    const bool audio = !AAudioList.isEmpty();
+    if (audio) {
+        c.args({QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-safe"),
+                QStringLiteral("0"), QStringLiteral("-i")});
+        c.path(AAudioList);
+    }
+    // The input itself only lends its tags.
+    const QString tags = audio ? QStringLiteral("2") : QStringLiteral("1");
+    c.arg(QStringLiteral("-i")).path(AInput);
+    c.args({QStringLiteral("-map"), QStringLiteral("0:v")});
+    if (audio)
+        c.args({QStringLiteral("-map"), QStringLiteral("1:a")});
+    c.args({QStringLiteral("-map_metadata"), tags, QStringLiteral("-map_metadata:s:v"),
+            tags + QStringLiteral(":s:v:0")});
+    for (int i = 0; audio && i < AIndex.audioTracks; ++i)
+        c.args({QStringLiteral("-map_metadata:s:a:%1").arg(i),
+                tags + QStringLiteral(":s:a:%1").arg(i)});
+    c.args({QStringLiteral("-c"), QStringLiteral("copy")});
+    if (AIndex.tbNum == 1)
+        c.args({QStringLiteral("-video_track_timescale"), QString::number(AIndex.tbDen)});
+    c.args({QStringLiteral("-movflags"), QStringLiteral("+faststart")});
+    return c.path(AOutput);
+}
+
+bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+                 const QVector<KeptRange>& ARanges, const QString& AOutput, const ClipEnv& AEnv,
+                 QString& AError) {
+    AError.clear();
+    const CutPoints points(AIndex);
+    const QString dir = AEnv.dir();
+    const bool audio = AIndex.audioTracks > 0;
+    QByteArray videoList;
+    QByteArray audioList;
+    std::int64_t videoFrames = 0;
+    std::int64_t audioFrames = 0;
+    for (const KeptRange& r : ARanges) {
+        const QString stem = r.tail ? QStringLiteral("seg_%1_end").arg(r.from)
+                                    : QStringLiteral("seg_%1_%2").arg(r.from).arg(r.to);
+        StretchPlan plan;
+        if (!points.Plan(r.from, r.tail ? -1 : r.to, plan)) {
+            AError = stem + QStringLiteral(": no exact plan");
+            return false;
+        }
+        if (plan.frames == 0)
+            continue;
+        for (qsizetype i = 0; i < plan.pieces.size(); ++i) {
+            const CutPiece& piece = plan.pieces[i];
+            const QString path =
+                QFileInfo(dir + stem + QStringLiteral("_v%1.ts").arg(i)).absoluteFilePath();
+            if (Run(PieceCommand(AFFmpeg, AInput, AIndex, piece, path), AEnv) != 0) {
+                AError =
+                    stem + (piece.copy ? QStringLiteral(": copy") : QStringLiteral(": encode"));
+                return false;
+            }
+            videoList += ConcatListText({path});
+            videoList += "duration " + UsText(FramesUs(AIndex, piece.frames)).toUtf8() + "\r\n";
+        }
+        videoFrames += plan.frames;
+        if (!audio)
+            continue;
+        // As many audio packets as keep the audio's end nearest the video's end, so the
+        // seams never let the two drift apart.
+        const std::int64_t samples = AIndex.audioFrameSamples();
+        const std::int64_t wanted =
+            (FramesUs(AIndex, videoFrames) * AIndex.audioSampleRate + samples * 500000) /
+            (samples * 1000000);
+        const std::int64_t count = wanted - audioFrames;
+        if (count <= 0)
+            continue;
+        const QString path = QFileInfo(dir + stem + QStringLiteral("_a.mp4")).absoluteFilePath();
+        if (Run(AudioPieceCommand(AFFmpeg, AInput, AIndex, plan.startUs, count, path), AEnv) != 0) {
+            AError = stem + QStringLiteral(": audio");
+            return false;
+        }
+        audioList += ConcatListText({path});
+        audioList += "duration " + UsText(AudioFramesUs(AIndex, count)).toUtf8() + "\r\n";
+        audioFrames = wanted;
+    }
+    if (videoList.isEmpty()) {
+        AError = QStringLiteral("no video in the kept stretches");
+        return false;
+    }
+    const QString videoListPath = dir + QStringLiteral("video.txt");
+    const QString audioListPath =
+        audioList.isEmpty() ? QString() : dir + QStringLiteral("audio.txt");
+    if (!WriteFile(videoListPath, videoList) ||
+        (!audioListPath.isEmpty() && !WriteFile(audioListPath, audioList))) {
+        AError = QStringLiteral("lists");
+        return false;
+    }
+    if (Run(SmartJoinCommand(AFFmpeg, videoListPath, audioListPath, AInput, AIndex, AOutput),
+            AEnv) != 0) {
+        AError = QStringLiteral("join");
+        return false;
+    }
+    return true;
+}
+
+} // namespace halvora

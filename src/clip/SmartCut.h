@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ClipEnv.h"
+#include "Command.h"
+#include "MediaIndex.h"
+#include "SegmentModel.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <cstdint>
+
+namespace halvora {
+
+// The exact cut: each kept stretch's video is re-encoded only from the marked frame to the
+// first keyframe the copy can start on (and, with B-frames, over the few pictures after the
+// last point the copy can end on), stream-copied in between; the parts go through MPEG-TS,
+// which repeats the parameter sets at every keyframe, and are joined into one MP4.
+
+// One piece of a kept stretch's video, in display order.
+struct CutPiece {
+    bool copy = false;
+    std::int64_t startUs = 0; // display time of its first frame on the stream's clock
+    int frames = 0;
+    bool operator==(const CutPiece&) const = default;
+};
+
+struct StretchPlan {
+    QVector<CutPiece> pieces;
+    std::int64_t startUs = 0; // the first kept frame on the stream's clock
+    int frames = 0;           // kept frames in all
+};
+
+// Where a copy may start and end, from the packets of a MediaIndex.
+class CutPoints {
+public:
+    explicit CutPoints(const MediaIndex& AIndex);
+    // The plan of [AFrom, ATo) in whole seconds from the file's start (ATo < 0: to the end).
+    // False when the packets don't allow an exact plan.
+    bool Plan(std::int32_t AFrom, std::int32_t ATo, StretchPlan& APlan) const;
+    // True when the frames follow each other at the frame rate.
+    bool ConstantRate() const { return FConstant; }
+
+private:
+    bool CleanBefore(qsizetype APos) const;
+
+    const MediaIndex& FIndex;
+    QVector<std::int64_t> FPts;    // decode order, microseconds
+    QVector<std::int64_t> FSorted; // display order
+    QVector<std::int64_t> FPrefixMax;
+    QVector<std::int64_t> FSuffixMin;
+    QVector<qsizetype> FKeys; // positions of key packets, decode order
+    bool FConstant = true;
+};
+
+// Why the exact cut can't be used on this video; empty when it can.
+QString SmartCutUnsupported(const MediaIndex& AIndex);
+
+// The encoder options that make a piece decode like the input: codec, profile, level, pixel
+// format and B-frame delay. Empty when they can't be matched.
+QStringList MatchingEncoder(const MediaIndex& AIndex);
+
+// Command lines of the pieces (AStartUs: display time of the first frame on the stream's clock).
+Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+                     const CutPiece& APiece, const QString& APath);
+// Every audio track of a stretch from AStartUs, AFrames packets of each, copied.
+Command AudioPieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+                          std::int64_t AStartUs, std::int64_t AFrames, const QString& APath);
+// The video list, the audio list (empty: no audio) and the input's tags into one MP4.
+Command SmartJoinCommand(const QString& AFFmpeg, const QString& AVideoList,
+                         const QString& AAudioList, const QString& AInput, const MediaIndex& AIndex,
+                         const QString& AOutput);
+
+// Runs the whole exact cut of ARanges into AOutput. False at the first step that fails; AError
+// then names it.
+bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+                 const QVector<KeptRange>& ARanges, const QString& AOutput, const ClipEnv& AEnv,
+                 QString& AError);
+
+} // namespace halvora

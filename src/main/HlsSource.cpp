@@ -1,0 +1,108 @@
+#include "HlsSource.h"
+
+#include "HttpClient.h"
+
+#include <QFile>
+
+namespace halvora {
+
+namespace {
+
+constexpr qint64 kPlaylistLimit = qint64(4) * 1024 * 1024;
+
+bool IsLinkText(const QString& AText) {
+    return AText.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+           AText.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+PlaylistText FetchPlaylist(const QString& AUrlOrPath, const std::function<bool()>& ACancel) {
+    PlaylistText t;
+    if (!IsLinkText(AUrlOrPath)) {
+        QFile f(AUrlOrPath);
+        if (!f.open(QIODevice::ReadOnly)) {
+            t.error = f.errorString();
+            return t;
+        }
+        t.body = f.read(kPlaylistLimit);
+        t.ok = true;
+        return t;
+    }
+    HttpRequest r;
+    r.url = AUrlOrPath;
+    r.allowHttp = true;
+    r.maxBodyBytes = kPlaylistLimit;
+    r.cancel = ACancel;
+    const HttpResult h = HttpPerform(r);
+    t.status = h.status;
+    if (!h.transportOk) {
+        t.error = h.error;
+        return t;
+    }
+    if (h.status < 200 || h.status > 299) {
+        t.error = QStringLiteral("HTTP %1").arg(h.status);
+        return t;
+    }
+    t.body = h.body;
+    t.ok = true;
+    return t;
+}
+
+StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoice,
+                              const PlaylistFetcher& AFetch,
+                              const std::function<void(const QString&)>& AStatus) {
+    StreamInputs asTyped;
+    asTyped.video = AInput;
+    QString skipped; // why the better variants were passed over
+    const auto say = [&](const QString& AText) {
+        if (AStatus)
+            AStatus(AText);
+    };
+    const PlaylistText master = AFetch(AInput);
+    if (!master.ok)
+        return asTyped; // ffmpeg reports the failure as it always did
+    const HlsPlaylist list = ReadHlsPlaylist(master.body, AInput);
+    if (!list.isMaster())
+        return asTyped;
+    const QList<int> order = VariantOrder(list, AChoice);
+    for (int i : order) {
+        const HlsVariant& v = list.variants[i];
+        const QString label = VariantLabel(v);
+        const PlaylistText media = AFetch(v.uri);
+        if (!media.ok) {
+            skipped =
+                QStringLiteral("Variant %1 could not be fetched (%2)").arg(label, media.error);
+            say(skipped + QStringLiteral("; trying the next best"));
+            continue;
+        }
+        bool subtitles = false;
+        for (const HlsRendition& r : list.renditions)
+            subtitles = subtitles || (r.type == u"SUBTITLES" && r.groupId == v.subtitlesGroup);
+        const int a = AudioRenditionOf(list, v);
+        if (a < 0 || list.renditions[a].uri.isEmpty())
+            return {v.uri, {}, label, skipped, {}, subtitles};
+        // The chosen rendition first, then the rest of its group.
+        QList<int> audios{a};
+        for (int k = 0; k < list.renditions.size(); ++k) {
+            const HlsRendition& r = list.renditions[k];
+            if (k != a && r.type == u"AUDIO" && r.groupId == v.audioGroup && !r.uri.isEmpty())
+                audios << k;
+        }
+        for (int k : audios) {
+            const PlaylistText audio = AFetch(list.renditions[k].uri);
+            if (audio.ok)
+                return {v.uri,   list.renditions[k].uri,      label,
+                        skipped, list.renditions[k].language, subtitles};
+            say(QStringLiteral("Audio %1 of variant %2 could not be fetched (%3)")
+                    .arg(list.renditions[k].name, label, audio.error));
+        }
+        skipped = QStringLiteral("Variant %1 has no audio that can be fetched").arg(label);
+        say(skipped + QStringLiteral("; trying the next best"));
+    }
+    if (!order.isEmpty())
+        say(QStringLiteral("No variant could be fetched; downloading the playlist as it is"));
+    return asTyped;
+}
+
+} // namespace halvora

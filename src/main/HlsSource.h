@@ -1,0 +1,43 @@
+#pragma once
+
+#include "HlsMaster.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace halvora {
+
+// A playlist's text as fetched from a link or read from a local file.
+struct PlaylistText {
+    bool ok = false; // the text arrived (a link answered 2xx)
+    long status = 0; // the HTTP status of a link, 0 for a file or when none arrived
+    QByteArray body;
+    QString error; // why it did not arrive: "HTTP 404", a transport error, a file error
+};
+
+// Fetches a link (http or https, HALVORA_CA_FILE trusted besides the system's store) or reads a
+// local file; at most 4 MiB. ACancel, when set, is asked during a transfer.
+PlaylistText FetchPlaylist(const QString& AUrlOrPath, const std::function<bool()>& ACancel = {});
+using PlaylistFetcher = std::function<PlaylistText(const QString& AUrlOrPath)>;
+
+// What ffmpeg reads for one stream: the playlist as typed, or one variant of a master playlist
+// with, when its audio lives in a rendition of its own, that rendition as a second input.
+struct StreamInputs {
+    QString video;   // the link/path itself, or the chosen variant's playlist
+    QString audio;   // the variant's separate audio rendition; empty when none
+    QString label;   // the chosen variant, as VariantLabel names it; empty when none was chosen
+    QString skipped; // why a better variant was passed over (the last reason); empty when none
+    QString audioLanguage;  // LANGUAGE of the audio rendition; ffmpeg does not see it
+    bool subtitles = false; // the chosen variant offers subtitle renditions, which are not read
+};
+
+// Reads AInput; when it is a master playlist, picks the variant of AChoice whose playlist (and
+// audio rendition) can be fetched, trying the next best on failure. Every step that falls
+// back is reported through AStatus. Anything else leaves AInput as it is.
+StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoice,
+                              const PlaylistFetcher& AFetch,
+                              const std::function<void(const QString&)>& AStatus = {});
+
+} // namespace halvora

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "HlsMaster.h"
+#include "HlsSource.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace halvora {
+
+// Reads the master playlist of the link being typed, in the background: each request waits
+// for a pause in typing, a newer one abandons the older, and a failure simply lists nothing.
+class QualityReader : public QObject {
+    Q_OBJECT
+
+public:
+    // Fetches a playlist; the function is asked while it runs whether to give up.
+    using Fetcher =
+        std::function<PlaylistText(const QString& AUrl, const std::function<bool()>& ACancel)>;
+
+    explicit QualityReader(QObject* AParent = nullptr, Fetcher AFetch = {});
+    ~QualityReader() override; // abandons and joins every read still running
+
+    void setDelayMs(int AMs) { FTimer.setInterval(AMs); }
+    // The variants of ALink are wanted (when it is a link): read after the pause. Anything else
+    // forgets the current list at once.
+    void request(const QString& ALink);
+
+    // The link the current list belongs to, and the list (no variants when none was read).
+    QString link() const { return FLink; }
+    const HlsPlaylist& playlist() const { return FPlaylist; }
+
+signals:
+    // The current list changed: read, or forgotten for another link.
+    void variantsChanged();
+
+private:
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic_bool> cancel;
+        std::shared_ptr<std::atomic_bool> done;
+    };
+    void start();
+    void reap(bool AAll);
+
+    Fetcher FFetch;
+    QTimer FTimer;
+    QString FRequested; // the link last asked for (empty: none)
+    QString FPending;   // the link waiting for the pause
+    QString FLink;
+    HlsPlaylist FPlaylist;
+    quint64 FGeneration = 0;
+    std::vector<Worker> FWorkers;
+};
+
+} // namespace halvora

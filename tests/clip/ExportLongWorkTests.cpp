@@ -1,0 +1,171 @@
+// Long exports in the clip window under Xvfb with the real ffmpeg: no time limit on a long
+// cropped export, progress over the kept time, Stop (button and Esc), closing with Yes.
+#include "ClipForm.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace halvora;
+using namespace halvora::test;
+
+namespace {
+
+class Dialogs : public DialogService {
+public:
+    QStringList texts;
+    QList<BoxAnswer> answers;
+    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
+                      BoxButtons) override {
+        texts << AText;
+        return answers.isEmpty() ? BoxAnswer::Ok : answers.takeFirst();
+    }
+    QString pickFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    QString openFile(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+};
+
+// A 720p video that is cheap to make and to encode: a plain colour and a tone.
+bool MakePlainVideo(const QString& APath, int ASeconds) {
+    return RunFixtureFFmpeg(
+        {"-f",        "lavfi",
+         "-i",        QStringLiteral("color=c=navy:s=1280x720:r=25:d=%1").arg(ASeconds),
+         "-f",        "lavfi",
+         "-i",        QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds),
+         "-pix_fmt",  "yuv420p",
+         "-c:v",      "libx264",
+         "-preset",   "ultrafast",
+         "-g",        "50",
+         "-c:a",      "aac",
+         "-b:a",      "32k",
+         "-shortest", APath});
+}
+
+QStringList Leftovers(const QString& ADir) {
+    QStringList names;
+    QDirIterator it(ADir, QDir::Files);
+    while (it.hasNext()) {
+        it.next();
+        if (it.fileName().startsWith("seg_") || it.fileName() == "list.txt")
+            names << it.fileName();
+    }
+    return names;
+}
+
+class ExportLongWork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FForm = std::make_unique<TClipForm>(FDialogs);
+        FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
+        FForm->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+    }
+    template <typename T> T* W(const char* AName) {
+        T* w = FForm->findChild<T*>(QLatin1String(AName));
+        EXPECT_NE(w, nullptr) << AName;
+        return w;
+    }
+    QString Status() { return W<QLabel>("LblStatus")->text(); }
+    bool Idle(int AMs = 600000) {
+        return QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, AMs);
+    }
+
+    Dialogs FDialogs;
+    std::unique_ptr<TClipForm> FForm;
+};
+
+} // namespace
+
+TEST_F(ExportLongWork, LongCroppedExportCompletesWithProgressOverTheKeptTime) {
+    const QString dir = NewTempDir("long720");
+    ASSERT_TRUE(MakePlainVideo(dir + "/plain.mp4", 190));
+    FForm->LoadFile(dir + "/plain.mp4");
+    ASSERT_EQ(FForm->Duration(), 190);
+    // Delete 0:05-0:10: 185 s are kept, re-encoded (the crop) in two cuts.
+    W<QSlider>("TrackBar1")->setValue(5);
+    QTest::mouseClick(W<QPushButton>("BtnStart"), Qt::LeftButton);
+    W<QSlider>("TrackBar1")->setValue(10);
+    QTest::mouseClick(W<QPushButton>("BtnEnd"), Qt::LeftButton);
+    W<QLineEdit>("EdtCrop")->setText("640:360:0:0");
+    const QString out = dir + "/cropped.mp4";
+    W<QLineEdit>("EdtOut")->setText(out);
+
+    QList<int> percents;
+    const QRegularExpression line(
+        "^(Cutting|Joining): (\\d\\d:\\d\\d:\\d\\d) / 00:03:05 \\((\\d+)%\\)");
+    QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
+    EXPECT_TRUE(FForm->Editor().Exporting());
+    EXPECT_FALSE(W<QPushButton>("BtnExport")->isEnabled());
+    EXPECT_FALSE(W<QPushButton>("BtnOpen")->isEnabled());
+    EXPECT_TRUE(W<QPushButton>("BtnStop")->isEnabled());
+    // Sample the cutting progress as the window shows it.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto m = line.match(Status());
+            if (m.hasMatch() && m.captured(1) == "Cutting")
+                percents << m.captured(3).toInt();
+            return !FForm->Editor().Exporting();
+        },
+        600000));
+    ASSERT_FALSE(percents.isEmpty());
+    for (int i = 1; i < percents.size(); ++i)
+        EXPECT_GE(percents[i], percents[i - 1]);
+    EXPECT_EQ(Status(), "Export complete: " + out);
+    ASSERT_EQ(FDialogs.texts.size(), 1);
+    EXPECT_NEAR(ProbeSeconds(out), 185.0, 1.5);
+    EXPECT_EQ(ProbeSize(out), "640x360");
+    EXPECT_TRUE(W<QPushButton>("BtnExport")->isEnabled());
+    EXPECT_FALSE(W<QPushButton>("BtnStop")->isEnabled());
+    QDir(dir).removeRecursively();
+}
+
+TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
+    const QString dir = NewTempDir("stopexp");
+    ASSERT_TRUE(MakePlainVideo(dir + "/plain.mp4", 120));
+    FForm->LoadFile(dir + "/plain.mp4");
+    W<QLineEdit>("EdtCrop")->setText("640:360:0:0");
+    const QString out = dir + "/out.mp4";
+    W<QLineEdit>("EdtOut")->setText(out);
+    const QString work = ClipWorkDir();
+    // A finished export leaves its cuts; only what this test's stopped exports leave counts.
+    for (const QString& f : Leftovers(work))
+        QFile::remove(work + f);
+
+    for (const bool esc : {false, true}) {
+        FDialogs.texts.clear();
+        QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith("Cutting: 00:00:0"); }, 60000))
+            << Status().toStdString();
+        if (esc)
+            QTest::keyClick(FForm.get(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(W<QPushButton>("BtnStop"), Qt::LeftButton);
+        ASSERT_TRUE(Idle(30000));
+        EXPECT_EQ(Status(), "Export stopped");
+        EXPECT_TRUE(FDialogs.texts.isEmpty());
+        EXPECT_FALSE(QFile::exists(out));
+        EXPECT_TRUE(Leftovers(work).isEmpty()) << Leftovers(work).join(' ').toStdString();
+        EXPECT_TRUE(FForm->isVisible());
+        EXPECT_TRUE(W<QPushButton>("BtnExport")->isEnabled());
+    }
+
+    // Closing during an export with Yes: stopped, nothing left, the window goes.
+    QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith("Cutting: 00:00:0"); }, 60000));
+    FDialogs.answers = {BoxAnswer::Yes};
+    FForm->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->isVisible(); }, 30000));
+    EXPECT_EQ(FDialogs.texts, QStringList{"A conversion is running. Stop it and close?"});
+    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_TRUE(Leftovers(work).isEmpty());
+    FForm.reset();
+    QDir(dir).removeRecursively();
+}

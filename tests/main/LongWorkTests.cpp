@@ -1,0 +1,332 @@
+// Long work in the main window under Xvfb with the real ffmpeg: live progress, Stop (button and
+// Esc), a live HLS recording ended by Stop, buttons during a job, closing during a job.
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+#include "Umain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace halvora;
+using namespace halvora::test;
+
+namespace {
+
+// Answers boxes from a queue (Ok when empty); a hook runs when a box opens.
+class Dialogs : public DialogService {
+public:
+    QStringList texts;
+    QList<BoxAnswer> answers;
+    std::function<void()> onBox;
+    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
+                      BoxButtons) override {
+        texts << AText;
+        if (onBox)
+            onBox();
+        return answers.isEmpty() ? BoxAnswer::Ok : answers.takeFirst();
+    }
+    QString pickFolder(QWidget*, const QString&, const QString&) override { return {}; }
+    QString openFile(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+};
+
+class QuietForm : public TForm2 {
+public:
+    using TForm2::TForm2;
+
+protected:
+    void CheckForUpdateAsync() override {}
+};
+
+// Processes of which this test program is the parent (ffmpeg children of the runner).
+int ChildProcesses() {
+    int n = 0;
+    QDirIterator it("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QByteArray stat = ReadAll(it.filePath() + "/stat");
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> f = stat.mid(close + 2).split(' ');
+        if (f.size() > 1 && f[1].toInt() == ::getpid())
+            ++n;
+    }
+    return n;
+}
+
+class LongWork : public ::testing::Test {
+protected:
+    void open() {
+        form = std::make_unique<QuietForm>(dialogs);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        // Every progress value and status the window shows, as it shows them.
+        QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged,
+                         [this](int AValue) { bar << AValue; });
+    }
+    QString status() const { return form->LblStatus->text(); }
+    bool waitFor(const std::function<bool()>& ACondition, int AMs = 60000) {
+        return QTest::qWaitFor(ACondition, AMs);
+    }
+    bool finish(int AMs = 60000) {
+        return waitFor([&] { return !form->busy(); }, AMs);
+    }
+    void expectIdle() {
+        EXPECT_FALSE(form->busy());
+        EXPECT_FALSE(form->BtnStop->isEnabled());
+        EXPECT_TRUE(form->BtnBrowse->isEnabled());
+        EXPECT_TRUE(form->BtnClip->isEnabled());
+        EXPECT_TRUE(waitFor([] { return ChildProcesses() == 0; }, 10000));
+    }
+
+    Dialogs dialogs;
+    std::unique_ptr<TForm2> form;
+    QList<int> bar;
+    QString dir = NewTempDir("long");
+};
+
+// A playlist without an end whose segment list grows by one every two seconds.
+class LivePlaylist {
+public:
+    LivePlaylist(TestHttpServer& AServer, const QString& AFolder) : FServer(AServer) {
+        const QStringList lines = QString::fromUtf8(ReadAll(AFolder + "/vod.m3u8")).split('\n');
+        for (int i = 0; i + 1 < lines.size(); ++i)
+            if (lines[i].startsWith("#EXTINF"))
+                FSegments << lines[i] + "\n" + lines[i + 1] + "\n";
+        AServer.serveFolder("/live/", AFolder);
+        FShown = 2;
+        publish();
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            if (FShown < FSegments.size()) {
+                ++FShown;
+                publish();
+            }
+        });
+        FTimer.start(2000);
+    }
+    int segments() const { return static_cast<int>(FSegments.size()); }
+
+private:
+    void publish() {
+        QByteArray body = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n"
+                          "#EXT-X-MEDIA-SEQUENCE:0\n";
+        for (int i = 0; i < FShown; ++i)
+            body += FSegments[i].toUtf8();
+        TestHttpServer::Reply r;
+        r.body = body;
+        r.headers = {{"Content-Type", "application/vnd.apple.mpegurl"}};
+        FServer.route("/live/live.m3u8", r);
+    }
+    TestHttpServer& FServer;
+    QStringList FSegments;
+    int FShown = 0;
+    QTimer FTimer;
+};
+
+int SegmentRequests(const TestHttpServer& AServer) {
+    int n = 0;
+    for (const auto& r : AServer.requests())
+        if (r.path.endsWith(".ts"))
+            ++n;
+    return n;
+}
+
+} // namespace
+
+TEST_F(LongWork, StopEndsALiveRecordingAndConvertsWhatWasRecorded) {
+    const QString media = dir + "/media";
+    QDir().mkpath(media);
+    ASSERT_TRUE(MakeVideo(
+        media + "/vod.m3u8", 40, 320, 240, true, 25,
+        {"-f", "hls", "-hls_time", "2", "-hls_list_size", "0", "-hls_playlist_type", "vod"}));
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    LivePlaylist live(srv, media);
+    ASSERT_GE(live.segments(), 15);
+
+    open();
+    form->EdtInput->setText(srv.url("/live/live.m3u8"));
+    form->EdtOutput->setText(dir + "/out");
+    QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    ASSERT_TRUE(form->busy());
+    // During the job nothing starts another; Feedback and Stop are there.
+    EXPECT_FALSE(form->BtnConvert->isEnabled());
+    EXPECT_FALSE(form->BtnBatch->isEnabled());
+    EXPECT_FALSE(form->BtnBrowse->isEnabled());
+    EXPECT_FALSE(form->BtnOutput->isEnabled());
+    EXPECT_FALSE(form->BtnRoot->isEnabled());
+    EXPECT_FALSE(form->BtnClip->isEnabled());
+    EXPECT_TRUE(form->BtnFeedback->isEnabled());
+    EXPECT_TRUE(form->BtnStop->isEnabled());
+    // A second Enter does nothing.
+    form->EdtInput->setFocus();
+    QTest::keyClick(form->EdtInput, Qt::Key_Return);
+
+    // A stream of unknown length shows recorded time and size.
+    ASSERT_TRUE(waitFor([&] { return SegmentRequests(srv) >= 3; }));
+    ASSERT_TRUE(waitFor([&] { return status().startsWith("Recording: "); }));
+    EXPECT_TRUE(
+        status().contains(QRegularExpression("^Recording: \\d\\d:\\d\\d:\\d\\d, \\d+ [KMG]B$")))
+        << status().toStdString();
+    QTest::mouseClick(form->BtnStop, Qt::LeftButton);
+    ASSERT_TRUE(finish());
+
+    const QString ts = dir + "/out/output.ts";
+    const QString mp4 = dir + "/out/output.mp4";
+    EXPECT_TRUE(QFile::exists(ts));
+    EXPECT_GE(ProbeSeconds(mp4), 4.0);
+    EXPECT_TRUE(status().startsWith("Recording stopped at 00:00:")) << status().toStdString();
+    EXPECT_TRUE(status().endsWith("Conversion complete: " + mp4));
+    ASSERT_EQ(dialogs.texts.size(), 1);
+    EXPECT_TRUE(dialogs.texts[0].startsWith("Recording stopped at "));
+    expectIdle();
+}
+
+TEST_F(LongWork, ProgressStopAndTheNextConversion) {
+    // Re-encoding a few thousand frames takes long enough to watch and to stop.
+    ASSERT_TRUE(MakeVideo(dir + "/long.ts", 120, 320, 240));
+    ASSERT_TRUE(MakeVideo(dir + "/short.ts", 3));
+    open();
+    form->ChkFast->setChecked(false);
+    form->EdtInput->setText(dir + "/long.ts");
+    form->EdtOutput->setText(dir + "/out");
+    QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    const QRegularExpression line(
+        "^Converting long\\.ts: 00:0\\d:\\d\\d / 00:02:00 \\(\\d+%\\), about \\d+:\\d\\d left$");
+    ASSERT_TRUE(waitFor([&] { return line.match(status()).hasMatch(); })) << status().toStdString();
+    ASSERT_TRUE(waitFor([&] { return form->ProgressBar1->value() >= 5; }));
+    EXPECT_LT(form->ProgressBar1->value(), 100);
+    // Stop twice, the second time with Esc: one stop.
+    QTest::mouseClick(form->BtnStop, Qt::LeftButton);
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(status(), "Conversion stopped");
+    EXPECT_FALSE(QFile::exists(dir + "/out/long.mp4"));
+    EXPECT_TRUE(dialogs.texts.isEmpty());
+    expectIdle();
+
+    // The next conversion runs normally; its bar only rises, to 100.
+    bar.clear();
+    form->ChkFast->setChecked(true);
+    form->EdtInput->setText(dir + "/short.ts");
+    QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    ASSERT_TRUE(finish());
+    EXPECT_NEAR(ProbeSeconds(dir + "/out/short.mp4"), 3.0, 0.3);
+    EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/short.mp4");
+    ASSERT_FALSE(bar.isEmpty());
+    EXPECT_EQ(bar.last(), 100);
+    for (int i = 1; i < bar.size(); ++i)
+        EXPECT_GE(bar[i], bar[i - 1]) << i;
+    expectIdle();
+}
+
+TEST_F(LongWork, StoppedBatchKeepsFinishedFoldersAndCountsTheRest) {
+    ASSERT_TRUE(MakeVideo(dir + "/small.ts", 2));
+    ASSERT_TRUE(MakeVideo(dir + "/big.ts", 120, 320, 240));
+    // Folders are taken in the file system's order: whatever comes before "big" is finished,
+    // "big" is stopped, the rest is skipped.
+    for (const char* s : {"one", "big", "two"})
+        QDir().mkpath(dir + "/root/" + s);
+    ASSERT_TRUE(QFile::copy(dir + "/small.ts", dir + "/root/one/local.ts"));
+    ASSERT_TRUE(QFile::copy(dir + "/big.ts", dir + "/root/big/local.ts"));
+    ASSERT_TRUE(QFile::copy(dir + "/small.ts", dir + "/root/two/local.ts"));
+    open();
+    form->ChkFast->setChecked(false);
+    form->EdtRoot->setText(dir + "/root");
+    form->EdtOutput->setText(dir + "/out");
+    QTest::mouseClick(form->BtnBatch, Qt::LeftButton);
+    const QRegularExpression big("^Converting (\\d)/3: big: ");
+    ASSERT_TRUE(waitFor([&] { return big.match(status()).hasMatch(); }));
+    const int before = big.match(status()).captured(1).toInt() - 1;
+    // The overall bar: finished folders plus a share of the current one.
+    EXPECT_EQ(form->ProgressBar1->maximum(), 300);
+    ASSERT_TRUE(waitFor([&] { return form->ProgressBar1->value() > before * 100; }));
+    QTest::mouseClick(form->BtnStop, Qt::LeftButton);
+    ASSERT_TRUE(finish());
+    EXPECT_FALSE(QFile::exists(dir + "/out/big.mp4"));
+    const int converted = QFile::exists(dir + "/out/one.mp4") + QFile::exists(dir + "/out/two.mp4");
+    EXPECT_EQ(converted, before);
+    EXPECT_EQ(status(),
+              QStringLiteral("Batch stopped: %1 converted, 0 failed, %2 skipped, output: ")
+                      .arg(before)
+                      .arg(3 - before) +
+                  dir + "/out");
+    ASSERT_EQ(dialogs.texts.size(), 1);
+    EXPECT_TRUE(dialogs.texts[0].startsWith(
+        QStringLiteral("Batch conversion stopped. %1 converted, 0 failed, %2 skipped")
+            .arg(before)
+            .arg(3 - before)));
+    expectIdle();
+}
+
+TEST_F(LongWork, ClosingDuringAJobAsksFirst) {
+    ASSERT_TRUE(MakeVideo(dir + "/long.ts", 120, 320, 240));
+    open();
+    form->ChkFast->setChecked(false);
+    form->EdtInput->setText(dir + "/long.ts");
+    form->EdtOutput->setText(dir + "/out");
+    QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return form->ProgressBar1->value() >= 2; }));
+
+    dialogs.answers = {BoxAnswer::No};
+    EXPECT_FALSE(form->close());
+    ASSERT_EQ(dialogs.texts.size(), 1);
+    EXPECT_EQ(dialogs.texts[0], "A conversion is running. Stop it and close?");
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->busy());
+    const int was = form->ProgressBar1->value();
+    ASSERT_TRUE(waitFor([&] { return form->ProgressBar1->value() > was; }));
+
+    dialogs.answers = {BoxAnswer::Yes};
+    form->close();
+    ASSERT_TRUE(waitFor([&] { return !form->isVisible(); }));
+    EXPECT_FALSE(form->busy());
+    EXPECT_FALSE(QFile::exists(dir + "/out/long.mp4"));
+    EXPECT_EQ(dialogs.texts.size(), 2);
+    EXPECT_TRUE(waitFor([] { return ChildProcesses() == 0; }, 10000));
+}
+
+TEST_F(LongWork, StopWhileABoxIsOpenOrAsTheRunEnds) {
+    ASSERT_TRUE(MakeVideo(dir + "/clip.ts", 2));
+    open();
+    form->EdtInput->setText(dir + "/clip.ts");
+    form->EdtOutput->setText(dir + "/out");
+    // The completion box is open when Stop comes: nothing is left to stop, the box is answered.
+    dialogs.onBox = [&] {
+        form->BtnStopClick();
+        QTest::keyClick(form.get(), Qt::Key_Escape);
+    };
+    QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip.mp4");
+    expectIdle();
+
+    // Stop around the moment ffmpeg ends on its own: either outcome, never a hang or a half
+    // file.
+    dialogs.onBox = {};
+    for (int delay : {0, 20, 60, 150}) {
+        QFile::remove(dir + "/out/clip.mp4");
+        QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+        QTimer::singleShot(delay, form.get(), [&] { form->BtnStopClick(); });
+        ASSERT_TRUE(finish());
+        if (status() == "Conversion stopped")
+            EXPECT_FALSE(QFile::exists(dir + "/out/clip.mp4"));
+        else
+            EXPECT_NEAR(ProbeSeconds(dir + "/out/clip.mp4"), 2.0, 0.3) << status().toStdString();
+        expectIdle();
+    }
+}
