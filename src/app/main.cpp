@@ -1,9 +1,14 @@
-// Halvora: style, application object, main window, message loop.
+// Halvora: command line, style, application object, main window, message loop.
+#include "CommandLine.h"
 #include "DialogService.h"
 #include "HttpClient.h"
+#include "InputItems.h"
 #include "Umain.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QTimer>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -13,7 +18,10 @@ void PreferXcb(int argc, char** argv) {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return;
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strncmp(argv[i], "-platform=", 10) == 0)
+        if (std::strcmp(argv[i], "-platform") == 0 ||
+            std::strncmp(argv[i], "-platform=", 10) == 0 ||
+            std::strcmp(argv[i], "--platform") == 0 ||
+            std::strncmp(argv[i], "--platform=", 11) == 0)
             return;
     qputenv("QT_QPA_PLATFORM", "xcb");
 }
@@ -21,10 +29,28 @@ void PreferXcb(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered before any window system is touched: --version works without a display.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const halvora::CommandLine commandLine = halvora::ParseCommandLine(args);
+    switch (commandLine.action) {
+    case halvora::CommandLine::Action::Help:
+    case halvora::CommandLine::Action::Version:
+        std::fputs(commandLine.text.toLocal8Bit().constData(), stdout);
+        return 0;
+    case halvora::CommandLine::Action::Error:
+        std::fputs(commandLine.text.toLocal8Bit().constData(), stderr);
+        return halvora::kBadCommandLine;
+    case halvora::CommandLine::Action::Run:
+        break;
+    }
+
     halvora::HttpGlobalInit(); // before any thread starts
     PreferXcb(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Halvora"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.halvora.Halvora"));
     QApplication::setQuitOnLastWindowClosed(true);
     if (!halvora::ApplySkyStyle())
         halvora::DefaultDialogs().message(nullptr, halvora::BoxKind::Error, QStringLiteral("Error"),
@@ -32,5 +58,9 @@ int main(int argc, char** argv) {
                                           halvora::BoxButtons::Ok);
     halvora::TForm2 form(halvora::DefaultDialogs());
     form.show();
+    const QList<QUrl> items = halvora::ArgumentItems(commandLine.items, QDir::currentPath());
+    if (!items.isEmpty())
+        QTimer::singleShot(
+            0, &form, [&form, items] { form.OpenInput(items, halvora::InputTarget::CommandLine); });
     return app.exec();
 }

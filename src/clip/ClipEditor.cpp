@@ -99,9 +99,13 @@ void ClipEditor::BtnOpenClick() {
             FVLC->Play();
         return;
     }
-    FView.setFileText(path);
+    OpenChosenFile(path);
+}
+
+void ClipEditor::OpenChosenFile(const QString& APath) {
+    FView.setFileText(APath);
     UseWorkDir(MakeClipWorkDir());
-    LoadFile(path);
+    LoadFile(APath);
     if (!FInFile.isEmpty())
         BtnPlayClick();
 }
@@ -185,9 +189,10 @@ void ClipEditor::BtnPlayClick() {
     if (!FVLC) {
         FVLC = FPlayerFactory();
         if (!FVLC->Load()) {
-            FView.message(BoxKind::Error,
-                          QStringLiteral("VLC runtime (libvlc.dll) not found. Please install VLC."),
-                          BoxButtons::Ok);
+            FView.message(
+                BoxKind::Error,
+                QStringLiteral("VLC runtime (libvlc.so.5) not found. Please install VLC."),
+                BoxButtons::Ok);
             return;
         }
     }

@@ -71,6 +71,8 @@ public:
 
     void LoadFile(const QString& Fn);
     void BtnOpenClick();
+    // Opens APath as a file chosen in the open dialog is opened (also for a dropped file).
+    void OpenChosenFile(const QString& APath);
     void BtnOutClick();
     void BtnPlayClick();
     void BtnStartClick();

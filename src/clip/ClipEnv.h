@@ -25,12 +25,13 @@ QString MakeClipWorkDir();
 // Where and how the clip editor runs ffmpeg. A default-constructed value is what the
 // application uses; tests change single members (another folder, no ffmpeg, a watcher).
 struct ClipEnv {
-    QString workDir;                             // ends with '/'; empty: ClipWorkDir()
-    std::function<QString()> findFFmpeg;         // empty: FindFFmpeg()
-    std::function<void(const Command&)> onRun;   // called before each ffmpeg run
-    std::uint32_t timeoutMs = kClipRunTimeoutMs; // probes
-    int stallMs = kClipStallMs;                  // export runs and grabs
-    std::shared_ptr<const StopToken> stop;       // export runs: the window's Stop
+    QString workDir;                                       // ends with '/'; empty: ClipWorkDir()
+    std::function<QString()> findFFmpeg;                   // empty: FindFFmpeg()
+    std::function<void(const Command&)> onRun;             // called before each ffmpeg run
+    std::uint32_t timeoutMs = kClipRunTimeoutMs;           // probes
+    int stallMs = kClipStallMs;                            // export runs and grabs
+    std::shared_ptr<const StopToken> stop;                 // export runs: the window's Stop
+    std::function<void(const FFmpegProgress&)> onProgress; // export runs that report no share
 
     QString dir() const;    // workDir, or ClipWorkDir() when empty; always with a trailing '/'
     QString ffmpeg() const; // looks ffmpeg up anew; empty when there is none

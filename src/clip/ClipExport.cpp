@@ -290,7 +290,14 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             if (!reserve())
                 return false;
             QString failed;
-            if (RunSmartCut(ffmpeg, ARequest.inFile, *index, ranges, joined, AEnv, failed))
+            // Its pieces and its join each report their own time: shown as rising over the
+            // kept time, the join (which covers all of it) ends at 100%.
+            ClipEnv smartEnv = AEnv;
+            smartEnv.onProgress = [&](const FFmpegProgress& AProgress) {
+                meter.onProgress(AProgress);
+            };
+            meter.begin(QStringLiteral("Cutting"), 0, keptMs);
+            if (RunSmartCut(ffmpeg, ARequest.inFile, *index, ranges, joined, smartEnv, failed))
                 return complete();
             if (AEnv.stop && AEnv.stop->requested()) {
                 release();

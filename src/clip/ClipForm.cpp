@@ -1,18 +1,23 @@
 #include "ClipForm.h"
 
+#include "InputItems.h"
 #include "VLCPlayer.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSlider>
 #include <QStyleOptionSlider>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 
@@ -222,6 +227,12 @@ void TClipForm::BuildLayout() {
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
+    // A video file dropped anywhere on the window opens as through Open MP4.
+    setAcceptDrops(true);
+    for (QLineEdit* edit : {EdtClip, EdtOut, EdtCrop})
+        edit->setAcceptDrops(false);
+    BtnOpen->setFocus();
+
     resize(kClientWidth, kClientHeight);
     // Where it was designed to appear, moved back onto the screen when that doesn't fit.
     QPoint pos(829, 0);
@@ -256,6 +267,27 @@ void TClipForm::keyPressEvent(QKeyEvent* AEvent) {
         return;
     }
     QDialog::keyPressEvent(AEvent);
+}
+
+void TClipForm::dragEnterEvent(QDragEnterEvent* AEvent) {
+    if (ChooseInput(MimeItems(*AEvent->mimeData()), InputTarget::ClipWindow).action ==
+        InputAction::OpenClip)
+        AEvent->acceptProposedAction();
+}
+
+void TClipForm::dropEvent(QDropEvent* AEvent) {
+    const InputChoice choice = ChooseInput(MimeItems(*AEvent->mimeData()), InputTarget::ClipWindow);
+    if (choice.action != InputAction::OpenClip)
+        return;
+    AEvent->acceptProposedAction();
+    // Opened once the drop has finished: loading runs ffmpeg and may show a message box.
+    const QString file = choice.text;
+    const int ignored = choice.ignored;
+    QTimer::singleShot(0, this, [this, file, ignored] {
+        FEditor.OpenChosenFile(file);
+        if (ignored > 0)
+            setStatus(LblStatus->text() + QStringLiteral(" - ") + IgnoredItemsText(ignored));
+    });
 }
 
 void TClipForm::setStatus(const QString& AText) {

@@ -59,6 +59,8 @@ public:
     ~TClipForm() override;
 
     void LoadFile(const QString& Fn) { FEditor.LoadFile(Fn); }
+    // Opens AFile as its Open button does with a chosen file.
+    void OpenFile(const QString& AFile) { FEditor.OpenChosenFile(AFile); }
 
     // Where the VLC runtime is looked for (tests point it elsewhere); takes effect for a player
     // created afterwards.
@@ -81,6 +83,8 @@ public:
 protected:
     void resizeEvent(QResizeEvent* AEvent) override;
     void keyPressEvent(QKeyEvent* AEvent) override;
+    void dragEnterEvent(QDragEnterEvent* AEvent) override;
+    void dropEvent(QDropEvent* AEvent) override;
 
 private:
     void BuildLayout();

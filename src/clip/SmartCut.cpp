@@ -78,6 +78,7 @@ int Run(const Command& ACmd, const ClipEnv& AEnv) {
     RunOptions o;
     o.stallMs = AEnv.stallMs;
     o.stop = AEnv.stop;
+    o.onProgress = AEnv.onProgress;
     return RunCommand(ACmd, o);
 }
 

@@ -3,48 +3,66 @@
 #include "AppPaths.h"
 
 #include <QFile>
-#include <QList>
+#include <QStringList>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <sys/utsname.h>
 
 namespace halvora {
 
-namespace {
-
-// Leading decimal digits of APart, 0 when there are none (or too many to matter).
-int LeadingNumber(const QByteArray& APart) {
-    int value = 0;
-    for (char c : APart) {
-        if (c < '0' || c > '9')
-            break;
-        if (value > 100000000)
-            return 0;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
-} // namespace
-
 QString AppVersionText() {
     return FileVersionText();
 }
 
-QString OSVersionTextFrom(const QByteArray& ARelease) {
-    const QList<QByteArray> parts = ARelease.split('.');
-    const auto number = [&](qsizetype i) { return i < parts.size() ? LeadingNumber(parts[i]) : 0; };
-    return QStringLiteral("Windows %1.%2 build %3 x64")
-        .arg(number(0))
-        .arg(number(1))
-        .arg(number(2));
+QString OsPrettyName(const QByteArray& AOsRelease) {
+    // Shell-style assignments: the value may be quoted with " or ', with backslash escapes.
+    for (const QByteArray& rawLine : AOsRelease.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (!line.startsWith("PRETTY_NAME="))
+            continue;
+        const QByteArray value = line.mid(12);
+        QByteArray out;
+        char quote = 0;
+        for (qsizetype i = 0; i < value.size(); ++i) {
+            const char c = value[i];
+            if (quote == 0 && (c == '"' || c == '\'')) {
+                quote = c;
+            } else if (quote != 0 && c == quote) {
+                quote = 0;
+            } else if (c == '\\' && quote != '\'' && i + 1 < value.size()) {
+                out += value[++i];
+            } else {
+                out += c;
+            }
+        }
+        return QString::fromUtf8(out).simplified();
+    }
+    return {};
+}
+
+QString OSVersionTextFrom(const QByteArray& ARelease, const QByteArray& AOsRelease,
+                          const QByteArray& AMachine) {
+    QStringList parts{QStringLiteral("Linux")};
+    for (const QString& part : {QString::fromUtf8(ARelease).trimmed(), OsPrettyName(AOsRelease),
+                                QString::fromUtf8(AMachine).trimmed()})
+        if (!part.isEmpty())
+            parts << part;
+    return parts.join(QLatin1Char(' '));
 }
 
 QString OSVersionText() {
+    QByteArray osRelease;
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        QFile file(QString::fromLatin1(path));
+        if (file.open(QIODevice::ReadOnly)) {
+            osRelease = file.read(65536);
+            break;
+        }
+    }
     struct utsname info {};
     if (uname(&info) != 0)
-        return OSVersionTextFrom({});
-    return OSVersionTextFrom(QByteArray(info.release));
+        return OSVersionTextFrom({}, osRelease, {});
+    return OSVersionTextFrom(QByteArray(info.release), osRelease, QByteArray(info.machine));
 }
 
 QString MachineIdTextFrom(const QString& AFile) {

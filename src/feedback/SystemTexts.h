@@ -7,11 +7,15 @@ namespace halvora {
 // "%d.%d.%d.%d" of the program's own version.
 QString AppVersionText();
 
-// "Windows %d.%d build %d x64", the service's format, filled with the running kernel's
-// major, minor and patch numbers.
+// The running system: "Linux <kernel release> <PRETTY_NAME of os-release> <machine>", for
+// example "Linux 6.1.0-18-amd64 Debian GNU/Linux 12 (bookworm) x86_64".
 QString OSVersionText();
-// The same from a kernel release text such as "6.1.0-28-amd64" (missing numbers are 0).
-QString OSVersionTextFrom(const QByteArray& ARelease);
+// The same from uname's release and machine and the text of an os-release file; parts that
+// are missing are left out.
+QString OSVersionTextFrom(const QByteArray& ARelease, const QByteArray& AOsRelease,
+                          const QByteArray& AMachine);
+// The PRETTY_NAME of an os-release text, its quoting undone; empty when there is none.
+QString OsPrettyName(const QByteArray& AOsRelease);
 
 // Identifies this machine without revealing its id: HMAC-SHA256 of /etc/machine-id (else
 // /var/lib/dbus/machine-id) keyed with "Halvora", lower-case hex. Empty when neither is readable.

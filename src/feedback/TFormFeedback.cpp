@@ -25,7 +25,8 @@ template <typename T> T* Named(T* AWidget, const char* AName) {
 TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     : QDialog(AParent), FDialogs(ADialogs) {
     setObjectName(QStringLiteral("FormFeedback"));
-    setFixedSize(520, 372);
+    // Opens at its designed size; the fields take whatever the user adds.
+    resize(520, 372);
     if (AParent)
         setFont(AParent->font());
 
@@ -45,9 +46,10 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.35);
     LblTitle->setFont(titleFont);
     LblHint->setWordWrap(true);
-    LblHint->setFixedSize(480, 2 * LblHint->fontMetrics().lineSpacing() + 4);
-    EdtEmail->setFixedWidth(480);
-    MemoMessage->setFixedWidth(480);
+    // At the designed width the hint takes two lines; never narrower than that.
+    LblHint->setMinimumSize(480, 2 * LblHint->fontMetrics().lineSpacing() + 4);
+    EdtEmail->setMinimumWidth(480);
+    MemoMessage->setMinimumWidth(480);
     PnlBottom->setFrameShape(QFrame::NoFrame);
 
     auto* bottom = new QHBoxLayout(PnlBottom);
@@ -76,6 +78,9 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     outer->addLayout(column, 1);
     outer->addWidget(PnlBottom);
 
+    // Smaller than designed, the message field would show hardly a line.
+    setMinimumSize(520, 372);
+
     setTabOrder(EdtEmail, MemoMessage);
     setTabOrder(MemoMessage, BtnSend);
     setTabOrder(BtnSend, BtnClose);
@@ -93,7 +98,7 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
 void TFormFeedback::FormCreate() {
     setWindowTitle(QStringLiteral("Send feedback"));
     LblTitle->setText(QStringLiteral("Send feedback to support"));
-    LblHint->setText(QStringLiteral("Your message and basic diagnostic info (app version, Windows "
+    LblHint->setText(QStringLiteral("Your message and basic diagnostic info (app version, OS "
                                     "version, machine code) will be sent to our support team."));
     LblEmail->setText(QStringLiteral("Your email (required - so we can reply):"));
     LblMessage->setText(QStringLiteral("Message:"));

@@ -258,6 +258,7 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     // A segment may be reported more than once (one line per failed attempt or stream).
     QSet<QString> segments;
     int cutShort = 0;
+    bool writeFailed = false;
     FLastMs = 0;
     FBarMoved = false;
     ProgressText text;
@@ -281,11 +282,17 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
             segments.insert(m.captured(1) + u':' + m.captured(3) + u':' + m.captured(2));
         else if (ALine.contains(QLatin1String("Stream ends prematurely")))
             ++cutShort;
+        else if (ALine.contains(QLatin1String("Error writing trailer")) ||
+                 ALine.contains(QLatin1String("No space left on device")) ||
+                 ALine.contains(QLatin1String("File too large")))
+            writeFailed = true;
     };
     const int result = FRunner(ACmd, options);
     const int missing = static_cast<int>(segments.size()) + cutShort;
     if (AMissing)
         *AMissing = missing;
+    if (result == 0 && writeFailed)
+        return kOutputWriteFailed;
     return result == 0 && missing > 0 ? kSegmentsMissing : result;
 }
 
@@ -467,7 +474,9 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     if (stopped(result))
         return kRunStopped;
     // Re-encoding cannot bring back segments that could not be read, so that case is final.
-    if (result != 0 && result != kSegmentsMissing && FView.fastMode()) {
+    // Re-encoding cannot make room on a full disk either.
+    if (result != 0 && result != kSegmentsMissing && result != kOutputWriteFailed &&
+        FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
         FView.processMessages();
         if (FView.closed())
@@ -477,6 +486,9 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         if (stopped(result))
             return kRunStopped;
     }
+    // What is left of an output whose writing failed is no MP4 to keep under its name.
+    if (result == kOutputWriteFailed)
+        QFile::remove(out);
     return result;
 }
 

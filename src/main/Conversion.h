@@ -21,6 +21,9 @@ constexpr int kFFmpegMissing = -2; // nothing was run
 constexpr int kSegmentsMissing = -4;
 // A download that made no progress for the stall limit was stopped.
 constexpr int kDownloadStalled = kRunStalled;
+// ffmpeg ended with 0 although writing its output failed (a full disk, a file-size limit): the
+// file it leaves is a fragment, never a finished output.
+constexpr int kOutputWriteFailed = -7;
 
 // The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
 bool IsUrl(const QString& AText);

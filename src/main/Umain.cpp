@@ -8,17 +8,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QTimer>
 
 static void InitHalvoraResources() {
     Q_INIT_RESOURCE(halvora);
@@ -203,6 +207,13 @@ void TForm2::createControls() {
     setTabOrder(BtnRoot, BtnBatch);
     setTabOrder(BtnBatch, BtnFeedback);
     setTabOrder(BtnFeedback, BtnClip);
+
+    // Whatever is dropped, wherever, is the window's: the fields don't take the text of a drop.
+    setAcceptDrops(true);
+    for (QLineEdit* edit : {EdtInput, EdtOutput, EdtRoot})
+        edit->setAcceptDrops(false);
+    // A user can type or paste the input at once.
+    EdtInput->setFocus();
 
     connect(EdtInput, &QLineEdit::textChanged, this, [this] { EdtInputChange(); });
     connect(&FQuality, &QualityReader::variantsChanged, this, [this] { FillQuality(); });
@@ -499,9 +510,50 @@ void TForm2::BtnBatchClick() {
 }
 
 void TForm2::BtnClipClick() {
+    OpenClipEditor(QString());
+}
+
+void TForm2::OpenClipEditor(const QString& AFile) {
     // A fresh modal window at every click, with no owner; nothing of it outlives the close.
     TClipForm form(FDialogs);
+    if (!AFile.isEmpty())
+        QTimer::singleShot(0, &form, [&form, AFile] { form.OpenFile(AFile); });
     form.exec();
+}
+
+void TForm2::OpenInput(const QList<QUrl>& AItems, InputTarget ATarget) {
+    const InputChoice choice = ChooseInput(AItems, ATarget);
+    switch (choice.action) {
+    case InputAction::None:
+        return;
+    case InputAction::FillInput:
+        EdtInput->setText(choice.text);
+        break;
+    case InputAction::FillRoot:
+        EdtRoot->setText(choice.text);
+        UpdateButtons();
+        break;
+    case InputAction::OpenClip:
+        break;
+    }
+    if (choice.ignored > 0)
+        setStatus(IgnoredItemsText(choice.ignored));
+    if (choice.action == InputAction::OpenClip)
+        OpenClipEditor(choice.text);
+}
+
+void TForm2::dragEnterEvent(QDragEnterEvent* AEvent) {
+    if (ChooseInput(MimeItems(*AEvent->mimeData()), InputTarget::MainWindow).action !=
+        InputAction::None)
+        AEvent->acceptProposedAction();
+}
+
+void TForm2::dropEvent(QDropEvent* AEvent) {
+    const QList<QUrl> items = MimeItems(*AEvent->mimeData());
+    if (ChooseInput(items, InputTarget::MainWindow).action == InputAction::None)
+        return;
+    AEvent->acceptProposedAction();
+    OpenInput(items, InputTarget::MainWindow);
 }
 
 void TForm2::BtnFeedbackClick() {

@@ -5,6 +5,7 @@
 #include "ConvertView.h"
 #include "DialogService.h"
 #include "GatedConvertView.h"
+#include "InputItems.h"
 #include "QualityReader.h"
 
 #include <QEvent>
@@ -84,6 +85,12 @@ public:
     // A conversion or batch is running on the worker.
     bool busy() const { return FBusy; }
 
+    // Files, folders or links handed over by a drop or the command line: the first one fills
+    // the input or the root field, or opens the clip editor on it.
+    void OpenInput(const QList<QUrl>& AItems, InputTarget ATarget);
+    // The clip editor, modal, on AFile (opened as through its Open button); empty: none.
+    void OpenClipEditor(const QString& AFile);
+
     ConversionFlow& flow() { return FFlow; }
     // Reads the variants of the link being typed (tests shorten its pause).
     QualityReader& qualityReader() { return FQuality; }
@@ -114,6 +121,8 @@ protected:
     bool event(QEvent* AEvent) override;
     bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
     void keyPressEvent(QKeyEvent* AEvent) override;
+    void dragEnterEvent(QDragEnterEvent* AEvent) override;
+    void dropEvent(QDropEvent* AEvent) override;
 
     // Start-up work of the first show.
     virtual void DoShow();

@@ -1,7 +1,7 @@
 # On a machine whose distribution provides ffmpeg and the VLC runtime, the application folder
 # gets links to them instead of downloading copies at start-up; a link counts as installed.
 # Both the build folder (at every build) and `cmake --install` get them.
-# Cache entries: the install rules are made at the end of the top-level directory.
+# Cache entries: the install rules (cmake/HalvoraInstall.cmake) read them.
 set(HALVORA_LINK_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/LinkSystemComponents.cmake CACHE INTERNAL "")
 
 if(HALVORA_LINK_SYSTEM_COMPONENTS)
@@ -29,35 +29,3 @@ function(halvora_link_system_components name dir)
 endfunction()
 
 halvora_link_system_components(halvora_system_components ${HALVORA_APP_DIR})
-
-# The installed application folder: the program, its helper and the component links together;
-# bin/halvora points at it (the program finds its folder through the resolved link).
-include(GNUInstallDirs)
-set(HALVORA_INSTALL_APP_DIR ${CMAKE_INSTALL_LIBDIR}/halvora CACHE INTERNAL "")
-
-function(halvora_install_programs)
-    # Building the program alone also places the links beside it.
-    if(TARGET halvora AND TARGET halvora_system_components)
-        add_dependencies(halvora halvora_system_components)
-    endif()
-    foreach(_program halvora updater)
-        if(TARGET ${_program})
-            install(TARGETS ${_program} RUNTIME DESTINATION ${HALVORA_INSTALL_APP_DIR})
-        endif()
-    endforeach()
-    if(TARGET halvora)
-        install(CODE "
-            file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-            file(CREATE_LINK \"../${HALVORA_INSTALL_APP_DIR}/halvora\"
-                 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/halvora\" SYMBOLIC)")
-    endif()
-    if(HALVORA_LINK_SYSTEM_COMPONENTS)
-        string(REPLACE ";" "\" \"" _args "${HALVORA_SYSTEM_LINK_ARGS}")
-        install(CODE "
-            execute_process(COMMAND \"${CMAKE_COMMAND}\"
-                \"-DAPP_DIR=\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${HALVORA_INSTALL_APP_DIR}\"
-                \"${_args}\" -P \"${HALVORA_LINK_SCRIPT}\")")
-    endif()
-endfunction()
-# After every subdirectory: the program targets are made elsewhere.
-cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL halvora_install_programs)

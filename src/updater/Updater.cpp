@@ -194,7 +194,14 @@ bool TUpdater::IsComponentPresent(const QString& AId) const {
     return false;
 }
 
+bool TUpdater::SelfUpdateBuilt() {
+    return HALVORA_SELF_UPDATE != 0;
+}
+
 bool TUpdater::ComponentsNeeded() const {
+    // A packaged program takes ffmpeg and the VLC runtime from where the system installs them.
+    if (!FSelfUpdate)
+        return false;
     return !(IsComponentPresent(kFfmpegId) && IsComponentPresent(kVlcId));
 }
 
@@ -294,6 +301,10 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
 
 bool TUpdater::UnpackComponent(const QString& AArchive, const QString& ADest, QString& AErr) {
     AErr.clear();
+    if (!FSelfUpdate) {
+        AErr = QString::fromLatin1(kManagedByPackageManager);
+        return false;
+    }
     const QFileInfo helper(FHelperPath);
     if (!helper.exists() || helper.isDir()) {
         AErr = QStringLiteral("updater not found");
@@ -364,6 +375,8 @@ int TUpdater::ReleaseNumber(const QString& AVersion) {
 }
 
 void TUpdater::CheckForUpdate() {
+    if (!FSelfUpdate)
+        return; // new releases come through the package manager
     try {
         DoCheck();
     } catch (...) {
@@ -417,6 +430,8 @@ bool TUpdater::Prompt(const QString& ANotes) {
 
 void TUpdater::DownloadUpdate() {
     FNewExePath.clear();
+    if (!FSelfUpdate)
+        return;
     const QString path = FDownloadDir + QStringLiteral("/Halvora_new");
     QDir().mkpath(FDownloadDir);
     QString folderErr;
@@ -453,6 +468,13 @@ void TUpdater::DownloadUpdate() {
 }
 
 void TUpdater::LaunchUpdater() {
+    if (!FSelfUpdate) {
+        FHost->Message(BoxKind::Information,
+                       QStringLiteral("Updates of Halvora are ") +
+                           QString::fromLatin1(kManagedByPackageManager) + QLatin1Char('.'),
+                       BoxButtons::Ok);
+        return;
+    }
     const QString target = FExeDir + QStringLiteral("halvora");
     const QFileInfo helper(FHelperPath);
     if (!helper.exists() || helper.isDir()) {
@@ -470,8 +492,7 @@ void TUpdater::LaunchUpdater() {
         FHost->QuitApplication();
         return;
     }
-    FHost->Message(BoxKind::Error,
-                   QStringLiteral("Failed to launch updater (Win32 error %1)").arg(code),
+    FHost->Message(BoxKind::Error, QStringLiteral("Failed to launch updater (error %1)").arg(code),
                    BoxButtons::Ok);
 }
 

@@ -102,6 +102,11 @@ public:
     // Asked before each component's download and unpack; true ends the run there (the start-up
     // worker stops once its window is gone).
     void SetStopCheck(std::function<bool()> AStop) { FStop = std::move(AStop); }
+    // Off in a packaged build (the default there): nothing is downloaded, the helper is never
+    // started; the package manager owns the program's files.
+    void SetSelfUpdate(bool AOn) { FSelfUpdate = AOn; }
+    bool SelfUpdate() const { return FSelfUpdate; }
+    static bool SelfUpdateBuilt();
 
     QString ExeDir() const { return FExeDir; }
     QString DownloadDir() const { return FDownloadDir; }
@@ -135,6 +140,10 @@ private:
     std::function<bool(const QString&)> FNeedsElevation;
     UpdateHost* FHost = nullptr;
     std::function<bool()> FStop;
+    bool FSelfUpdate = SelfUpdateBuilt();
 };
+
+// Why a packaged build neither downloads nor installs anything itself.
+inline constexpr const char* kManagedByPackageManager = "managed by your package manager";
 
 } // namespace halvora

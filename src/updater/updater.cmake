@@ -7,3 +7,9 @@ target_include_directories(halvora_updater PUBLIC ${CMAKE_CURRENT_LIST_DIR} PRIV
 target_link_libraries(halvora_updater PUBLIC halvora_http halvora_tool Qt6::Core)
 
 include(${CMAKE_CURRENT_LIST_DIR}/SystemComponents.cmake)
+# Off in packaged builds: the package manager installs components and new releases.
+if(HALVORA_SELF_UPDATE)
+    target_compile_definitions(halvora_updater PRIVATE HALVORA_SELF_UPDATE=1)
+else()
+    target_compile_definitions(halvora_updater PRIVATE HALVORA_SELF_UPDATE=0)
+endif()

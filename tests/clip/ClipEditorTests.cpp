@@ -403,7 +403,7 @@ TEST_F(ClipEditorTest, NoPlayerAvailable) {
     FEditor->BtnOpenClick();
     ASSERT_EQ(FView.boxes.size(), 1u);
     EXPECT_EQ(FView.boxes[0].kind, BoxKind::Error);
-    EXPECT_EQ(FView.boxes[0].text, "VLC runtime (libvlc.dll) not found. Please install VLC.");
+    EXPECT_EQ(FView.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     EXPECT_NE(FEditor->Player(), nullptr); // kept
     EXPECT_FALSE(FEditor->Playing());
     EXPECT_TRUE(FView.preview); // the still frame stands in for playback

@@ -1,13 +1,16 @@
 // The clip window under Xvfb with the real ffmpeg and libVLC, driven by object names; boxes and
 // file dialogs are answered by a recording dialog service.
 #include "ClipForm.h"
+#include "DropSupport.h"
 #include "MediaProbe.h"
 #include "TestSupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -366,7 +369,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     OpenThroughDialog(*sDir + "/long clip.mp4");
     ASSERT_EQ(FDialogs.boxes.size(), 1u);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Error);
-    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.dll) not found. Please install VLC.");
+    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     EXPECT_FALSE(FForm->Playing());
     // Without playback the still frame is the preview.
     EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible());
@@ -572,4 +575,41 @@ TEST_F(ClipFormTest, EscapeDoesNotCloseTheWindow) {
     EXPECT_TRUE(FForm->isVisible());
     EXPECT_EQ(FForm->InFile(), *sDir + "/movie.mp4");
     EXPECT_EQ(FForm->Segments().rowCount(), 1);
+}
+
+TEST_F(ClipFormTest, StartsWithTheFocusOnOpen) {
+    FForm->activateWindow(); // as a window manager does (Xvfb runs none)
+    ASSERT_TRUE(QTest::qWaitForWindowActive(FForm.get()));
+    EXPECT_EQ(QApplication::focusWidget(), W<QPushButton>("BtnOpen"));
+    // Space presses it, as for any focused button: the open dialog comes up.
+    QTest::keyClick(FForm->windowHandle(), Qt::Key_Space);
+    EXPECT_EQ(FDialogs.titles, QStringList{"Select MP4 file"});
+}
+
+// A real drop through the window, over the preview and over the output field: opened as the
+// Open button opens a chosen file (played at once, no dialog).
+TEST_F(ClipFormTest, DroppedVideoOpensAsOpenWould) {
+    FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
+    QMimeData folder;
+    folder.setUrls({QUrl::fromLocalFile(*sDir)});
+    EXPECT_FALSE(DropOnto(FForm.get(), QPoint(400, 200), folder));
+    QMimeData link;
+    link.setUrls({QUrl("https://h/x.mp4")});
+    EXPECT_FALSE(DropOnto(FForm.get(), QPoint(400, 200), link));
+    EXPECT_TRUE(FForm->InFile().isEmpty());
+
+    const QString file = *sDir + "/long clip.mp4";
+    QMimeData video;
+    video.setUrls({QUrl::fromLocalFile(file), QUrl::fromLocalFile(*sDir + "/movie.mp4")});
+    ASSERT_TRUE(DropOnto(FForm.get(), CentreInWindow(W<QLineEdit>("EdtOut")), video));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FForm->InFile() == file; }, 20000));
+    EXPECT_TRUE(FDialogs.titles.isEmpty());
+    EXPECT_EQ(W<QLineEdit>("EdtClip")->text(), file);
+    EXPECT_EQ(FForm->Duration(), 8);
+    EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), *sDir + "/long clipcit.mp4");
+    // Playback was tried at once, as after Open: here without a VLC runtime.
+    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
+    EXPECT_EQ(Status(), "Loaded long clip.mp4 (duration 00:08) - Took the first of 2 items; the "
+                        "other was ignored.");
 }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -15,9 +16,13 @@ namespace {
 
 class QuietView : public ExportView {
 public:
-    QStringList statuses;
+    QStringList statuses; // without the live progress lines
+    QStringList progress;
     QStringList boxes;
-    void setStatus(const QString& AText) override { statuses << AText; }
+    void setStatus(const QString& AText) override {
+        static const QRegularExpression line("^\\w[^:]*: \\d\\d:\\d\\d:\\d\\d / ");
+        (line.match(AText).hasMatch() ? progress : statuses) << AText;
+    }
     BoxAnswer message(BoxKind, const QString& AText, BoxButtons) override {
         boxes << AText;
         return BoxAnswer::Ok;

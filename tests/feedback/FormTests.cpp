@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
 
 using namespace halvora;
 
@@ -44,10 +45,12 @@ QStringList DecodeForm(const QByteArray& ABody) {
 TEST(FeedbackForm, FieldListHasSevenItemsInOrder) {
     const QStringList items = FeedbackFields(
         QStringLiteral("me@mail.org"), QStringLiteral("a=b\r\nc"), QStringLiteral("1.2.3.4"),
-        QStringLiteral("Windows 6.1 build 0 x64"), QStringLiteral("abc"));
-    EXPECT_EQ(items,
-              QStringList({"name=me@mail.org", "email=me@mail.org", "message=a=b\r\nc",
-                           "ver=1.2.3.4", "os=Windows 6.1 build 0 x64", "mc=abc", "src=Halvora"}));
+        QStringLiteral("Linux 6.1.0-28-amd64 Debian GNU/Linux 12 (bookworm) x86_64"),
+        QStringLiteral("abc"));
+    EXPECT_EQ(items, QStringList({"name=me@mail.org", "email=me@mail.org", "message=a=b\r\nc",
+                                  "ver=1.2.3.4",
+                                  "os=Linux 6.1.0-28-amd64 Debian GNU/Linux 12 (bookworm) x86_64",
+                                  "mc=abc", "src=Halvora"}));
 }
 
 TEST(FeedbackForm, EncodingTable) {
@@ -114,16 +117,29 @@ TEST(FeedbackReply, ServerErrorText) {
 
 TEST(FeedbackDiagnostics, VersionAndSystemTexts) {
     EXPECT_EQ(AppVersionText(), QStringLiteral("1.0.31.6"));
-    EXPECT_EQ(OSVersionTextFrom("6.1.0-28-amd64"), "Windows 6.1 build 0 x64");
-    EXPECT_EQ(OSVersionTextFrom("5.15.153.1-microsoft-standard-WSL2"),
-              "Windows 5.15 build 153 x64");
-    EXPECT_EQ(OSVersionTextFrom("6.8"), "Windows 6.8 build 0 x64");
-    EXPECT_EQ(OSVersionTextFrom(""), "Windows 0.0 build 0 x64");
-    const QString running = QSysInfo::kernelVersion();
-    EXPECT_EQ(OSVersionText(), OSVersionTextFrom(running.toLatin1()));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Windows \\d+\\.\\d+ build \\d+ x64$"))
-                    .match(OSVersionText())
-                    .hasMatch());
+    const QByteArray debian = "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian "
+                              "GNU/Linux\"\nVERSION_ID=\"12\"\nID=debian\n";
+    EXPECT_EQ(OSVersionTextFrom("6.1.0-18-amd64", debian, "x86_64"),
+              "Linux 6.1.0-18-amd64 Debian GNU/Linux 12 (bookworm) x86_64");
+    // Quoting as os-release allows it: single quotes, escapes, none at all; blanks around.
+    EXPECT_EQ(OsPrettyName("ID=x\n  PRETTY_NAME='Arch Linux'  \n"), "Arch Linux");
+    EXPECT_EQ(OsPrettyName("PRETTY_NAME=\"Say \\\"hi\\\" \\$x\""), "Say \"hi\" $x");
+    EXPECT_EQ(OsPrettyName("PRETTY_NAME=Plain"), "Plain");
+    EXPECT_EQ(OsPrettyName("NAME=\"No pretty name\"\n"), "");
+    // What is unknown is left out rather than shown empty.
+    EXPECT_EQ(OSVersionTextFrom("6.8.0", "", "aarch64"), "Linux 6.8.0 aarch64");
+    EXPECT_EQ(OSVersionTextFrom("", "", ""), "Linux");
+
+    const QString running = OSVersionText();
+    struct utsname info {};
+    ASSERT_EQ(uname(&info), 0);
+    EXPECT_TRUE(running.startsWith(QStringLiteral("Linux %1 ").arg(info.release)))
+        << running.toStdString();
+    EXPECT_TRUE(running.endsWith(QStringLiteral(" %1").arg(info.machine))) << running.toStdString();
+    const QByteArray osRelease = test::ReadAll(QStringLiteral("/etc/os-release"));
+    if (!OsPrettyName(osRelease).isEmpty()) {
+        EXPECT_TRUE(running.contains(OsPrettyName(osRelease))) << running.toStdString();
+    }
 }
 
 TEST(FeedbackDiagnostics, MachineIdIsKeyedDigestNeverTheRawId) {

@@ -129,7 +129,7 @@ TEST_F(FeedbackPost, AcceptedRepliesEndInSuccess) {
     const QByteArray body = requests.last().body;
     EXPECT_TRUE(
         body.startsWith("name=someone@mail-host.org&email=someone@mail-host.org&"
-                        "message=The+export+hangs.%0D%0ATwice+today.&ver=1.0.31.6&os=Windows+"))
+                        "message=The+export+hangs.%0D%0ATwice+today.&ver=1.0.31.6&os=Linux+"))
         << body.toStdString();
 }
 

@@ -84,7 +84,7 @@ TEST_F(FeedbackWindow, TextsLayoutAndFocus) {
     EXPECT_EQ(Child<QLabel>(FForm.get(), "LblTitle")->text(), "Send feedback to support");
     EXPECT_TRUE(Child<QLabel>(FForm.get(), "LblTitle")->font().bold());
     EXPECT_EQ(Child<QLabel>(FForm.get(), "LblHint")->text(),
-              "Your message and basic diagnostic info (app version, Windows version, machine code) "
+              "Your message and basic diagnostic info (app version, OS version, machine code) "
               "will be sent "
               "to our support team.");
     EXPECT_TRUE(Child<QLabel>(FForm.get(), "LblHint")->wordWrap());
@@ -258,4 +258,29 @@ TEST(FeedbackFromMainWindow, CreatedOnceShownModallyEachTime) {
     EXPECT_NE(qobject_cast<TFormFeedback*>(shown[0]), nullptr);
     EXPECT_EQ(shown[0]->parentWidget(), &main);
     EXPECT_EQ(main.findChildren<TFormFeedback*>().size(), 1);
+}
+
+// The window grows: the fields take the extra room, the buttons stay at the right, nothing
+// overlaps; it never gets smaller than designed.
+TEST_F(FeedbackWindow, GrowsWithItsFieldsAndKeepsItsMinimum) {
+    const int memoHeight = FMemo->height();
+    FForm->resize(820, 572);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FEmail->width() > 480; }, 5000));
+    EXPECT_EQ(FEmail->width(), 780);
+    EXPECT_EQ(FMemo->width(), 780);
+    EXPECT_EQ(FMemo->height(), memoHeight + 200);
+    EXPECT_EQ(FClose->mapTo(FForm.get(), QPoint(FClose->width(), 0)).x(), 800);
+    QList<QWidget*> shown;
+    for (const char* name : {"LblTitle", "LblHint", "LblEmail", "EdtEmail", "LblMessage",
+                             "MemoMessage", "LblStatus", "PnlBottom"})
+        shown << Child<QWidget>(FForm.get(), name);
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        EXPECT_TRUE(FForm->rect().contains(shown[i]->geometry())) << i;
+        for (qsizetype j = i + 1; j < shown.size(); ++j)
+            EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                << shown[i]->objectName().toStdString() << " / "
+                << shown[j]->objectName().toStdString();
+    }
+    FForm->resize(300, 200);
+    EXPECT_EQ(FForm->size(), QSize(520, 372));
 }

@@ -25,10 +25,9 @@ bool SaidComplete(const FakeView& AView) {
 
 } // namespace
 
-// Disabled: ffmpeg ends with 0 when writing its trailer fails ("Error writing trailer of ...:
-// File too large"), and the conversion then reports a 16 KiB fragment as complete. Enable once
-// the conversion judges ffmpeg's write errors, not its exit code alone.
-TEST(ConversionFullDisk, DISABLED_WritingFailsPartWay) {
+// ffmpeg ends with 0 when writing its trailer fails ("Error writing trailer of ...: File too
+// large"): the conversion must not take the fragment for a finished MP4.
+TEST(ConversionFullDisk, WritingFailsPartWay) {
     const QString dir = NewTempDir("full");
     ASSERT_TRUE(MakeVideo(dir + "/in.ts", 4));
     const QString limited = SizeLimitedFFmpeg(NewTempDir("bin"), 16);

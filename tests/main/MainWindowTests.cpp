@@ -1,4 +1,5 @@
 // The main window under Xvfb: controls found by object name, dialogs answered by a test service.
+#include "DropSupport.h"
 #include "FakeView.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -7,11 +8,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -385,6 +388,7 @@ TEST_F(Window, QualityChoiceListsTheLinksVariants) {
     quality->setCurrentIndex(3);
     srv.clearRequests();
     QTest::mouseClick(Child<QPushButton>(form.get(), "BtnConvert"), Qt::LeftButton);
+    finish();
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Information)
         << dialogs.messages[0].text.toStdString();
@@ -401,4 +405,74 @@ TEST_F(Window, QualityChoiceListsTheLinksVariants) {
     EXPECT_EQ(quality->currentText(), "Best");
     input->setText(dir);
     EXPECT_FALSE(quality->isEnabled());
+}
+
+// A user types or pastes the input at once: the keys go where the window put the focus.
+TEST_F(Window, TypingRightAfterStartLandsInTheInputField) {
+    open();
+    // As a window manager does for a new window (Xvfb runs none).
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    // Otherwise the blank would press a button, Feedback opening a modal window.
+    ASSERT_EQ(QApplication::focusWidget(), form->EdtInput);
+    // Through the window system's key path, to whatever has the focus.
+    for (char c : std::string("/rec/a b.ts"))
+        QTest::keyClick(form->windowHandle(), c);
+    EXPECT_EQ(form->EdtInput->text(), "/rec/a b.ts");
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_FALSE(form->findChild<QDialog*>()); // the blank opened no feedback window
+}
+
+// halvora FILE|URL: the first item fills its field once the window shows.
+TEST_F(Window, CommandLineItemsFillTheFields) {
+    ASSERT_TRUE(WriteAll(dir + "/a.ts", "x"));
+    open();
+    form->OpenInput(ArgumentItems({"a.ts"}, dir), InputTarget::CommandLine);
+    EXPECT_EQ(form->EdtInput->text(), dir + "/a.ts");
+    EXPECT_TRUE(form->BtnConvert->isEnabled());
+    EXPECT_EQ(status(), "Ready");
+
+    form->OpenInput(ArgumentItems({dir, dir + "/a.ts"}, "/"), InputTarget::CommandLine);
+    EXPECT_EQ(form->EdtRoot->text(), dir);
+    EXPECT_TRUE(form->BtnBatch->isEnabled());
+    EXPECT_EQ(form->EdtInput->text(), dir + "/a.ts");
+    EXPECT_EQ(status(), "Took the first of 2 items; the other was ignored.");
+
+    form->OpenInput(ArgumentItems({"https://h.example/live/x.m3u8"}, dir),
+                    InputTarget::CommandLine);
+    EXPECT_EQ(form->EdtInput->text(), "https://h.example/live/x.m3u8");
+    EXPECT_EQ(form->BtnConvert->text(), "Download / Convert");
+}
+
+// A real drop through the window: over the input field, over a panel, several items.
+TEST_F(Window, DroppedFilesLinksAndFolders) {
+    ASSERT_TRUE(WriteAll(dir + "/été 100%.ts", "x"));
+    open();
+    QMimeData file;
+    file.setUrls({QUrl::fromLocalFile(dir + "/été 100%.ts")});
+    ASSERT_TRUE(DropOnto(form.get(), CentreInWindow(form->EdtInput), file));
+    EXPECT_EQ(form->EdtInput->text(), dir + "/été 100%.ts");
+    EXPECT_TRUE(form->BtnConvert->isEnabled());
+
+    // A folder onto the output field (anywhere) is the batch root; the output stays.
+    const QString output = form->EdtOutput->text();
+    QMimeData folders;
+    folders.setUrls(
+        {QUrl::fromLocalFile(dir), QUrl::fromLocalFile("/tmp"), QUrl("https://h/x.m3u8")});
+    ASSERT_TRUE(DropOnto(form.get(), CentreInWindow(form->EdtOutput), folders));
+    EXPECT_EQ(form->EdtRoot->text(), dir);
+    EXPECT_EQ(form->EdtOutput->text(), output);
+    EXPECT_TRUE(form->BtnBatch->isEnabled());
+    EXPECT_EQ(status(), "Took the first of 3 items; the other 2 were ignored.");
+
+    QMimeData link;
+    link.setText("https://h.example/live/index.m3u8");
+    ASSERT_TRUE(DropOnto(form.get(), CentreInWindow(form->BtnClip), link));
+    EXPECT_EQ(form->EdtInput->text(), "https://h.example/live/index.m3u8");
+
+    // Nothing usable: refused, nothing changes.
+    QMimeData words;
+    words.setText("some words");
+    EXPECT_FALSE(DropOnto(form.get(), CentreInWindow(form->EdtInput), words));
+    EXPECT_EQ(form->EdtInput->text(), "https://h.example/live/index.m3u8");
 }

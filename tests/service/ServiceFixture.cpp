@@ -110,9 +110,11 @@ void ServiceProcess::kill() {
 }
 
 QByteArray FeedbackBody(const QString& AEmail, const QString& AMessage) {
-    return FormBody(FeedbackFields(AEmail, AMessage, QStringLiteral("1.0.31.6"),
-                                   OSVersionTextFrom("6.1.0-28-amd64"),
-                                   QString(64, QLatin1Char('a'))));
+    return FormBody(FeedbackFields(
+        AEmail, AMessage, QStringLiteral("1.0.31.6"),
+        OSVersionTextFrom("6.1.0-28-amd64", "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n",
+                          "x86_64"),
+        QString(64, QLatin1Char('a'))));
 }
 
 QString IntegrityCheck(const QString& ADb) {

@@ -171,13 +171,13 @@ TEST(ServiceFeedback, AcceptedPostStoredWithEveryField) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     EXPECT_EQ(r->body, R"({"ok":true})");
-    // What a Linux build sends: kernel release, distribution name, machine.
+    // What a Windows build sends.
     QList<QByteArray> items = FeedbackBody("me@mail-host.org", "Hi").split('&');
     for (QByteArray& i : items)
         if (i.startsWith("os="))
-            i = "os=Linux+6.1.0-18-amd64+Debian+GNU%2FLinux+12+%28bookworm%29+x86_64";
-    const QByteArray linux = items.join('&');
-    r = Post(*c, linux);
+            i = "os=Windows+10.0+build+19045+x64";
+    const QByteArray windows = items.join('&');
+    r = Post(*c, windows);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200) << r->body;
     EXPECT_EQ(svc.terminate(), 0);
@@ -186,13 +186,13 @@ TEST(ServiceFeedback, AcceptedPostStoredWithEveryField) {
     QString err;
     ASSERT_TRUE(service::ReadFeedback(s.db, {}, posts, err)) << qPrintable(err);
     ASSERT_EQ(posts.size(), 2);
-    EXPECT_EQ(posts[0].post.os, "Linux 6.1.0-18-amd64 Debian GNU/Linux 12 (bookworm) x86_64");
+    EXPECT_EQ(posts[0].post.os, "Windows 10.0 build 19045 x64");
     const service::FeedbackPost& p = posts[1].post;
     EXPECT_EQ(p.name, "me@mail-host.org");
     EXPECT_EQ(p.email, "me@mail-host.org");
     EXPECT_EQ(p.message, message);
     EXPECT_EQ(p.ver, "1.0.31.6");
-    EXPECT_EQ(p.os, "Windows 6.1 build 0 x64");
+    EXPECT_EQ(p.os, "Linux 6.1.0-28-amd64 Debian GNU/Linux 12 (bookworm) x86_64");
     EXPECT_EQ(p.mc, QString(64, 'a'));
     EXPECT_EQ(p.src, "Halvora");
     EXPECT_EQ(posts[0].client, "127.0.0.1");

@@ -230,7 +230,7 @@ TEST(SelfUpdate, LaunchFailuresShowTheirBox) {
     u->SetElevation(Script(s.files + "/front", "exit 126"), [](const QString&) { return true; });
     u->CheckForUpdate();
     ASSERT_EQ(s.host.texts.size(), 2);
-    EXPECT_EQ(s.host.texts[1], "Failed to launch updater (Win32 error 126)");
+    EXPECT_EQ(s.host.texts[1], "Failed to launch updater (error 126)");
     EXPECT_EQ(s.host.quits, 0);
 
     // An accepted one starts the helper and ends the application.
@@ -331,4 +331,42 @@ TEST(SelfUpdate, DownloadFolderNotPrivateIsNotUsed) {
     EXPECT_TRUE(QDir(elsewhere).isEmpty());
     ASSERT_TRUE(QFile::remove(dir));
     ASSERT_TRUE(QDir().mkpath(dir));
+}
+
+// A packaged build: the package manager owns the program's files. Nothing is asked of the
+// service and no helper is started, whatever the service offers.
+TEST(SelfUpdate, PackagedBuildLeavesEverythingToThePackageManager) {
+    UpdateService s;
+    s.host.answer = BoxAnswer::Yes;
+    s.manifest(s.offer());
+    s.srv.route("/update/components.json",
+                TestHttpServer::Json(R"({"components":[{"id":"ffmpeg","file":"f.tar.gz"}]})"));
+    const QString started = s.files + "/helper-started";
+    Script(s.app + "updater", "touch '" + started.toUtf8() + "'");
+    auto u = s.updater();
+    u->SetSelfUpdate(false);
+
+    // Nothing of the application folder is there, yet nothing is needed from the service.
+    EXPECT_FALSE(u->ComponentsNeeded());
+    QString err = "x";
+    bool offline = true;
+    u->EnsureComponents(nullptr, err, offline);
+    EXPECT_EQ(err, "");
+    EXPECT_FALSE(offline);
+    u->CheckForUpdate();
+    u->DownloadUpdate();
+    EXPECT_TRUE(u->NewExePath().isEmpty());
+    EXPECT_TRUE(s.srv.requests().isEmpty());
+    EXPECT_FALSE(u->UnpackComponent(s.files + "/f.tar.gz", s.app, err));
+    EXPECT_EQ(err, "managed by your package manager");
+
+    // Even a direct hand-off only says so.
+    u->LaunchUpdater();
+    ASSERT_EQ(s.host.texts.size(), 1);
+    EXPECT_EQ(s.host.kinds[0], BoxKind::Information);
+    EXPECT_EQ(s.host.texts[0], "Updates of Halvora are managed by your package manager.");
+    EXPECT_EQ(s.host.quits, 0);
+    EXPECT_FALSE(QFileInfo::exists(started));
+    EXPECT_TRUE(QDir(s.app).entryList(QDir::NoDotAndDotDot | QDir::AllEntries) ==
+                QStringList{"updater"});
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the MAINICON set (a sky-blue tile with a play arrow turning into a file) as PNGs,
-and the two check-box marks of the Sky style.
+"""Draws the MAINICON set (a sky-blue tile with a play arrow turning into a file) as PNGs
+and as one SVG for the desktop's scalable icon, and the two check-box marks of the Sky style.
 
 Plain Python (zlib only), so it runs anywhere: python3 make_mainicon.py
 Each size is rendered on its own with 4x4 supersampling, so small sizes stay crisp.
@@ -9,7 +9,7 @@ import os
 import struct
 import zlib
 
-SIZES = [16, 24, 32, 44, 48, 150, 256]
+SIZES = [16, 24, 32, 44, 48, 64, 128, 150, 256]
 SS = 4
 
 
@@ -105,12 +105,37 @@ def png(w, h, raw):
             + chunk(b"IEND", b""))
 
 
+def svg():
+    """The same drawing as sample(), in a 256 unit square."""
+    def u(x):
+        return "%g" % round(x * 256, 2)
+    m, rim = 0.04, 0.03
+    return "\n".join([
+        '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 256 256">',
+        '<defs><linearGradient id="sky" x1="0" y1="0" x2="0" y2="1">',
+        '<stop offset="0" stop-color="#60b2f0"/><stop offset="1" stop-color="#1056aa"/>',
+        '</linearGradient></defs>',
+        '<rect x="%s" y="%s" width="%s" height="%s" rx="%s" fill="url(#sky)"/>'
+        % (u(m), u(m), u(1 - 2 * m), u(1 - 2 * m), u(0.2)),
+        '<rect x="%s" y="%s" width="%s" height="%s" rx="%s" fill="none" stroke="#ffffff" '
+        'stroke-opacity="0.35" stroke-width="%s"/>'
+        % (u(m + rim / 2), u(m + rim / 2), u(1 - 2 * m - rim), u(1 - 2 * m - rim), u(0.185),
+           u(rim)),
+        '<polygon points="%s,%s %s,%s %s,%s" fill="#ffffff"/>'
+        % (u(0.30), u(0.24), u(0.30), u(0.70), u(0.70), u(0.47)),
+        '<rect x="%s" y="%s" width="%s" height="%s" rx="%s" fill="#ffaa28"/>'
+        % (u(0.24), u(0.76), u(0.52), u(0.08), u(0.04)),
+        '</svg>', ''])
+
+
 if __name__ == "__main__":
     out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "MAINICON")
     os.makedirs(out, exist_ok=True)
     for s in SIZES:
         with open(os.path.join(out, "%d.png" % s), "wb") as f:
             f.write(render(s))
+    with open(os.path.join(out, "scalable.svg"), "w") as f:
+        f.write(svg())
     styles = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "styles")
     for name, ticked in (("check-on.png", True), ("check-off.png", False)):
         with open(os.path.join(styles, name), "wb") as f:
