@@ -127,7 +127,9 @@ void ClipEditor::LoadFile(const QString& Fn) {
         FVLC->Reset();
 
     FView.setVideoSizeText(QStringLiteral("Video: ") + ProbeVideoSize(Fn, FEnv));
+    const QStringList audio = ProbeAudioTracks(Fn, FEnv);
     FDuration = ProbeDuration(Fn, FEnv);
+    FView.setAudioTracksText(FDuration > 0 ? AudioTracksText(audio) : QStringLiteral("Audio: -"));
     if (FDuration <= 0) {
         FView.setStatus(QStringLiteral("Cannot read this file: ") + name);
         FView.message(BoxKind::Error,

@@ -36,9 +36,10 @@ public:
     virtual void setTrackMaximum(int AMax) = 0;
     // Raises TrackBarChange when the position changes, as a move by the user does.
     virtual void setTrackPosition(int APos) = 0;
-    virtual void setTimeText(const QString& AText) = 0;      // LblTime
-    virtual void setVideoSizeText(const QString& AText) = 0; // LblVideoSize
-    virtual QString outputText() = 0;                        // EdtOut
+    virtual void setTimeText(const QString& AText) = 0;        // LblTime
+    virtual void setVideoSizeText(const QString& AText) = 0;   // LblVideoSize
+    virtual void setAudioTracksText(const QString& AText) = 0; // LblAudio
+    virtual QString outputText() = 0;                          // EdtOut
     virtual void setOutputText(const QString& AText) = 0;
     virtual QString cropText() = 0;    // EdtCrop
     virtual int selectedSegment() = 0; // -1: no row selected

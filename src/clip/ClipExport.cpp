@@ -25,6 +25,13 @@ Command& Reencode(Command& ACmd, const QString& ACrop) {
                QStringLiteral("veryfast"), QStringLiteral("-c:a"), QStringLiteral("aac")});
 }
 
+// Every video stream (no cover pictures) and every audio track, in order; ffmpeg alone would
+// keep only one audio track.
+Command& MapAll(Command& ACmd) {
+    return ACmd.args({QStringLiteral("-map"), QStringLiteral("0:V?"), QStringLiteral("-map"),
+                      QStringLiteral("0:a?")});
+}
+
 // Progress of the whole export over the total kept time: each run covers its share of it.
 class ExportMeter {
 public:
@@ -96,13 +103,13 @@ Command CutCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t A
         // Stream copy: the seek stays after the input, which decides the packets kept.
         c.arg(QStringLiteral("-i")).path(AInput);
         c.arg(QStringLiteral("-ss")).arg(Num(AFrom)).arg(QStringLiteral("-to")).arg(Num(ATo));
-        c.arg(QStringLiteral("-c")).arg(QStringLiteral("copy"));
+        MapAll(c).arg(QStringLiteral("-c")).arg(QStringLiteral("copy"));
     } else {
         // Re-encoding: seeking before the input skips decoding everything up to the range and
         // is still frame-accurate.
         c.arg(QStringLiteral("-ss")).arg(Num(AFrom)).arg(QStringLiteral("-i")).path(AInput);
         c.arg(QStringLiteral("-t")).arg(QString::number(static_cast<std::int64_t>(ATo) - AFrom));
-        Reencode(c, ACrop);
+        Reencode(MapAll(c), ACrop);
     }
     return c.path(ACutPath);
 }
@@ -113,10 +120,10 @@ Command TailCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t 
     c.arg(QStringLiteral("-y"));
     if (ACrop.isEmpty()) {
         c.arg(QStringLiteral("-i")).path(AInput).arg(QStringLiteral("-ss")).arg(Num(AFrom));
-        c.arg(QStringLiteral("-c")).arg(QStringLiteral("copy"));
+        MapAll(c).arg(QStringLiteral("-c")).arg(QStringLiteral("copy"));
     } else {
         c.arg(QStringLiteral("-ss")).arg(Num(AFrom)).arg(QStringLiteral("-i")).path(AInput);
-        Reencode(c, ACrop);
+        Reencode(MapAll(c), ACrop);
     }
     return c.path(ATailPath);
 }
@@ -139,8 +146,8 @@ Command KeyframeCutCommand(const QString& AFFmpeg, const QString& AInput, std::i
         c.arg(QStringLiteral("-t"))
             .arg(UsText(static_cast<std::int64_t>(ATo) * 1000000 - AStartUs));
     // Without this ffmpeg copies the packets between the keyframe it seeked to and the start.
-    c.args({QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-copypriorss"),
-            QStringLiteral("0")});
+    MapAll(c).args({QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-copypriorss"),
+                    QStringLiteral("0")});
     return c.path(ACutPath);
 }
 
@@ -150,6 +157,7 @@ Command JoinCommand(const QString& AFFmpeg, const QString& AListPath, const QStr
     c.args({QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("concat"),
             QStringLiteral("-safe"), QStringLiteral("0"), QStringLiteral("-i")});
     c.path(AListPath);
+    MapAll(c);
     if (AReencode)
         c.args({QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"),
                 QStringLiteral("veryfast"), QStringLiteral("-c:a"), QStringLiteral("aac")});

@@ -192,6 +192,7 @@ void TClipForm::BuildLayout() {
     BtnStop = button(Panel1, "BtnStop", QStringLiteral("Stop"), {541, 303, 100, 28});
     BtnStop->setEnabled(false);
     LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"), {10, 351}, 170);
+    LblAudio = label(Panel1, "LblAudio", QStringLiteral("Audio: -"), {10, 369}, 600);
     LblCrop = label(Panel1, "LblCrop", QStringLiteral("Crop (optional)"), {187, 351}, 85);
     EdtCrop = named(new QLineEdit(Panel1), "EdtCrop");
     // Stock Linux fonts are wider than the layout's: keep the field clear of its label.
@@ -327,6 +328,10 @@ void TClipForm::setTimeText(const QString& AText) {
 }
 void TClipForm::setVideoSizeText(const QString& AText) {
     LblVideoSize->setText(AText);
+}
+void TClipForm::setAudioTracksText(const QString& AText) {
+    LblAudio->setText(AText);
+    LblAudio->setToolTip(AText);
 }
 QString TClipForm::outputText() {
     return EdtOut->text();

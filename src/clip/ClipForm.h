@@ -102,6 +102,7 @@ private:
     void setTrackPosition(int APos) override;
     void setTimeText(const QString& AText) override;
     void setVideoSizeText(const QString& AText) override;
+    void setAudioTracksText(const QString& AText) override;
     QString outputText() override;
     void setOutputText(const QString& AText) override;
     QString cropText() override;
@@ -133,6 +134,7 @@ private:
     QPushButton* BtnOut = nullptr;
     QPushButton* BtnExport = nullptr;
     QLabel* LblVideoSize = nullptr;
+    QLabel* LblAudio = nullptr; // the audio tracks, under the picture size
     QLabel* LblCrop = nullptr;
     QLineEdit* EdtCrop = nullptr;
     QLabel* LblStatus = nullptr;

@@ -1,6 +1,7 @@
 #include "MediaProbe.h"
 
 #include "Process.h"
+#include "StreamList.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -159,6 +160,28 @@ QString ParseVideoSize(const QString& ACapture) {
     return {};
 }
 
+QStringList ParseAudioTracks(const QString& ACapture) {
+    QStringList languages;
+    for (const StreamEntry& s : ParseStreamList(ACapture))
+        if (s.kind == QLatin1String("Audio"))
+            languages << (s.language == QLatin1String("und") ? QString() : s.language);
+    return languages;
+}
+
+QString AudioTracksText(const QStringList& ALanguages) {
+    if (ALanguages.isEmpty())
+        return QStringLiteral("Audio: none");
+    QString text = ALanguages.size() == 1
+                       ? QStringLiteral("Audio: 1 track")
+                       : QStringLiteral("Audio: %1 tracks").arg(ALanguages.size());
+    QStringList named;
+    for (const QString& l : ALanguages)
+        named << (l.isEmpty() ? QStringLiteral("?") : l);
+    if (named.size() != named.count(QStringLiteral("?")))
+        text += QStringLiteral(" (") + named.join(QStringLiteral(", ")) + QLatin1Char(')');
+    return text;
+}
+
 std::int32_t ProbeDuration(const QString& AFileName, const ClipEnv& AEnv) {
     bool found = false;
     const QString text = Capture(AFileName, AEnv, QStringLiteral("duration.txt"), &found);
@@ -169,6 +192,12 @@ QString ProbeVideoSize(const QString& AFileName, const ClipEnv& AEnv) {
     bool found = false;
     const QString text = Capture(AFileName, AEnv, QStringLiteral("vsize.txt"), &found);
     return found ? ParseVideoSize(text) : QString();
+}
+
+QStringList ProbeAudioTracks(const QString& AFileName, const ClipEnv& AEnv) {
+    bool found = false;
+    const QString text = Capture(AFileName, AEnv, QStringLiteral("audio.txt"), &found);
+    return found ? ParseAudioTracks(text) : QStringList();
 }
 
 } // namespace halvora

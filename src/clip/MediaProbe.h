@@ -3,6 +3,7 @@
 #include "ClipEnv.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace halvora {
@@ -21,10 +22,17 @@ std::int32_t ParseDuration(const QString& ACapture);
 // "WxH" of the first "Video:" line (within 300 characters after it), empty when not found.
 QString ParseVideoSize(const QString& ACapture);
 
+// The language tag of every audio track of the first input, in order ("" when untagged).
+QStringList ParseAudioTracks(const QString& ACapture);
+// "Audio: 2 tracks (eng, deu)", "Audio: 1 track", "Audio: none".
+QString AudioTracksText(const QStringList& ALanguages);
+
 // Runs "ffmpeg -i AFileName" captured into "duration.txt" / "vsize.txt" of the working folder
 // and parses the capture. 0 / empty when ffmpeg is missing or the file can't be read; they
 // never show a message. Each blocks for at most the run's time limit.
 std::int32_t ProbeDuration(const QString& AFileName, const ClipEnv& AEnv = {});
 QString ProbeVideoSize(const QString& AFileName, const ClipEnv& AEnv = {});
+// Captured into "audio.txt": the audio tracks' languages as ParseAudioTracks gives them.
+QStringList ProbeAudioTracks(const QString& AFileName, const ClipEnv& AEnv = {});
 
 } // namespace halvora

@@ -98,55 +98,88 @@ QString JoinPath(const QString& ADir, const QString& AName) {
     return ADir.endsWith(kSep) ? ADir + AName : ADir + kSep + AName;
 }
 
-Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo) {
+namespace {
+
+void MapStreams(Command& ACmd, const QList<int>& AIndexes) {
+    for (int i : AIndexes)
+        ACmd.arg("-map").arg(QStringLiteral("0:%1").arg(i));
+}
+
+} // namespace
+
+Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
+                        const StreamPlan& APlan, const QStringList& AStreamTags) {
     Command c(AFFmpeg);
     c.arg("-y").arg("-allowed_extensions").arg("ALL").arg("-i").path(AUrl);
+    // A TS holds everything but text subtitles, so the conversion sees what the source had.
+    if (APlan.known && !(APlan.video.isEmpty() && APlan.audio.isEmpty())) {
+        MapStreams(c, APlan.video);
+        MapStreams(c, APlan.audio);
+        MapStreams(c, APlan.other);
+        c.args(AStreamTags);
+    }
     c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
     return c;
 }
 
 namespace {
 
-// Stream copy or H.264/AAC, into an MP4 that can play while it loads.
-void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast) {
+// Stream copy or H.264/AAC (text subtitles as mov_text), into an MP4 that can play while it
+// loads.
+void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast, bool ATextSubs = false) {
     if (AFast)
         ACmd.arg("-c").arg("copy");
     else
         ACmd.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
+    if (ATextSubs)
+        ACmd.arg("-c:s").arg("mov_text");
     ACmd.arg("-movflags").arg("+faststart").path(AOutFile);
 }
 
 } // namespace
 
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll) {
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan) {
     Command c(AFFmpeg);
     c.arg("-y");
     if (AAllowAll)
         c.arg("-allowed_extensions").arg("ALL");
     c.arg("-i").path(AInFile);
-    AddMp4Output(c, AOutFile, AFast);
+    const bool planned = APlan.known && !(APlan.video.isEmpty() && APlan.audio.isEmpty());
+    if (planned) {
+        MapStreams(c, APlan.video);
+        MapStreams(c, APlan.audio);
+        MapStreams(c, APlan.textSubs);
+    } else {
+        // Without ffmpeg's own choice of one audio stream; "V" leaves out attached pictures.
+        c.arg("-map").arg("0:V?").arg("-map").arg("0:a?");
+    }
+    AddMp4Output(c, AOutFile, AFast, planned && !APlan.textSubs.isEmpty());
     return c;
 }
 
 namespace {
 
 // Both inputs read with the HLS reader's options; every video and audio stream of the variant
-// is kept, and the audio of its rendition.
+// is kept, and the audio of its rendition. The rendition comes first among the audio tracks, so
+// its language (which ffmpeg only learns from the master playlist) can be put back.
 void AddVariantInputs(Command& ACmd, const StreamInputs& AIn, bool AAllowAll) {
     for (const QString& in : {AIn.video, AIn.audio}) {
         if (AAllowAll)
             ACmd.arg("-allowed_extensions").arg("ALL");
         ACmd.arg("-i").path(in);
     }
-    ACmd.arg("-map").arg("0:v?").arg("-map").arg("0:a?").arg("-map").arg("1:a");
+    ACmd.arg("-map").arg("0:v?").arg("-map").arg("1:a").arg("-map").arg("0:a?");
+    if (!AIn.audioLanguage.isEmpty())
+        ACmd.arg("-metadata:s:a:0").arg(QStringLiteral("language=") + AIn.audioLanguage);
 }
 
 } // namespace
 
-Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo) {
+Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
+                        const StreamPlan& APlan, const QStringList& AStreamTags) {
     if (AIn.audio.isEmpty())
-        return DownloadCommand(AFFmpeg, AIn.video, ASaveTo);
+        return DownloadCommand(AFFmpeg, AIn.video, ASaveTo, APlan, AStreamTags);
     Command c(AFFmpeg);
     c.arg("-y");
     AddVariantInputs(c, AIn, true);
@@ -155,9 +188,9 @@ Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const Q
 }
 
 Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
-                       bool AFast, bool AAllowAll) {
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan) {
     if (AIn.audio.isEmpty())
-        return ConvertCommand(AFFmpeg, AIn.video, AOutFile, AFast, AAllowAll);
+        return ConvertCommand(AFFmpeg, AIn.video, AOutFile, AFast, AAllowAll, APlan);
     Command c(AFFmpeg);
     c.arg("-y");
     AddVariantInputs(c, AIn, AAllowAll);
@@ -165,12 +198,25 @@ Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QS
     return c;
 }
 
-ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder)
-    : FView(AView), FRunner(std::move(ARunner)), FFinder(std::move(AFinder)) {
+Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll) {
+    Command c(AFFmpeg);
+    c.arg("-hide_banner");
+    if (AAllowAll)
+        c.arg("-allowed_extensions").arg("ALL");
+    return c.arg("-i").path(AInput);
+}
+
+ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpegFinder AFinder,
+                               ProcessRunner AProbeRunner)
+    : FView(AView), FRunner(std::move(ARunner)), FFinder(std::move(AFinder)),
+      FProbeRunner(std::move(AProbeRunner)) {
+    const ProcessRunner direct = [](const Command& ACmd, const RunOptions& AOptions) {
+        return RunCommand(ACmd, AOptions);
+    };
     if (!FRunner)
-        FRunner = [](const Command& ACmd, const RunOptions& AOptions) {
-            return RunCommand(ACmd, AOptions);
-        };
+        FRunner = direct;
+    if (!FProbeRunner)
+        FProbeRunner = direct;
     if (!FFinder)
         FFinder = [] { return FindFFmpeg(); };
     FFetch = [](const QString& AUrlOrPath) { return FetchPlaylist(AUrlOrPath); };
@@ -250,9 +296,81 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     return result == 0 && missing > 0 ? kSegmentsMissing : result;
 }
 
-int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing) {
+StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
+                                       const QString& AWorkDir, int AStallMs, QString* AListing) {
+    const QString ffmpeg = FFinder();
+    if (ffmpeg.isEmpty())
+        return {};
+    QString listing;
+    // A listing reports no progress, so silence on stderr is what counts as stalling.
+    QElapsedTimer quiet;
+    quiet.start();
+    RunOptions options;
+    options.workDir = AWorkDir;
+    options.stop = stopToken();
+    if (AStallMs > 0)
+        options.onWait = [&quiet, AStallMs] { return quiet.elapsed() < AStallMs; };
+    options.onStderrLine = [&](const QString& ALine) {
+        quiet.restart();
+        listing += ALine + QLatin1Char('\n');
+    };
+    FProbeRunner(ProbeCommand(ffmpeg, AInput, AAllowAll), options);
+    if (AListing)
+        *AListing = listing;
+    return PlanMp4Streams(ParseStreamList(listing));
+}
+
+QStringList ConversionFlow::segmentTags(const QString& AListing, const StreamPlan& APlan) {
+    // Only a playlist of one variant without renditions: its streams are those of a segment.
+    const QList<StreamEntry> streams = ParseStreamList(AListing);
+    for (const StreamEntry& e : streams)
+        if (e.programs.size() > 1 || (!e.programs.isEmpty() && e.programs != streams[0].programs))
+            return {};
+    static const QRegularExpression opening(
+        QStringLiteral(R"(^\[hls @ [^\]]*\] Opening '(.*)' for reading\s*$)"));
+    QString segment;
+    for (const QString& line : AListing.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = opening.match(line);
+        const QString url = m.captured(1);
+        const QString path = url.section(QLatin1Char('?'), 0, 0).toLower();
+        if (m.hasMatch() && !path.endsWith(QLatin1String(".m3u8")) &&
+            !path.endsWith(QLatin1String(".m3u"))) {
+            segment = url;
+            break;
+        }
+    }
+    if (segment.isEmpty())
+        return {};
+    QString segListing;
+    PlanStreams(segment, false, QString(), FStallMs, &segListing);
+    const QList<StreamEntry> inSegment = ParseStreamList(segListing);
+    if (inSegment.size() != streams.size())
+        return {};
+    for (qsizetype i = 0; i < streams.size(); ++i)
+        if (inSegment[i].kind != streams[i].kind || inSegment[i].codec != streams[i].codec)
+            return {};
+    QStringList args;
+    int k = 0; // the output stream, in the order the download maps them
+    for (const QList<int>* group : {&APlan.video, &APlan.audio, &APlan.other})
+        for (int index : *group) {
+            const StreamEntry& e = inSegment[index];
+            if (!e.language.isEmpty() && e.language != QLatin1String("und") &&
+                streams[index].language.isEmpty())
+                args << QStringLiteral("-metadata:s:%1").arg(k)
+                     << QStringLiteral("language=") + e.language;
+            if (!e.flags.isEmpty() && streams[index].flags.isEmpty())
+                args << QStringLiteral("-disposition:%1").arg(k) << e.flags.join(QLatin1Char('+'));
+            ++k;
+        }
+    return args;
+}
+
+int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing,
+                                   bool* ASubtitlesLost) {
     if (AMissing)
         *AMissing = 0;
+    if (ASubtitlesLost)
+        *ASubtitlesLost = false;
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
@@ -268,19 +386,41 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
         if (FView.closed())
             return kRunCancelled;
     }
-    return run(DownloadCommand(ffmpeg, in, ASaveTo), QString(), AMissing,
+    // A variant with its audio apart keeps all of both inputs' audio; otherwise the listing
+    // names every stream to keep.
+    StreamPlan plan;
+    QStringList tags;
+    if (in.audio.isEmpty()) {
+        QString listing;
+        plan = PlanStreams(in.video, true, QString(), FStallMs, &listing);
+        if (stopRequested())
+            return kRunStopped;
+        tags = plan.known ? segmentTags(listing, plan) : QStringList();
+        if (ASubtitlesLost)
+            *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
+                              !plan.textSubs.isEmpty(); // a TS cannot hold text subtitles
+    }
+    // Only the chosen variant's own playlists are read, never its subtitle renditions.
+    if (ASubtitlesLost && in.subtitles)
+        *ASubtitlesLost = true;
+    if (stopRequested())
+        return kRunStopped;
+    return run(DownloadCommand(ffmpeg, in, ASaveTo, plan, tags), QString(), AMissing,
                QStringLiteral("Downloading stream"), FStallMs);
 }
 
-int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing) {
+int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
+                                QStringList* ALeftOut) {
     return ConvertFileAs(AInFile, AOutFile, QStringLiteral("Converting ") + FileNameOf(AInFile),
-                         AMissing);
+                         AMissing, ALeftOut);
 }
 
 int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
-                                  const QString& ALabel, int* AMissing) {
+                                  const QString& ALabel, int* AMissing, QStringList* ALeftOut) {
     if (AMissing)
         *AMissing = 0;
+    if (ALeftOut)
+        ALeftOut->clear();
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty()) {
         FView.setStatus(kFFmpegNotFound);
@@ -306,7 +446,8 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     }
 
     // A local master playlist: its best variant, no question.
-    StreamInputs inputs{in, {}, {}, {}};
+    StreamInputs inputs;
+    inputs.video = in;
     if (!url && allowAll)
         inputs = PlanStreamInputs(QFileInfo(in).absoluteFilePath(), {}, FFetch);
     if (inputs.label.isEmpty())
@@ -319,7 +460,16 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         QFile::remove(out);
         return true;
     };
-    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll), workDir,
+    // One listing serves both attempts; two inputs keep all of their audio without one.
+    StreamPlan plan;
+    if (inputs.audio.isEmpty()) {
+        plan = PlanStreams(inputs.video, allowAll, workDir, url ? FStallMs : 0);
+        if (stopped(stopRequested() ? kRunStopped : 0))
+            return kRunStopped;
+        if (ALeftOut)
+            *ALeftOut = plan.leftOut;
+    }
+    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan), workDir,
                      AMissing, ALabel);
     if (stopped(result))
         return kRunStopped;
@@ -331,7 +481,7 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll), workDir, AMissing,
+        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan), workDir, AMissing,
                      ALabel + QStringLiteral(", re-encoding"));
         if (stopped(result))
             return kRunStopped;
@@ -418,10 +568,17 @@ void ConversionFlow::BtnConvertClick() {
 
     const QString name = OutputName(input);
     QString mp4 = JoinPath(out, name);
-    auto done = [&] {
-        FView.setStatus(QStringLiteral("Conversion complete: ") + mp4);
-        FView.showMessage(BoxKind::Information, QStringLiteral("Conversion complete!\r\n") + mp4,
-                          BoxButtons::Ok);
+    // ANotes: sentences about streams that were not kept (empty ones are skipped).
+    auto done = [&](const QStringList& ANotes) {
+        QString status = QStringLiteral("Conversion complete: ") + mp4;
+        QString box = QStringLiteral("Conversion complete!\r\n") + mp4;
+        for (const QString& note : ANotes)
+            if (!note.isEmpty()) {
+                status += QStringLiteral(". ") + note;
+                box += QStringLiteral("\r\n\r\n") + note;
+            }
+        FView.setStatus(status);
+        FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);
     };
 
     if (url) {
@@ -439,7 +596,8 @@ void ConversionFlow::BtnConvertClick() {
         const QString ts = names[0];
         mp4 = names[1];
         int missing = 0;
-        const int d = DownloadStream(input, ts, &missing);
+        bool subtitlesLost = false;
+        const int d = DownloadStream(input, ts, &missing, &subtitlesLost);
         if (FView.closed()) { // the window went while the variant was being chosen
             DropUnwritten(ts);
             DropUnwritten(mp4);
@@ -459,20 +617,24 @@ void ConversionFlow::BtnConvertClick() {
             FView.setStatus(QStringLiteral("Recording stopped at %1, converting...").arg(at));
             if (FView.closed())
                 return;
-            const int c = ConvertFile(ts, mp4);
+            QStringList leftOut;
+            const int c = ConvertFile(ts, mp4, nullptr, &leftOut);
             FView.setProgress(100);
             if (c != 0)
                 DropUnwritten(mp4);
             // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
             if (c == 0) {
+                const QString note = LeftOutSentence(leftOut);
                 FView.setStatus(
-                    QStringLiteral("Recording stopped at %1. Conversion complete: ").arg(at) + mp4);
-                FView.showMessage(BoxKind::Information,
-                                  QStringLiteral("Recording stopped at %1.\r\nConversion "
-                                                 "complete!\r\n")
-                                          .arg(at) +
-                                      mp4,
-                                  BoxButtons::Ok);
+                    QStringLiteral("Recording stopped at %1. Conversion complete: ").arg(at) + mp4 +
+                    (note.isEmpty() ? QString() : QStringLiteral(". ") + note));
+                FView.showMessage(
+                    BoxKind::Information,
+                    QStringLiteral("Recording stopped at %1.\r\nConversion "
+                                   "complete!\r\n")
+                            .arg(at) +
+                        mp4 + (note.isEmpty() ? QString() : QStringLiteral("\r\n\r\n") + note),
+                    BoxButtons::Ok);
             } else if (c == kRunStopped) {
                 FView.setStatus(QStringLiteral("Recording stopped at %1; conversion stopped. TS "
                                                "kept: %2")
@@ -533,10 +695,15 @@ void ConversionFlow::BtnConvertClick() {
                 BoxButtons::Ok);
             return;
         }
-        const int c = ConvertFile(ts, mp4);
+        QStringList leftOut;
+        const int c = ConvertFile(ts, mp4, nullptr, &leftOut);
         if (c == 0) {
             QFile::remove(ts);
-            done();
+            // Not lost silently, though MP4 is not what stands in the way.
+            done({LeftOutSentence(leftOut),
+                  subtitlesLost ? QStringLiteral("The link's subtitle tracks could not be saved "
+                                                 "and were not kept")
+                                : QString()});
         } else if (c == kRunStopped) {
             FView.setStatus(QStringLiteral("Conversion stopped. TS kept: ") + ts);
         } else {
@@ -571,7 +738,8 @@ void ConversionFlow::BtnConvertClick() {
     if (mp4.isEmpty())
         return;
     int missing = 0;
-    const int c = ConvertFile(input, mp4, &missing);
+    QStringList leftOut;
+    const int c = ConvertFile(input, mp4, &missing, &leftOut);
     if (c != 0)
         DropUnwritten(mp4);
     if (c == kRunStopped) {
@@ -581,7 +749,7 @@ void ConversionFlow::BtnConvertClick() {
     }
     FView.setProgress(100);
     if (c == 0) {
-        done();
+        done({LeftOutSentence(leftOut)});
     } else if (c == kSegmentsMissing) {
         FView.setStatus(
             QStringLiteral("Conversion incomplete: %1 segment(s) missing").arg(missing));
@@ -649,6 +817,7 @@ void ConversionFlow::BtnBatchClick() {
     int successes = 0;
     QStringList renamed;     // file names of the outputs written under a new name
     QStringList wantedNames; // and the names they would have had
+    QStringList leftOut;     // over every item, each kind named once
     int failures = 0;
     bool stopped = false;
     // The bar runs over 100 steps per folder: finished folders plus the current one's share.
@@ -681,7 +850,8 @@ void ConversionFlow::BtnBatchClick() {
             ++failures;
             continue;
         }
-        const int c = ConvertFileAs(input, output, item, nullptr);
+        QStringList itemLeftOut;
+        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut);
         if (c != 0)
             DropUnwritten(output);
         if (c == kRunStopped) {
@@ -693,6 +863,7 @@ void ConversionFlow::BtnBatchClick() {
             continue;
         }
         ++successes;
+        MergeKinds(leftOut, itemLeftOut);
         if (output != wanted) {
             wantedNames << FileNameOf(wanted);
             renamed << FileNameOf(output);
@@ -730,6 +901,10 @@ void ConversionFlow::BtnBatchClick() {
         box += QStringLiteral("\r\n\r\nSaved under a new name (the name was taken):");
         for (qsizetype i = 0; i < renamed.size(); ++i)
             box += QStringLiteral("\r\n") + wantedNames[i] + QStringLiteral(" -> ") + renamed[i];
+    }
+    if (!leftOut.isEmpty()) {
+        status += QStringLiteral(". ") + LeftOutSentence(leftOut);
+        box += QStringLiteral("\r\n\r\n") + LeftOutSentence(leftOut);
     }
     FView.setStatus(status);
     FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);

@@ -6,6 +6,7 @@
 #include "ConvertView.h"
 #include "HlsSource.h"
 #include "Process.h"
+#include "StreamList.h"
 
 #include <QString>
 #include <functional>
@@ -41,15 +42,22 @@ QString OutputName(const QString& AInput);
 // ADir + '/' (unless it ends with one) + AName.
 QString JoinPath(const QString& ADir, const QString& AName);
 
-// The two templates of the download and the four of the conversion.
-Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo);
+// The templates of the download and the conversion. A plan from the input's stream listing
+// names every stream to keep; without one the conversion keeps every video (no attached
+// pictures) and audio stream and the download takes ffmpeg's own choice.
+// AStreamTags: output options that put back tags ffmpeg's HLS reader does not pass on.
+Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
+                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll);
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
+// "ffmpeg -i" with no output: lists the input's streams on stderr and ends with 1.
+Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll);
 // The same for a variant of a master playlist: with separate audio, two inputs whose video
-// and audio are both kept.
-Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo);
+// and audio are both kept; with one input, the plan's streams as above.
+Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
+                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
 Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
-                       bool AFast, bool AAllowAll);
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
@@ -60,16 +68,29 @@ using FFmpegFinder = std::function<QString()>;
 // Nothing is kept between runs: a second run started from a message-processing point is safe.
 class ConversionFlow {
 public:
+    // AProbeRunner runs the stream listings (default RunCommand), apart from ARunner so that
+    // the runs a test counts are the conversions themselves.
     explicit ConversionFlow(ConvertView& AView, ProcessRunner ARunner = {},
-                            FFmpegFinder AFinder = {});
+                            FFmpegFinder AFinder = {}, ProcessRunner AProbeRunner = {});
 
     // Saves the stream of a link as one TS file; of a master playlist, only the variant the
     // view's quality choice names (the status line names it). AMissing (optional) receives the
     // number of segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download
     // during which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
-    int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr);
+    // ASubtitlesLost (optional) is set when the playlist offers subtitles the TS cannot take:
+    // renditions ffmpeg's HLS reader skips ("Can't support the subtitle") or text subtitles.
+    int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr,
+                       bool* ASubtitlesLost = nullptr);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
-    int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr);
+    // ALeftOut (optional) receives the kinds of stream that MP4 cannot hold and were left out.
+    int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,
+                    QStringList* ALeftOut = nullptr);
+
+    // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
+    // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent;
+    // a Stop ends it too.
+    StreamPlan PlanStreams(const QString& AInput, bool AAllowAll, const QString& AWorkDir,
+                           int AStallMs = 0, QString* AListing = nullptr);
 
     void BtnConvertClick();
     void BtnBatchClick();
@@ -96,9 +117,10 @@ private:
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
+    QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
     // ConvertFile with the label its progress is shown under.
     int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
-                      int* AMissing);
+                      int* AMissing, QStringList* ALeftOut = nullptr);
     std::shared_ptr<StopToken> stopToken() const;
     // Shows a run's progress: percent on the bar between FBarBase and FBarBase + 100, position,
     // duration and time left (or recorded time and size) in the status line.
@@ -107,6 +129,7 @@ private:
     ConvertView& FView;
     ProcessRunner FRunner;
     FFmpegFinder FFinder;
+    ProcessRunner FProbeRunner;
     PlaylistFetcher FFetch;
     int FStallMs = 60000;
     mutable std::mutex FStopLock;

@@ -52,7 +52,8 @@ PlaylistText FetchPlaylist(const QString& AUrlOrPath, const std::function<bool()
 StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoice,
                               const PlaylistFetcher& AFetch,
                               const std::function<void(const QString&)>& AStatus) {
-    StreamInputs asTyped{AInput, {}, {}, {}};
+    StreamInputs asTyped;
+    asTyped.video = AInput;
     QString skipped; // why the better variants were passed over
     const auto say = [&](const QString& AText) {
         if (AStatus)
@@ -75,9 +76,12 @@ StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoic
             say(skipped + QStringLiteral("; trying the next best"));
             continue;
         }
+        bool subtitles = false;
+        for (const HlsRendition& r : list.renditions)
+            subtitles = subtitles || (r.type == u"SUBTITLES" && r.groupId == v.subtitlesGroup);
         const int a = AudioRenditionOf(list, v);
         if (a < 0 || list.renditions[a].uri.isEmpty())
-            return {v.uri, {}, label, skipped};
+            return {v.uri, {}, label, skipped, {}, subtitles};
         // The chosen rendition first, then the rest of its group.
         QList<int> audios{a};
         for (int k = 0; k < list.renditions.size(); ++k) {
@@ -88,7 +92,8 @@ StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoic
         for (int k : audios) {
             const PlaylistText audio = AFetch(list.renditions[k].uri);
             if (audio.ok)
-                return {v.uri, list.renditions[k].uri, label, skipped};
+                return {v.uri,   list.renditions[k].uri,      label,
+                        skipped, list.renditions[k].language, subtitles};
             say(QStringLiteral("Audio %1 of variant %2 could not be fetched (%3)")
                     .arg(list.renditions[k].name, label, audio.error));
         }

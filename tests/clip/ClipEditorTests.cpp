@@ -79,7 +79,7 @@ public:
     std::vector<Box> boxes;
     int processed = 0;
     QStringList files, folders, titles;
-    QString filter, fileText, timeText, videoSize, out, crop, playText = "Play";
+    QString filter, fileText, timeText, videoSize, audioText, out, crop, playText = "Play";
     int pos = 0, max = 0, selected = -1;
     bool editing = true, preview = false;
     QList<bool> previewChanges;
@@ -124,6 +124,7 @@ public:
     }
     void setTimeText(const QString& AText) override { timeText = AText; }
     void setVideoSizeText(const QString& AText) override { videoSize = AText; }
+    void setAudioTracksText(const QString& AText) override { audioText = AText; }
     QString outputText() override { return out; }
     void setOutputText(const QString& AText) override { out = AText; }
     QString cropText() override { return crop; }
@@ -228,6 +229,7 @@ TEST_F(ClipEditorTest, OpenLoadsAndPlaysAtOnce) {
     EXPECT_EQ(FView.statuses.value(1), "Loaded movie.mp4 (duration 00:03)");
     EXPECT_GE(FView.processed, 1);
     EXPECT_EQ(FView.videoSize, "Video: 320x240");
+    EXPECT_EQ(FView.audioText, "Audio: 1 track");
     EXPECT_EQ(FEditor->Duration(), 3);
     EXPECT_EQ(FView.max, 3);
     EXPECT_EQ(FView.pos, 0);
@@ -391,6 +393,7 @@ TEST_F(ClipEditorTest, UnreadableFileOrNoFFmpeg) {
     EXPECT_EQ(runs, 0);
     EXPECT_EQ(FView.statuses.last(), "Cannot read this file: movie.mp4");
     EXPECT_EQ(FView.videoSize, "Video: ");
+    EXPECT_EQ(FView.audioText, "Audio: -");
     EXPECT_EQ(FView.boxes.size(), 2u);
 }
 

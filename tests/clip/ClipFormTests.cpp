@@ -270,6 +270,11 @@ TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
     EXPECT_EQ(FForm->Duration(), 8);
     EXPECT_EQ(Track()->maximum(), 8);
     EXPECT_EQ(W<QLabel>("LblVideoSize")->text(), "Video: 320x240");
+    EXPECT_EQ(W<QLabel>("LblAudio")->text(), "Audio: 1 track");
+    EXPECT_TRUE(W<QLabel>("LblAudio")->isVisible());
+    for (const char* other : {"LblVideoSize", "EdtCrop", "LblStatus", "LblCrop"})
+        EXPECT_FALSE(W<QWidget>("LblAudio")->geometry().intersects(W<QWidget>(other)->geometry()))
+            << other;
     EXPECT_EQ(Status(), "Loaded long clip.mp4 (duration 00:08)");
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), *sDir + "/long clipcit.mp4");
     // The still frame of second 0 was grabbed during the load.

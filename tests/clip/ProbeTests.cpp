@@ -134,3 +134,23 @@ TEST(Probe, AnOldCaptureNeverAnswersForARunThatCouldNotStart) {
     EXPECT_EQ(ProbeDuration(ShortVideo(), rec.env), 0);
     EXPECT_EQ(ProbeVideoSize(ShortVideo(), rec.env), "");
 }
+
+TEST(ParseAudioTracks, CountsAndLanguagesInOrder) {
+    const QString capture =
+        "Input #0, mov,mp4,m4a,3gp,3g2,mj2, from '':\r\n"
+        "  Stream #0:0[0x1](und): Video: h264 (High) (avc1 / 0x31637661), yuv420p, 320x240\r\n"
+        "  Stream #0:1[0x2](eng): Audio: aac (LC) (mp4a / 0x6134706D), 44100 Hz, mono\r\n"
+        "  Stream #0:2[0x3](und): Audio: aac (LC) (mp4a / 0x6134706D), 44100 Hz, mono\r\n"
+        "  Stream #0:3[0x4](deu): Audio: ac3, 48000 Hz, 5.1(side)\r\n";
+    EXPECT_EQ(ParseAudioTracks(capture), (QStringList{"eng", "", "deu"}));
+    EXPECT_EQ(AudioTracksText(ParseAudioTracks(capture)), "Audio: 3 tracks (eng, ?, deu)");
+    EXPECT_EQ(AudioTracksText({"eng"}), "Audio: 1 track (eng)");
+    EXPECT_EQ(AudioTracksText({"", ""}), "Audio: 2 tracks");
+    EXPECT_EQ(AudioTracksText({}), "Audio: none");
+
+    RecordingEnv rec;
+    const QString two = NewTempDir("probe2") + "/two.mp4";
+    ASSERT_TRUE(MakeToneVideo(two, 1, {{300, "eng", "", false}, {500, "deu", "", false}}));
+    EXPECT_EQ(ProbeAudioTracks(two, rec.env), (QStringList{"eng", "deu"}));
+    EXPECT_EQ(ProbeAudioTracks(rec.env.workDir + "none.mp4", rec.env), QStringList());
+}

@@ -71,15 +71,15 @@ TEST(Conversion, CommandTemplates) {
         R"("/f f/ffmpeg" -y -allowed_extensions ALL -i "https://h/a b.m3u8" -c copy -f mpegts "/o/output.ts")");
     EXPECT_EQ(
         ConvertCommand("ff", "in.m3u8", "o.mp4", true, true).text(),
-        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -c copy -movflags +faststart "o.mp4")");
+        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -map 0:V? -map 0:a? -c copy -movflags +faststart "o.mp4")");
     EXPECT_EQ(ConvertCommand("ff", "in.ts", "o.mp4", true, false).text(),
-              R"("ff" -y -i "in.ts" -c copy -movflags +faststart "o.mp4")");
+              R"("ff" -y -i "in.ts" -map 0:V? -map 0:a? -c copy -movflags +faststart "o.mp4")");
     EXPECT_EQ(
         ConvertCommand("ff", "in.m3u8", "o.mp4", false, true).text(),
-        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
+        R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -map 0:V? -map 0:a? -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
     EXPECT_EQ(
         ConvertCommand("ff", "in.ts", "o.mp4", false, false).text(),
-        R"("ff" -y -i "in.ts" -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
+        R"("ff" -y -i "in.ts" -map 0:V? -map 0:a? -c:v libx264 -preset medium -c:a aac -movflags +faststart "o.mp4")");
     // A path is one argument whatever it holds.
     const Command c = ConvertCommand("ff", "-i \"x\".ts", "o.mp4", true, false);
     EXPECT_EQ(c.arguments().at(2), "-i \"x\".ts");
@@ -211,9 +211,10 @@ TEST_F(Flow, OutputFolderProblems) {
     flow.BtnConvertClick();
     EXPECT_TRUE(QFileInfo(dir + "/x/y/z").isDir());
     ASSERT_EQ(rec.runs.size(), 1);
-    EXPECT_EQ(rec.runs[0].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/clip.ts\" -c copy -movflags +faststart \"" + dir +
-                                    "/x/y/z/clip.mp4\"");
+    EXPECT_EQ(rec.runs[0].text,
+              "\"" + kFF + "\" -y -i \"" + dir +
+                  "/clip.ts\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + dir +
+                  "/x/y/z/clip.mp4\"");
     EXPECT_EQ(rec.runs[0].workDir, dir + "/");
 }
 
@@ -268,9 +269,10 @@ TEST_F(Flow, LinkDownloadThenConvert) {
                                     "\"HTTPS://Example.COM/Live/Index.m3u8\" -c copy -f mpegts \"" +
                                     dir + "/output.ts\"");
     EXPECT_EQ(rec.runs[0].workDir, "");
-    EXPECT_EQ(rec.runs[1].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/output.ts\" -c copy -movflags +faststart \"" + dir +
-                                    "/output.mp4\"");
+    EXPECT_EQ(rec.runs[1].text,
+              "\"" + kFF + "\" -y -i \"" + dir +
+                  "/output.ts\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + dir +
+                  "/output.mp4\"");
     EXPECT_EQ(rec.runs[1].workDir, dir + "/");
     // "Downloading stream..." stays up through the conversion.
     EXPECT_EQ(statusAtRun, (QStringList{"Downloading stream...", "Downloading stream..."}));
@@ -434,13 +436,15 @@ TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {
     flow.BtnConvertClick();
     ASSERT_EQ(rec.runs.size(), 4);
     const QString o = dir + "/out/";
-    EXPECT_EQ(rec.runs[0].text, "\"" + kFF + "\" -y -allowed_extensions ALL -i \"" + dir +
-                                    "/rec/show1/local.m3u8\" -c copy -movflags +faststart \"" + o +
-                                    "local.mp4\"");
+    EXPECT_EQ(rec.runs[0].text,
+              "\"" + kFF + "\" -y -allowed_extensions ALL -i \"" + dir +
+                  "/rec/show1/local.m3u8\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" +
+                  o + "local.mp4\"");
     EXPECT_EQ(rec.runs[0].workDir, dir + "/rec/show1/");
-    EXPECT_EQ(rec.runs[1].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/rec/clip.TS\" -c copy -movflags +faststart \"" + o +
-                                    "clip.mp4\"");
+    EXPECT_EQ(rec.runs[1].text,
+              "\"" + kFF + "\" -y -i \"" + dir +
+                  "/rec/clip.TS\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + o +
+                  "clip.mp4\"");
     EXPECT_EQ(rec.runs[1].workDir, dir + "/rec/");
     EXPECT_TRUE(rec.runs[2].text.contains("-allowed_extensions ALL"));
     EXPECT_TRUE(rec.runs[2].text.endsWith("\"" + o + "list.mp4\""));
@@ -537,9 +541,10 @@ TEST_F(Flow, RelativeInputIsReadOnce) {
     QDir::setCurrent(old);
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].workDir, dir + "/sub/");
-    EXPECT_EQ(rec.runs[0].text, "\"" + kFF + "\" -y -i \"" + dir +
-                                    "/sub/clip.ts\" -c copy -movflags +faststart \"" + dir +
-                                    "/out/clip.mp4\"");
+    EXPECT_EQ(rec.runs[0].text,
+              "\"" + kFF + "\" -y -i \"" + dir +
+                  "/sub/clip.ts\" -map 0:V? -map 0:a? -c copy -movflags +faststart \"" + dir +
+                  "/out/clip.mp4\"");
 }
 
 TEST_F(Flow, BatchRefusals) {
@@ -691,4 +696,49 @@ TEST_F(Flow, WindowClosedAtAMessageStepStartsNothingMore) {
     flow.BtnBatchClick();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(view.boxes.isEmpty());
+}
+
+TEST_F(Flow, StreamListingDecidesTheMapsAndTheNote) {
+    // What ffmpeg -i lists for the input, handed to the flow line by line.
+    QStringList probes;
+    QString listing;
+    ConversionFlow planned(
+        view, rec.runner(), [this] { return ffmpeg; },
+        [&](const Command& ACmd, const RunOptions& AOptions) {
+            probes << ACmd.text();
+            for (const QString& line : listing.split('\n'))
+                AOptions.onStderrLine(line);
+            return 1;
+        });
+    listing = "Input #0, mpegts, from 'x':\n"
+              "  Stream #0:0[0x101](eng): Audio: aac (LC), 48000 Hz, stereo\n"
+              "  Stream #0:1[0x100]: Video: h264 (High), yuv420p, 320x240\n"
+              "  Stream #0:2[0x102](deu): Audio: mp2, 48000 Hz, stereo\n"
+              "  Stream #0:3[0x103](deu): Subtitle: dvb_teletext\n"
+              "  Stream #0:4(eng): Subtitle: webvtt\n";
+    Touch(dir + "/rec.ts");
+    view.input = dir + "/rec.ts";
+    view.output = dir;
+    planned.BtnConvertClick();
+    ASSERT_EQ(probes.size(), 1);
+    EXPECT_EQ(probes[0], "\"" + kFF + "\" -hide_banner -i \"" + dir + "/rec.ts\"");
+    ASSERT_EQ(rec.runs.size(), 1);
+    EXPECT_TRUE(rec.runs[0].text.contains(
+        " -map 0:1 -map 0:0 -map 0:2 -map 0:4 -c copy -c:s mov_text -movflags +faststart "));
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir +
+                                 "/rec.mp4. Teletext pages were not kept: MP4 cannot hold them");
+
+    // The download keeps in the TS what a TS holds; the fallback keeps the same streams.
+    rec.runs.clear();
+    rec.next = [&](const Command&, const RunOptions&) { return rec.runs.size() == 2 ? 1 : 0; };
+    view.input = "https://h/live.m3u8";
+    planned.BtnConvertClick();
+    ASSERT_EQ(rec.runs.size(), 3);
+    EXPECT_TRUE(rec.runs[0].text.contains(
+        "\"https://h/live.m3u8\" -map 0:1 -map 0:0 -map 0:2 -map 0:3 -c copy -f mpegts "));
+    EXPECT_TRUE(rec.runs[2].text.contains(" -map 0:1 -map 0:0 -map 0:2 -map 0:4 -c:v libx264 "
+                                          "-preset medium -c:a aac -c:s mov_text "));
+    EXPECT_EQ(probes[1], "\"" + kFF +
+                             "\" -hide_banner -allowed_extensions ALL -i "
+                             "\"https://h/live.m3u8\"");
 }

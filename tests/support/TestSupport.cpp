@@ -5,9 +5,13 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QUuid>
+#include <QtEndian>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -72,6 +76,11 @@ bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+QStringList PictureOptions(int AGop) {
+    return {"-pix_fmt", "yuv420p",   "-c:v", "libx264",
+            "-preset",  "ultrafast", "-g",   QString::number(AGop)};
+}
+
 bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool AAudio, int AGop,
                const QStringList& AOutputOptions) {
     QStringList a{"-f", "lavfi", "-i",
@@ -83,13 +92,7 @@ bool MakeVideo(const QString& APath, int ASeconds, int AWidth, int AHeight, bool
         a << "-f"
           << "lavfi"
           << "-i" << QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds);
-    a << "-pix_fmt"
-      << "yuv420p"
-      << "-c:v"
-      << "libx264"
-      << "-preset"
-      << "ultrafast"
-      << "-g" << QString::number(AGop);
+    a << PictureOptions(AGop);
     if (AAudio)
         a << "-c:a"
           << "aac"
@@ -211,6 +214,170 @@ QString FileDigest(const QString& APath) {
     QCryptographicHash h(QCryptographicHash::Sha256);
     h.addData(&f);
     return QString::fromLatin1(h.result().toHex());
+}
+
+namespace {
+
+// A PGS (Blu-ray) subtitle file: a 32x8 block shown from 0.5 s to 1.5 s. ffmpeg turns such a
+// bitmap subtitle into a DVB one; it cannot draw text into one.
+QByteArray PgsSubtitle() {
+    auto be = [](QByteArray& AOut, quint32 AValue, int ABytes) {
+        for (int i = ABytes - 1; i >= 0; --i)
+            AOut += char((AValue >> (8 * i)) & 0xff);
+    };
+    auto segment = [&](quint32 APts, char AType, const QByteArray& AData) {
+        QByteArray s("PG");
+        be(s, APts, 4);
+        be(s, 0, 4);
+        s += AType;
+        be(s, quint32(AData.size()), 2);
+        return s + AData;
+    };
+    const int w = 32, h = 8;
+    auto cue = [&](quint32 APts, bool AShow) {
+        QByteArray pcs;
+        be(pcs, 320, 2);
+        be(pcs, 240, 2);
+        pcs += char(0x10);
+        be(pcs, AShow ? 1 : 2, 2);
+        pcs += char(AShow ? 0x80 : 0);
+        pcs += char(0);
+        pcs += char(0);
+        pcs += char(AShow ? 1 : 0);
+        if (AShow) {
+            be(pcs, 0, 2); // object 0 in window 0 at 10,10
+            pcs += char(0);
+            pcs += char(0);
+            be(pcs, 10, 2);
+            be(pcs, 10, 2);
+        }
+        QByteArray out = segment(APts, 0x16, pcs);
+        QByteArray wds;
+        wds += char(1);
+        wds += char(0);
+        for (int v : {10, 10, w, h})
+            be(wds, quint32(v), 2);
+        out += segment(APts, 0x17, wds);
+        if (AShow) {
+            out += segment(APts, 0x14, QByteArray("\x00\x00\x01\xeb\x80\x80\xff", 7));
+            QByteArray rle;
+            for (int y = 0; y < h; ++y)
+                rle += QByteArray("\x00", 1) + char(0x80 | w) + char(1) + QByteArray(2, '\0');
+            QByteArray ods;
+            be(ods, 0, 2);
+            ods += char(0);
+            ods += char(0xC0);
+            be(ods, quint32(rle.size() + 4), 3);
+            be(ods, w, 2);
+            be(ods, h, 2);
+            out += segment(APts, 0x15, ods + rle);
+        }
+        return out + segment(APts, char(0x80), {});
+    };
+    return cue(45000, true) + cue(135000, false);
+}
+
+QByteArray RunTool(const QString& AProgram, const QStringList& AArgs) {
+    QProcess p;
+    p.setProgram(AProgram);
+    p.setArguments(AArgs);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start();
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    return p.readAllStandardOutput();
+}
+
+} // namespace
+
+bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& ATracks,
+                   bool ADvbSubtitle, const QStringList& AOutputOptions) {
+    QStringList a{"-f", "lavfi", "-i",
+                  QStringLiteral("testsrc2=size=320x240:rate=25:duration=%1").arg(ASeconds)};
+    for (const ToneTrack& t : ATracks)
+        a << "-f"
+          << "lavfi"
+          << "-i" << QStringLiteral("sine=frequency=%1:duration=%2").arg(t.frequency).arg(ASeconds);
+    QString sup;
+    if (ADvbSubtitle) {
+        sup = APath + QStringLiteral(".sup");
+        if (!WriteAll(sup, PgsSubtitle()))
+            return false;
+        a << "-i" << sup;
+    }
+    for (int i = 0; i <= ATracks.size(); ++i)
+        a << "-map" << QString::number(i);
+    if (ADvbSubtitle)
+        a << "-map" << QString::number(ATracks.size() + 1) << "-c:s"
+          << "dvbsub";
+    a << PictureOptions(25) << "-c:a"
+      << "aac"
+      << "-b:a"
+      << "64k";
+    for (int i = 0; i < ATracks.size(); ++i) {
+        const QString spec = QStringLiteral(":s:a:%1").arg(i);
+        if (!ATracks[i].language.isEmpty())
+            a << "-metadata" + spec << "language=" + ATracks[i].language;
+        if (!ATracks[i].title.isEmpty())
+            a << "-metadata" + spec << "title=" + ATracks[i].title;
+        if (ATracks[i].visualImpaired)
+            a << "-disposition" + spec.mid(2) << "visual_impaired+descriptions";
+    }
+    a << AOutputOptions << APath;
+    const bool ok = RunFixtureFFmpeg(a);
+    if (!sup.isEmpty())
+        QFile::remove(sup);
+    return ok;
+}
+
+QList<TrackInfo> ProbeTracks(const QString& AFile) {
+    const QByteArray json =
+        RunTool(QStringLiteral("/usr/bin/ffprobe"),
+                {"-v", "error", "-show_entries",
+                 "stream=codec_type,codec_name:stream_tags=language,title:stream_disposition="
+                 "default,visual_impaired",
+                 "-of", "json", AFile});
+    QList<TrackInfo> tracks;
+    for (const QJsonValue& v : QJsonDocument::fromJson(json).object().value("streams").toArray()) {
+        const QJsonObject o = v.toObject();
+        TrackInfo t;
+        t.type = o.value("codec_type").toString();
+        t.codec = o.value("codec_name").toString();
+        t.language = o.value("tags").toObject().value("language").toString();
+        t.title = o.value("tags").toObject().value("title").toString();
+        t.isDefault = o.value("disposition").toObject().value("default").toInt() != 0;
+        t.visualImpaired = o.value("disposition").toObject().value("visual_impaired").toInt() != 0;
+        tracks << t;
+    }
+    return tracks;
+}
+
+double ToneFrequency(const QString& AFile, int AIndex, double* ASeconds) {
+    constexpr int kRate = 8000;
+    const QByteArray pcm = RunTool(
+        FixtureFFmpeg(), {"-v", "error", "-i", AFile, "-map", QStringLiteral("0:a:%1").arg(AIndex),
+                          "-ac", "1", "-ar", QString::number(kRate), "-f", "s16le", "-"});
+    const qsizetype n = pcm.size() / 2;
+    if (ASeconds)
+        *ASeconds = double(n) / kRate;
+    // Rising crossings with some hysteresis, so the encoder's near-silent edges count nothing.
+    QList<qsizetype> rises;
+    bool low = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const qint16 v = qFromLittleEndian<qint16>(pcm.constData() + 2 * i);
+        if (v < -500)
+            low = true;
+        else if (v > 500 && low) {
+            low = false;
+            rises << i;
+        }
+    }
+    if (rises.size() < 3)
+        return -1;
+    return double(rises.size() - 1) * kRate / double(rises.last() - rises.first());
 }
 
 QByteArray ReadAll(const QString& APath) {

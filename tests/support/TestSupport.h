@@ -33,6 +33,9 @@ QString FixtureFFmpeg();
 // Runs ffmpeg with the given arguments (after -y -hide_banner -loglevel error); true on exit 0.
 bool RunFixtureFFmpeg(const QStringList& AArgs, QString* AErr = nullptr);
 
+// The picture's encoding in every test video: yuv420p H.264, a keyframe every AGop frames.
+QStringList PictureOptions(int AGop = 25);
+
 // A test video made with lavfi sources: testsrc2 picture, sine sound, yuv420p, keyframe every
 // AGop frames at 25 fps. The container follows the file's extension.
 // AOutputOptions go just before the output path (a muxer and its options).
@@ -60,6 +63,35 @@ QString ProbeSize(const QString& AFile);
 int CountVideoFrames(const QString& AFile);
 // SHA-256 of the file's bytes, hex; empty when it can't be read. For "left untouched" checks.
 QString FileDigest(const QString& APath);
+
+// One sine tone as an AAC track of a test video, with its tags.
+struct ToneTrack {
+    int frequency = 440;
+    QString language; // empty: untagged
+    QString title;
+    bool visualImpaired = false;
+};
+
+// A video (testsrc2, 320x240) with one audio track per tone, in order. ADvbSubtitle adds a DVB
+// subtitle stream (a TS output only), made from a small bitmap subtitle that the test writes.
+bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& ATracks,
+                   bool ADvbSubtitle = false, const QStringList& AOutputOptions = {});
+
+// A stream of a file as ffprobe reports it.
+struct TrackInfo {
+    QString type; // "video", "audio", "subtitle", "data"
+    QString codec;
+    QString language;
+    QString title;
+    bool isDefault = false;
+    bool visualImpaired = false;
+};
+QList<TrackInfo> ProbeTracks(const QString& AFile);
+
+// The tone of the file's audio track AIndex (0-based among its audio tracks) in Hz, measured on
+// its decoded samples by counting rising zero crossings; -1 when it cannot be decoded.
+// ASeconds (optional) receives the length of the decoded track.
+double ToneFrequency(const QString& AFile, int AIndex, double* ASeconds = nullptr);
 
 QByteArray ReadAll(const QString& APath);
 bool WriteAll(const QString& APath, const QByteArray& AData);
