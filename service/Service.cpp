@@ -307,6 +307,9 @@ int Service::Run() {
     const size_t threads = size_t(std::max(2, options.threads));
     srv->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     srv->set_payload_max_length(kMaxFeedbackBytes);
+    // A response goes out in more than one write; Nagle would hold the rest back until the
+    // client acknowledges the first.
+    srv->set_tcp_nodelay(true);
     srv->set_keep_alive_max_count(100);
     srv->set_keep_alive_timeout(5);
     srv->set_read_timeout(20);
