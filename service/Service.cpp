@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <string>
+#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -86,6 +88,15 @@ std::string LogSafe(const std::string& AText) {
         }
     }
     return out;
+}
+
+// If-Range: the strong tag itself, or the exact modification date when that is at least a second
+// old (a file changed twice within its second would otherwise look unchanged).
+bool IfRangeHolds(const std::string& AValue, const std::string& ATag, time_t AModified) {
+    if (!AValue.empty() && (AValue[0] == '"' || AValue.rfind("W/", 0) == 0))
+        return AValue == ATag;
+    time_t date = 0;
+    return ParseHttpDate(AValue, date) && date == AModified && AModified < std::time(nullptr);
 }
 
 bool IsLoopback(const std::string& AHost) {
@@ -195,6 +206,7 @@ void Service::ServeFile(const httplib::Request& AReq, httplib::Response& ARes) {
     // Published names never change content, but the two lists do.
     const bool list = ContentType(rel) == "application/json";
     ARes.set_header("Cache-Control", list ? "no-cache" : "public, max-age=3600");
+    ARes.set_header("Accept-Ranges", "bytes");
     bool notModified = false;
     if (AReq.has_header("If-None-Match")) {
         const std::string inm = AReq.get_header_value("If-None-Match");
@@ -209,16 +221,41 @@ void Service::ServeFile(const httplib::Request& AReq, httplib::Response& ARes) {
         ARes.status = 304;
         return;
     }
+    // A part is sent only of the very file the client holds the rest of (If-Range).
+    ByteRange range;
+    if (AReq.has_header("Range") &&
+        (!AReq.has_header("If-Range") ||
+         IfRangeHolds(AReq.get_header_value("If-Range"), tag, st.st_mtim.tv_sec)))
+        range = ParseByteRange(AReq.get_header_value("Range"), (unsigned long long)st.st_size);
+    // The library's own range handling would answer 200 with a part of the body; this
+    // handler answers ranges itself.
+    const_cast<httplib::Request&>(AReq).ranges.clear();
+    if (range.kind == ByteRange::Unsatisfiable) {
+        ::close(fd);
+        ARes.status = 416;
+        ARes.set_header("Content-Range", "bytes */" + std::to_string(st.st_size));
+        return;
+    }
+    off_t first = 0;
+    size_t length = size_t(st.st_size);
     ARes.status = 200;
+    if (range.kind == ByteRange::Part) {
+        first = off_t(range.first);
+        length = size_t(range.last - range.first + 1);
+        ARes.status = 206;
+        ARes.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                             std::to_string(range.last) + "/" +
+                                             std::to_string(st.st_size));
+    }
     auto file = std::shared_ptr<int>(new int(fd), [](int* AFd) {
         ::close(*AFd);
         delete AFd;
     });
     ARes.set_content_provider(
-        size_t(st.st_size), ContentType(rel),
-        [file](size_t AOffset, size_t ALength, httplib::DataSink& ASink) {
+        length, ContentType(rel),
+        [file, first](size_t AOffset, size_t ALength, httplib::DataSink& ASink) {
             std::vector<char> buf(std::min<size_t>(ALength, 256 * 1024));
-            const ssize_t n = ::pread(*file, buf.data(), buf.size(), off_t(AOffset));
+            const ssize_t n = ::pread(*file, buf.data(), buf.size(), first + off_t(AOffset));
             if (n <= 0)
                 return false; // the file shrank: end the connection rather than send garbage
             return ASink.write(buf.data(), size_t(n));
@@ -351,9 +388,18 @@ int Service::Run() {
         }
         TakeFeedback(AReq, body, ARes);
     });
-    srv->set_error_handler([](const httplib::Request& AReq, httplib::Response& ARes) {
+    srv->set_error_handler([this](const httplib::Request& AReq, httplib::Response& ARes) {
         if (!ARes.body.empty() || ARes.content_provider_)
             return;
+        // The library refuses a Range value it cannot read before any handler runs; such a
+        // header is ignored instead and the whole file served.
+        if (ARes.status == 416 && !ARes.has_header("Content-Range") &&
+            (AReq.method == "GET" || AReq.method == "HEAD") &&
+            AReq.path.rfind(kUpdatePrefix, 0) == 0) {
+            ServeFile(AReq, ARes);
+            if (ARes.status != 404)
+                return;
+        }
         if (AReq.path == kFeedbackPath)
             ARes.set_content(JsonError(ARes.status == 413
                                            ? QStringLiteral("the message is too long")
@@ -420,6 +466,46 @@ std::string SafeRelativePath(const std::string& ADecodedPath) {
         start = slash + 1;
     }
     return rel;
+}
+
+ByteRange ParseByteRange(const std::string& AHeader, unsigned long long ASize) {
+    auto trim = [](const std::string& AText) {
+        const size_t b = AText.find_first_not_of(" \t"), e = AText.find_last_not_of(" \t");
+        return b == std::string::npos ? std::string() : AText.substr(b, e - b + 1);
+    };
+    // Digits only, saturating: a position past any file is simply past this one.
+    auto number = [](const std::string& AText, unsigned long long& AOut) {
+        if (AText.empty() || AText.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        AOut = 0;
+        for (char c : AText)
+            AOut = AOut > (~0ull - 9) / 10 ? ~0ull : AOut * 10 + unsigned(c - '0');
+        return true;
+    };
+    const std::string value = trim(AHeader);
+    const size_t eq = value.find('=');
+    if (eq != 5 || ::strncasecmp(value.c_str(), "bytes", 5) != 0)
+        return {};
+    const std::string spec = trim(value.substr(eq + 1));
+    const size_t dash = spec.find('-');
+    if (dash == std::string::npos || spec.find(',') != std::string::npos)
+        return {};
+    const std::string a = spec.substr(0, dash), z = spec.substr(dash + 1);
+    unsigned long long first = 0, last = ~0ull;
+    if (a.empty()) {
+        // The last n bytes.
+        unsigned long long n = 0;
+        if (!number(z, n))
+            return {};
+        if (n == 0 || ASize == 0)
+            return {ByteRange::Unsatisfiable};
+        first = ASize - std::min(n, ASize);
+    } else if (!number(a, first) || (!z.empty() && (!number(z, last) || last < first))) {
+        return {};
+    }
+    if (first >= ASize)
+        return {ByteRange::Unsatisfiable};
+    return {ByteRange::Part, first, std::min(last, ASize - 1)};
 }
 
 bool ParseServiceArgs(const QStringList& AArgs, ServiceOptions& AOut, QString& AErr) {
