@@ -639,6 +639,21 @@ TEST(ServiceFeedback, MakerReadsTheStoreNewestFirst) {
     EXPECT_NE(code, 0);
 }
 
+// A client that connects anew for each post but keeps its TLS session skips the full handshake.
+TEST(ServiceTls, ReconnectingClientResumesItsSession) {
+    Site s;
+    ServiceProcess svc(s.root, s.db, {"--posts-per-minute", "0"});
+    ASSERT_TRUE(svc.started()) << svc.log().toStdString();
+    ResumingPoster poster(svc.port());
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(poster.Post(FeedbackBody("a@mail-host.org", QString("resumed %1").arg(i))))
+            << i;
+        EXPECT_EQ(poster.resumed(), i > 0) << i;
+    }
+    EXPECT_EQ(svc.terminate(), 0);
+    EXPECT_EQ(StoredMessages(s.db), QStringList({"resumed 2", "resumed 1", "resumed 0"}));
+}
+
 TEST(ServiceOptions, RefusesPlainHttpOffLoopbackAndBadCombinations) {
     service::ServiceOptions o;
     QString err;
