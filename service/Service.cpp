@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
@@ -77,15 +78,15 @@ std::string ContentType(const std::string& AName) {
 // Control characters and quotes of a request line are shown escaped, so a client cannot forge
 // log lines.
 std::string LogSafe(const std::string& AText) {
+    static const char kHex[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : AText.substr(0, 512)) {
-        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
+    out.reserve(std::min<size_t>(AText.size(), 512) + 16);
+    for (size_t i = 0; i < AText.size() && i < 512; ++i) {
+        const unsigned char c = static_cast<unsigned char>(AText[i]);
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\')
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        else
             out += char(c);
-        }
     }
     return out;
 }
@@ -157,12 +158,13 @@ private:
     ServiceOptions options;
     RateLimiter limiter;
     FeedbackStore store;
-    std::string siteRoot;   // real path of the site folder
-    std::string updateRoot; // real path of its update folder: nothing outside is served
+    std::string siteRoot;          // real path of the site folder
+    std::string updateRoot;        // real path of its update folder: nothing outside is served
+    std::set<std::string> trusted; // the trusted proxies, as the peer addresses read
 };
 
 std::string Service::ClientOf(const httplib::Request& AReq) const {
-    if (!options.trustedProxies.contains(QString::fromStdString(AReq.remote_addr)))
+    if (!trusted.count(AReq.remote_addr))
         return AReq.remote_addr;
     // The proxy appends the address it saw; earlier entries are the client's own claims.
     const size_t n = AReq.get_header_value_count("X-Forwarded-For");
@@ -294,17 +296,24 @@ void Service::TakeFeedback(const httplib::Request& AReq, const std::string& ABod
 }
 
 void Service::Log(const httplib::Request& AReq, const httplib::Response& ARes) {
+    // The time text changes once a second; each thread keeps its own.
+    thread_local time_t shown = -1;
+    thread_local char when[32];
     const time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::gmtime_r(&now, &tm);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    if (now != shown) {
+        std::tm tm{};
+        ::gmtime_r(&now, &tm);
+        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+        shown = now;
+    }
     const size_t bytes = ARes.content_provider_ ? ARes.content_length_ : ARes.body.size();
     std::fprintf(stderr, "%s %s \"%s %s\" %d %zu\n", when, LogSafe(ClientOf(AReq)).c_str(),
                  LogSafe(AReq.method).c_str(), LogSafe(AReq.target).c_str(), ARes.status, bytes);
 }
 
 int Service::Run() {
+    for (const QString& proxy : options.trustedProxies)
+        trusted.insert(proxy.toStdString());
     char* real = ::realpath(QFile::encodeName(options.site).constData(), nullptr);
     if (!real) {
         std::fprintf(stderr, "halvora-service: the site folder %s is not there\n",
@@ -329,6 +338,9 @@ int Service::Run() {
         srv = std::make_unique<httplib::SSLServer>([&](SSL_CTX& ACtx) {
             SSL_CTX_set_min_proto_version(&ACtx, TLS1_2_VERSION);
             SSL_CTX_set_options(&ACtx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+            // One TLS 1.3 ticket rather than two: a client that resumes needs one, and most
+            // clients (one post, then gone) never use theirs.
+            SSL_CTX_set_num_tickets(&ACtx, 1);
             return SSL_CTX_use_certificate_chain_file(&ACtx, cert.constData()) == 1 &&
                    SSL_CTX_use_PrivateKey_file(&ACtx, key.constData(), SSL_FILETYPE_PEM) == 1 &&
                    SSL_CTX_check_private_key(&ACtx) == 1;
