@@ -86,6 +86,18 @@ bool FeedbackStore::Open(const QString& APath, QString& AErr) {
         FDb = nullptr;
         return false;
     }
+    if (sqlite3_prepare_v3(FDb, "BEGIN IMMEDIATE", -1, SQLITE_PREPARE_PERSISTENT, &FBegin,
+                           nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v3(FDb,
+                           "INSERT INTO feedback(received, client, name, email, message, ver, os, "
+                           "mc, src) VALUES(?,?,?,?,?,?,?,?,?)",
+                           -1, SQLITE_PREPARE_PERSISTENT, &FInsert, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v3(FDb, "COMMIT", -1, SQLITE_PREPARE_PERSISTENT, &FCommit, nullptr) !=
+            SQLITE_OK) {
+        AErr = QStringLiteral("cannot prepare %1: %2").arg(APath, DbError(FDb));
+        Finalize();
+        return false;
+    }
     FStopping = false;
     FWriter = std::thread([this] { WriterLoop(); });
     return true;
@@ -134,34 +146,36 @@ void FeedbackStore::WriterLoop() {
 }
 
 bool FeedbackStore::CommitBatch(const std::deque<Pending*>& ABatch, QString& AErr) {
-    if (!Exec(FDb, "BEGIN IMMEDIATE", AErr))
+    // Prepared once and kept: parsing the same three statements for every batch costs more
+    // than writing a small batch.
+    auto step = [this](sqlite3_stmt* AStmt) {
+        const bool done = sqlite3_step(AStmt) == SQLITE_DONE;
+        sqlite3_reset(AStmt);
+        return done;
+    };
+    if (!step(FBegin)) {
+        AErr = DbError(FDb);
         return false;
-    sqlite3_stmt* stmt = nullptr;
-    bool ok = sqlite3_prepare_v2(FDb,
-                                 "INSERT INTO feedback(received, client, name, email, message, "
-                                 "ver, os, mc, src) VALUES(?,?,?,?,?,?,?,?,?)",
-                                 -1, &stmt, nullptr) == SQLITE_OK;
+    }
     const QString received = NowKey();
+    bool ok = true;
     for (size_t i = 0; ok && i < ABatch.size(); ++i) {
         const FeedbackPost& f = *ABatch[i]->post;
-        BindText(stmt, 1, received);
-        BindText(stmt, 2, *ABatch[i]->client);
-        BindText(stmt, 3, f.name);
-        BindText(stmt, 4, f.email);
-        BindText(stmt, 5, f.message);
-        BindText(stmt, 6, f.ver);
-        BindText(stmt, 7, f.os);
-        BindText(stmt, 8, f.mc);
-        BindText(stmt, 9, f.src);
-        ok = sqlite3_step(stmt) == SQLITE_DONE;
-        sqlite3_reset(stmt);
+        BindText(FInsert, 1, received);
+        BindText(FInsert, 2, *ABatch[i]->client);
+        BindText(FInsert, 3, f.name);
+        BindText(FInsert, 4, f.email);
+        BindText(FInsert, 5, f.message);
+        BindText(FInsert, 6, f.ver);
+        BindText(FInsert, 7, f.os);
+        BindText(FInsert, 8, f.mc);
+        BindText(FInsert, 9, f.src);
+        ok = step(FInsert);
     }
-    if (!ok)
-        AErr = DbError(FDb);
-    sqlite3_finalize(stmt);
-    if (ok && !Exec(FDb, "COMMIT", AErr))
-        ok = false;
+    sqlite3_clear_bindings(FInsert);
+    ok = ok && step(FCommit);
     if (!ok) {
+        AErr = DbError(FDb);
         QString ignored;
         Exec(FDb, "ROLLBACK", ignored);
     }
@@ -176,10 +190,16 @@ void FeedbackStore::Close() {
     FWake.notify_all();
     if (FWriter.joinable())
         FWriter.join();
-    if (FDb) {
-        sqlite3_close(FDb);
-        FDb = nullptr;
+    Finalize();
+}
+
+void FeedbackStore::Finalize() {
+    for (sqlite3_stmt** stmt : {&FBegin, &FInsert, &FCommit}) {
+        sqlite3_finalize(*stmt);
+        *stmt = nullptr;
     }
+    sqlite3_close(FDb);
+    FDb = nullptr;
 }
 
 QString SinceKey(const QString& AText) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace halvora::service {
 
@@ -42,8 +43,12 @@ private:
     struct Pending;
     void WriterLoop();
     bool CommitBatch(const std::deque<Pending*>& ABatch, QString& AErr);
+    void Finalize(); // the statements and the database
 
     sqlite3* FDb = nullptr;
+    sqlite3_stmt* FBegin = nullptr;
+    sqlite3_stmt* FInsert = nullptr;
+    sqlite3_stmt* FCommit = nullptr;
     std::mutex FMutex;
     std::condition_variable FWake; // posts waiting, or stopping
     std::condition_variable FDone; // a batch is committed (or failed)

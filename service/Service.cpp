@@ -20,6 +20,9 @@
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <set>
+#include <string>
+#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -75,17 +78,26 @@ std::string ContentType(const std::string& AName) {
 // Control characters and quotes of a request line are shown escaped, so a client cannot forge
 // log lines.
 std::string LogSafe(const std::string& AText) {
+    static const char kHex[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : AText.substr(0, 512)) {
-        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
+    out.reserve(std::min<size_t>(AText.size(), 512) + 16);
+    for (size_t i = 0; i < AText.size() && i < 512; ++i) {
+        const unsigned char c = static_cast<unsigned char>(AText[i]);
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\')
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        else
             out += char(c);
-        }
     }
     return out;
+}
+
+// If-Range: the strong tag itself, or the exact modification date when that is at least a second
+// old (a file changed twice within its second would otherwise look unchanged).
+bool IfRangeHolds(const std::string& AValue, const std::string& ATag, time_t AModified) {
+    if (!AValue.empty() && (AValue[0] == '"' || AValue.rfind("W/", 0) == 0))
+        return AValue == ATag;
+    time_t date = 0;
+    return ParseHttpDate(AValue, date) && date == AModified && AModified < std::time(nullptr);
 }
 
 bool IsLoopback(const std::string& AHost) {
@@ -146,12 +158,13 @@ private:
     ServiceOptions options;
     RateLimiter limiter;
     FeedbackStore store;
-    std::string siteRoot;   // real path of the site folder
-    std::string updateRoot; // real path of its update folder: nothing outside is served
+    std::string siteRoot;          // real path of the site folder
+    std::string updateRoot;        // real path of its update folder: nothing outside is served
+    std::set<std::string> trusted; // the trusted proxies, as the peer addresses read
 };
 
 std::string Service::ClientOf(const httplib::Request& AReq) const {
-    if (!options.trustedProxies.contains(QString::fromStdString(AReq.remote_addr)))
+    if (!trusted.count(AReq.remote_addr))
         return AReq.remote_addr;
     // The proxy appends the address it saw; earlier entries are the client's own claims.
     const size_t n = AReq.get_header_value_count("X-Forwarded-For");
@@ -195,6 +208,7 @@ void Service::ServeFile(const httplib::Request& AReq, httplib::Response& ARes) {
     // Published names never change content, but the two lists do.
     const bool list = ContentType(rel) == "application/json";
     ARes.set_header("Cache-Control", list ? "no-cache" : "public, max-age=3600");
+    ARes.set_header("Accept-Ranges", "bytes");
     bool notModified = false;
     if (AReq.has_header("If-None-Match")) {
         const std::string inm = AReq.get_header_value("If-None-Match");
@@ -209,16 +223,41 @@ void Service::ServeFile(const httplib::Request& AReq, httplib::Response& ARes) {
         ARes.status = 304;
         return;
     }
+    // A part is sent only of the very file the client holds the rest of (If-Range).
+    ByteRange range;
+    if (AReq.has_header("Range") &&
+        (!AReq.has_header("If-Range") ||
+         IfRangeHolds(AReq.get_header_value("If-Range"), tag, st.st_mtim.tv_sec)))
+        range = ParseByteRange(AReq.get_header_value("Range"), (unsigned long long)st.st_size);
+    // The library's own range handling would answer 200 with a part of the body; this
+    // handler answers ranges itself.
+    const_cast<httplib::Request&>(AReq).ranges.clear();
+    if (range.kind == ByteRange::Unsatisfiable) {
+        ::close(fd);
+        ARes.status = 416;
+        ARes.set_header("Content-Range", "bytes */" + std::to_string(st.st_size));
+        return;
+    }
+    off_t first = 0;
+    size_t length = size_t(st.st_size);
     ARes.status = 200;
+    if (range.kind == ByteRange::Part) {
+        first = off_t(range.first);
+        length = size_t(range.last - range.first + 1);
+        ARes.status = 206;
+        ARes.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                             std::to_string(range.last) + "/" +
+                                             std::to_string(st.st_size));
+    }
     auto file = std::shared_ptr<int>(new int(fd), [](int* AFd) {
         ::close(*AFd);
         delete AFd;
     });
     ARes.set_content_provider(
-        size_t(st.st_size), ContentType(rel),
-        [file](size_t AOffset, size_t ALength, httplib::DataSink& ASink) {
+        length, ContentType(rel),
+        [file, first](size_t AOffset, size_t ALength, httplib::DataSink& ASink) {
             std::vector<char> buf(std::min<size_t>(ALength, 256 * 1024));
-            const ssize_t n = ::pread(*file, buf.data(), buf.size(), off_t(AOffset));
+            const ssize_t n = ::pread(*file, buf.data(), buf.size(), first + off_t(AOffset));
             if (n <= 0)
                 return false; // the file shrank: end the connection rather than send garbage
             return ASink.write(buf.data(), size_t(n));
@@ -257,17 +296,24 @@ void Service::TakeFeedback(const httplib::Request& AReq, const std::string& ABod
 }
 
 void Service::Log(const httplib::Request& AReq, const httplib::Response& ARes) {
+    // The time text changes once a second; each thread keeps its own.
+    thread_local time_t shown = -1;
+    thread_local char when[32];
     const time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::gmtime_r(&now, &tm);
-    char when[32];
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    if (now != shown) {
+        std::tm tm{};
+        ::gmtime_r(&now, &tm);
+        std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+        shown = now;
+    }
     const size_t bytes = ARes.content_provider_ ? ARes.content_length_ : ARes.body.size();
     std::fprintf(stderr, "%s %s \"%s %s\" %d %zu\n", when, LogSafe(ClientOf(AReq)).c_str(),
                  LogSafe(AReq.method).c_str(), LogSafe(AReq.target).c_str(), ARes.status, bytes);
 }
 
 int Service::Run() {
+    for (const QString& proxy : options.trustedProxies)
+        trusted.insert(proxy.toStdString());
     char* real = ::realpath(QFile::encodeName(options.site).constData(), nullptr);
     if (!real) {
         std::fprintf(stderr, "halvora-service: the site folder %s is not there\n",
@@ -292,6 +338,9 @@ int Service::Run() {
         srv = std::make_unique<httplib::SSLServer>([&](SSL_CTX& ACtx) {
             SSL_CTX_set_min_proto_version(&ACtx, TLS1_2_VERSION);
             SSL_CTX_set_options(&ACtx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+            // One TLS 1.3 ticket rather than two: a client that resumes needs one, and most
+            // clients (one post, then gone) never use theirs.
+            SSL_CTX_set_num_tickets(&ACtx, 1);
             return SSL_CTX_use_certificate_chain_file(&ACtx, cert.constData()) == 1 &&
                    SSL_CTX_use_PrivateKey_file(&ACtx, key.constData(), SSL_FILETYPE_PEM) == 1 &&
                    SSL_CTX_check_private_key(&ACtx) == 1;
@@ -307,6 +356,9 @@ int Service::Run() {
     const size_t threads = size_t(std::max(2, options.threads));
     srv->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     srv->set_payload_max_length(kMaxFeedbackBytes);
+    // A response goes out in more than one write; Nagle would hold the rest back until the
+    // client acknowledges the first.
+    srv->set_tcp_nodelay(true);
     srv->set_keep_alive_max_count(100);
     srv->set_keep_alive_timeout(5);
     srv->set_read_timeout(20);
@@ -348,9 +400,18 @@ int Service::Run() {
         }
         TakeFeedback(AReq, body, ARes);
     });
-    srv->set_error_handler([](const httplib::Request& AReq, httplib::Response& ARes) {
+    srv->set_error_handler([this](const httplib::Request& AReq, httplib::Response& ARes) {
         if (!ARes.body.empty() || ARes.content_provider_)
             return;
+        // The library refuses a Range value it cannot read before any handler runs; such a
+        // header is ignored instead and the whole file served.
+        if (ARes.status == 416 && !ARes.has_header("Content-Range") &&
+            (AReq.method == "GET" || AReq.method == "HEAD") &&
+            AReq.path.rfind(kUpdatePrefix, 0) == 0) {
+            ServeFile(AReq, ARes);
+            if (ARes.status != 404)
+                return;
+        }
         if (AReq.path == kFeedbackPath)
             ARes.set_content(JsonError(ARes.status == 413
                                            ? QStringLiteral("the message is too long")
@@ -417,6 +478,46 @@ std::string SafeRelativePath(const std::string& ADecodedPath) {
         start = slash + 1;
     }
     return rel;
+}
+
+ByteRange ParseByteRange(const std::string& AHeader, unsigned long long ASize) {
+    auto trim = [](const std::string& AText) {
+        const size_t b = AText.find_first_not_of(" \t"), e = AText.find_last_not_of(" \t");
+        return b == std::string::npos ? std::string() : AText.substr(b, e - b + 1);
+    };
+    // Digits only, saturating: a position past any file is simply past this one.
+    auto number = [](const std::string& AText, unsigned long long& AOut) {
+        if (AText.empty() || AText.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        AOut = 0;
+        for (char c : AText)
+            AOut = AOut > (~0ull - 9) / 10 ? ~0ull : AOut * 10 + unsigned(c - '0');
+        return true;
+    };
+    const std::string value = trim(AHeader);
+    const size_t eq = value.find('=');
+    if (eq != 5 || ::strncasecmp(value.c_str(), "bytes", 5) != 0)
+        return {};
+    const std::string spec = trim(value.substr(eq + 1));
+    const size_t dash = spec.find('-');
+    if (dash == std::string::npos || spec.find(',') != std::string::npos)
+        return {};
+    const std::string a = spec.substr(0, dash), z = spec.substr(dash + 1);
+    unsigned long long first = 0, last = ~0ull;
+    if (a.empty()) {
+        // The last n bytes.
+        unsigned long long n = 0;
+        if (!number(z, n))
+            return {};
+        if (n == 0 || ASize == 0)
+            return {ByteRange::Unsatisfiable};
+        first = ASize - std::min(n, ASize);
+    } else if (!number(a, first) || (!z.empty() && (!number(z, last) || last < first))) {
+        return {};
+    }
+    if (first >= ASize)
+        return {ByteRange::Unsatisfiable};
+    return {ByteRange::Part, first, std::min(last, ASize - 1)};
 }
 
 bool ParseServiceArgs(const QStringList& AArgs, ServiceOptions& AOut, QString& AErr) {

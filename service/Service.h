@@ -30,4 +30,12 @@ int RunService(const ServiceOptions& AOptions);
 // are refused in the decoded path.
 std::string SafeRelativePath(const std::string& ADecodedPath);
 
+// What a Range header asks of a file of ASize bytes. Only one range of bytes is served as a
+// part; several ranges, another unit or a malformed value get the whole file.
+struct ByteRange {
+    enum Kind { Whole, Part, Unsatisfiable } kind = Whole;
+    unsigned long long first = 0, last = 0; // inclusive, for Part
+};
+ByteRange ParseByteRange(const std::string& AHeader, unsigned long long ASize);
+
 } // namespace halvora::service

@@ -12,7 +12,13 @@
 #include <httplib.h>
 #include <sqlite3.h>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace halvora::test {
 
@@ -107,6 +113,62 @@ int ServiceProcess::terminate() {
 void ServiceProcess::kill() {
     FProc.kill();
     FProc.waitForFinished(30000);
+}
+
+ResumingPoster::ResumingPoster(int APort) : FPort(APort), FCtx(SSL_CTX_new(TLS_client_method())) {
+    SSL_CTX_set_verify(FCtx, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_load_verify_locations(FCtx, QFile::encodeName(TestHttpServer::caFile()).constData(),
+                                  nullptr);
+}
+
+ResumingPoster::~ResumingPoster() {
+    SSL_SESSION_free(FSession);
+    SSL_CTX_free(FCtx);
+}
+
+bool ResumingPoster::Post(const QByteArray& ABody) {
+    FResumed = false;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(FPort));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    SSL* ssl = SSL_new(FCtx);
+    std::string reply;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ssl &&
+              SSL_set_fd(ssl, fd) == 1 && SSL_set1_host(ssl, "127.0.0.1") == 1;
+    if (ok && FSession)
+        SSL_set_session(ssl, FSession);
+    ok = ok && SSL_connect(ssl) == 1;
+    if (ok) {
+        FResumed = SSL_session_reused(ssl) == 1;
+        const QByteArray request =
+            "POST /halvora/feedback HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Content-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"
+            "Content-Length: " +
+            QByteArray::number(ABody.size()) + "\r\nConnection: close\r\n\r\n" + ABody;
+        ok = SSL_write(ssl, request.constData(), int(request.size())) == int(request.size());
+        char buf[4096];
+        int n = 0;
+        while (ok && (n = SSL_read(ssl, buf, sizeof buf)) > 0)
+            reply.append(buf, size_t(n));
+        // A session ticket of TLS 1.3 arrives after the handshake; the last one read is kept.
+        if (SSL_SESSION* s = SSL_get1_session(ssl); s && SSL_SESSION_is_resumable(s)) {
+            SSL_SESSION_free(FSession);
+            FSession = s;
+        } else {
+            SSL_SESSION_free(s);
+        }
+        SSL_shutdown(ssl);
+    }
+    SSL_free(ssl);
+    ::close(fd);
+    return ok && reply.rfind("HTTP/1.1 200 ", 0) == 0 && reply.size() >= 11 &&
+           reply.compare(reply.size() - 11, 11, "{\"ok\":true}") == 0;
 }
 
 QByteArray FeedbackBody(const QString& AEmail, const QString& AMessage) {

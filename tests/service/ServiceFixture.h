@@ -8,6 +8,8 @@
 namespace httplib {
 class SSLClient;
 }
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_session_st SSL_SESSION;
 
 namespace halvora::test {
 
@@ -40,6 +42,26 @@ private:
     QProcess FProc;
     QString FLog;
     int FPort = 0;
+};
+
+// Feedback posts over a new connection each, offering the TLS session of the connection before,
+// as a client that keeps its sessions does (the library's client never resumes).
+class ResumingPoster {
+public:
+    explicit ResumingPoster(int APort);
+    ~ResumingPoster();
+    ResumingPoster(const ResumingPoster&) = delete;
+    ResumingPoster& operator=(const ResumingPoster&) = delete;
+    // True when the service answered 200 {"ok":true}.
+    bool Post(const QByteArray& ABody);
+    // Whether the last connection resumed the session instead of a full handshake.
+    bool resumed() const { return FResumed; }
+
+private:
+    int FPort;
+    SSL_CTX* FCtx = nullptr;
+    SSL_SESSION* FSession = nullptr;
+    bool FResumed = false;
 };
 
 // A form body as the desktop program builds it.

@@ -7,6 +7,7 @@
 #include "ServiceFixture.h"
 #include "TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -111,6 +112,138 @@ TEST(ServiceFiles, ServedWithTypeLengthAndRevalidation) {
     EXPECT_EQ(svc.terminate(), 0);
     // One log line per request.
     EXPECT_EQ(svc.log().count("\"GET /update/") + svc.log().count("\"HEAD /update/"), 9);
+}
+
+// Parts of a file, as a resumed download asks for them: one range of bytes in each of its
+// spellings, the client's copy checked with If-Range, and what cannot be served as a part.
+TEST(ServiceFiles, RangesOfAFile) {
+    Site s;
+    QByteArray data(300000, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char((i * 7 + i / 251) & 0xff);
+    const QString file = s.root + "/update/components/b.tar.gz";
+    ASSERT_TRUE(WriteAll(file, data));
+    // Old enough for its date to be a sure sign of its content.
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600),
+                                  QFileDevice::FileModificationTime));
+    }
+    WriteAll(s.root + "/update/components/empty.tar.gz", {});
+    ServiceProcess svc(s.root, s.db);
+    ASSERT_TRUE(svc.started()) << svc.log().toStdString();
+    auto c = svc.client();
+    const char* path = "/update/components/b.tar.gz";
+    const std::string size = std::to_string(data.size());
+    auto get = [&](httplib::Headers AHeaders) { return c->Get(path, AHeaders); };
+    auto slice = [&](qsizetype AFirst, qsizetype ALast) {
+        return data.mid(AFirst, ALast - AFirst + 1).toStdString();
+    };
+
+    auto whole = get({});
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->get_header_value("Accept-Ranges"), "bytes");
+    const std::string tag = whole->get_header_value("ETag");
+    const std::string modified = whole->get_header_value("Last-Modified");
+
+    struct Part {
+        const char* range;
+        qsizetype first, last;
+    };
+    const qsizetype n = data.size();
+    const Part parts[] = {
+        {"bytes=0-9", 0, 9},
+        {"bytes=1000-1000", 1000, 1000},
+        {"bytes=299990-", 299990, n - 1},
+        {"bytes=-7", n - 7, n - 1},
+        {"bytes=299995-999999999", 299995, n - 1},        // an end past the file ends with it
+        {"bytes=-400000", 0, n - 1},                      // more than the file: all of it
+        {"BYTES=5-6", 5, 6},                              // the unit in any case
+        {"bytes=0-99999999999999999999999999", 0, n - 1}, // no overflow
+    };
+    for (const Part& p : parts) {
+        SCOPED_TRACE(p.range);
+        auto r = get({{"Range", p.range}});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 206);
+        EXPECT_EQ(r->get_header_value("Content-Range"),
+                  "bytes " + std::to_string(p.first) + "-" + std::to_string(p.last) + "/" + size);
+        EXPECT_TRUE(r->body == slice(p.first, p.last));
+        EXPECT_EQ(r->get_header_value("ETag"), tag);
+    }
+
+    // Nothing of the file in range: 416 naming the size.
+    for (const char* range : {"bytes=300000-", "bytes=300000-300010", "bytes=-0",
+                              "bytes=99999999999999999999999999-"}) {
+        SCOPED_TRACE(range);
+        auto r = get({{"Range", range}});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 416);
+        EXPECT_EQ(r->get_header_value("Content-Range"), "bytes */" + size);
+        EXPECT_TRUE(r->body.empty());
+    }
+    auto r = c->Get("/update/components/empty.tar.gz", {{"Range", "bytes=0-"}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 416);
+    EXPECT_EQ(r->get_header_value("Content-Range"), "bytes */0");
+
+    // Several ranges, another unit and malformed values: the whole file.
+    for (const char* range : {"bytes=0-1,5-6", "bytes=0-1, 0-1", "items=0-1", "bytes=abc",
+                              "bytes=5-2", "bytes=-", "bytes=1-2-3", "bytes=+1-2", "bytes=0x10-"}) {
+        SCOPED_TRACE(range);
+        r = get({{"Range", range}});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 200);
+        EXPECT_FALSE(r->has_header("Content-Range"));
+        EXPECT_TRUE(r->body == data.toStdString());
+    }
+
+    // A download resumed after 100000 bytes, only while the file is the one it began with.
+    r = get({{"Range", "bytes=100000-"}, {"If-Range", tag}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 206);
+    EXPECT_TRUE(slice(0, 99999) + r->body == data.toStdString());
+    r = get({{"Range", "bytes=100000-"}, {"If-Range", modified}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 206);
+    EXPECT_TRUE(r->body == slice(100000, n - 1));
+    for (const std::string& other :
+         {std::string("\"other\""), "W/" + tag, std::string("Mon, 01 Jan 2001 00:00:00 GMT"),
+          std::string("not a date")}) {
+        SCOPED_TRACE(other);
+        r = get({{"Range", "bytes=100000-"}, {"If-Range", other}});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 200);
+        EXPECT_TRUE(r->body == data.toStdString());
+    }
+    // The client's copy is current: nothing to send, whatever the range.
+    r = get({{"Range", "bytes=0-9"}, {"If-None-Match", tag}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 304);
+    // HEAD tells the part's length without the bytes.
+    r = c->Head(path, {{"Range", "bytes=10-19"}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 206);
+    EXPECT_EQ(r->get_header_value("Content-Length"), "10");
+    EXPECT_EQ(r->get_header_value("Content-Range"), "bytes 10-19/" + size);
+    EXPECT_TRUE(r->body.empty());
+
+    // The file replaced under the same name: the old tag no longer gets a part.
+    QByteArray changed = data;
+    changed[200000] = char(changed[200000] ^ 1);
+    ASSERT_TRUE(WriteAll(file, changed));
+    r = get({{"Range", "bytes=100000-"}, {"If-Range", tag}});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_TRUE(r->body == changed.toStdString());
+    // A name that is not there stays not found, with or without a readable range.
+    for (const char* range : {"bytes=0-1", "bytes=abc"}) {
+        r = c->Get("/update/components/missing.tar.gz", {{"Range", range}});
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 404);
+    }
+    EXPECT_EQ(svc.terminate(), 0);
 }
 
 TEST(ServiceFiles, NothingOutsideTheTreeAndNoListings) {
@@ -504,6 +637,21 @@ TEST(ServiceFeedback, MakerReadsTheStoreNewestFirst) {
     int code = 0;
     run({"list", "--since", "yesterday"}, &code);
     EXPECT_NE(code, 0);
+}
+
+// A client that connects anew for each post but keeps its TLS session skips the full handshake.
+TEST(ServiceTls, ReconnectingClientResumesItsSession) {
+    Site s;
+    ServiceProcess svc(s.root, s.db, {"--posts-per-minute", "0"});
+    ASSERT_TRUE(svc.started()) << svc.log().toStdString();
+    ResumingPoster poster(svc.port());
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(poster.Post(FeedbackBody("a@mail-host.org", QString("resumed %1").arg(i))))
+            << i;
+        EXPECT_EQ(poster.resumed(), i > 0) << i;
+    }
+    EXPECT_EQ(svc.terminate(), 0);
+    EXPECT_EQ(StoredMessages(s.db), QStringList({"resumed 2", "resumed 1", "resumed 0"}));
 }
 
 TEST(ServiceOptions, RefusesPlainHttpOffLoopbackAndBadCombinations) {
