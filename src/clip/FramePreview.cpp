@@ -130,11 +130,16 @@ void FramePreview::TimerTick() {
     FTimer.stop();
     if (FInFile.isEmpty())
         return;
-    const std::int32_t sec = FPosition ? FPosition() : 0;
+    GrabSoon(FPosition ? FPosition() : 0);
+}
+
+void FramePreview::GrabSoon(std::int32_t ASec) {
+    if (FInFile.isEmpty())
+        return;
     if (FGrabbing)
-        FPendingSec = sec;
+        FPendingSec = ASec;
     else
-        startGrab(sec);
+        startGrab(ASec);
 }
 
 void FramePreview::clearImage() {

@@ -361,10 +361,12 @@ int RunProcessTimed(const Command& ACmd, const QString& AWorkDir, std::uint32_t 
     return RunCommand(ACmd, o);
 }
 
-int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs) {
+int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs,
+                std::shared_ptr<const StopToken> AStop) {
     RunOptions o;
     o.timeoutMs = ATimeoutMs;
     o.captureFile = ACaptureFile;
+    o.stop = std::move(AStop);
     return RunCommand(ACmd, o);
 }
 

@@ -64,7 +64,9 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions);
 int RunProcess(const Command& ACmd, const QString& AWorkDir);
 int RunProcessTimed(const Command& ACmd, const QString& AWorkDir, std::uint32_t ATimeoutMs);
 // Both output streams of the child into ACaptureFile (emptied first), empty working directory.
-int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs);
+// AStop, once requested, ends the run as RunOptions::stop does.
+int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs,
+                std::shared_ptr<const StopToken> AStop = nullptr);
 
 // Kills every child a run still waits for (the program is ending). Also done at exit.
 void KillAllChildren();

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -51,23 +50,6 @@ public:
 protected:
     void CheckForUpdateAsync() override {}
 };
-
-// Processes of which this test program is the parent (ffmpeg children of the runner).
-int ChildProcesses() {
-    int n = 0;
-    QDirIterator it("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QByteArray stat = ReadAll(it.filePath() + "/stat");
-        const qsizetype close = stat.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> f = stat.mid(close + 2).split(' ');
-        if (f.size() > 1 && f[1].toInt() == ::getpid())
-            ++n;
-    }
-    return n;
-}
 
 class LongWork : public ::testing::Test {
 protected:
