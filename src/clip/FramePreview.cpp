@@ -40,6 +40,7 @@ QImage RunGrab(const Command& ACmd, const QString& APath, int AStallMs,
     o.stallMs = AStallMs;
     o.watchFile = APath;
     o.stop = std::move(AStop);
+    o.stopGraceMs = kDiscardStopGraceMs; // a stopped grab's picture is not shown
     RunCommand(ACmd, o);
     return QFile::exists(APath) ? LoadJpegFile(APath) : QImage();
 }
