@@ -19,6 +19,16 @@ inline QString BenchDir() {
     return d.isEmpty() ? QStringLiteral("/tmp/halvora-bench") : d;
 }
 
+// Starts a window benchmark: the xcb platform unless one was chosen, and the clip working folder
+// ($TEMP/Halvora_clip) below the bench folder. Before the application object is made.
+inline void PrepareWindowBench() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    const QString temp = BenchDir() + QStringLiteral("/ui-temp");
+    QDir().mkpath(temp);
+    qputenv("TEMP", QFile::encodeName(temp));
+}
+
 // The 30-minute 720p video, keyframe every 10 s as cameras and encoders commonly make them.
 inline const QString& LongVideo() {
     static const QString path = [] {

@@ -40,7 +40,10 @@ void BM_OpenLongVideoToFirstFrame(benchmark::State& AState) {
     TClipForm form(dialogs);
     for (auto _ : AState) {
         form.LoadFile(video);
-        if (form.Duration() != 1800 || form.Preview().image().isNull()) {
+        // Opening and the first still run on workers.
+        if (!QTest::qWaitFor([&] { return !form.Editor().Loading(); }, 120000) ||
+            !QTest::qWaitFor([&] { return !form.Preview().grabbing(); }, 120000) ||
+            form.Duration() != 1800 || form.Preview().image().isNull()) {
             AState.SkipWithError("the video didn't load");
             return;
         }
@@ -66,6 +69,10 @@ void BM_TrackBarChangeDuringPlayback(benchmark::State& AState) {
         return;
     }
     form.LoadFile(video);
+    if (!QTest::qWaitFor([&] { return !form.Editor().Loading(); }, 120000)) {
+        AState.SkipWithError("the video didn't load");
+        return;
+    }
     form.BtnPlayClick();
     if (!form.Playing() || !QTest::qWaitFor([&] { return form.Player()->IsPlaying(); }, 10000)) {
         AState.SkipWithError("playback didn't start");
@@ -100,12 +107,7 @@ BENCHMARK(BM_TrackBarChangeDuringPlayback)
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    // The clip working folder ($TEMP/Halvora_clip) goes below the bench folder.
-    const QString temp = BenchDir() + QStringLiteral("/ui-temp");
-    QDir().mkpath(temp);
-    qputenv("TEMP", QFile::encodeName(temp));
+    PrepareWindowBench();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -2,7 +2,8 @@
 // window thread during a conversion and a batch, and the time from Stop to the job's end (ffmpeg
 // gone, partial output removed). Run under X (xvfb-run); prints one line per measurement.
 // Usage: bench_responsiveness INPUT.ts WORK_DIR
-#include "Umain.h"
+#include "BenchForm.h"
+#include "TickGap.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,47 +16,7 @@
 #include <cstdio>
 
 using namespace halvora;
-
-namespace {
-
-class BenchForm : public TForm2 {
-public:
-    using TForm2::TForm2;
-
-protected:
-    void CheckForUpdateAsync() override {}
-};
-
-class Answers : public DialogService {
-public:
-    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString&, BoxButtons) override {
-        return BoxAnswer::Ok;
-    }
-};
-
-// Runs the loop until AForm's job has ended; gives the longest tick gap in ms.
-qint64 LongestGap(TForm2& AForm, const std::function<void()>& AOnTick = {}) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer tick;
-    QEventLoop loop;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-        if (AOnTick)
-            AOnTick();
-        if (!AForm.busy())
-            loop.quit();
-    });
-    tick.start(10);
-    loop.exec();
-    return longest;
-}
-
-} // namespace
+using namespace halvora::bench;
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -65,10 +26,11 @@ int main(int argc, char** argv) {
     }
     const QString input = QString::fromLocal8Bit(argv[1]);
     const QString work = QString::fromLocal8Bit(argv[2]);
-    Answers answers;
+    OkAnswers answers;
     BenchForm form(answers);
     form.show();
     form.EdtOutput->setText(work + "/out");
+    std::printf("idle window: longest tick gap %lld ms over 3 s\n", (long long)IdleTickGap());
 
     // A conversion of the whole input.
     form.EdtInput->setText(input);
@@ -76,7 +38,7 @@ int main(int argc, char** argv) {
     t.start();
     form.BtnConvert->click();
     std::printf("conversion: %lld ms, longest tick gap %lld ms\n", (long long)t.elapsed(),
-                (long long)LongestGap(form));
+                (long long)LongestTickGap([&] { return form.busy(); }));
 
     // A batch of three folders holding the input.
     for (const char* s : {"one", "two", "three"}) {
@@ -87,7 +49,7 @@ int main(int argc, char** argv) {
     t.restart();
     form.BtnBatch->click();
     std::printf("batch of 3: %lld ms, longest tick gap %lld ms\n", (long long)t.elapsed(),
-                (long long)LongestGap(form));
+                (long long)LongestTickGap([&] { return form.busy(); }));
 
     // Stop latency: a re-encoding stopped after two seconds.
     form.ChkFast->setChecked(false);
@@ -95,12 +57,13 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     QElapsedTimer sinceStop;
-    LongestGap(form, [&] {
-        if (!sinceStop.isValid() && sinceStart.elapsed() >= 2000) {
-            sinceStop.start();
-            form.BtnStop->click();
-        }
-    });
+    LongestTickGap([&] { return form.busy(); },
+                   [&] {
+                       if (!sinceStop.isValid() && sinceStart.elapsed() >= 2000) {
+                           sinceStop.start();
+                           form.BtnStop->click();
+                       }
+                   });
     std::printf("stop to end of job: %lld ms\n", (long long)sinceStop.elapsed());
     return 0;
 }

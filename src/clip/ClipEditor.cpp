@@ -40,6 +40,36 @@ private:
 
 } // namespace
 
+struct ClipEditor::LoadResult {
+    QString file;
+    bool play = false;
+    bool stopped = false;
+    QString size;
+    QStringList audio;
+    std::int32_t duration = 0;
+    MediaIndex index;
+};
+
+namespace {
+
+// The probes of an opened video, in order; any thread. Once AEnv's stop is asked for, the
+// running probe ends and no further one starts.
+void ReadVideo(ClipEditor::LoadResult& AResult, const ClipEnv& AEnv) {
+    const auto stopped = [&] { return AEnv.stop && AEnv.stop->requested(); };
+    const QString& fn = AResult.file;
+    AResult.size = ProbeVideoSize(fn, AEnv);
+    if (!stopped())
+        AResult.audio = ProbeAudioTracks(fn, AEnv);
+    if (!stopped())
+        AResult.duration = ProbeDuration(fn, AEnv);
+    // Read once here, so marking and every export know the keyframes without another pass.
+    if (!stopped() && AResult.duration > 0)
+        AResult.index = ReadMediaIndex(fn, AEnv);
+    AResult.stopped = stopped();
+}
+
+} // namespace
+
 QString DefaultClipOutput(const QString& AInFile) {
     const qsizetype slash = AInFile.lastIndexOf(QLatin1Char('/'));
     return AInFile.left(slash + 1) + CutExtension(AInFile.mid(slash + 1)) +
@@ -64,11 +94,16 @@ ClipEditor::ClipEditor(ClipView& AView, QObject* AParent)
 }
 
 ClipEditor::~ClipEditor() {
-    // Nothing the worker hands over runs from now on; it stops at once.
+    // Nothing the workers hand over runs from now on; they stop at once.
     FExportContext.reset();
+    FLoadContext.reset();
     if (FExportJob.joinable()) {
         FExportStop->request();
         FExportJob.join();
+    }
+    if (FLoadJob.joinable()) {
+        FLoadStop->request();
+        FLoadJob.join();
     }
 }
 
@@ -105,41 +140,94 @@ void ClipEditor::BtnOpenClick() {
 void ClipEditor::OpenChosenFile(const QString& APath) {
     FView.setFileText(APath);
     UseWorkDir(MakeClipWorkDir());
-    LoadFile(APath);
-    if (!FInFile.isEmpty())
-        BtnPlayClick();
+    StartLoad(APath, true);
 }
 
-void ClipEditor::LoadFile(const QString& Fn) {
+void ClipEditor::StartLoad(const QString& Fn, bool APlay) {
+    // The export works on the loaded video (a file dropped meanwhile is not opened).
+    if (FExporting || FClosed)
+        return;
     // Called directly (not through the open dialog) the working folder still has to exist.
     if (FTempDir.isEmpty())
         UseWorkDir(MakeClipWorkDir());
     FView.SetEditingEnabled(false);
     FInFile.clear();
+    FDuration = 0;
     FIndex = MediaIndex();
     FView.setKeyframeTicks({});
     FPreview.setVideo(QString());
-    const QString name = QFileInfo(Fn).fileName();
-    FView.setStatus(QStringLiteral("Reading ") + name + QStringLiteral("..."));
-    FView.processMessages();
+    FPreview.disarm();
+    FView.setStatus(QStringLiteral("Reading ") + QFileInfo(Fn).fileName() + QStringLiteral("..."));
     StopPlayback();
     if (FVLC)
         FVLC->Reset();
+    FLoadFile = Fn;
+    FView.setLoading(true);
+    if (FLoading) {
+        // The running one ends at once; its results are dropped and this one starts then.
+        FLoadStop->request();
+        FPendingLoad = PendingLoad{Fn, APlay};
+        return;
+    }
+    BeginLoadJob(Fn, APlay);
+}
 
-    FView.setVideoSizeText(QStringLiteral("Video: ") + ProbeVideoSize(Fn, FEnv));
-    const QStringList audio = ProbeAudioTracks(Fn, FEnv);
-    FDuration = ProbeDuration(Fn, FEnv);
-    FView.setAudioTracksText(FDuration > 0 ? AudioTracksText(audio) : QStringLiteral("Audio: -"));
+void ClipEditor::BeginLoadJob(const QString& Fn, bool APlay) {
+    ClipEnv env = FEnv;
+    FLoadStop = std::make_shared<StopToken>();
+    env.stop = FLoadStop;
+    if (!FLoadContext)
+        FLoadContext = std::make_unique<GateContext>();
+    const std::shared_ptr<WindowGate> gate = FLoadContext->Gate();
+    FLoading = true;
+    FLoadJob = std::thread([this, gate, env, Fn, APlay] {
+        LoadResult result;
+        result.file = Fn;
+        result.play = APlay;
+        ReadVideo(result, env);
+        gate->Queue([this, result] { LoadDone(result); });
+    });
+}
+
+void ClipEditor::LoadDone(const LoadResult& AResult) {
+    if (FLoadJob.joinable())
+        FLoadJob.join();
+    if (FPendingLoad) {
+        const PendingLoad next = *FPendingLoad;
+        FPendingLoad.reset();
+        BeginLoadJob(next.file, next.play);
+        return;
+    }
+    FLoading = false;
+    FView.setLoading(false);
+    if (FClosed) {
+        emit loadFinished();
+        return;
+    }
+    const QString& Fn = AResult.file;
+    const QString name = QFileInfo(Fn).fileName();
+    if (AResult.stopped) {
+        FView.setVideoSizeText(QStringLiteral("Video: -"));
+        FView.setAudioTracksText(QStringLiteral("Audio: -"));
+        // Named as the user last asked for it (a newer open may have replaced this one).
+        FView.setStatus(QStringLiteral("Reading %1 stopped").arg(QFileInfo(FLoadFile).fileName()));
+        emit loadFinished();
+        return;
+    }
+    FView.setVideoSizeText(QStringLiteral("Video: ") + AResult.size);
+    FDuration = AResult.duration;
+    FView.setAudioTracksText(FDuration > 0 ? AudioTracksText(AResult.audio)
+                                           : QStringLiteral("Audio: -"));
     if (FDuration <= 0) {
         FView.setStatus(QStringLiteral("Cannot read this file: ") + name);
         FView.message(BoxKind::Error,
                       QStringLiteral("Cannot read this video file (no playable stream?):\r\n") + Fn,
                       BoxButtons::Ok);
+        emit loadFinished();
         return;
     }
 
-    // Read once here, so marking and every export know the keyframes without another pass.
-    FIndex = ReadMediaIndex(Fn, FEnv);
+    FIndex = AResult.index;
     FView.setKeyframeTicks(KeyframeSeconds(FIndex));
     FInFile = Fn;
     FPreview.setVideo(Fn);
@@ -149,10 +237,14 @@ void ClipEditor::LoadFile(const QString& Fn) {
     FView.setStatus(QStringLiteral("Loaded %1 (duration %2)").arg(name, FormatTime(FDuration)));
     FDefaultOut = DefaultClipOutput(Fn);
     FView.setOutputText(FDefaultOut);
-    FPreview.GrabFrame(0);
+    // The first still comes from the preview's own worker, after any grab still running.
+    FPreview.GrabSoon(0);
     // The still frame is the preview whenever a video is loaded and not playing.
-    FView.setPreviewVisible(!FClosed);
+    FView.setPreviewVisible(true);
     FView.SetEditingEnabled(true);
+    if (AResult.play)
+        BtnPlayClick();
+    emit loadFinished();
 }
 
 void ClipEditor::BtnOutClick() {
@@ -302,7 +394,7 @@ void ClipEditor::BtnClearClick() {
 }
 
 void ClipEditor::BtnExportClick() {
-    if (FExporting || FClosed)
+    if (FExporting || FLoading || FClosed)
         return;
     ExportRequest req;
     req.inFile = FInFile;
@@ -342,8 +434,21 @@ void ClipEditor::StopExport() {
         FExportStop->request();
 }
 
+void ClipEditor::StopWork() {
+    if (FExporting) {
+        StopExport();
+    } else if (FLoading) {
+        FPendingLoad.reset();
+        FLoadStop->request();
+    }
+}
+
 void ClipEditor::FormClose() {
     FClosed = true;
+    // An opening still running ends now; the window going away waits for it (no child left).
+    FPendingLoad.reset();
+    if (FLoading)
+        FLoadStop->request();
     StopPlayback();
     FPreview.disarm();
     FVLC.reset();

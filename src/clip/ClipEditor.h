@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace halvora {
@@ -52,6 +53,9 @@ public:
     virtual void setKeyframeTicks(const QVector<double>& ASeconds) = 0;
     // An export runs: nothing that starts work or changes its inputs is available, Stop is.
     virtual void setExporting(bool AOn) { (void)AOn; }
+    // A video is being opened on the worker: Stop is available (Open stays so too: a newer
+    // open replaces it); editing is off until it has loaded.
+    virtual void setLoading(bool AOn) { (void)AOn; }
 };
 
 // The clip window's behaviour behind its view: loading, marks, export, still preview and
@@ -69,7 +73,9 @@ public:
     // The ffmpeg environment; the working folder is still chosen when a file is opened.
     void SetClipEnv(const ClipEnv& AEnv);
 
-    void LoadFile(const QString& Fn);
+    // Opens Fn: the probes, the keyframe index and the first still run on the worker while the
+    // window keeps working; a newer open replaces one still running, whose results are dropped.
+    void LoadFile(const QString& Fn) { StartLoad(Fn, false); }
     void BtnOpenClick();
     // Opens APath as a file chosen in the open dialog is opened (also for a dropped file).
     void OpenChosenFile(const QString& APath);
@@ -86,8 +92,12 @@ public:
     void FormClose();
     // Ends a running export (also Esc in the window); nothing of it is left behind.
     void StopExport();
+    // Stop and Esc: ends the export, or the opening of a video, whichever runs.
+    void StopWork();
     // An export runs on the worker.
     bool Exporting() const { return FExporting; }
+    // A video is being opened (LoadFile has not finished yet).
+    bool Loading() const { return FLoading; }
 
     const QString& InFile() const { return FInFile; }
     std::int32_t Duration() const { return FDuration; }
@@ -102,8 +112,18 @@ public:
 signals:
     // The export on the worker has ended (its boxes have been answered).
     void exportFinished();
+    // An opening has ended: loaded, unreadable or stopped (one replaced by a newer open gives
+    // none of its own).
+    void loadFinished();
+
+public:
+    // What the worker read of a video being opened.
+    struct LoadResult;
 
 private:
+    void StartLoad(const QString& Fn, bool APlay);
+    void BeginLoadJob(const QString& Fn, bool APlay);
+    void LoadDone(const LoadResult& AResult);
     void UseWorkDir(const QString& ADir);
     // "on a keyframe" / "between keyframes" for a mark at ASecond.
     QString KeyframeNote(std::int32_t ASecond) const;
@@ -134,6 +154,18 @@ private:
     std::thread FExportJob;
     std::shared_ptr<StopToken> FExportStop;
     bool FExporting = false;
+    // The opening on the worker, one at a time: a newer one waits in FPendingLoad while the
+    // running one is stopped, and only the last one's results reach the window.
+    std::unique_ptr<GateContext> FLoadContext;
+    std::thread FLoadJob;
+    std::shared_ptr<StopToken> FLoadStop;
+    bool FLoading = false; // a load worker has started and its results have not been taken
+    QString FLoadFile;     // the video last asked for
+    struct PendingLoad {
+        QString file;
+        bool play = false;
+    };
+    std::optional<PendingLoad> FPendingLoad;
 };
 
 } // namespace halvora

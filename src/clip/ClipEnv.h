@@ -30,7 +30,7 @@ struct ClipEnv {
     std::function<void(const Command&)> onRun;             // called before each ffmpeg run
     std::uint32_t timeoutMs = kClipRunTimeoutMs;           // probes
     int stallMs = kClipStallMs;                            // export runs and grabs
-    std::shared_ptr<const StopToken> stop;                 // export runs: the window's Stop
+    std::shared_ptr<const StopToken> stop;                 // the window's Stop (export, probes)
     std::function<void(const FFmpegProgress&)> onProgress; // export runs that report no share
 
     QString dir() const;    // workDir, or ClipWorkDir() when empty; always with a trailing '/'

@@ -214,7 +214,12 @@ void TClipForm::BuildLayout() {
     connect(BtnClear, &QPushButton::clicked, e, &ClipEditor::BtnClearClick);
     connect(BtnExport, &QPushButton::clicked, e, &ClipEditor::BtnExportClick);
     connect(TrackBar1, &QSlider::valueChanged, e, &ClipEditor::TrackBarChange);
-    connect(BtnStop, &QPushButton::clicked, e, &ClipEditor::StopExport);
+    connect(BtnStop, &QPushButton::clicked, e, &ClipEditor::StopWork);
+    connect(e, &ClipEditor::loadFinished, this, [this] {
+        if (!FLoadNote.isEmpty())
+            setStatus(LblStatus->text() + QStringLiteral(" - ") + FLoadNote);
+        FLoadNote.clear();
+    });
     connect(e, &ClipEditor::exportFinished, this, [this] {
         if (FCloseAfterExport) {
             FCloseAfterExport = false;
@@ -260,9 +265,9 @@ void TClipForm::resizeEvent(QResizeEvent* AEvent) {
 
 void TClipForm::keyPressEvent(QKeyEvent* AEvent) {
     // Only the close button closes the window: a stray Escape must not throw the marked
-    // segments away. During an export it is Stop.
+    // segments away. During an export or an opening it is Stop.
     if (AEvent->matches(QKeySequence::Cancel)) {
-        FEditor.StopExport();
+        FEditor.StopWork();
         AEvent->accept();
         return;
     }
@@ -284,9 +289,9 @@ void TClipForm::dropEvent(QDropEvent* AEvent) {
     const QString file = choice.text;
     const int ignored = choice.ignored;
     QTimer::singleShot(0, this, [this, file, ignored] {
+        // Said once the video has loaded, after what the load itself says.
+        FLoadNote = IgnoredItemsText(ignored);
         FEditor.OpenChosenFile(file);
-        if (ignored > 0)
-            setStatus(LblStatus->text() + QStringLiteral(" - ") + IgnoredItemsText(ignored));
     });
 }
 
@@ -372,6 +377,10 @@ void TClipForm::setExporting(bool AOn) {
     EdtClip->setEnabled(!AOn);
     SetEditingEnabled(!AOn && !FEditor.InFile().isEmpty());
     BtnStop->setEnabled(AOn);
+}
+
+void TClipForm::setLoading(bool AOn) {
+    BtnStop->setEnabled(AOn || FEditor.Exporting());
 }
 
 void TClipForm::done(int ACode) {

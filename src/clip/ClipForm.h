@@ -113,6 +113,7 @@ private:
     void setPlayText(const QString& AText) override;
     void setKeyframeTicks(const QVector<double>& ASeconds) override;
     void setExporting(bool AOn) override;
+    void setLoading(bool AOn) override;
 
     DialogService& FDialogs;
 
@@ -138,8 +139,9 @@ private:
     QLabel* LblCrop = nullptr;
     QLineEdit* EdtCrop = nullptr;
     QLabel* LblStatus = nullptr;
-    QPushButton* BtnStop = nullptr; // ends a running export (also Esc)
+    QPushButton* BtnStop = nullptr; // ends a running export or opening (also Esc)
     bool FCloseAfterExport = false; // the user chose to stop the export and close
+    QString FLoadNote;              // added to the status once the opening video has loaded
 
     ClipEditor FEditor;
 };

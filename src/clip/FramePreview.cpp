@@ -40,6 +40,7 @@ QImage RunGrab(const Command& ACmd, const QString& APath, int AStallMs,
     o.stallMs = AStallMs;
     o.watchFile = APath;
     o.stop = std::move(AStop);
+    o.stopGraceMs = kDiscardStopGraceMs; // a stopped grab's picture is not shown
     RunCommand(ACmd, o);
     return QFile::exists(APath) ? LoadJpegFile(APath) : QImage();
 }
@@ -130,11 +131,16 @@ void FramePreview::TimerTick() {
     FTimer.stop();
     if (FInFile.isEmpty())
         return;
-    const std::int32_t sec = FPosition ? FPosition() : 0;
+    GrabSoon(FPosition ? FPosition() : 0);
+}
+
+void FramePreview::GrabSoon(std::int32_t ASec) {
+    if (FInFile.isEmpty())
+        return;
     if (FGrabbing)
-        FPendingSec = sec;
+        FPendingSec = ASec;
     else
-        startGrab(sec);
+        startGrab(ASec);
 }
 
 void FramePreview::clearImage() {

@@ -60,7 +60,10 @@ public:
     // The grab runs on a worker (one at a time; a newer position waits for the running one)
     // and its picture is shown when it arrives.
     void TimerTick();
-    // A grab started by the timer is still running.
+    // Grabs ASec of video() on the worker as the timer does (after a running grab, replacing
+    // one that waits); the picture is shown when it arrives.
+    void GrabSoon(std::int32_t ASec);
+    // A grab started by the timer or GrabSoon is still running.
     bool grabbing() const { return FGrabbing; }
 
     const QImage& image() const { return FImage; }

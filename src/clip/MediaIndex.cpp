@@ -196,7 +196,7 @@ MediaIndex ReadMediaIndex(const QString& AFileName, const ClipEnv& AEnv) {
             .path(AFileName);
     if (AEnv.onRun)
         AEnv.onRun(streams);
-    if (RunCaptured(streams, streamsFile, AEnv.timeoutMs) != 0 ||
+    if (RunCaptured(streams, streamsFile, AEnv.timeoutMs, AEnv.stop) != 0 ||
         !ParseStreamInfo(ReadBytes(streamsFile), index))
         return index;
 
@@ -211,7 +211,7 @@ MediaIndex ReadMediaIndex(const QString& AFileName, const ClipEnv& AEnv) {
             .path(AFileName);
     if (AEnv.onRun)
         AEnv.onRun(packets);
-    if (RunCaptured(packets, packetsFile, AEnv.timeoutMs) != 0 ||
+    if (RunCaptured(packets, packetsFile, AEnv.timeoutMs, AEnv.stop) != 0 ||
         !ParsePacketLines(ReadBytes(packetsFile), index))
         return index;
     index.ok = true;

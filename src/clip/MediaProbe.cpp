@@ -52,7 +52,7 @@ QString Capture(const QString& AFileName, const ClipEnv& AEnv, const QString& AC
     const Command cmd = Command(ffmpeg).arg(QStringLiteral("-i")).path(AFileName);
     if (AEnv.onRun)
         AEnv.onRun(cmd);
-    RunCaptured(cmd, captureFile, AEnv.timeoutMs);
+    RunCaptured(cmd, captureFile, AEnv.timeoutMs, AEnv.stop);
     if (!QFile::exists(captureFile))
         return {};
     *AFound = true;

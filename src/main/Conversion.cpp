@@ -254,7 +254,7 @@ void ConversionFlow::report(const QString& ALabel, const FFmpegProgress& AProgre
 }
 
 int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
-                        const QString& ALabel, int AStallMs) {
+                        const QString& ALabel, int AStallMs, int AStopGraceMs) {
     // A segment may be reported more than once (one line per failed attempt or stream).
     QSet<QString> segments;
     int cutShort = 0;
@@ -267,6 +267,7 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     options.workDir = AWorkDir;
     options.stallMs = AStallMs;
     options.stop = stopToken();
+    options.stopGraceMs = AStopGraceMs;
     options.onProgress = [&](const FFmpegProgress& AProgress) { report(ALabel, AProgress, text); };
     // ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to
     // open segment N of playlist 0"); a segment cut short by a lost connection is only reported
@@ -406,7 +407,7 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
     if (stopRequested())
         return kRunStopped;
     return run(DownloadCommand(ffmpeg, in, ASaveTo, plan, tags), QString(), AMissing,
-               QStringLiteral("Downloading stream"), FStallMs);
+               QStringLiteral("Downloading stream"), FStallMs, kStopGraceMs);
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,

@@ -112,8 +112,10 @@ public:
     void setPlaylistFetcher(PlaylistFetcher AFetch) { FFetch = std::move(AFetch); }
 
 private:
+    // AStopGraceMs: how long a stopped ffmpeg may take to finish its output (short when the
+    // output is removed after a stop anyway).
     int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, const QString& ALabel,
-            int AStallMs = 0);
+            int AStallMs = 0, int AStopGraceMs = kDiscardStopGraceMs);
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);

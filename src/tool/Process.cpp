@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <mutex>
 #include <set>
 
@@ -327,9 +328,11 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
     }
     if (asked) {
         // ffmpeg finishes its output on SIGINT (the MP4 gets its index, the TS its last
-        // packets); one that does not is killed after the grace.
+        // packets); one that does not is killed after the grace. A second signal would end a
+        // live reader's wait for its next segment sooner, but it also fails ffmpeg's writes, so
+        // what is still buffered of the recording would be lost: the first one is all it gets.
         ::kill(pid, SIGINT);
-        if (!waitFor(kStopGraceMs))
+        if (!waitFor(std::max(AOptions.stopGraceMs, 0)))
             stopped = true;
     }
     if (stopped) {
@@ -361,10 +364,14 @@ int RunProcessTimed(const Command& ACmd, const QString& AWorkDir, std::uint32_t 
     return RunCommand(ACmd, o);
 }
 
-int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs) {
+int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs,
+                std::shared_ptr<const StopToken> AStop) {
     RunOptions o;
     o.timeoutMs = ATimeoutMs;
     o.captureFile = ACaptureFile;
+    // What a stopped probe captured is not read.
+    o.stop = std::move(AStop);
+    o.stopGraceMs = kDiscardStopGraceMs;
     return RunCommand(ACmd, o);
 }
 

@@ -29,6 +29,13 @@ private:
     std::atomic<bool> FStop{false};
 };
 
+// How long a child asked to finish may take before it is killed.
+constexpr int kStopGraceMs = 5000;
+// The same for a run whose output is thrown away once stopped: nothing is gained by letting
+// ffmpeg finish it (flushing a libx264 encoder and moving an MP4's index to the front can take
+// seconds on a long output), so it is killed soon.
+constexpr int kDiscardStopGraceMs = 300;
+
 struct RunOptions {
     QString workDir;                        // empty: the current directory
     std::optional<std::uint32_t> timeoutMs; // none: wait without limit
@@ -41,8 +48,9 @@ struct RunOptions {
     std::function<bool()> onWait;
     int pollIntervalMs = 50;
     // Once requested, the child is asked to finish (SIGINT: ffmpeg then closes its output
-    // properly), given kStopGraceMs, then killed; the run gives kRunStopped.
+    // properly), given stopGraceMs, then killed; the run gives kRunStopped.
     std::shared_ptr<const StopToken> stop;
+    int stopGraceMs = kStopGraceMs;
     // Watchdog: a child that neither reports progress (ffmpeg's time= / size=) nor grows
     // watchFile for this long is killed and the run gives kRunStalled. 0: none.
     int stallMs = 0;
@@ -50,9 +58,6 @@ struct RunOptions {
     // ffmpeg's progress as read from its stderr, called whenever it moves forward.
     std::function<void(const FFmpegProgress&)> onProgress;
 };
-
-// How long a child asked to finish may take before it is killed.
-constexpr int kStopGraceMs = 5000;
 
 // Runs one command as a child with stdin from /dev/null and waits for it.
 // Gives the exit code (0..255), 128+N when ended by signal N, kRunNotStarted when it cannot be
@@ -64,7 +69,9 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions);
 int RunProcess(const Command& ACmd, const QString& AWorkDir);
 int RunProcessTimed(const Command& ACmd, const QString& AWorkDir, std::uint32_t ATimeoutMs);
 // Both output streams of the child into ACaptureFile (emptied first), empty working directory.
-int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs);
+// AStop, once requested, ends the run as RunOptions::stop does.
+int RunCaptured(const Command& ACmd, const QString& ACaptureFile, std::uint32_t ATimeoutMs,
+                std::shared_ptr<const StopToken> AStop = nullptr);
 
 // Kills every child a run still waits for (the program is ending). Also done at exit.
 void KillAllChildren();

@@ -116,10 +116,19 @@ protected:
         Click("BtnExport");
         ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 60000));
     }
+    // Opening runs on a worker: waits until its results are in.
+    void WaitLoaded() {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Loading(); }, 60000));
+    }
+    void Load(const QString& AFile) {
+        FForm->LoadFile(AFile);
+        WaitLoaded();
+    }
     // Opens AFile through "Open MP4...", the dialog answered with it.
     void OpenThroughDialog(const QString& AFile) {
         FDialogs.files << AFile;
         Click("BtnOpen");
+        WaitLoaded();
     }
     bool PlayerAt(std::int64_t AMinMs) {
         return FForm->Player() && FForm->Player()->GetTime() >= AMinMs;
@@ -151,7 +160,7 @@ TEST_F(ClipFormTest, KeyframeTicksUnderTheTrackBar) {
     EXPECT_TRUE(ticks->TickPositions().isEmpty());
     const QString sparse = *sDir + "/sparse.mp4";
     ASSERT_TRUE(MakeVideo(sparse, 8, 160, 120, true, 50)); // a keyframe every 2 s
-    FForm->LoadFile(sparse);
+    Load(sparse);
     ASSERT_EQ(FForm->InFile(), sparse);
     EXPECT_GE(ticks->geometry().top(), Track()->geometry().bottom());
     EXPECT_LT(ticks->geometry().bottom(), W<QWidget>("BtnStart")->geometry().top());
@@ -277,8 +286,9 @@ TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
             << other;
     EXPECT_EQ(Status(), "Loaded long clip.mp4 (duration 00:08)");
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), *sDir + "/long clipcit.mp4");
-    // The still frame of second 0 was grabbed during the load.
-    EXPECT_EQ(W<TPictureBox>("ImgPreview")->Image().size(), QSize(480, 360));
+    // The still frame of second 0 follows the load from the preview's worker.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return W<TPictureBox>("ImgPreview")->Image().size() == QSize(480, 360); }, 20000));
 
     // Playback started at once.
     EXPECT_TRUE(FForm->Playing());
@@ -338,7 +348,7 @@ TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
     EXPECT_LT(FForm->Player()->GetTime(), 3000);
 
     // Play from a position inside the clip starts there.
-    FForm->LoadFile(file);
+    Load(file);
     EXPECT_FALSE(FForm->Playing());
     EXPECT_FALSE(FForm->Player()->IsPlaying());
     Track()->setValue(4);
@@ -373,7 +383,8 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     EXPECT_FALSE(FForm->Playing());
     // Without playback the still frame is the preview.
     EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible());
-    EXPECT_FALSE(W<TPictureBox>("ImgPreview")->Image().isNull());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !W<TPictureBox>("ImgPreview")->Image().isNull(); }, 20000));
     EXPECT_NE(FForm->Player(), nullptr);
     // The player object stays; the next Play tries to open, which loads again and fails.
     Click("BtnPlay");
@@ -471,7 +482,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
 
 TEST_F(ClipFormTest, UnreadableFileKeepsRowsAndDisablesEditing) {
     FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
-    FForm->LoadFile(*sDir + "/movie.mp4");
+    Load(*sDir + "/movie.mp4");
     ASSERT_EQ(FForm->Duration(), 3);
     Track()->setValue(1);
     Click("BtnStart");
@@ -562,7 +573,7 @@ TEST_F(ClipFormTest, ClosingDuringExportAsksAndNoLetsTheRunGoOn) {
 
 TEST_F(ClipFormTest, EscapeDoesNotCloseTheWindow) {
     FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
-    FForm->LoadFile(*sDir + "/movie.mp4");
+    Load(*sDir + "/movie.mp4");
     Track()->setValue(1);
     Click("BtnStart");
     Track()->setValue(2);

@@ -1,6 +1,8 @@
-// Long exports in the clip window under Xvfb with the real ffmpeg: no time limit on a long
-// cropped export, progress over the kept time, Stop (button and Esc), closing with Yes.
+// Long work in the clip window under Xvfb with the real ffmpeg: no time limit on a long
+// cropped export, progress over the kept time, Stop (button and Esc), closing with Yes; the
+// opening of a video on the worker.
 #include "ClipForm.h"
+#include "MediaIndex.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -9,8 +11,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -88,6 +93,7 @@ TEST_F(ExportLongWork, LongCroppedExportCompletesWithProgressOverTheKeptTime) {
     const QString dir = NewTempDir("long720");
     ASSERT_TRUE(MakePlainVideo(dir + "/plain.mp4", 190));
     FForm->LoadFile(dir + "/plain.mp4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Loading(); }, 60000));
     ASSERT_EQ(FForm->Duration(), 190);
     // Delete 0:05-0:10: 185 s are kept, re-encoded (the crop) in two cuts.
     W<QSlider>("TrackBar1")->setValue(5);
@@ -131,6 +137,7 @@ TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
     const QString dir = NewTempDir("stopexp");
     ASSERT_TRUE(MakePlainVideo(dir + "/plain.mp4", 120));
     FForm->LoadFile(dir + "/plain.mp4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Loading(); }, 60000));
     W<QLineEdit>("EdtCrop")->setText("640:360:0:0");
     const QString out = dir + "/out.mp4";
     W<QLineEdit>("EdtOut")->setText(out);
@@ -167,5 +174,97 @@ TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
     EXPECT_FALSE(QFile::exists(out));
     EXPECT_TRUE(Leftovers(work).isEmpty());
     FForm.reset();
+    QDir(dir).removeRecursively();
+}
+
+namespace {
+
+// Half an hour of small video: cheap to make (copied in a loop), yet reading its 45000 packets
+// takes ffprobe a noticeable while.
+bool MakeLongVideo(const QString& ADir, const QString& APath) {
+    const QString part = ADir + "/part.mp4";
+    return MakeVideo(part, 2, 160, 120) &&
+           RunFixtureFFmpeg({"-stream_loop", "899", "-i", part, "-c", "copy", APath}) &&
+           QFile::remove(part);
+}
+
+// A 10 ms timer on the window thread: counts its ticks while the condition holds.
+int TicksWhile(const std::function<bool()>& ACondition) {
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !ACondition(); }, 120000));
+    return ticks;
+}
+
+} // namespace
+
+TEST_F(ExportLongWork, OpeningRunsOnTheWorkerSupersededStoppedAndClosed) {
+    const QString dir = NewTempDir("opening");
+    const QString big = dir + "/big.mp4";
+    const QString small = dir + "/small.mp4";
+    ASSERT_TRUE(MakeLongVideo(dir, big));
+    ASSERT_TRUE(MakeVideo(small, 4));
+    QSignalSpy finished(&FForm->Editor(), &ClipEditor::loadFinished);
+
+    // The window keeps working while the probes run; nothing that needs the video is offered.
+    FForm->LoadFile(big);
+    ASSERT_TRUE(FForm->Editor().Loading());
+    EXPECT_EQ(Status(), "Reading big.mp4...");
+    for (const char* n : {"BtnExport", "BtnStart", "BtnPlay", "TrackBar1", "EdtOut"})
+        EXPECT_FALSE(W<QWidget>(n)->isEnabled()) << n;
+    EXPECT_TRUE(W<QWidget>("BtnOpen")->isEnabled());
+    EXPECT_TRUE(W<QWidget>("BtnStop")->isEnabled());
+    EXPECT_GE(TicksWhile([&] { return FForm->Editor().Loading(); }), 5);
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(FForm->InFile(), big);
+    EXPECT_GE(FForm->Duration(), 1800);
+    EXPECT_TRUE(FForm->Editor().Index().ok);
+    EXPECT_TRUE(Status().startsWith("Loaded big.mp4 (duration 30:"));
+    EXPECT_TRUE(W<QWidget>("BtnExport")->isEnabled());
+    EXPECT_FALSE(W<QWidget>("BtnStop")->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Preview().image().isNull(); }, 30000));
+
+    // A second open while the first still reads: only the second one's results are taken.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Preview().grabbing(); }, 30000));
+    FForm->LoadFile(big);
+    ASSERT_TRUE(QTest::qWaitFor([] { return ChildProcesses() > 0; }, 30000));
+    FForm->LoadFile(small);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Loading(); }, 60000));
+    EXPECT_EQ(finished.count(), 2);
+    EXPECT_EQ(FForm->InFile(), small);
+    EXPECT_EQ(FForm->Duration(), 4);
+    EXPECT_EQ(Status(), "Loaded small.mp4 (duration 00:04)");
+    EXPECT_EQ(W<QSlider>("TrackBar1")->maximum(), 4);
+    EXPECT_EQ(KeyframeSeconds(FForm->Editor().Index()), QVector<double>({0, 1, 2, 3}));
+
+    // Stop and Esc end an opening: nothing is loaded, no probe is left running.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Preview().grabbing(); }, 30000));
+    for (const bool esc : {false, true}) {
+        FForm->LoadFile(big);
+        ASSERT_TRUE(QTest::qWaitFor([] { return ChildProcesses() > 0; }, 30000));
+        if (esc)
+            QTest::keyClick(FForm.get(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(W<QPushButton>("BtnStop"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Loading(); }, 30000));
+        EXPECT_EQ(Status(), "Reading big.mp4 stopped");
+        EXPECT_TRUE(FForm->InFile().isEmpty());
+        EXPECT_FALSE(W<QWidget>("BtnExport")->isEnabled());
+        EXPECT_FALSE(W<QWidget>("BtnStop")->isEnabled());
+        EXPECT_EQ(ChildProcesses(), 0);
+        EXPECT_TRUE(FDialogs.texts.isEmpty());
+    }
+
+    // Closing while a video opens asks nothing and leaves no child behind.
+    FForm->LoadFile(big);
+    ASSERT_TRUE(QTest::qWaitFor([] { return ChildProcesses() > 0; }, 30000));
+    FForm->close();
+    EXPECT_FALSE(FForm->isVisible());
+    FForm.reset();
+    EXPECT_EQ(ChildProcesses(), 0);
+    EXPECT_TRUE(FDialogs.texts.isEmpty());
     QDir(dir).removeRecursively();
 }

@@ -1,5 +1,6 @@
 // Long work in the main window under Xvfb with the real ffmpeg: live progress, Stop (button and
 // Esc), a live HLS recording ended by Stop, buttons during a job, closing during a job.
+#include "LivePlaylist.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Umain.h"
@@ -7,7 +8,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -52,23 +52,6 @@ protected:
     void CheckForUpdateAsync() override {}
 };
 
-// Processes of which this test program is the parent (ffmpeg children of the runner).
-int ChildProcesses() {
-    int n = 0;
-    QDirIterator it("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QByteArray stat = ReadAll(it.filePath() + "/stat");
-        const qsizetype close = stat.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> f = stat.mid(close + 2).split(' ');
-        if (f.size() > 1 && f[1].toInt() == ::getpid())
-            ++n;
-    }
-    return n;
-}
-
 class LongWork : public ::testing::Test {
 protected:
     void open() {
@@ -98,44 +81,6 @@ protected:
     std::unique_ptr<TForm2> form;
     QList<int> bar;
     QString dir = NewTempDir("long");
-};
-
-// A playlist without an end whose segment list grows by one every two seconds.
-class LivePlaylist {
-public:
-    LivePlaylist(TestHttpServer& AServer, const QString& AFolder) : FServer(AServer) {
-        const QStringList lines = QString::fromUtf8(ReadAll(AFolder + "/vod.m3u8")).split('\n');
-        for (int i = 0; i + 1 < lines.size(); ++i)
-            if (lines[i].startsWith("#EXTINF"))
-                FSegments << lines[i] + "\n" + lines[i + 1] + "\n";
-        AServer.serveFolder("/live/", AFolder);
-        FShown = 2;
-        publish();
-        QObject::connect(&FTimer, &QTimer::timeout, [this] {
-            if (FShown < FSegments.size()) {
-                ++FShown;
-                publish();
-            }
-        });
-        FTimer.start(2000);
-    }
-    int segments() const { return static_cast<int>(FSegments.size()); }
-
-private:
-    void publish() {
-        QByteArray body = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n"
-                          "#EXT-X-MEDIA-SEQUENCE:0\n";
-        for (int i = 0; i < FShown; ++i)
-            body += FSegments[i].toUtf8();
-        TestHttpServer::Reply r;
-        r.body = body;
-        r.headers = {{"Content-Type", "application/vnd.apple.mpegurl"}};
-        FServer.route("/live/live.m3u8", r);
-    }
-    TestHttpServer& FServer;
-    QStringList FSegments;
-    int FShown = 0;
-    QTimer FTimer;
 };
 
 int SegmentRequests(const TestHttpServer& AServer) {

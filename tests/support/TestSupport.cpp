@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,6 +16,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace halvora::test {
 
@@ -388,6 +390,22 @@ QByteArray ReadAll(const QString& APath) {
 bool WriteAll(const QString& APath, const QByteArray& AData) {
     QFile f(APath);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size();
+}
+
+int ChildProcesses() {
+    int n = 0;
+    QDirIterator it("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QByteArray stat = ReadAll(it.filePath() + "/stat");
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> f = stat.mid(close + 2).split(' ');
+        if (f.size() > 1 && f[1].toInt() == ::getpid())
+            ++n;
+    }
+    return n;
 }
 
 } // namespace halvora::test

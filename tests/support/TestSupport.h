@@ -93,6 +93,9 @@ QList<TrackInfo> ProbeTracks(const QString& AFile);
 // ASeconds (optional) receives the length of the decoded track.
 double ToneFrequency(const QString& AFile, int AIndex, double* ASeconds = nullptr);
 
+// Processes of which this test program is the parent (ffmpeg children of the runner).
+int ChildProcesses();
+
 QByteArray ReadAll(const QString& APath);
 bool WriteAll(const QString& APath, const QByteArray& AData);
 

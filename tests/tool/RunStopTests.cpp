@@ -104,6 +104,13 @@ TEST(RunCommand, StopAsksTheChildToFinishFirst) {
               kRunStopped);
     EXPECT_GE(t.elapsed(), kStopGraceMs - 100);
     EXPECT_TRUE(Gone(dir + "/pid2"));
+    // A run whose output is thrown away anyway is killed after a much shorter grace.
+    d.stopGraceMs = kDiscardStopGraceMs;
+    t.restart();
+    EXPECT_EQ(RunCommand(Sh("echo $$ > pid3; trap '' INT; while :; do sleep 0.05; done"), d),
+              kRunStopped);
+    EXPECT_LT(t.elapsed(), kStopGraceMs - 100);
+    EXPECT_TRUE(Gone(dir + "/pid3"));
     // Stop requested before the child ends on its own: whatever was first, no hang.
     EXPECT_TRUE(RunCommand(Sh("exit 0"), d) == 0 || RunCommand(Sh("exit 0"), d) == kRunStopped);
 }
