@@ -800,13 +800,17 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
     // No subtitle file is left behind, in the output folder or elsewhere.
     EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"output.mp4"});
 
+    // Once more into a new folder.
+    const auto convertAgain = [&](const QString& AHint) {
+        dir = NewTempDir(AHint);
+        view = FakeView();
+        view.input = srv.url("/hls/master.m3u8");
+        view.output = dir;
+        flow.BtnConvertClick();
+    };
     // A rendition whose segment is missing is left out, and named; the video still converts.
     srv.notFound("/hls/fr0.vtt");
-    dir = NewTempDir("vtt-lost");
-    view = FakeView();
-    view.input = srv.url("/hls/master.m3u8");
-    view.output = dir;
-    flow.BtnConvertClick();
+    convertAgain("vtt-lost");
     const QString lost = "The link's subtitle tracks could not be saved and were not kept";
     EXPECT_EQ(view.status(),
               "Conversion complete: " + dir + "/output.mp4. " + lost + ": Fran\u00e7ais");
@@ -816,11 +820,7 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
 
     // None can be read: the video converts, and the box says so.
     srv.notFound("/hls/en.m3u8");
-    dir = NewTempDir("vtt-none");
-    view = FakeView();
-    view.input = srv.url("/hls/master.m3u8");
-    view.output = dir;
-    flow.BtnConvertClick();
+    convertAgain("vtt-none");
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4. " + lost);
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost));

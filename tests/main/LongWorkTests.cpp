@@ -89,6 +89,17 @@ protected:
     bool finish(int AMs = 60000) {
         return waitFor([&] { return !form->busy(); }, AMs);
     }
+    // Presses Stop during a recording: its TS is kept, and converted into an MP4 of at least
+    // 4 s. Gives the MP4.
+    QString stopRecording() {
+        QTest::mouseClick(form->BtnStop, Qt::LeftButton);
+        EXPECT_TRUE(finish());
+        const QString mp4 = dir + "/out/output.mp4";
+        EXPECT_TRUE(QFile::exists(dir + "/out/output.ts"));
+        EXPECT_GE(ProbeSeconds(mp4), 4.0);
+        EXPECT_TRUE(status().startsWith("Recording stopped at 00:00:")) << status().toStdString();
+        return mp4;
+    }
     void expectIdle() {
         EXPECT_FALSE(form->busy());
         EXPECT_FALSE(form->BtnStop->isEnabled());
@@ -188,14 +199,7 @@ TEST_F(LongWork, StopEndsALiveRecordingAndConvertsWhatWasRecorded) {
     EXPECT_TRUE(
         status().contains(QRegularExpression("^Recording: \\d\\d:\\d\\d:\\d\\d, \\d+ [KMG]B$")))
         << status().toStdString();
-    QTest::mouseClick(form->BtnStop, Qt::LeftButton);
-    ASSERT_TRUE(finish());
-
-    const QString ts = dir + "/out/output.ts";
-    const QString mp4 = dir + "/out/output.mp4";
-    EXPECT_TRUE(QFile::exists(ts));
-    EXPECT_GE(ProbeSeconds(mp4), 4.0);
-    EXPECT_TRUE(status().startsWith("Recording stopped at 00:00:")) << status().toStdString();
+    const QString mp4 = stopRecording();
     EXPECT_TRUE(status().endsWith("Conversion complete: " + mp4));
     ASSERT_EQ(dialogs.texts.size(), 1);
     EXPECT_TRUE(dialogs.texts[0].startsWith("Recording stopped at "));
@@ -250,16 +254,9 @@ TEST_F(LongWork, StopOfALiveMasterPlaylistKeepsTheChosenVariantOnly) {
         const QRegularExpressionMatch m = recorded.match(status());
         return m.hasMatch() && m.captured(1).toInt() >= 5;
     }));
-    QTest::mouseClick(form->BtnStop, Qt::LeftButton);
-    ASSERT_TRUE(finish());
-
-    const QString ts = dir + "/out/output.ts";
-    const QString mp4 = dir + "/out/output.mp4";
-    EXPECT_TRUE(QFile::exists(ts));
-    EXPECT_GE(ProbeSeconds(mp4), 4.0);
+    const QString mp4 = stopRecording();
     EXPECT_EQ(ProbeSize(mp4), "320x180");
     EXPECT_GT(AudioSeconds(mp4), 3.5);
-    EXPECT_TRUE(status().startsWith("Recording stopped at 00:00:")) << status().toStdString();
     EXPECT_TRUE(status().endsWith("Conversion complete: " + mp4 +
                                   ". The link's subtitle tracks could not be saved and were not "
                                   "kept"))
