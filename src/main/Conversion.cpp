@@ -464,8 +464,11 @@ QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARe
                                                   qint64 ALimitMs, const QString& ADir,
                                                   QStringList* ALost) {
     QList<SubtitleFile> files;
-    for (const HlsRendition& r : ARenditions) {
-        const QString name = r.name.isEmpty() ? r.language : r.name;
+    for (qsizetype i = 0; i < ARenditions.size(); ++i) {
+        const HlsRendition& r = ARenditions[i];
+        QString name = r.name.isEmpty() ? r.language : r.name;
+        if (name.isEmpty())
+            name = QStringLiteral("track %1").arg(i + 1);
         FView.setStatus(QStringLiteral("Saving subtitles (%1)...").arg(name));
         QByteArray vtt;
         // Without the video's start the cues could not be placed.
