@@ -10,6 +10,9 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cmath>
 
 namespace halvora {
 
@@ -126,6 +129,31 @@ namespace {
 
 // Stream copy or H.264/AAC (text subtitles as mov_text), into an MP4 that can play while it
 // loads.
+// Each subtitle file as an input of its own.
+void AddSubtitleInputs(Command& ACmd, const QList<SubtitleFile>& ASubs) {
+    for (const SubtitleFile& s : ASubs)
+        ACmd.arg("-i").path(s.path);
+}
+
+// Maps the subtitle files, which follow AFirstInput - 1 inputs and AKeptSubs subtitle streams
+// kept from them, with their language, name and default flag.
+void MapSubtitleInputs(Command& ACmd, const QList<SubtitleFile>& ASubs, int AFirstInput,
+                       qsizetype AKeptSubs) {
+    for (qsizetype i = 0; i < ASubs.size(); ++i)
+        ACmd.arg("-map").arg(QStringLiteral("%1:s").arg(AFirstInput + i));
+    for (qsizetype i = 0; i < ASubs.size(); ++i) {
+        const QString n = QString::number(AKeptSubs + i);
+        if (!ASubs[i].language.isEmpty())
+            ACmd.arg("-metadata:s:s:" + n).arg(QStringLiteral("language=") + ASubs[i].language);
+        if (!ASubs[i].name.isEmpty())
+            ACmd.arg("-metadata:s:s:" + n)
+                .arg(QStringLiteral("title=") + ASubs[i].name)
+                .arg("-metadata:s:s:" + n)
+                .arg(QStringLiteral("handler_name=") + ASubs[i].name);
+        ACmd.arg("-disposition:s:" + n).arg(ASubs[i].isDefault ? "default" : "0");
+    }
+}
+
 void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast, bool ATextSubs = false) {
     if (AFast)
         ACmd.arg("-c").arg("copy");
@@ -139,12 +167,14 @@ void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast, bool AText
 } // namespace
 
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan) {
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan,
+                       const QList<SubtitleFile>& ASubs) {
     Command c(AFFmpeg);
     c.arg("-y");
     if (AAllowAll)
         c.arg("-allowed_extensions").arg("ALL");
     c.arg("-i").path(AInFile);
+    AddSubtitleInputs(c, ASubs);
     const bool planned = APlan.known && !(APlan.video.isEmpty() && APlan.audio.isEmpty());
     if (planned) {
         MapStreams(c, APlan.video);
@@ -154,7 +184,8 @@ Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QSt
         // Without ffmpeg's own choice of one audio stream; "V" leaves out attached pictures.
         c.arg("-map").arg("0:V?").arg("-map").arg("0:a?");
     }
-    AddMp4Output(c, AOutFile, AFast, planned && !APlan.textSubs.isEmpty());
+    MapSubtitleInputs(c, ASubs, 1, planned ? APlan.textSubs.size() : 0);
+    AddMp4Output(c, AOutFile, AFast, (planned && !APlan.textSubs.isEmpty()) || !ASubs.isEmpty());
     return c;
 }
 
@@ -163,15 +194,19 @@ namespace {
 // Both inputs read with the HLS reader's options; every video and audio stream of the variant
 // is kept, and the audio of its rendition. The rendition comes first among the audio tracks, so
 // its language (which ffmpeg only learns from the master playlist) can be put back.
-void AddVariantInputs(Command& ACmd, const StreamInputs& AIn, bool AAllowAll) {
+void AddVariantInputs(Command& ACmd, const StreamInputs& AIn, bool AAllowAll,
+                      const QList<SubtitleFile>& ASubs = {}) {
     for (const QString& in : {AIn.video, AIn.audio}) {
         if (AAllowAll)
             ACmd.arg("-allowed_extensions").arg("ALL");
         ACmd.arg("-i").path(in);
     }
+    AddSubtitleInputs(ACmd, ASubs);
     ACmd.arg("-map").arg("0:v?").arg("-map").arg("1:a").arg("-map").arg("0:a?");
-    if (!AIn.audioLanguage.isEmpty())
-        ACmd.arg("-metadata:s:a:0").arg(QStringLiteral("language=") + AIn.audioLanguage);
+    // MP4 keeps three-letter codes only; HLS mostly names languages with two.
+    const QString language = Mp4Language(AIn.audioLanguage);
+    if (!language.isEmpty())
+        ACmd.arg("-metadata:s:a:0").arg(QStringLiteral("language=") + language);
 }
 
 } // namespace
@@ -188,13 +223,15 @@ Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const Q
 }
 
 Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan) {
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan,
+                       const QList<SubtitleFile>& ASubs) {
     if (AIn.audio.isEmpty())
-        return ConvertCommand(AFFmpeg, AIn.video, AOutFile, AFast, AAllowAll, APlan);
+        return ConvertCommand(AFFmpeg, AIn.video, AOutFile, AFast, AAllowAll, APlan, ASubs);
     Command c(AFFmpeg);
     c.arg("-y");
-    AddVariantInputs(c, AIn, AAllowAll);
-    AddMp4Output(c, AOutFile, AFast);
+    AddVariantInputs(c, AIn, AAllowAll, ASubs);
+    MapSubtitleInputs(c, ASubs, 2, 0);
+    AddMp4Output(c, AOutFile, AFast, !ASubs.isEmpty());
     return c;
 }
 
@@ -219,7 +256,10 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
         FProbeRunner = direct;
     if (!FFinder)
         FFinder = [] { return FindFFmpeg(); };
-    FFetch = [](const QString& AUrlOrPath) { return FetchPlaylist(AUrlOrPath); };
+    // Stop ends a transfer of a playlist or subtitle segment too.
+    FFetch = [this](const QString& AUrlOrPath) {
+        return FetchPlaylist(AUrlOrPath, [this] { return stopRequested(); });
+    };
 }
 
 void ConversionFlow::RequestStop() {
@@ -260,6 +300,7 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     int cutShort = 0;
     bool writeFailed = false;
     FLastMs = 0;
+    FInputStartPts = -1;
     FBarMoved = false;
     ProgressText text;
     text.start();
@@ -278,6 +319,15 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
         static const QRegularExpression failed(QStringLiteral(
             "(?:\\[hls @ ([^\\]]*)\\] )?Failed to open segment (\\d+)(?: of playlist "
             "(\\d+))?"));
+        // Input #0's line comes first; the outputs have none.
+        static const QRegularExpression start(
+            QStringLiteral("^\\s*Duration: [^,]*, start: (-?[0-9]+(?:\\.[0-9]+)?)"));
+        if (FInputStartPts < 0) {
+            const QRegularExpressionMatch s = start.match(ALine);
+            if (s.hasMatch())
+                FInputStartPts =
+                    std::max<qint64>(std::llround(s.captured(1).toDouble() * 90000), 0);
+        }
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())
             segments.insert(m.captured(1) + u':' + m.captured(3) + u':' + m.captured(2));
@@ -367,11 +417,13 @@ QStringList ConversionFlow::segmentTags(const QString& AListing, const StreamPla
 }
 
 int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing,
-                                   bool* ASubtitlesLost) {
+                                   bool* ASubtitlesLost, QList<HlsRendition>* ASubtitles) {
     if (AMissing)
         *AMissing = 0;
     if (ASubtitlesLost)
         *ASubtitlesLost = false;
+    if (ASubtitles)
+        ASubtitles->clear();
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return kFFmpegMissing;
@@ -401,13 +453,53 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
             *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
                               !plan.textSubs.isEmpty(); // a TS cannot hold text subtitles
     }
-    // Only the chosen variant's own playlists are read, never its subtitle renditions.
-    if (ASubtitlesLost && in.subtitles)
-        *ASubtitlesLost = true;
+    if (ASubtitles)
+        *ASubtitles = in.subtitles;
     if (stopRequested())
         return kRunStopped;
     return run(DownloadCommand(ffmpeg, in, ASaveTo, plan, tags), QString(), AMissing,
                QStringLiteral("Downloading stream"), FStallMs, kStopGraceMs);
+}
+
+QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARenditions,
+                                                  qint64 ALimitMs, const QString& ADir,
+                                                  QStringList* ALost) {
+    QList<SubtitleFile> files;
+    for (qsizetype i = 0; i < ARenditions.size(); ++i) {
+        const HlsRendition& r = ARenditions[i];
+        QString name = r.name.isEmpty() ? r.language : r.name;
+        if (name.isEmpty())
+            name = QStringLiteral("track %1").arg(i + 1);
+        FView.setStatus(QStringLiteral("Saving subtitles (%1)...").arg(name));
+        QByteArray vtt;
+        // Without the video's start the cues could not be placed.
+        const bool read = FInputStartPts >= 0 && !stopRequested() &&
+                          FetchVttRendition(r.uri, FFetch, FInputStartPts, ALimitMs, &vtt, nullptr);
+        const QString path = JoinPath(ADir, QStringLiteral("subtitles%1.vtt").arg(files.size()));
+        QFile f(path);
+        if (!read || !f.open(QIODevice::WriteOnly) || f.write(vtt) != vtt.size() || !f.flush()) {
+            if (ALost)
+                *ALost << name;
+            continue;
+        }
+        if (vtt.contains("-->")) // a rendition without a cue adds nothing
+            files << SubtitleFile{path, Mp4Language(r.language), r.name, r.isDefault};
+    }
+    return files;
+}
+
+int ConversionFlow::ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
+                                  QList<SubtitleFile>& ASubs, QStringList* ALost) {
+    const QString label = QStringLiteral("Converting ") + FileNameOf(ATs);
+    int c = ConvertFileAs(ATs, AMp4, label, nullptr, ALeftOut, ASubs);
+    if (c != 0 && c != kRunStopped && !stopRequested() && !ASubs.isEmpty()) {
+        // The video matters more than its subtitles.
+        for (const SubtitleFile& f : ASubs)
+            *ALost << f.name;
+        ASubs.clear();
+        c = ConvertFileAs(ATs, AMp4, label, nullptr, ALeftOut);
+    }
+    return c;
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
@@ -417,7 +509,8 @@ int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
 }
 
 int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
-                                  const QString& ALabel, int* AMissing, QStringList* ALeftOut) {
+                                  const QString& ALabel, int* AMissing, QStringList* ALeftOut,
+                                  const QList<SubtitleFile>& ASubs) {
     if (AMissing)
         *AMissing = 0;
     if (ALeftOut)
@@ -470,8 +563,8 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         if (ALeftOut)
             *ALeftOut = plan.leftOut;
     }
-    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan), workDir,
-                     AMissing, ALabel);
+    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, ASubs),
+                     workDir, AMissing, ALabel);
     if (stopped(result))
         return kRunStopped;
     // Re-encoding cannot bring back segments that could not be read, so that case is final.
@@ -482,8 +575,8 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan), workDir, AMissing,
-                     ALabel + QStringLiteral(", re-encoding"));
+        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan, ASubs), workDir,
+                     AMissing, ALabel + QStringLiteral(", re-encoding"));
         if (stopped(result))
             return kRunStopped;
     }
@@ -598,7 +691,31 @@ void ConversionFlow::BtnConvertClick() {
         mp4 = names[1];
         int missing = 0;
         bool subtitlesLost = false;
-        const int d = DownloadStream(input, ts, &missing, &subtitlesLost);
+        QList<HlsRendition> renditions;
+        const int d = DownloadStream(input, ts, &missing, &subtitlesLost, &renditions);
+        // The subtitle renditions are read once the video is saved, into files that live until
+        // the conversion has taken them.
+        QTemporaryDir subsDir;
+        QStringList subsLost;
+        const auto saveSubtitles = [&](qint64 ALimitMs) {
+            if (renditions.isEmpty())
+                return QList<SubtitleFile>();
+            if (!subsDir.isValid()) {
+                for (const HlsRendition& r : renditions)
+                    subsLost << r.name;
+                return QList<SubtitleFile>();
+            }
+            return SaveSubtitles(renditions, ALimitMs, subsDir.path(), &subsLost);
+        };
+        // Not lost silently, though MP4 is not what stands in the way.
+        const auto subtitlesNote = [&](qsizetype AKept) {
+            const QString lost = QStringLiteral("The link's subtitle tracks could not be saved "
+                                                "and were not kept");
+            if (subtitlesLost || (!subsLost.isEmpty() && AKept == 0))
+                return lost;
+            return subsLost.isEmpty() ? QString()
+                                      : lost + QStringLiteral(": ") + subsLost.join(u", ");
+        };
         if (FView.closed()) { // the window went while the variant was being chosen
             DropUnwritten(ts);
             DropUnwritten(mp4);
@@ -614,18 +731,23 @@ void ConversionFlow::BtnConvertClick() {
                 FView.setStatus(QStringLiteral("Recording stopped before anything was recorded"));
                 return;
             }
+            const qint64 recordedMs = FLastMs;
             ResetStop();
             FView.setStatus(QStringLiteral("Recording stopped at %1, converting...").arg(at));
             if (FView.closed())
                 return;
+            // Only what was recorded: no cue from where the recording stopped.
+            QList<SubtitleFile> subs = saveSubtitles(std::max<qint64>(recordedMs, 1));
             QStringList leftOut;
-            const int c = ConvertFile(ts, mp4, nullptr, &leftOut);
+            const int c = ConvertLinkTs(ts, mp4, &leftOut, subs, &subsLost);
             FView.setProgress(100);
             if (c != 0)
                 DropUnwritten(mp4);
             // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
             if (c == 0) {
-                const QString note = LeftOutSentence(leftOut);
+                QStringList notes{LeftOutSentence(leftOut), subtitlesNote(subs.size())};
+                notes.removeAll(QString());
+                const QString note = notes.join(QStringLiteral(". "));
                 FView.setStatus(
                     QStringLiteral("Recording stopped at %1. Conversion complete: ").arg(at) + mp4 +
                     (note.isEmpty() ? QString() : QStringLiteral(". ") + note));
@@ -696,15 +818,12 @@ void ConversionFlow::BtnConvertClick() {
                 BoxButtons::Ok);
             return;
         }
+        QList<SubtitleFile> subs = saveSubtitles(0);
         QStringList leftOut;
-        const int c = ConvertFile(ts, mp4, nullptr, &leftOut);
+        const int c = ConvertLinkTs(ts, mp4, &leftOut, subs, &subsLost);
         if (c == 0) {
             QFile::remove(ts);
-            // Not lost silently, though MP4 is not what stands in the way.
-            done({LeftOutSentence(leftOut),
-                  subtitlesLost ? QStringLiteral("The link's subtitle tracks could not be saved "
-                                                 "and were not kept")
-                                : QString()});
+            done({LeftOutSentence(leftOut), subtitlesNote(subs.size())});
         } else if (c == kRunStopped) {
             FView.setStatus(QStringLiteral("Conversion stopped. TS kept: ") + ts);
         } else {

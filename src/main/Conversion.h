@@ -5,6 +5,7 @@
 #include "Command.h"
 #include "ConvertView.h"
 #include "HlsSource.h"
+#include "HlsSubtitles.h"
 #include "Process.h"
 #include "StreamList.h"
 
@@ -48,8 +49,11 @@ QString JoinPath(const QString& ADir, const QString& AName);
 // AStreamTags: output options that put back tags ffmpeg's HLS reader does not pass on.
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
                         const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
+// ASubs: WebVTT files added as inputs of their own, each kept as a mov_text track with its
+// language, name and default flag.
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {},
+                       const QList<SubtitleFile>& ASubs = {});
 // "ffmpeg -i" with no output: lists the input's streams on stderr and ends with 1.
 Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll);
 // The same for a variant of a master playlist: with separate audio, two inputs whose video
@@ -57,7 +61,8 @@ Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowA
 Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
                         const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
 Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {});
+                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {},
+                       const QList<SubtitleFile>& ASubs = {});
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
@@ -79,8 +84,15 @@ public:
     // during which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
     // ASubtitlesLost (optional) is set when the playlist offers subtitles the TS cannot take:
     // renditions ffmpeg's HLS reader skips ("Can't support the subtitle") or text subtitles.
+    // ASubtitles (optional) receives the chosen variant's subtitle renditions, which are read
+    // apart (SaveSubtitles) since ffmpeg does not read them.
     int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr,
-                       bool* ASubtitlesLost = nullptr);
+                       bool* ASubtitlesLost = nullptr, QList<HlsRendition>* ASubtitles = nullptr);
+    // After DownloadStream: each rendition read into one WebVTT file in ADir, its cues placed on
+    // the saved TS's timeline and, when ALimitMs is positive, none from there on. The names of
+    // those that could not be read go to ALost.
+    QList<SubtitleFile> SaveSubtitles(const QList<HlsRendition>& ARenditions, qint64 ALimitMs,
+                                      const QString& ADir, QStringList* ALost);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
     // ALeftOut (optional) receives the kinds of stream that MP4 cannot hold and were left out.
     int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,
@@ -108,7 +120,7 @@ public:
     void setStallLimitMs(int AMs) { FStallMs = AMs; }
     int stallLimitMs() const { return FStallMs; }
 
-    // How playlists are read before ffmpeg starts; the default is FetchPlaylist.
+    // How playlists and subtitle segments are read; the default is FetchPlaylist, ended by Stop.
     void setPlaylistFetcher(PlaylistFetcher AFetch) { FFetch = std::move(AFetch); }
 
 private:
@@ -122,7 +134,12 @@ private:
     QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
     // ConvertFile with the label its progress is shown under.
     int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
-                      int* AMissing, QStringList* ALeftOut = nullptr);
+                      int* AMissing, QStringList* ALeftOut = nullptr,
+                      const QList<SubtitleFile>& ASubs = {});
+    // A link's TS into its MP4, with the subtitles read apart; when they stand in the way, once
+    // more without them (ASubs is then emptied, their names added to ALost).
+    int ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
+                      QList<SubtitleFile>& ASubs, QStringList* ALost);
     std::shared_ptr<StopToken> stopToken() const;
     // Shows a run's progress: percent on the bar between FBarBase and FBarBase + 100, position,
     // duration and time left (or recorded time and size) in the status line.
@@ -138,7 +155,10 @@ private:
     std::shared_ptr<StopToken> FStop = std::make_shared<StopToken>();
     int FBarBase = 0;         // where the bar stands when the current run begins
     std::int64_t FLastMs = 0; // the last position ffmpeg reported in the current run
-    bool FBarMoved = false;   // the current run has moved the bar
+    // Where the first input of the current run begins on its own clock (90 kHz), as ffmpeg
+    // reports it ("start: 1.400000"); -1 when it did not.
+    qint64 FInputStartPts = -1;
+    bool FBarMoved = false; // the current run has moved the bar
 };
 
 } // namespace halvora

@@ -76,9 +76,11 @@ StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoic
             say(skipped + QStringLiteral("; trying the next best"));
             continue;
         }
-        bool subtitles = false;
+        QList<HlsRendition> subtitles;
         for (const HlsRendition& r : list.renditions)
-            subtitles = subtitles || (r.type == u"SUBTITLES" && r.groupId == v.subtitlesGroup);
+            if (r.type == u"SUBTITLES" && !v.subtitlesGroup.isEmpty() &&
+                r.groupId == v.subtitlesGroup && !r.uri.isEmpty())
+                subtitles << r;
         const int a = AudioRenditionOf(list, v);
         if (a < 0 || list.renditions[a].uri.isEmpty())
             return {v.uri, {}, label, skipped, {}, subtitles};

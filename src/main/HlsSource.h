@@ -29,8 +29,10 @@ struct StreamInputs {
     QString audio;   // the variant's separate audio rendition; empty when none
     QString label;   // the chosen variant, as VariantLabel names it; empty when none was chosen
     QString skipped; // why a better variant was passed over (the last reason); empty when none
-    QString audioLanguage;  // LANGUAGE of the audio rendition; ffmpeg does not see it
-    bool subtitles = false; // the chosen variant offers subtitle renditions, which are not read
+    QString audioLanguage; // LANGUAGE of the audio rendition; ffmpeg does not see it
+    // The chosen variant's subtitle renditions (its SUBTITLES group), which ffmpeg does not
+    // read: they are fetched apart.
+    QList<HlsRendition> subtitles;
 };
 
 // Reads AInput; when it is a master playlist, picks the variant of AChoice whose playlist (and

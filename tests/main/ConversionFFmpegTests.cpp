@@ -672,38 +672,158 @@ TEST_F(Real, HlsLinkWithAudioRenditionsKeepsTheDefaultOne) {
     EXPECT_NEAR(ToneFrequency(dir + "/output.mp4", 0), 700, 5);
 }
 
-TEST_F(Real, HlsLinkWithWebVttSubtitlesSaysWhatBecameOfThem) {
+namespace {
+
+// The first video stream's start time in seconds (a TS lists it under its program too).
+double VideoStart(const QString& AFile) {
+    return RunTool("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                        "stream=start_time", "-of", "csv=p=0", AFile})
+        .trimmed()
+        .split('\n')
+        .value(0)
+        .toDouble();
+}
+
+struct Cue {
+    double start = 0; // seconds after the first picture
+    double end = 0;
+    QString text;
+};
+
+// The cues of the MP4's subtitle track AIndex: texts as "-f srt" gives them, times from the
+// track's samples (the empty samples that fill the gaps left out), counted from the first
+// picture.
+QList<Cue> CuesOf(const QString& AMp4, int AIndex) {
+    const double video = VideoStart(AMp4);
+    QList<Cue> cues;
+    const QString samples = QString::fromUtf8(
+        RunTool("/usr/bin/ffprobe",
+                {"-v", "error", "-select_streams", QStringLiteral("s:%1").arg(AIndex),
+                 "-show_entries", "packet=pts_time,duration_time,size", "-of", "csv=p=0", AMp4}));
+    for (const QString& line : samples.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList f = line.split(',');
+        if (f.size() == 3 && f[2].toInt() > 2)
+            cues << Cue{f[0].toDouble() - video, f[0].toDouble() + f[1].toDouble() - video, {}};
+    }
+    const QString srt = QString::fromUtf8(
+        RunTool(FixtureFFmpeg(), {"-v", "error", "-i", AMp4, "-map",
+                                  QStringLiteral("0:s:%1").arg(AIndex), "-f", "srt", "-"}));
+    qsizetype k = 0;
+    // The srt writer ends the lines within a cue with CRLF.
+    for (const QString& block : srt.split("\n\n", Qt::SkipEmptyParts)) {
+        const QStringList lines = block.split('\n');
+        if (lines.size() >= 3 && k < cues.size())
+            cues[k++].text = lines.mid(2).join("\n").remove(QChar(u'\r')).trimmed();
+    }
+    return cues;
+}
+
+void ExpectCues(const QList<Cue>& AGot, const QList<Cue>& AWanted) {
+    ASSERT_EQ(AGot.size(), AWanted.size());
+    for (qsizetype i = 0; i < AGot.size(); ++i) {
+        EXPECT_EQ(AGot[i].text, AWanted[i].text) << i;
+        EXPECT_NEAR(AGot[i].start, AWanted[i].start, 0.04) << i; // a frame at 25 fps
+        EXPECT_NEAR(AGot[i].end, AWanted[i].end, 0.04) << i;
+    }
+}
+
+} // namespace
+
+TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
     const QString hls = NewTempDir("vtt");
-    ASSERT_TRUE(WriteAll(hls + "/in.vtt", "WEBVTT\n\n00:00:00.500 --> 00:00:01.500\nHello\n"));
-    const QStringList sources{
-        "-f", "lavfi",        "-i", "testsrc2=size=320x240:rate=25:duration=3",
-        "-f", "lavfi",        "-i", "sine=duration=3",
-        "-i", hls + "/in.vtt"};
-    const QStringList maps{"-map", "0", "-map", "1", "-map", "2", "-c:a", "aac", "-c:s", "webvtt"};
-    const QStringList segmenting{"-f",
-                                 "hls",
-                                 "-hls_time",
-                                 "1",
-                                 "-hls_playlist_type",
-                                 "vod",
-                                 "-master_pl_name",
-                                 "master.m3u8",
-                                 "-var_stream_map",
-                                 "v:0,a:0,s:0,sgroup:subs",
-                                 "-hls_segment_filename",
-                                 hls + "/seg%d.ts",
-                                 hls + "/stream.m3u8"};
-    ASSERT_TRUE(RunFixtureFFmpeg(sources + maps + PictureOptions() + segmenting));
-    ConvertServed(hls, "master.m3u8");
-    const QList<TrackInfo> tracks = ProbeTracks(dir + "/output.mp4");
-    // This ffmpeg's HLS reader skips subtitle renditions (and a TS could not hold WebVTT): the
-    // user is told instead of finding them missing later.
-    ASSERT_EQ(tracks.size(), 2);
-    EXPECT_NEAR(ToneFrequency(dir + "/output.mp4", 0), 440, 5);
-    EXPECT_EQ(view.status(), "Conversion complete: " + dir +
-                                 "/output.mp4. The link's subtitle tracks could not be saved and "
-                                 "were not kept");
+    const QStringList segmenting{
+        "-f", "hls", "-hls_time", "1", "-hls_list_size", "0", "-hls_playlist_type", "vod"};
+    ASSERT_TRUE(MakeVideo(hls + "/video.m3u8", 4, 320, 240, true, 25, segmenting));
+    // Where the picture begins on the segments' MPEG-TS clock, which the subtitles refer to.
+    const qint64 pts = std::llround(VideoStart(hls + "/video0.ts") * 90000);
+    ASSERT_GT(pts, 0);
+    // English in two segments whose local clock reads 15 s where the picture's reads 5 s; a cue
+    // that spans both is listed in each. French on the MPEG-TS clock itself, CRLF line ends.
+    const QByteArray enMap =
+        QStringLiteral("WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:%1,LOCAL:00:00:15.000\n\n")
+            .arg(pts + 5 * 90000)
+            .toUtf8();
+    ASSERT_TRUE(
+        WriteAll(hls + "/en0.vtt", enMap + "1\n00:00:10.500 --> 00:00:11.500\nHello\n\n"
+                                           "00:00:11.800 --> 00:00:12.400 align:start\nSpans\n"));
+    ASSERT_TRUE(
+        WriteAll(hls + "/en1.vtt", enMap + "NOTE a comment\n\n"
+                                           "00:00:11.800 --> 00:00:12.400 align:start\nSpans\n\n"
+                                           "00:00:12.960 --> 00:00:13.600\nWorld\nsecond line\n"));
+    ASSERT_TRUE(WriteAll(hls + "/fr0.vtt",
+                         QStringLiteral("WEBVTT\r\nX-TIMESTAMP-MAP=LOCAL:00:00:00.000,MPEGTS:%1\r\n"
+                                        "\r\n00:01.000 --> 00:02.000\r\nBonjour\r\n")
+                             .arg(pts)
+                             .toUtf8()));
+    const auto playlist = [](const QStringList& ASegments) {
+        QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+        for (const QString& s : ASegments)
+            text += "#EXTINF:2.0,\n" + s.toUtf8() + "\n";
+        return text + "#EXT-X-ENDLIST\n";
+    };
+    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", playlist({"en0.vtt", "en1.vtt"})));
+    ASSERT_TRUE(WriteAll(hls + "/fr.m3u8", playlist({"fr0.vtt"})));
+    ASSERT_TRUE(
+        WriteAll(hls + "/master.m3u8",
+                 "#EXTM3U\n"
+                 "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"English\",LANGUAGE="
+                 "\"en\",DEFAULT=YES,AUTOSELECT=YES,URI=\"en.m3u8\"\n"
+                 "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"Fran\xc3\xa7"
+                 "ais\",LANGUAGE=\"fr-CA\",DEFAULT=NO,URI=\"fr.m3u8\"\n"
+                 "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240,SUBTITLES=\"subs\"\n"
+                 "video.m3u8\n"));
+    TestHttpServer srv; // HTTPS, as services publish
+    srv.exportServiceEnv();
+    srv.serveFolder("/hls/", hls);
+    view.input = srv.url("/hls/master.m3u8");
+    view.output = dir;
+    flow.BtnConvertClick();
+    const QString mp4 = dir + "/output.mp4";
+    EXPECT_EQ(view.status(), "Conversion complete: " + mp4);
+    EXPECT_TRUE(view.statuses.contains("Saving subtitles (English)..."));
+    EXPECT_FALSE(QFileInfo::exists(dir + "/output.ts"));
+    QList<TrackInfo> tracks = ProbeTracks(mp4);
+    ASSERT_EQ(tracks.size(), 4);
+    EXPECT_EQ(tracks[0].type, "video");
+    EXPECT_EQ(tracks[1].type, "audio");
+    EXPECT_EQ(tracks[2].codec, "mov_text");
+    EXPECT_EQ(tracks[2].language, "eng");
+    EXPECT_TRUE(tracks[2].isDefault);
+    EXPECT_EQ(tracks[3].codec, "mov_text");
+    EXPECT_EQ(tracks[3].language, "fra");
+    EXPECT_FALSE(tracks[3].isDefault);
+    EXPECT_EQ(CountVideoFrames(mp4), 100);
+    EXPECT_GE(ReadAll(mp4).indexOf("nameEnglish"), 0);
+    ExpectCues(CuesOf(mp4, 0),
+               {{0.5, 1.5, "Hello"}, {1.8, 2.4, "Spans"}, {2.96, 3.6, "World\nsecond line"}});
+    ExpectCues(CuesOf(mp4, 1), {{1.0, 2.0, "Bonjour"}});
+    // No subtitle file is left behind, in the output folder or elsewhere.
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"output.mp4"});
+
+    // Once more into a new folder.
+    const auto convertAgain = [&](const QString& AHint) {
+        dir = NewTempDir(AHint);
+        view = FakeView();
+        view.input = srv.url("/hls/master.m3u8");
+        view.output = dir;
+        flow.BtnConvertClick();
+    };
+    // A rendition whose segment is missing is left out, and named; the video still converts.
+    srv.notFound("/hls/fr0.vtt");
+    convertAgain("vtt-lost");
+    const QString lost = "The link's subtitle tracks could not be saved and were not kept";
+    EXPECT_EQ(view.status(),
+              "Conversion complete: " + dir + "/output.mp4. " + lost + ": Fran\u00e7ais");
+    tracks = ProbeTracks(dir + "/output.mp4");
+    ASSERT_EQ(tracks.size(), 3);
+    EXPECT_EQ(tracks[2].language, "eng");
+
+    // None can be read: the video converts, and the box says so.
+    srv.notFound("/hls/en.m3u8");
+    convertAgain("vtt-none");
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4. " + lost);
     ASSERT_EQ(view.boxes.size(), 1);
-    EXPECT_TRUE(view.boxes[0].text.endsWith(
-        "\r\n\r\nThe link's subtitle tracks could not be saved and were not kept"));
+    EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost));
+    EXPECT_EQ(ProbeTracks(dir + "/output.mp4").size(), 2);
+    EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 100);
 }

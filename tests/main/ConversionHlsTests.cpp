@@ -94,6 +94,8 @@ TEST_F(Variants, EachChoiceFetchesOnlyItsVariantAndKeepsTheAudio) {
         EXPECT_EQ(ProbeSize(mp4), c.size);
         EXPECT_EQ(CountVideoFrames(mp4), 100);
         EXPECT_NEAR(AudioSeconds(mp4), 4.0, 0.2);
+        // The rendition's LANGUAGE "en", in the three letters MP4 keeps.
+        EXPECT_EQ(ProbeTracks(mp4).value(1).language, "eng");
         expectOnly(c.folder);
         ASSERT_GE(rec.runs.size(), 1);
         EXPECT_TRUE(rec.runs[0].text.contains("-map 1:a")) << rec.runs[0].text.toStdString();

@@ -1,6 +1,8 @@
 // The master-playlist reader and the choice of a variant, on playlists written here.
 #include "HlsMaster.h"
+#include "HlsSubtitles.h"
 
+#include <QMap>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -157,4 +159,94 @@ TEST(HlsMaster, ChoiceOrderAndLabels) {
     EXPECT_EQ(bad.variants[0].bandwidth, 0);
     EXPECT_EQ(bad.variants[0].width, 0);
     EXPECT_EQ(bad.variants[0].frameRate, 0);
+}
+
+TEST(WebVtt, CuesArePlacedOnTheVideosTimeline) {
+    // LOCAL 10 s is the MPEG-TS clock's 20 s; the video begins at 12 s: a cue at 10.5 s plays at
+    // 8.5 s. An identifier, a NOTE, a STYLE block and a malformed timing are read past.
+    const QByteArray seg = "\xEF\xBB\xBFWEBVTT\r\nX-TIMESTAMP-MAP=MPEGTS:1800000,LOCAL:00:00:10.000"
+                           "\r\n\r\nNOTE hi\r\n\r\nSTYLE\r\n::cue { color: red }\r\n\r\nid-1\r\n"
+                           "00:00:10.500 --> 00:00:11.000 line:0\r\nOne\r\ntwo\r\n\r\n"
+                           "00:11.000 --> 00:10.000\r\nbackwards\r\n\r\n"
+                           "00:00:1.0 --> 00:00:02.000\r\nmalformed\r\n";
+    QList<VttCue> cues = ReadVttSegment(seg, 12 * 90000);
+    ASSERT_EQ(cues.size(), 1);
+    EXPECT_EQ(cues[0].startMs, 8500);
+    EXPECT_EQ(cues[0].endMs, 9000);
+    EXPECT_EQ(cues[0].settings, "line:0");
+    EXPECT_EQ(cues[0].text, "One\ntwo");
+
+    // Segments written after the 33-bit clock wrapped still follow a video that began before.
+    const qint64 nearWrap = (qint64(1) << 33) - 90000; // 1 s before the wrap
+    cues = ReadVttSegment("WEBVTT\nX-TIMESTAMP-MAP=LOCAL:00:00:00.000,MPEGTS:90000\n\n"
+                          "00:00.000 --> 00:01.000\nafter\n",
+                          nearWrap);
+    ASSERT_EQ(cues.size(), 1);
+    EXPECT_EQ(cues[0].startMs, 2000);
+
+    // Without a map the times are the stream's own; with an unreadable one nothing is trusted.
+    EXPECT_EQ(ReadVttSegment("WEBVTT\n\n00:03.000 --> 00:04.000\nx\n", 99 * 90000)[0].startMs,
+              3000);
+    EXPECT_TRUE(ReadVttSegment("WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:x,LOCAL:00:00:00.000\n\n"
+                               "00:03.000 --> 00:04.000\nx\n",
+                               0)
+                    .isEmpty());
+    EXPECT_TRUE(ReadVttSegment("00:03.000 --> 00:04.000\nno header\n", 0).isEmpty());
+}
+
+TEST(WebVtt, JoinedInOrderWithoutRepeatsWithinTheRecording) {
+    const QList<VttCue> cues{{3000, 4000, {}, "c"}, {-500, 700, {}, "cut"},
+                             {1000, 2000, {}, "b"}, {-900, -100, {}, "gone"},
+                             {1000, 2000, {}, "b"}, {9000, 9500, {}, "late"}};
+    EXPECT_EQ(WriteVtt(cues, 5000), "WEBVTT\n\n00:00:00.000 --> 00:00:00.700\ncut\n"
+                                    "\n00:00:01.000 --> 00:00:02.000\nb\n"
+                                    "\n00:00:03.000 --> 00:00:04.000\nc\n");
+    EXPECT_TRUE(WriteVtt(cues).contains("00:00:09.000 --> 00:00:09.500\nlate\n"));
+    EXPECT_EQ(WriteVtt({{3723004, 3723005, "align:end", "t"}}),
+              "WEBVTT\n\n01:02:03.004 --> 01:02:03.005 align:end\nt\n");
+}
+
+TEST(WebVtt, RenditionsAreReadWhole) {
+    QMap<QString, QByteArray> files{
+        {"https://h/s/en.m3u8", "#EXTM3U\n#EXTINF:2,\nen0.vtt\n#EXTINF:2,\n../en1.vtt\n"
+                                "#EXT-X-ENDLIST\n"},
+        {"https://h/s/en0.vtt", "WEBVTT\n\n00:01.000 --> 00:02.000\nA\n"},
+        {"https://h/en1.vtt",
+         "WEBVTT\n\n00:01.000 --> 00:02.000\nA\n\n00:03.000 --> 00:04.000\nB\n"},
+        {"https://h/s/live.m3u8", "#EXTM3U\n#EXTINF:2,\nen0.vtt\n"},
+        {"https://h/s/local.m3u8", "#EXTM3U\n#EXTINF:2,\nfile:///etc/passwd\n#EXT-X-ENDLIST\n"},
+        {"https://h/s/gap.m3u8", "#EXTM3U\n#EXTINF:2,\nen0.vtt\n#EXTINF:2,\nnone.vtt\n"
+                                 "#EXT-X-ENDLIST\n"}};
+    QStringList asked;
+    const PlaylistFetcher fetch = [&](const QString& AUri) {
+        asked << AUri;
+        PlaylistText t;
+        t.ok = files.contains(AUri);
+        t.body = files.value(AUri);
+        t.error = t.ok ? QString() : QStringLiteral("HTTP 404");
+        return t;
+    };
+    QByteArray vtt;
+    QString error;
+    ASSERT_TRUE(FetchVttRendition("https://h/s/en.m3u8", fetch, 0, 0, &vtt, &error));
+    EXPECT_EQ(vtt,
+              "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nA\n\n00:00:03.000 --> 00:00:04.000\nB\n");
+    // A live rendition is not read past its playlist; nor a segment that is no link.
+    asked.clear();
+    EXPECT_FALSE(FetchVttRendition("https://h/s/live.m3u8", fetch, 0, 0, &vtt, &error));
+    EXPECT_EQ(asked, QStringList{"https://h/s/live.m3u8"});
+    EXPECT_FALSE(FetchVttRendition("https://h/s/local.m3u8", fetch, 0, 0, &vtt, &error));
+    EXPECT_FALSE(asked.contains("file:///etc/passwd"));
+    EXPECT_FALSE(FetchVttRendition("https://h/s/gap.m3u8", fetch, 0, 0, &vtt, &error));
+    EXPECT_EQ(error, "HTTP 404");
+}
+
+TEST(WebVtt, LanguagesAsMp4KeepsThem) {
+    EXPECT_EQ(Mp4Language("en"), "eng");
+    EXPECT_EQ(Mp4Language("fr-CA"), "fra");
+    EXPECT_EQ(Mp4Language("DE"), "deu");
+    EXPECT_EQ(Mp4Language("deu"), "deu");
+    EXPECT_EQ(Mp4Language("und"), "");
+    EXPECT_EQ(Mp4Language("x"), "");
+    EXPECT_EQ(Mp4Language(""), "");
 }

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,7 +19,9 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -68,6 +71,17 @@ protected:
     }
     bool finish(int AMs = 60000) {
         return waitFor([&] { return !form->busy(); }, AMs);
+    }
+    // Presses Stop during a recording: its TS is kept, and converted into an MP4 of at least
+    // 4 s. Gives the MP4.
+    QString stopRecording() {
+        QTest::mouseClick(form->BtnStop, Qt::LeftButton);
+        EXPECT_TRUE(finish());
+        const QString mp4 = dir + "/out/output.mp4";
+        EXPECT_TRUE(QFile::exists(dir + "/out/output.ts"));
+        EXPECT_GE(ProbeSeconds(mp4), 4.0);
+        EXPECT_TRUE(status().startsWith("Recording stopped at 00:00:")) << status().toStdString();
+        return mp4;
     }
     void expectIdle() {
         EXPECT_FALSE(form->busy());
@@ -127,17 +141,70 @@ TEST_F(LongWork, StopEndsALiveRecordingAndConvertsWhatWasRecorded) {
     EXPECT_TRUE(
         status().contains(QRegularExpression("^Recording: \\d\\d:\\d\\d:\\d\\d, \\d+ [KMG]B$")))
         << status().toStdString();
-    QTest::mouseClick(form->BtnStop, Qt::LeftButton);
-    ASSERT_TRUE(finish());
-
-    const QString ts = dir + "/out/output.ts";
-    const QString mp4 = dir + "/out/output.mp4";
-    EXPECT_TRUE(QFile::exists(ts));
-    EXPECT_GE(ProbeSeconds(mp4), 4.0);
-    EXPECT_TRUE(status().startsWith("Recording stopped at 00:00:")) << status().toStdString();
+    const QString mp4 = stopRecording();
     EXPECT_TRUE(status().endsWith("Conversion complete: " + mp4));
     ASSERT_EQ(dialogs.texts.size(), 1);
     EXPECT_TRUE(dialogs.texts[0].startsWith("Recording stopped at "));
+    expectIdle();
+}
+
+TEST_F(LongWork, StopOfALiveMasterPlaylistKeepsTheChosenVariantOnly) {
+    // Two live variants with their sound inside, and live subtitles, which are left out.
+    TestHttpServer srv;
+    srv.exportServiceEnv();
+    std::vector<std::unique_ptr<LivePlaylist>> variants;
+    for (const QSize& size : {QSize(480, 270), QSize(320, 180)}) {
+        const QString name = QStringLiteral("v%1").arg(size.width());
+        QDir().mkpath(dir + "/" + name);
+        ASSERT_TRUE(MakeVideo(
+            dir + "/" + name + "/vod.m3u8", 30, size.width(), size.height(), true, 25,
+            {"-f", "hls", "-hls_time", "2", "-hls_list_size", "0", "-hls_playlist_type", "vod"}));
+        variants.push_back(std::make_unique<LivePlaylist>(srv, dir + "/" + name, "/" + name + "/"));
+    }
+    srv.route("/subs/en.m3u8", TestHttpServer::Json("#EXTM3U\n#EXT-X-TARGETDURATION:2\n"
+                                                    "#EXTINF:2,\nen0.vtt\n"));
+    srv.route("/master.m3u8",
+              TestHttpServer::Json(
+                  "#EXTM3U\n#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"s\",NAME=\"English\","
+                  "LANGUAGE=\"en\",DEFAULT=YES,URI=\"subs/en.m3u8\"\n"
+                  "#EXT-X-STREAM-INF:BANDWIDTH=900000,RESOLUTION=480x270,SUBTITLES=\"s\"\n"
+                  "v480/live.m3u8\n"
+                  "#EXT-X-STREAM-INF:BANDWIDTH=400000,RESOLUTION=320x180,SUBTITLES=\"s\"\n"
+                  "v320/live.m3u8\n"));
+
+    open();
+    form->qualityReader().setDelayMs(50);
+    auto* quality = form->findChild<QComboBox*>("CmbQuality");
+    ASSERT_NE(quality, nullptr);
+    form->EdtInput->setText(srv.url("/master.m3u8"));
+    form->EdtOutput->setText(dir + "/out");
+    ASSERT_TRUE(waitFor([&] { return quality->count() == 4; }, 20000));
+    const int smaller = quality->findText("320x180, 400 kb/s");
+    ASSERT_GE(smaller, 0);
+    quality->setCurrentIndex(smaller);
+    QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    ASSERT_TRUE(form->busy());
+    ASSERT_TRUE(waitFor([&] {
+        int n = 0;
+        for (const auto& r : srv.requests())
+            n += r.path.startsWith("/v320/") && r.path.endsWith(".ts");
+        return n >= 3;
+    }));
+    // The first segments fetched may be the listing's; what counts is what was recorded.
+    static const QRegularExpression recorded("^Recording: 00:00:(\\d\\d),");
+    ASSERT_TRUE(waitFor([&] {
+        const QRegularExpressionMatch m = recorded.match(status());
+        return m.hasMatch() && m.captured(1).toInt() >= 5;
+    }));
+    const QString mp4 = stopRecording();
+    EXPECT_EQ(ProbeSize(mp4), "320x180");
+    EXPECT_GT(AudioSeconds(mp4), 3.5);
+    EXPECT_TRUE(status().endsWith("Conversion complete: " + mp4 +
+                                  ". The link's subtitle tracks could not be saved and were not "
+                                  "kept"))
+        << status().toStdString();
+    for (const auto& r : srv.requests())
+        EXPECT_FALSE(r.path.startsWith("/v480/")) << r.path.constData();
     expectIdle();
 }
 

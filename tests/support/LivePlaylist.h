@@ -11,12 +11,14 @@ namespace halvora::test {
 // A playlist without an end whose segment list grows by one every two seconds.
 class LivePlaylist {
 public:
-    LivePlaylist(TestHttpServer& AServer, const QString& AFolder) : FServer(AServer) {
+    // AFolder's vod.m3u8 and segments, served below AUrlDir as AUrlDir + "live.m3u8".
+    LivePlaylist(TestHttpServer& AServer, const QString& AFolder, const QString& AUrlDir = "/live/")
+        : FServer(AServer), FUrlDir(AUrlDir) {
         const QStringList lines = QString::fromUtf8(ReadAll(AFolder + "/vod.m3u8")).split('\n');
         for (int i = 0; i + 1 < lines.size(); ++i)
             if (lines[i].startsWith("#EXTINF"))
                 FSegments << lines[i] + "\n" + lines[i + 1] + "\n";
-        AServer.serveFolder("/live/", AFolder);
+        AServer.serveFolder(AUrlDir, AFolder);
         FShown = 2;
         publish();
         QObject::connect(&FTimer, &QTimer::timeout, [this] {
@@ -38,9 +40,10 @@ private:
         TestHttpServer::Reply r;
         r.body = body;
         r.headers = {{"Content-Type", "application/vnd.apple.mpegurl"}};
-        FServer.route("/live/live.m3u8", r);
+        FServer.route(FUrlDir + "live.m3u8", r);
     }
     TestHttpServer& FServer;
+    QString FUrlDir;
     QStringList FSegments;
     int FShown = 0;
     QTimer FTimer;

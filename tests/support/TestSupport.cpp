@@ -279,6 +279,8 @@ QByteArray PgsSubtitle() {
     return cue(45000, true) + cue(135000, false);
 }
 
+} // namespace
+
 QByteArray RunTool(const QString& AProgram, const QStringList& AArgs) {
     QProcess p;
     p.setProgram(AProgram);
@@ -292,8 +294,6 @@ QByteArray RunTool(const QString& AProgram, const QStringList& AArgs) {
     }
     return p.readAllStandardOutput();
 }
-
-} // namespace
 
 bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& ATracks,
                    bool ADvbSubtitle, const QStringList& AOutputOptions) {

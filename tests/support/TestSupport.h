@@ -77,6 +77,9 @@ struct ToneTrack {
 bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& ATracks,
                    bool ADvbSubtitle = false, const QStringList& AOutputOptions = {});
 
+// What AProgram writes to stdout (empty when it does not end within 2 minutes).
+QByteArray RunTool(const QString& AProgram, const QStringList& AArgs);
+
 // A stream of a file as ffprobe reports it.
 struct TrackInfo {
     QString type; // "video", "audio", "subtitle", "data"
