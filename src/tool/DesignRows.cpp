@@ -1,0 +1,108 @@
+#include "DesignRows.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <algorithm>
+
+namespace halvora {
+
+DesignRows::DesignRows(QWidget* AParent, QSize ADesigned) : FColumn(new QVBoxLayout(AParent)) {
+    FColumn->setContentsMargins(0, 0, 0, 0);
+    FColumn->setSpacing(0);
+    // Places are designed from the outer corner; a frame's line already takes its margin.
+    const QMargins frame = AParent->contentsMargins();
+    FOrigin = QPoint(frame.left(), frame.top());
+    FDesigned = ADesigned - QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+}
+
+void DesignRows::Row(int ATop, int AHeight, int AStretch) {
+    EndRow();
+    ATop -= FOrigin.y();
+    FColumn->addSpacing(ATop - FBottom);
+    FRow = new QHBoxLayout;
+    FRow->setContentsMargins(0, 0, 0, 0);
+    FRow->setSpacing(0);
+    FRow->addStrut(AHeight);
+    FColumn->addLayout(FRow, AStretch);
+    FRowStretch = AStretch;
+    FBottom = ATop + AHeight;
+    FX = 0;
+    FGrows = false;
+}
+
+void DesignRows::Gap(int ALeft) {
+    ALeft -= FOrigin.x();
+    if (ALeft > FX)
+        FRow->addSpacing(ALeft - FX);
+}
+
+void DesignRows::Spring() {
+    FRow->addStretch(1);
+    FGrows = true;
+}
+
+void DesignRows::Add(QWidget* AWidget, int ALeft, int AWidth, int AStretch, int ADy, int AHeight) {
+    Gap(ALeft);
+    // A minimum given explicitly replaces the text's own: never below what the text needs.
+    const bool ownWidth = AWidget->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored;
+    AWidget->setMinimumWidth(ownWidth ? std::max(AWidth, AWidget->minimumSizeHint().width())
+                                      : AWidth);
+    if (AHeight > 0)
+        AWidget->setMinimumHeight(AHeight);
+    QSizePolicy policy = AWidget->sizePolicy();
+    if (AStretch == 0) {
+        // A label follows its text; anything else keeps its designed width.
+        policy.setHorizontalPolicy(QSizePolicy::Fixed);
+        if (!qobject_cast<QLabel*>(AWidget))
+            AWidget->setMaximumWidth(AWidget->minimumWidth());
+    } else if (policy.horizontalPolicy() == QSizePolicy::Fixed) {
+        policy.setHorizontalPolicy(QSizePolicy::Preferred);
+    }
+    AWidget->setSizePolicy(policy);
+    const Qt::Alignment align = FRowStretch > 0 ? Qt::Alignment() : Qt::AlignTop;
+    if (ADy > 0) {
+        auto* column = new QVBoxLayout;
+        column->setContentsMargins(0, ADy, 0, 0);
+        column->setSpacing(0);
+        column->addWidget(AWidget, 0, align);
+        if (FRowStretch == 0)
+            column->addStretch(1);
+        FRow->addLayout(column, AStretch);
+    } else {
+        FRow->addWidget(AWidget, AStretch, align);
+    }
+    FX = ALeft - FOrigin.x() + AWidth;
+    FGrows = FGrows || AStretch > 0;
+}
+
+void DesignRows::Add(QLayout* ALayout, int ALeft, int AWidth, int AStretch) {
+    Gap(ALeft);
+    ALayout->setContentsMargins(0, 0, 0, 0);
+    FRow->addLayout(ALayout, AStretch);
+    if (FRowStretch == 0)
+        FRow->setAlignment(ALayout, Qt::AlignTop);
+    FX = ALeft - FOrigin.x() + AWidth;
+    FGrows = FGrows || AStretch > 0;
+}
+
+void DesignRows::EndRow() {
+    if (!FRow)
+        return;
+    // A row without a stretching control keeps its controls at the left; otherwise the designed
+    // right margin stays.
+    if (FGrows)
+        Gap(FDesigned.width() + FOrigin.x());
+    else
+        FRow->addStretch(1);
+    FRow = nullptr;
+}
+
+void DesignRows::Finish() {
+    EndRow();
+    if (FDesigned.height() > FBottom)
+        FColumn->addSpacing(FDesigned.height() - FBottom);
+}
+
+} // namespace halvora
