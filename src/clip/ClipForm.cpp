@@ -282,8 +282,7 @@ void TClipForm::BuildLayout() {
     BtnOpen->setFocus();
 
     resize(kClientWidth, kClientHeight);
-    // Smaller than designed, the buttons' texts and the picture would be cut.
-    setMinimumSize(kClientWidth, kClientHeight);
+    // No smaller: the layout's minimum is the designed size, more when a larger font needs it.
     // Where it was designed to appear, moved back onto the screen when that doesn't fit.
     QPoint pos(829, 0);
     if (const QScreen* scr = QGuiApplication::primaryScreen()) {

@@ -105,8 +105,7 @@ TForm2::~TForm2() {
 
 void TForm2::createControls() {
     resize(933, 722);
-    // Narrower than designed, the fields would no longer show a path.
-    setMinimumSize(933, 722);
+    // No smaller: the layout's minimum is the designed size, more when a larger font needs it.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         if (screen->availableGeometry().contains(QRect(685, 164, 933, 722)))
             move(685, 164);
@@ -209,8 +208,8 @@ void TForm2::createControls() {
     batch.Row(80, 40);
     batch.Add(BtnBatch, 12, 893, 1, 0, 40);
     batch.Row(140, 18);
-    batch.Add(ProgressBar1, 12, 893, 1, 0, 18);
-    ProgressBar1->setMaximumHeight(18); // it shows no text, and the style would make it taller
+    batch.Add(ProgressBar1, 12, 893, 1);
+    ProgressBar1->setFixedHeight(18); // it shows no text, and the style would make it taller
     batch.Row(180, 20);
     batch.Add(LblVersion, 12, 893, 1, 0, 20);
     batch.Finish();
@@ -229,8 +228,7 @@ void TForm2::createControls() {
     buttons->setSpacing(0);
     buttons->addSpacing(2);
     for (QPushButton* b : {BtnFeedback, BtnStop}) {
-        b->setFixedWidth(143);
-        b->setMinimumHeight(28);
+        DesignRows::KeepSize(b, 143, true, 28);
         buttons->addWidget(b);
         buttons->addSpacing(10);
     }

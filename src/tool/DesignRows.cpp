@@ -1,5 +1,6 @@
 #include "DesignRows.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -7,6 +8,56 @@
 #include <algorithm>
 
 namespace halvora {
+
+namespace {
+
+// Keeps a control at least as large as designed and as its text needs, also after its font or
+// style changes (an explicit minimum replaces the one the text would give).
+class SizeKeeper : public QObject {
+public:
+    SizeKeeper(QWidget* AWidget, int AWidth, bool AFixed, int AHeight)
+        : QObject(AWidget), FWidget(AWidget), FWidth(AWidth), FHeight(AHeight), FFixed(AFixed) {
+        Apply();
+        AWidget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* AWatched, QEvent* AEvent) override {
+        // A panel's needs change with its controls' (its layout asks again).
+        const QEvent::Type t = AEvent->type();
+        if (AWatched == FWidget &&
+            (t == QEvent::FontChange || t == QEvent::StyleChange || t == QEvent::LayoutRequest))
+            Apply();
+        return false;
+    }
+
+private:
+    // Setting an unchanged limit does nothing, so the layouts settle.
+    void Apply() {
+        const bool ownWidth = FWidget->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored;
+        const int width = ownWidth ? std::max(FWidth, FWidget->minimumSizeHint().width()) : FWidth;
+        if (FFixed)
+            FWidget->setFixedWidth(width);
+        else
+            FWidget->setMinimumWidth(width);
+        if (FHeight > 0) {
+            const QSizePolicy::Policy v = FWidget->sizePolicy().verticalPolicy();
+            const int needs = (v & QSizePolicy::ShrinkFlag) ? FWidget->minimumSizeHint().height()
+                                                            : FWidget->sizeHint().height();
+            FWidget->setMinimumHeight(std::max(FHeight, needs));
+        }
+    }
+
+    QWidget* FWidget;
+    int FWidth;
+    int FHeight;
+    bool FFixed;
+};
+
+} // namespace
+
+void DesignRows::KeepSize(QWidget* AWidget, int AWidth, bool AFixed, int AHeight) {
+    new SizeKeeper(AWidget, AWidth, AFixed, AHeight);
+}
 
 DesignRows::DesignRows(QWidget* AParent, QSize ADesigned) : FColumn(new QVBoxLayout(AParent)) {
     FColumn->setContentsMargins(0, 0, 0, 0);
@@ -45,22 +96,14 @@ void DesignRows::Spring() {
 
 void DesignRows::Add(QWidget* AWidget, int ALeft, int AWidth, int AStretch, int ADy, int AHeight) {
     Gap(ALeft);
-    // A minimum given explicitly replaces the text's own: never below what the text needs.
-    const bool ownWidth = AWidget->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored;
-    AWidget->setMinimumWidth(ownWidth ? std::max(AWidth, AWidget->minimumSizeHint().width())
-                                      : AWidth);
-    if (AHeight > 0)
-        AWidget->setMinimumHeight(AHeight);
     QSizePolicy policy = AWidget->sizePolicy();
-    if (AStretch == 0) {
-        // A label follows its text; anything else keeps its designed width.
+    if (AStretch == 0)
         policy.setHorizontalPolicy(QSizePolicy::Fixed);
-        if (!qobject_cast<QLabel*>(AWidget))
-            AWidget->setMaximumWidth(AWidget->minimumWidth());
-    } else if (policy.horizontalPolicy() == QSizePolicy::Fixed) {
+    else if (policy.horizontalPolicy() == QSizePolicy::Fixed)
         policy.setHorizontalPolicy(QSizePolicy::Preferred);
-    }
     AWidget->setSizePolicy(policy);
+    // A label follows its text; anything else that doesn't stretch keeps its designed width.
+    KeepSize(AWidget, AWidth, AStretch == 0 && !qobject_cast<QLabel*>(AWidget), AHeight);
     const Qt::Alignment align = FRowStretch > 0 ? Qt::Alignment() : Qt::AlignTop;
     if (ADy > 0) {
         auto* column = new QVBoxLayout;

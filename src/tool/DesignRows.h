@@ -31,6 +31,9 @@ public:
     void Add(QLayout* ALayout, int ALeft, int AWidth, int AStretch = 0);
     // The gap before the next control grows with the row, which pushes it to the right.
     void Spring();
+    // Keeps AWidget at least AWidth wide (AFixed: no wider) and AHeight high, and as large as
+    // its text needs, also when its font changes.
+    static void KeepSize(QWidget* AWidget, int AWidth, bool AFixed, int AHeight);
     // Ends the last row; the rest down to the designed bottom stays a margin.
     void Finish();
 

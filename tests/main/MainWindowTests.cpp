@@ -433,7 +433,18 @@ TEST_F(Window, GrowsWithItsFieldsAndKeepsItsMinimum) {
     EXPECT_EQ(form->size(), QSize(933, 722));
     EXPECT_EQ(geom("Panel1"), QRect(8, 587, 913, 127));
     EXPECT_EQ(LayoutProblems(form.get()), QStringList());
+
+    // With a much larger font (set where no style sheet decides the fonts) the smallest
+    // window is larger, and still nothing is cut.
     qApp->setStyleSheet(QString());
+    QFont big = form->font();
+    big.setPointSize(15);
+    form->setFont(big);
+    form->resize(300, 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->height() > 722; }, 5000));
+    QApplication::processEvents();
+    EXPECT_GE(form->width(), 933);
+    EXPECT_EQ(LayoutProblems(form.get()), QStringList());
 }
 
 TEST_F(Window, QualityChoiceListsTheLinksVariants) {
