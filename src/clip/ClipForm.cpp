@@ -1,5 +1,6 @@
 #include "ClipForm.h"
 
+#include "DesignRows.h"
 #include "InputItems.h"
 #include "VLCPlayer.h"
 
@@ -19,6 +20,7 @@
 #include <QStyleOptionSlider>
 #include <QTimer>
 #include <QTreeView>
+#include <QVBoxLayout>
 #include <algorithm>
 
 namespace halvora {
@@ -28,10 +30,6 @@ namespace {
 constexpr int kClientWidth = 857;
 constexpr int kClientHeight = 876;
 constexpr int kPanel1Height = 426;
-// The preview panel is anchored on all sides: these are its distances to the right and bottom
-// edges of the client area at the designed size.
-constexpr int kPreviewRightGap = kClientWidth - (8 + 801);
-constexpr int kPreviewBottomGap = kClientHeight - (46 + 364);
 
 } // namespace
 
@@ -123,55 +121,48 @@ void TClipForm::BuildLayout() {
         AWidget->setObjectName(QLatin1String(AName));
         return AWidget;
     };
-    auto button = [&](QWidget* AParent, const char* AName, const QString& AText, QRect AGeom) {
+    auto button = [&](QWidget* AParent, const char* AName, const QString& AText) {
         auto* b = named(new QPushButton(AText, AParent), AName);
-        b->setGeometry(AGeom);
         b->setAutoDefault(false);
         return b;
     };
-    auto label = [&](QWidget* AParent, const char* AName, const QString& AText, QPoint APos,
-                     int AWidth) {
-        auto* l = named(new QLabel(AText, AParent), AName);
-        l->setGeometry(APos.x(), APos.y(), std::max(AWidth, l->sizeHint().width()),
-                       l->sizeHint().height());
-        return l;
+    auto label = [&](QWidget* AParent, const char* AName, const QString& AText) {
+        return named(new QLabel(AText, AParent), AName);
     };
 
     EdtClip = named(new QLineEdit(this), "EdtClip");
-    EdtClip->setGeometry(8, 17, 537, 23);
-    BtnOpen = button(this, "BtnOpen", QStringLiteral("Open MP4..."), {565, 13, 100, 28});
+    BtnOpen = button(this, "BtnOpen", QStringLiteral("Open MP4..."));
 
     PanelPreview = named(new QWidget(this), "PanelPreview");
     // libVLC draws into this panel's own X11 window.
     PanelPreview->setAttribute(Qt::WA_NativeWindow);
-    PanelPreview->setGeometry(8, 46, 801, 364);
     PanelPreview->setAutoFillBackground(true);
     QPalette pal = PanelPreview->palette();
     pal.setColor(QPalette::Window, Qt::black);
     PanelPreview->setPalette(pal);
+    // Hidden until a video is open, it keeps its room meanwhile.
+    QSizePolicy previewPolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    previewPolicy.setRetainSizeWhenHidden(true);
+    PanelPreview->setSizePolicy(previewPolicy);
     ImgPreview = named(new TPictureBox(PanelPreview), "ImgPreview");
-    ImgPreview->setGeometry(0, 0, 801, 364);
+    PanelPreview->installEventFilter(this);
     PanelPreview->hide();
 
     Panel1 = named(new QWidget(this), "Panel1");
-    Panel1->setGeometry(0, kClientHeight - kPanel1Height, kClientWidth, kPanel1Height);
 
     TrackBar1 = named(new QSlider(Qt::Horizontal, Panel1), "TrackBar1");
-    TrackBar1->setGeometry(1, 0, 519, 30);
     TrackBar1->setRange(0, 0);
     TrackBar1->setSingleStep(1);
     KeyframeTicks = named(new TKeyframeTicks(TrackBar1, Panel1), "KeyframeTicks");
-    KeyframeTicks->setGeometry(1, 30, 519, 5);
     KeyframeTicks->setToolTip(QStringLiteral("Keyframes: copies start here without re-encoding"));
-    LblTime = label(Panel1, "LblTime", QStringLiteral("00:00 / 00:00"), {541, 11}, 150);
-    BtnStart = button(Panel1, "BtnStart", QStringLiteral("Mark start"), {26, 36, 100, 30});
-    BtnEnd = button(Panel1, "BtnEnd", QStringLiteral("Mark end"), {174, 36, 100, 30});
-    BtnDel = button(Panel1, "BtnDel", QStringLiteral("Remove marks"), {298, 36, 110, 30});
-    BtnClear = button(Panel1, "BtnClear", QStringLiteral("Clear"), {424, 36, 80, 30});
-    BtnPlay = button(Panel1, "BtnPlay", QStringLiteral("Play"), {526, 36, 80, 30});
+    LblTime = label(Panel1, "LblTime", QStringLiteral("00:00 / 00:00"));
+    BtnStart = button(Panel1, "BtnStart", QStringLiteral("Mark start"));
+    BtnEnd = button(Panel1, "BtnEnd", QStringLiteral("Mark end"));
+    BtnDel = button(Panel1, "BtnDel", QStringLiteral("Remove marks"));
+    BtnClear = button(Panel1, "BtnClear", QStringLiteral("Clear"));
+    BtnPlay = button(Panel1, "BtnPlay", QStringLiteral("Play"));
 
     LvSegs = named(new QTreeView(Panel1), "LvSegs");
-    LvSegs->setGeometry(11, 72, 612, 149);
     LvSegs->setModel(&FEditor.Segments());
     LvSegs->setRootIsDecorated(false);
     LvSegs->setItemsExpandable(false);
@@ -184,22 +175,74 @@ void TClipForm::BuildLayout() {
     LvSegs->setColumnWidth(1, 100);
 
     EdtOut = named(new QLineEdit(Panel1), "EdtOut");
-    EdtOut->setGeometry(11, 227, 500, 23);
-    BtnOut = button(Panel1, "BtnOut", QStringLiteral("Output dir..."), {541, 227, 100, 28});
+    BtnOut = button(Panel1, "BtnOut", QStringLiteral("Output dir..."));
     BtnExport = button(Panel1, "BtnExport",
-                       QStringLiteral("Export (stitch everything except deleted segments)"),
-                       {11, 261, 630, 36});
-    BtnStop = button(Panel1, "BtnStop", QStringLiteral("Stop"), {541, 303, 100, 28});
+                       QStringLiteral("Export (stitch everything except deleted segments)"));
+    BtnStop = button(Panel1, "BtnStop", QStringLiteral("Stop"));
     BtnStop->setEnabled(false);
-    LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"), {10, 351}, 170);
-    LblAudio = label(Panel1, "LblAudio", QStringLiteral("Audio: -"), {10, 369}, 600);
-    LblCrop = label(Panel1, "LblCrop", QStringLiteral("Crop (optional)"), {187, 351}, 85);
+    LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"));
+    LblAudio = label(Panel1, "LblAudio", QStringLiteral("Audio: -"));
+    LblCrop = label(Panel1, "LblCrop", QStringLiteral("Crop (optional)"));
     EdtCrop = named(new QLineEdit(Panel1), "EdtCrop");
-    // Stock Linux fonts are wider than the layout's: keep the field clear of its label.
-    EdtCrop->setGeometry(std::max(274, LblCrop->geometry().right() + 6), 343, 108, 23);
     EdtCrop->setToolTip(QStringLiteral("W:H:x:y e.g. 1280:720:0:0 (crop requires re-encode)"));
-    LblStatus = label(Panel1, "LblStatus", QStringLiteral("Ready - open MP4 to start clipping"),
-                      {10, 392}, kClientWidth - 20);
+    LblStatus = label(Panel1, "LblStatus", QStringLiteral("Ready - open MP4 to start clipping"));
+    // Long texts never widen the window; the audio list has its full text as a tool tip.
+    for (QLabel* l : {LblAudio, LblStatus})
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    // The picture and the segment list share any extra height in their designed proportion
+    // (a box layout shares by stretch out of the whole); the file fields, the time line and the
+    // wide buttons take the extra width.
+    DesignRows window(this, {kClientWidth, kClientHeight});
+    window.Row(13, 28);
+    window.Add(EdtClip, 8, 537, 1, 4, 23);
+    window.Add(BtnOpen, 565, 100, 0, 0, 28);
+    window.Row(46, 364, 364);
+    window.Add(PanelPreview, 8, 801, 1);
+    window.Row(kClientHeight - kPanel1Height, kPanel1Height, kPanel1Height);
+    window.Add(Panel1, 0, kClientWidth, 1);
+    window.Finish();
+
+    DesignRows panel(Panel1, {kClientWidth, kPanel1Height});
+    panel.Row(0, 35);
+    // The keyframe ticks stay as wide as the time line they mark.
+    auto* timeLine = new QVBoxLayout;
+    timeLine->setSpacing(0);
+    TrackBar1->setMinimumHeight(30);
+    KeyframeTicks->setFixedHeight(5);
+    timeLine->addWidget(TrackBar1);
+    timeLine->addWidget(KeyframeTicks);
+    TrackBar1->setMinimumWidth(519);
+    panel.Add(timeLine, 1, 519, 1);
+    panel.Add(LblTime, 541, 150, 0, 11);
+    panel.Row(36, 30);
+    panel.Add(BtnStart, 26, 100, 0, 0, 30);
+    panel.Add(BtnEnd, 174, 100, 0, 0, 30);
+    panel.Add(BtnDel, 298, 110, 0, 0, 30);
+    panel.Add(BtnClear, 424, 80, 0, 0, 30);
+    panel.Add(BtnPlay, 526, 80, 0, 0, 30);
+    panel.Row(72, 149, 1);
+    panel.Add(LvSegs, 11, 612, 1);
+    panel.Row(227, 28);
+    panel.Add(EdtOut, 11, 500, 1, 0, 23);
+    panel.Add(BtnOut, 541, 100, 0, 0, 28);
+    panel.Row(261, 36);
+    panel.Add(BtnExport, 11, 630, 1, 0, 36);
+    panel.Row(303, 28);
+    panel.Spring();
+    panel.Add(BtnStop, 541, 100, 0, 0, 28);
+    panel.Row(343, 26);
+    panel.Add(LblVideoSize, 10, 170, 0, 8);
+    // Stock Linux fonts are wider than the layout's: keep the field clear of its label.
+    const int cropLabel = std::max(85, LblCrop->sizeHint().width());
+    panel.Add(LblCrop, 187, cropLabel, 0, 8);
+    const int cropLeft = std::max(274, 187 + cropLabel + 5);
+    panel.Add(EdtCrop, cropLeft, 108, 0, 0, 23);
+    panel.Row(369, 23);
+    panel.Add(LblAudio, 10, 600, 1);
+    panel.Row(392, kPanel1Height - 392);
+    panel.Add(LblStatus, 10, kClientWidth - 20, 1);
+    panel.Finish();
 
     FEditor.Preview().timer().setObjectName(QStringLiteral("FTimer"));
     FEditor.PlayTimer().setObjectName(QStringLiteral("FTimerPlay"));
@@ -239,6 +282,7 @@ void TClipForm::BuildLayout() {
     BtnOpen->setFocus();
 
     resize(kClientWidth, kClientHeight);
+    // No smaller: the layout's minimum is the designed size, more when a larger font needs it.
     // Where it was designed to appear, moved back onto the screen when that doesn't fit.
     QPoint pos(829, 0);
     if (const QScreen* scr = QGuiApplication::primaryScreen()) {
@@ -249,18 +293,18 @@ void TClipForm::BuildLayout() {
     move(pos);
 }
 
-void TClipForm::LayoutToSize() {
-    const int w = width();
-    const int h = height();
-    Panel1->setGeometry(0, h - kPanel1Height, w, kPanel1Height);
-    PanelPreview->setGeometry(8, 46, std::max(0, w - 8 - kPreviewRightGap),
-                              std::max(0, h - 46 - kPreviewBottomGap));
-    ImgPreview->setGeometry(0, 0, PanelPreview->width(), PanelPreview->height());
+bool TClipForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
+    // The still picture covers the whole preview; also set while the preview is hidden, when
+    // its resize events wait for it to show.
+    if (AWatched == PanelPreview && AEvent->type() == QEvent::Resize)
+        ImgPreview->setGeometry(PanelPreview->rect());
+    return QDialog::eventFilter(AWatched, AEvent);
 }
 
 void TClipForm::resizeEvent(QResizeEvent* AEvent) {
     QDialog::resizeEvent(AEvent);
-    LayoutToSize();
+    // The layout has placed the preview by now.
+    ImgPreview->setGeometry(PanelPreview->rect());
 }
 
 void TClipForm::keyPressEvent(QKeyEvent* AEvent) {

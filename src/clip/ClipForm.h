@@ -82,13 +82,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* AEvent) override;
+    bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
     void keyPressEvent(QKeyEvent* AEvent) override;
     void dragEnterEvent(QDragEnterEvent* AEvent) override;
     void dropEvent(QDropEvent* AEvent) override;
 
 private:
     void BuildLayout();
-    void LayoutToSize();
 
     // ClipView
     void setStatus(const QString& AText) override;

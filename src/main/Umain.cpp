@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "ClipForm.h"
+#include "DesignRows.h"
 #include "FFmpegLocator.h"
 #include "TFormFeedback.h"
 
@@ -23,6 +24,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QVBoxLayout>
 
 static void InitHalvoraResources() {
     Q_INIT_RESOURCE(halvora);
@@ -38,8 +40,7 @@ template <typename T> T* Make(QWidget* AParent, const char* AName) {
     return w;
 }
 
-QFrame* MakePanel(QWidget* AParent, const char* AName, int ALeft, int ATop, int AWidth, int AHeight,
-                  const QColor& AColour) {
+QFrame* MakePanel(QWidget* AParent, const char* AName, const QColor& AColour) {
     QFrame* p = Make<QFrame>(AParent, AName);
     p->setFrameShape(QFrame::Box);
     p->setFrameShadow(QFrame::Plain);
@@ -48,13 +49,7 @@ QFrame* MakePanel(QWidget* AParent, const char* AName, int ALeft, int ATop, int 
     QPalette pal = p->palette();
     pal.setColor(QPalette::Window, AColour);
     p->setPalette(pal);
-    p->setGeometry(ALeft, ATop, AWidth, AHeight);
     return p;
-}
-
-// An edit field keeps its designed height unless the font needs more.
-void PlaceEdit(QLineEdit* AEdit, int ALeft, int ATop, int AWidth) {
-    AEdit->setGeometry(ALeft, ATop, AWidth, std::max(23, AEdit->sizeHint().height()));
 }
 
 QString BoxTitle(BoxKind AKind) {
@@ -110,91 +105,136 @@ TForm2::~TForm2() {
 
 void TForm2::createControls() {
     resize(933, 722);
-    // Controls sit at fixed places: a smaller window would cut buttons off.
-    setMinimumSize(933, 722);
+    // No smaller: the layout's minimum is the designed size, more when a larger font needs it.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         if (screen->availableGeometry().contains(QRect(685, 164, 933, 722)))
             move(685, 164);
 
-    pnlSingle = MakePanel(this, "pnlSingle", 8, 8, 917, 225, QColor(0x00, 0x78, 0xd7));
-    pnlBatch = MakePanel(this, "pnlBatch", 8, 256, 917, 217, QColor(0xa6, 0xca, 0xf0));
-    Panel1 = MakePanel(this, "Panel1", 8, 587, 913, 127, QColor(0xff, 0x00, 0x00));
-    Panel2 = MakePanel(this, "Panel2", 8, 488, 917, 89, QColor(0xff, 0x00, 0x00));
+    pnlSingle = MakePanel(this, "pnlSingle", QColor(0x00, 0x78, 0xd7));
+    pnlBatch = MakePanel(this, "pnlBatch", QColor(0xa6, 0xca, 0xf0));
+    Panel1 = MakePanel(this, "Panel1", QColor(0xff, 0x00, 0x00));
+    Panel2 = MakePanel(this, "Panel2", QColor(0xff, 0x00, 0x00));
 
     BtnFeedback = Make<QPushButton>(Panel1, "BtnFeedback");
     BtnFeedback->setText(QStringLiteral("Feedback"));
-    BtnFeedback->setGeometry(762, 22, 143, 28);
     BtnClip = Make<QPushButton>(Panel2, "BtnClip");
     BtnClip->setText(QStringLiteral("Edit MP4"));
-    BtnClip->setGeometry(760, 33, 145, 32);
     LblStatus = Make<QLabel>(Panel1, "LblStatus");
     LblStatus->setText(QStringLiteral("Ready"));
     LblStatus->setWordWrap(true);
     LblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     LblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // Long paths wrap beside the Feedback button instead of running under it.
-    LblStatus->setGeometry(12, 20, 740, 100);
+    // A long path wraps or is cut; it never widens the window.
+    LblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     BtnStop = Make<QPushButton>(Panel1, "BtnStop");
     BtnStop->setText(QStringLiteral("Stop"));
-    BtnStop->setGeometry(762, 60, 143, 28);
     BtnStop->setEnabled(false);
 
     LblInput = Make<QLabel>(pnlSingle, "LblInput");
     LblInput->setText(QStringLiteral("M3U8 URL (local file path or http(s) link):"));
-    LblInput->move(12, 16);
-    LblInput->adjustSize();
     EdtInput = Make<QLineEdit>(pnlSingle, "EdtInput");
-    PlaceEdit(EdtInput, 12, 38, 560);
     // The quality of a link's master playlist; local files and batches take the best.
     LblQuality = Make<QLabel>(pnlSingle, "LblQuality");
     LblQuality->setText(QStringLiteral("Quality:"));
-    LblQuality->move(580, 16);
-    LblQuality->adjustSize();
     CmbQuality = Make<QComboBox>(pnlSingle, "CmbQuality");
     CmbQuality->addItem(QStringLiteral("Best"));
     CmbQuality->addItem(QStringLiteral("Smallest"));
     CmbQuality->setToolTip(QStringLiteral("Quality to download when the link lists several"));
     CmbQuality->setAccessibleName(QStringLiteral("Quality"));
     CmbQuality->setEnabled(false);
-    CmbQuality->setGeometry(580, 38, 172, std::max(23, CmbQuality->sizeHint().height()));
     LblQuality->setBuddy(CmbQuality);
     BtnBrowse = Make<QPushButton>(pnlSingle, "BtnBrowse");
     BtnBrowse->setText(QStringLiteral("Browse..."));
-    BtnBrowse->setGeometry(760, 38, 145, 28);
     BtnOutput = Make<QPushButton>(pnlSingle, "BtnOutput");
     BtnOutput->setText(QStringLiteral("Output dir..."));
-    BtnOutput->setGeometry(760, 80, 145, 28);
     EdtOutput = Make<QLineEdit>(pnlSingle, "EdtOutput");
-    PlaceEdit(EdtOutput, 12, 80, 740);
     ChkFast = Make<QCheckBox>(pnlSingle, "ChkFast");
     ChkFast->setText(QStringLiteral("Fast mode (stream copy, no re-encode, recommended)"));
     ChkFast->setChecked(true);
-    ChkFast->setGeometry(12, 120, 760, 24);
     BtnConvert = Make<QPushButton>(pnlSingle, "BtnConvert");
     BtnConvert->setText(QStringLiteral("Convert single"));
-    BtnConvert->setGeometry(12, 152, 893, 40);
 
     LblRoot = Make<QLabel>(pnlBatch, "LblRoot");
     LblRoot->setText(QStringLiteral("Root folder (batch scan all subfolders):"));
-    LblRoot->move(12, 16);
-    LblRoot->adjustSize();
     // Placed inside the panel so that the version can be read.
     LblVersion = Make<QLabel>(pnlBatch, "LblVersion");
     LblVersion->setAlignment(Qt::AlignCenter);
-    LblVersion->setGeometry(12, 180, 893, 20);
     EdtRoot = Make<QLineEdit>(pnlBatch, "EdtRoot");
-    PlaceEdit(EdtRoot, 12, 38, 740);
     BtnRoot = Make<QPushButton>(pnlBatch, "BtnRoot");
     BtnRoot->setText(QStringLiteral("Root..."));
-    BtnRoot->setGeometry(760, 38, 145, 28);
     BtnBatch = Make<QPushButton>(pnlBatch, "BtnBatch");
     BtnBatch->setText(QStringLiteral("Batch Convert "));
-    BtnBatch->setGeometry(12, 80, 893, 40);
     ProgressBar1 = Make<QProgressBar>(pnlBatch, "ProgressBar1");
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    ProgressBar1->setGeometry(12, 140, 893, 18);
+
+    // The panels keep their heights and widen with the window; the status panel takes any
+    // extra height, the fields and the wide buttons any extra width.
+    DesignRows window(this, {933, 722});
+    window.Row(8, 225);
+    window.Add(pnlSingle, 8, 917, 1, 0, 225);
+    window.Row(256, 217);
+    window.Add(pnlBatch, 8, 917, 1, 0, 217);
+    window.Row(488, 89);
+    window.Add(Panel2, 8, 917, 1, 0, 89);
+    window.Row(587, 127, 1);
+    window.Add(Panel1, 8, 913, 1);
+    window.Finish();
+
+    DesignRows single(pnlSingle, {917, 225});
+    single.Row(16, 22);
+    single.Add(LblInput, 12, 560, 1);
+    single.Add(LblQuality, 580, 172);
+    single.Row(38, 28);
+    single.Add(EdtInput, 12, 560, 1, 0, 23);
+    single.Add(CmbQuality, 580, 172, 0, 0, 23);
+    single.Add(BtnBrowse, 760, 145, 0, 0, 28);
+    single.Row(80, 28);
+    single.Add(EdtOutput, 12, 740, 1, 0, 23);
+    single.Add(BtnOutput, 760, 145, 0, 0, 28);
+    single.Row(120, 24);
+    single.Add(ChkFast, 12, 760, 1, 0, 24);
+    single.Row(152, 40);
+    single.Add(BtnConvert, 12, 893, 1, 0, 40);
+    single.Finish();
+
+    DesignRows batch(pnlBatch, {917, 217});
+    batch.Row(16, 22);
+    batch.Add(LblRoot, 12, 740, 1);
+    batch.Row(38, 28);
+    batch.Add(EdtRoot, 12, 740, 1, 0, 23);
+    batch.Add(BtnRoot, 760, 145, 0, 0, 28);
+    batch.Row(80, 40);
+    batch.Add(BtnBatch, 12, 893, 1, 0, 40);
+    batch.Row(140, 18);
+    batch.Add(ProgressBar1, 12, 893, 1);
+    ProgressBar1->setFixedHeight(18); // it shows no text, and the style would make it taller
+    batch.Row(180, 20);
+    batch.Add(LblVersion, 12, 893, 1, 0, 20);
+    batch.Finish();
+
+    DesignRows clip(Panel2, {917, 89});
+    clip.Row(33, 32);
+    clip.Spring();
+    clip.Add(BtnClip, 760, 145, 0, 0, 32);
+    clip.Finish();
+
+    // Long paths wrap beside the buttons instead of running under them.
+    DesignRows bottom(Panel1, {913, 127});
+    bottom.Row(20, 100, 1);
+    bottom.Add(LblStatus, 12, 740, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->setSpacing(0);
+    buttons->addSpacing(2);
+    for (QPushButton* b : {BtnFeedback, BtnStop}) {
+        DesignRows::KeepSize(b, 143, true, 28);
+        buttons->addWidget(b);
+        buttons->addSpacing(10);
+    }
+    buttons->addStretch(1);
+    bottom.Add(buttons, 762, 143);
+    bottom.Finish();
 
     setTabOrder(EdtInput, CmbQuality);
     setTabOrder(CmbQuality, BtnBrowse);

@@ -2,6 +2,7 @@
 // file dialogs are answered by a recording dialog service.
 #include "ClipForm.h"
 #include "DropSupport.h"
+#include "LayoutSupport.h"
 #include "MediaProbe.h"
 #include "TestSupport.h"
 
@@ -371,6 +372,86 @@ TEST_F(ClipFormTest, ScreenshotDuringPlaybackShowsTheVideo) {
                             : NewTempDir(QStringLiteral("shot"));
     EXPECT_TRUE(shot.save(out + "/clip-window.png"));
     std::printf("preview area mean %.1f spread %.1f\n", mean, spread);
+}
+
+// Enlarged, the picture and the segment list take the extra room, the file fields, time line
+// and Export the extra width, the buttons at the right move along; the playing video fills the
+// larger picture; nothing overlaps at any size and the window never gets smaller than designed.
+TEST_F(ClipFormTest, GrowsWithPictureAndListAndKeepsItsMinimum) {
+    auto geom = [&](const char* AName) { return W<QWidget>(AName)->geometry(); };
+    EXPECT_EQ(LayoutProblems(FForm.get()), QStringList());
+    OpenThroughDialog(*sDir + "/long clip.mp4");
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return FForm->Playing() && Track()->maximum() == 8; }, 10000));
+    const QRect preview = geom("PanelPreview");
+    const QRect list = geom("LvSegs");
+    const QRect open = geom("BtnOpen");
+    const QRect out = geom("BtnOut");
+    const QRect stop = geom("BtnStop");
+
+    FForm->resize(857 + 300, 876 + 120);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return geom("LvSegs").width() > list.width(); }, 5000));
+    EXPECT_EQ(geom("PanelPreview").width(), preview.width() + 300);
+    EXPECT_EQ(geom("LvSegs").width(), list.width() + 300);
+    EXPECT_GT(geom("PanelPreview").height(), preview.height() + 40);
+    EXPECT_GT(geom("LvSegs").height(), list.height() + 20);
+    EXPECT_EQ(geom("PanelPreview").height() + geom("LvSegs").height(),
+              preview.height() + list.height() + 120);
+    EXPECT_EQ(geom("ImgPreview"), QRect(QPoint(), geom("PanelPreview").size()));
+    EXPECT_EQ(geom("EdtClip").width(), 537 + 300);
+    EXPECT_EQ(geom("EdtOut").width(), 500 + 300);
+    EXPECT_EQ(geom("BtnExport").width(), 630 + 300);
+    EXPECT_EQ(geom("TrackBar1").width(), 519 + 300);
+    EXPECT_EQ(geom("KeyframeTicks").x(), geom("TrackBar1").x());
+    EXPECT_EQ(geom("KeyframeTicks").width(), geom("TrackBar1").width());
+    EXPECT_EQ(geom("BtnOpen"), open.translated(300, 0));
+    // Below the list, as much lower as the list grew.
+    const int lower = geom("LvSegs").height() - list.height();
+    EXPECT_EQ(geom("BtnOut"), out.translated(300, lower));
+    EXPECT_EQ(geom("BtnStop"), stop.translated(300, lower));
+    EXPECT_EQ(LayoutProblems(FForm.get()), QStringList());
+    // libVLC draws into the larger panel: its right half shows the picture too.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QWidget* panel = W<QWidget>("PanelPreview");
+            const QImage shot = FForm->screen()->grabWindow(FForm->winId()).toImage();
+            const QPoint c = panel->mapTo(FForm.get(), panel->rect().center());
+            int lit = 0;
+            for (int x = c.x(); x < c.x() + 200; x += 10)
+                lit += qGray(shot.pixel(x, c.y())) > 40;
+            return lit >= 10;
+        },
+        10000));
+
+    // Marked and listed as a person would, by the buttons at their new places.
+    FForm->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(FForm.get()));
+    Click("BtnPlay"); // pause
+    Track()->setValue(2);
+    QTest::mouseClick(FForm->windowHandle(), Qt::LeftButton, {},
+                      W<QWidget>("BtnStart")->mapTo(FForm.get(), QPoint(50, 15)));
+    Track()->setValue(5);
+    QTest::mouseClick(FForm->windowHandle(), Qt::LeftButton, {},
+                      W<QWidget>("BtnEnd")->mapTo(FForm.get(), QPoint(50, 15)));
+    QTreeView* lv = W<QTreeView>("LvSegs");
+    ASSERT_EQ(lv->model()->rowCount(), 1);
+    EXPECT_EQ(lv->model()->index(0, 0).data().toString(), "00:02 - 00:05");
+    auto* edit = W<QLineEdit>("EdtOut");
+    QTest::mouseClick(FForm->windowHandle(), Qt::LeftButton, {},
+                      edit->mapTo(FForm.get(), QPoint(edit->width() - 20, 10)));
+    ASSERT_EQ(QApplication::focusWidget(), edit);
+    QTest::keyClick(FForm->windowHandle(), Qt::Key_End);
+    for (char c : std::string("x"))
+        QTest::keyClick(FForm->windowHandle(), c);
+    EXPECT_TRUE(edit->text().endsWith("cit.mp4x")) << edit->text().toStdString();
+
+    // Shrunk as far as it goes: the designed size and places again.
+    FForm->resize(300, 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return geom("LvSegs") == list; }, 5000));
+    EXPECT_EQ(FForm->size(), QSize(857, 876));
+    EXPECT_EQ(geom("PanelPreview"), preview);
+    EXPECT_EQ(geom("BtnOpen"), open);
+    EXPECT_EQ(LayoutProblems(FForm.get()), QStringList());
 }
 
 TEST_F(ClipFormTest, MarksSegmentListAndExport) {

@@ -1,6 +1,7 @@
 // The main window under Xvfb: controls found by object name, dialogs answered by a test service.
 #include "DropSupport.h"
 #include "FakeView.h"
+#include "LayoutSupport.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Umain.h"
@@ -358,6 +359,92 @@ TEST_F(Window, SkyLayoutHasNoClippedText) {
         EXPECT_TRUE(pix.save(shot));
     }
     qApp->setStyleSheet(QString());
+}
+
+// Opens at the designed places; enlarged, the fields and wide buttons take the width and the
+// status panel the height, the buttons keep their size at the right; nothing overlaps at any
+// size, and the window never gets smaller than designed.
+TEST_F(Window, GrowsWithItsFieldsAndKeepsItsMinimum) {
+    ASSERT_TRUE(ApplySkyStyle());
+    open();
+    EXPECT_EQ(form->size(), QSize(933, 722));
+    auto geom = [&](const char* AName) { return Child<QWidget>(form.get(), AName)->geometry(); };
+    auto at = [&](const char* AName) {
+        QWidget* w = Child<QWidget>(form.get(), AName);
+        return QRect(w->mapTo(form.get(), QPoint()), w->size());
+    };
+    EXPECT_EQ(geom("pnlSingle"), QRect(8, 8, 917, 225));
+    EXPECT_EQ(geom("pnlBatch"), QRect(8, 256, 917, 217));
+    EXPECT_EQ(geom("Panel2"), QRect(8, 488, 917, 89));
+    EXPECT_EQ(geom("Panel1"), QRect(8, 587, 913, 127));
+    EXPECT_EQ(geom("EdtInput").topLeft(), QPoint(12, 38));
+    EXPECT_EQ(geom("EdtInput").width(), 560);
+    EXPECT_EQ(geom("CmbQuality").topLeft(), QPoint(580, 38));
+    EXPECT_EQ(geom("BtnBrowse"), QRect(760, 38, 145, 28));
+    EXPECT_EQ(geom("EdtOutput").width(), 740);
+    EXPECT_EQ(geom("BtnOutput"), QRect(760, 80, 145, 28));
+    EXPECT_EQ(geom("BtnConvert"), QRect(12, 152, 893, 40));
+    EXPECT_EQ(geom("EdtRoot").width(), 740);
+    EXPECT_EQ(geom("BtnBatch"), QRect(12, 80, 893, 40));
+    EXPECT_EQ(geom("ProgressBar1"), QRect(12, 140, 893, 18));
+    EXPECT_EQ(geom("BtnClip"), QRect(760, 33, 145, 32));
+    EXPECT_EQ(geom("LblStatus"), QRect(12, 20, 740, 100));
+    EXPECT_EQ(geom("BtnFeedback"), QRect(762, 22, 143, 28));
+    EXPECT_EQ(geom("BtnStop"), QRect(762, 60, 143, 28));
+    EXPECT_EQ(LayoutProblems(form.get()), QStringList());
+
+    const QRect browse = at("BtnBrowse");
+    form->resize(1233, 922);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return geom("EdtInput").width() > 560; }, 5000));
+    EXPECT_EQ(geom("EdtInput").width(), 860);
+    EXPECT_EQ(geom("EdtOutput").width(), 1040);
+    EXPECT_EQ(geom("EdtRoot").width(), 1040);
+    EXPECT_EQ(geom("BtnConvert").width(), 1193);
+    EXPECT_EQ(geom("ProgressBar1").width(), 1193);
+    EXPECT_EQ(geom("LblStatus").size(), QSize(1040, 300));
+    // The buttons moved with the right edge and kept their size; the upper panels their height.
+    EXPECT_EQ(at("BtnBrowse"), browse.translated(300, 0));
+    EXPECT_EQ(at("BtnFeedback").right() + 1, 1233 - 12 - 8);
+    EXPECT_EQ(at("BtnClip").size(), QSize(145, 32));
+    EXPECT_EQ(geom("pnlSingle").height(), 225);
+    EXPECT_EQ(geom("Panel1"), QRect(8, 587, 1213, 327));
+    EXPECT_EQ(LayoutProblems(form.get()), QStringList());
+
+    // Used as a person would at the new size: click into the root field far out on its new
+    // width and type, then pick a file through the moved Browse button.
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    auto* root = Child<QLineEdit>(form.get(), "EdtRoot");
+    QTest::mouseClick(form->windowHandle(), Qt::LeftButton, {},
+                      at("EdtRoot").topLeft() + QPoint(1000, 10));
+    ASSERT_EQ(QApplication::focusWidget(), root);
+    for (char c : std::string("/rec/day 1"))
+        QTest::keyClick(form->windowHandle(), c);
+    EXPECT_EQ(root->text(), "/rec/day 1");
+    auto* input = Child<QLineEdit>(form.get(), "EdtInput");
+    dialogs.fileAnswer = dir + "/other.ts";
+    QTest::mouseClick(Child<QPushButton>(form.get(), "BtnBrowse"), Qt::LeftButton);
+    EXPECT_EQ(dialogs.fileTitles, QStringList{"Select M3U8 file"});
+    EXPECT_EQ(input->text(), dir + "/other.ts");
+
+    // Shrunk as far as it goes: the designed size again, every text readable.
+    form->resize(300, 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return geom("EdtInput").width() == 560; }, 5000));
+    EXPECT_EQ(form->size(), QSize(933, 722));
+    EXPECT_EQ(geom("Panel1"), QRect(8, 587, 913, 127));
+    EXPECT_EQ(LayoutProblems(form.get()), QStringList());
+
+    // With a much larger font (set where no style sheet decides the fonts) the smallest
+    // window is larger, and still nothing is cut.
+    qApp->setStyleSheet(QString());
+    QFont big = form->font();
+    big.setPointSize(15);
+    form->setFont(big);
+    form->resize(300, 200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->height() > 722; }, 5000));
+    QApplication::processEvents();
+    EXPECT_GE(form->width(), 933);
+    EXPECT_EQ(LayoutProblems(form.get()), QStringList());
 }
 
 TEST_F(Window, QualityChoiceListsTheLinksVariants) {
