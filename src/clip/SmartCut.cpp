@@ -204,6 +204,9 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
     const int delay = ReorderDelay(AIndex);
     if (delay > 2 || AIndex.pixFmt.isEmpty())
         return {};
+    // Heads last at most one keyframe interval and are encoded at a high quality setting, so
+    // the fastest preset costs little size, keeps them far above visible loss, and keeps the
+    // export near copy speed.
     // The pieces must run as far ahead in decoding as the copied stream does, or the joined
     // timestamps would step back at a seam.
     const QString bframes = delay == 0 ? QStringLiteral("0") : QStringLiteral("3");
@@ -212,7 +215,7 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
         if (profile.isEmpty() || (profile == QLatin1String("baseline") && delay > 0))
             return {};
         QStringList o{QStringLiteral("-c:v"),       QStringLiteral("libx264"),
-                      QStringLiteral("-preset"),    QStringLiteral("veryfast"),
+                      QStringLiteral("-preset"),    QStringLiteral("ultrafast"),
                       QStringLiteral("-crf"),       QStringLiteral("16"),
                       QStringLiteral("-profile:v"), profile};
         if (AIndex.level > 0)
@@ -232,7 +235,7 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
         if (AIndex.level > 0)
             params += QStringLiteral(":level-idc=") + QString::number(AIndex.level / 30.0, 'f', 1);
         return {QStringLiteral("-c:v"),         QStringLiteral("libx265"),
-                QStringLiteral("-preset"),      QStringLiteral("veryfast"),
+                QStringLiteral("-preset"),      QStringLiteral("ultrafast"),
                 QStringLiteral("-crf"),         QStringLiteral("16"),
                 QStringLiteral("-profile:v"),   profile,
                 QStringLiteral("-pix_fmt"),     AIndex.pixFmt,
