@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace halvora;
 using namespace halvora::bench;
@@ -64,8 +65,18 @@ BENCHMARK(BM_GrabFrame)
     ->Iterations(3)
     ->UseRealTime();
 
+// CPU seconds of the finished child processes so far: unlike wall time, hardly changed by
+// what else the machine runs.
+double ChildCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 struct ExportTiming {
     double seconds = -1; // negative: the export failed
+    double cpu = 0;      // CPU seconds of its ffmpeg runs
     double longest = 0;  // longest single ffmpeg run
     int runs = 0;
     QString failure;
@@ -96,9 +107,11 @@ ExportTiming TimeExport(const QVector<DeleteSegment>& ARows, const QString& ACro
     r.duration = kSeconds;
     r.index = AIndex;
     NullView view;
+    const double cpuBefore = ChildCpuSeconds();
     clock.start();
     const bool ok = ExportClip(r, view, env);
     const double total = clock.elapsed() / 1000.0;
+    t.cpu = ChildCpuSeconds() - cpuBefore;
     t.longest = std::max(t.longest, total - std::max<qint64>(last, 0) / 1000.0);
     if (ok)
         t.seconds = total;
@@ -206,12 +219,14 @@ BENCHMARK(BM_CopyOnlyMidInterval)->Unit(benchmark::kSecond)->Iterations(1)->UseR
 // Re-encoding everything kept in one run, to completion (no time limit), with the export's
 // own re-encode settings, as a cutter without copies would. Seconds; negative on failure.
 double TimeFullReencode() {
+    // Half a frame early, so the frame shown at each mark falls on the right side whatever
+    // the rounding of its time.
     QString keep;
     for (const DeleteSegment& d : kMidInterval)
         keep += QStringLiteral("%1between(t\\,%2\\,%3)")
                     .arg(keep.isEmpty() ? QString() : QStringLiteral("+"))
-                    .arg(d.start)
-                    .arg(d.end - 0.001);
+                    .arg(d.start - 0.02)
+                    .arg(d.end - 0.02);
     // The arguments the export's re-encoding join adds to its input.
     const Command join = JoinCommand(QStringLiteral("/usr/bin/ffmpeg"), QStringLiteral("list"),
                                      WorkDir() + QStringLiteral("reencode.mp4"), true);
@@ -272,11 +287,12 @@ void BM_ThreeWaysMidInterval(benchmark::State& AState) {
             AState.SkipWithError("an export failed");
             return;
         }
-        std::printf("copy-only %.1f s, exact %.1f s (%.2fx copy-only, %d of %d frames), "
-                    "full re-encode %.1f s (%.1fx exact); load average before %s, after %s\n",
-                    copy.seconds, exact.seconds, exact.seconds / copy.seconds, frames,
-                    kMidIntervalKeptFrames, full, full / exact.seconds, qPrintable(loadBefore),
-                    qPrintable(LoadAverage()));
+        std::printf("copy-only %.1f s (CPU %.1f s), exact %.1f s (CPU %.1f s; %.2fx copy-only, "
+                    "%d of %d frames), full re-encode %.1f s (%.1fx exact); load average "
+                    "before %s, after %s\n",
+                    copy.seconds, copy.cpu, exact.seconds, exact.cpu, exact.seconds / copy.seconds,
+                    frames, kMidIntervalKeptFrames, full, full / exact.seconds,
+                    qPrintable(loadBefore), qPrintable(LoadAverage()));
         std::fflush(stdout);
         AState.counters["copy_s"] = copy.seconds;
         AState.counters["exact_s"] = exact.seconds;
@@ -298,6 +314,7 @@ void BM_ExactPerCopyInterleaved(benchmark::State& AState) {
     const int rounds = static_cast<int>(AState.range(0));
     for (auto _ : AState) {
         QVector<double> ratios;
+        QVector<double> cpuRatios;
         for (int i = 0; i < rounds; ++i) {
             const QString load = LoadAverage();
             ExportTiming copy;
@@ -314,14 +331,19 @@ void BM_ExactPerCopyInterleaved(benchmark::State& AState) {
                 return;
             }
             ratios << exact.seconds / copy.seconds;
-            std::printf("round %d: copy-only %.1f s, exact %.1f s, ratio %.2f (load average %s)\n",
-                        i + 1, copy.seconds, exact.seconds, ratios.last(), qPrintable(load));
+            cpuRatios << exact.cpu / copy.cpu;
+            std::printf("round %d: copy-only %.1f s (CPU %.1f s), exact %.1f s (CPU %.1f s), "
+                        "ratio %.2f (CPU %.2f); load average %s\n",
+                        i + 1, copy.seconds, copy.cpu, exact.seconds, exact.cpu, ratios.last(),
+                        cpuRatios.last(), qPrintable(load));
             std::fflush(stdout);
         }
         std::sort(ratios.begin(), ratios.end());
         AState.counters["ratio_min"] = ratios.first();
         AState.counters["ratio_median"] = ratios[ratios.size() / 2];
         AState.counters["ratio_max"] = ratios.last();
+        std::sort(cpuRatios.begin(), cpuRatios.end());
+        AState.counters["cpu_ratio_median"] = cpuRatios[cpuRatios.size() / 2];
     }
 }
 BENCHMARK(BM_ExactPerCopyInterleaved)
