@@ -259,9 +259,22 @@ Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaI
         c.arg(QStringLiteral("-i")).path(AInput);
         c.args({QStringLiteral("-map"), QStringLiteral("0:v:0")}).args(MatchingEncoder(AIndex));
     }
-    c.args({QStringLiteral("-frames:v"), QString::number(APiece.frames), QStringLiteral("-f"),
-            QStringLiteral("mpegts")});
+    c.args({QStringLiteral("-frames:v"), QString::number(APiece.frames)});
+    // The concat demuxer takes every file's timestamps in the first one's time base: the MP4
+    // pieces count in MPEG-TS's 90 kHz.
+    if (PieceInMp4(AIndex, APiece))
+        c.args({QStringLiteral("-video_track_timescale"), QStringLiteral("90000"),
+                QStringLiteral("-f"), QStringLiteral("mp4")});
+    else
+        c.args({QStringLiteral("-f"), QStringLiteral("mpegts")});
     return c.path(APath);
+}
+
+bool PieceInMp4(const MediaIndex& AIndex, const CutPiece& APiece) {
+    // Reading MPEG-TS back costs the join far more than MP4, and the copies are nearly all of
+    // the export. The concat demuxer gives H.264 from MP4 its parameter sets at every keyframe
+    // itself; HEVC it doesn't, so HEVC copies stay in MPEG-TS.
+    return APiece.copy && AIndex.codec == QLatin1String("h264");
 }
 
 Command& AddAudioPiece(Command& ACmd, const QString& AInput, const MediaIndex& AIndex,
@@ -398,8 +411,9 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
             QFileInfo(dir + st.stem + QStringLiteral("_a.mp4")).absoluteFilePath();
         for (qsizetype i = 0; i < st.plan.pieces.size(); ++i) {
             const CutPiece& piece = st.plan.pieces[i];
-            const QString path =
-                QFileInfo(dir + st.stem + QStringLiteral("_v%1.ts").arg(i)).absoluteFilePath();
+            const QString name =
+                PieceInMp4(AIndex, piece) ? QStringLiteral("_v%1.mp4") : QStringLiteral("_v%1.ts");
+            const QString path = QFileInfo(dir + st.stem + name.arg(i)).absoluteFilePath();
             Command cmd = PieceCommand(AFFmpeg, AInput, AIndex, piece, path);
             // The stretch's audio comes out of its last piece's run: one run fewer per stretch.
             if (st.audioFrames > 0 && i == st.plan.pieces.size() - 1)

@@ -15,8 +15,9 @@ namespace halvora {
 
 // The exact cut: each kept stretch's video is re-encoded only from the marked frame to the
 // first keyframe the copy can start on (and, with B-frames, over the few pictures after the
-// last point the copy can end on), stream-copied in between; the parts go through MPEG-TS,
-// which repeats the parameter sets at every keyframe, and are joined into one MP4.
+// last point the copy can end on), stream-copied in between. The re-encoded parts go through
+// MPEG-TS, which repeats the parameter sets at every keyframe (H.264 copies go through MP4,
+// which the join gives them at every keyframe too), and all are joined into one MP4.
 
 // One piece of a kept stretch's video, in display order.
 struct CutPiece {
@@ -64,6 +65,8 @@ QStringList MatchingEncoder(const MediaIndex& AIndex);
 // Command lines of the pieces (AStartUs: display time of the first frame on the stream's clock).
 Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
                      const CutPiece& APiece, const QString& APath);
+// True when the piece is written as MP4 rather than MPEG-TS.
+bool PieceInMp4(const MediaIndex& AIndex, const CutPiece& APiece);
 // Adds to a piece's command a second input and output: every audio track of a stretch from
 // AStartUs, AFrames packets of each, copied.
 Command& AddAudioPiece(Command& ACmd, const QString& AInput, const MediaIndex& AIndex,

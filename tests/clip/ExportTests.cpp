@@ -93,8 +93,8 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
 
     // Marks on keyframes: each kept stretch is one run copying its video and its audio.
     const QString dir = rec.env.workDir;
-    const QStringList cuts{dir + "seg_0_10_v0.ts", dir + "seg_20_50_v0.ts",
-                           dir + "seg_60_end_v0.ts"};
+    const QStringList cuts{dir + "seg_0_10_v0.mp4", dir + "seg_20_50_v0.mp4",
+                           dir + "seg_60_end_v0.mp4"};
     const QStringList sounds{dir + "seg_0_10_a.mp4", dir + "seg_20_50_a.mp4",
                              dir + "seg_60_end_a.mp4"};
     ASSERT_EQ(rec.runs.size(), 4);
@@ -133,7 +133,7 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     EXPECT_EQ(again.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_NEAR(ProbeSeconds(out), 100.0, 0.1);
     EXPECT_EQ(ReadAll(dir + "video.txt"),
-              "file '" + dir.toUtf8() + "seg_100_end_v0.ts'\r\nduration 100.000000\r\n");
+              "file '" + dir.toUtf8() + "seg_100_end_v0.mp4'\r\nduration 100.000000\r\n");
 }
 
 TEST(Export, CropReencodesEveryCutAndNoJoin) {
@@ -213,7 +213,7 @@ TEST(Export, NoRowsCopiesTheWholeFileAsOneTail) {
     const QString out = NewTempDir(QStringLiteral("out")) + "/whole.mp4";
     ASSERT_TRUE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
     ASSERT_EQ(rec.runs.size(), 2);
-    EXPECT_TRUE(rec.runs[0].contains("seg_0_end_v0.ts\" -ss "));
+    EXPECT_TRUE(rec.runs[0].contains("seg_0_end_v0.mp4\" -ss "));
     EXPECT_TRUE(rec.runs[0].endsWith("seg_0_end_a.mp4\""));
     EXPECT_NEAR(ProbeSeconds(out), 10.0, 0.1);
 }
