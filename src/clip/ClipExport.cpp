@@ -38,29 +38,44 @@ public:
     ExportMeter(ExportView& AView, std::int64_t ATotalMs) : FView(AView), FTotalMs(ATotalMs) {
         FText.start();
     }
-    // The next run makes AShareMs of the kept time, after ABaseMs of it are done.
-    void begin(const QString& ALabel, std::int64_t ABaseMs, std::int64_t AShareMs) {
+    // The next run makes AShareMs of the kept time, after ABaseMs of it are done; it reports
+    // times up to ARunMs (when given; else up to its share).
+    void begin(const QString& ALabel, std::int64_t ABaseMs, std::int64_t AShareMs,
+               std::int64_t ARunMs = -1) {
         FLabel = ALabel;
         FBaseMs = ABaseMs;
         FShareMs = AShareMs;
-        FText.start();
+        FRunMs = ARunMs < 0 ? AShareMs : ARunMs;
     }
     void onProgress(const FFmpegProgress& AProgress) {
         if (FTotalMs <= 0)
             return;
-        const std::int64_t in = std::clamp<std::int64_t>(AProgress.timeMs(), 0, FShareMs);
+        const std::int64_t t = std::clamp<std::int64_t>(AProgress.timeMs(), 0, FRunMs);
+        const std::int64_t in = FRunMs > 0 ? t * FShareMs / FRunMs : FShareMs;
         const std::int64_t done = std::max(FShownMs, FBaseMs + in);
         FShownMs = done;
         FView.setStatus(FText.known(FLabel, done, FTotalMs));
     }
-    // A new pass over the kept time (joining after cutting) starts from nothing.
-    void restart() { FShownMs = 0; }
+    // The current run has ended well: its whole share is done.
+    void finishRun() {
+        if (FTotalMs <= 0 || FShareMs <= 0 || FShownMs >= FBaseMs + FShareMs)
+            return;
+        FShownMs = FBaseMs + FShareMs;
+        FView.setStatus(FText.known(FLabel, FShownMs, FTotalMs));
+    }
+    // A new pass over the kept time (joining after cutting) starts from nothing, and so does
+    // its estimate of the time left.
+    void restart() {
+        FShownMs = 0;
+        FText.start();
+    }
 
 private:
     ExportView& FView;
     std::int64_t FTotalMs;
     std::int64_t FBaseMs = 0;
     std::int64_t FShareMs = 0;
+    std::int64_t FRunMs = 0;
     std::int64_t FShownMs = 0;
     QString FLabel;
     ProgressText FText;
@@ -292,15 +307,25 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             if (!reserve())
                 return false;
             QString failed;
-            // Its pieces and its join each report their own time: shown as rising over the
-            // kept time, the join (which covers all of it) ends at 100%.
+            // Its pieces and its join each report their own time: each fills its share of
+            // the whole export, so the progress rises steadily to 100% at the join's end.
             ClipEnv smartEnv = AEnv;
             smartEnv.onProgress = [&](const FFmpegProgress& AProgress) {
                 meter.onProgress(AProgress);
             };
-            meter.begin(QStringLiteral("Cutting"), 0, keptMs);
-            if (RunSmartCut(ffmpeg, ARequest.inFile, *index, ranges, joined, smartEnv, failed))
+            // A run's last report falls a frame short of its end: each step begins by
+            // completing the one before.
+            auto onStep = [&](const CutStep& AStep) {
+                meter.finishRun();
+                meter.begin(AStep.label, AStep.baseMs, AStep.shareMs, AStep.runMs);
+            };
+            if (RunSmartCut(ffmpeg, ARequest.inFile, *index, ranges, joined, smartEnv, failed,
+                            keptMs, onStep)) {
+                meter.finishRun();
                 return complete();
+            }
+            // The copies below show their progress afresh.
+            meter.restart();
             if (AEnv.stop && AEnv.stop->requested()) {
                 release();
                 AView.setStatus(QStringLiteral("Export stopped"));

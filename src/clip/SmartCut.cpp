@@ -204,6 +204,9 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
     const int delay = ReorderDelay(AIndex);
     if (delay > 2 || AIndex.pixFmt.isEmpty())
         return {};
+    // Heads last at most one keyframe interval and are encoded at a high quality setting, so
+    // the fastest preset costs little size, keeps them far above visible loss, and keeps the
+    // export near copy speed.
     // The pieces must run as far ahead in decoding as the copied stream does, or the joined
     // timestamps would step back at a seam.
     const QString bframes = delay == 0 ? QStringLiteral("0") : QStringLiteral("3");
@@ -212,7 +215,7 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
         if (profile.isEmpty() || (profile == QLatin1String("baseline") && delay > 0))
             return {};
         QStringList o{QStringLiteral("-c:v"),       QStringLiteral("libx264"),
-                      QStringLiteral("-preset"),    QStringLiteral("veryfast"),
+                      QStringLiteral("-preset"),    QStringLiteral("ultrafast"),
                       QStringLiteral("-crf"),       QStringLiteral("16"),
                       QStringLiteral("-profile:v"), profile};
         if (AIndex.level > 0)
@@ -232,7 +235,7 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
         if (AIndex.level > 0)
             params += QStringLiteral(":level-idc=") + QString::number(AIndex.level / 30.0, 'f', 1);
         return {QStringLiteral("-c:v"),         QStringLiteral("libx265"),
-                QStringLiteral("-preset"),      QStringLiteral("veryfast"),
+                QStringLiteral("-preset"),      QStringLiteral("ultrafast"),
                 QStringLiteral("-crf"),         QStringLiteral("16"),
                 QStringLiteral("-profile:v"),   profile,
                 QStringLiteral("-pix_fmt"),     AIndex.pixFmt,
@@ -256,24 +259,36 @@ Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaI
         c.arg(QStringLiteral("-i")).path(AInput);
         c.args({QStringLiteral("-map"), QStringLiteral("0:v:0")}).args(MatchingEncoder(AIndex));
     }
-    c.args({QStringLiteral("-frames:v"), QString::number(APiece.frames), QStringLiteral("-f"),
-            QStringLiteral("mpegts")});
+    c.args({QStringLiteral("-frames:v"), QString::number(APiece.frames)});
+    // The concat demuxer takes every file's timestamps in the first one's time base: the MP4
+    // pieces count in MPEG-TS's 90 kHz.
+    if (PieceInMp4(AIndex, APiece))
+        c.args({QStringLiteral("-video_track_timescale"), QStringLiteral("90000"),
+                QStringLiteral("-f"), QStringLiteral("mp4")});
+    else
+        c.args({QStringLiteral("-f"), QStringLiteral("mpegts")});
     return c.path(APath);
 }
 
-Command AudioPieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
-                          std::int64_t AStartUs, std::int64_t AFrames, const QString& APath) {
+bool PieceInMp4(const MediaIndex& AIndex, const CutPiece& APiece) {
+    // Reading MPEG-TS back costs the join far more than MP4, and the copies are nearly all of
+    // the export. The concat demuxer gives H.264 from MP4 its parameter sets at every keyframe
+    // itself; HEVC it doesn't, so HEVC copies stay in MPEG-TS.
+    return APiece.copy && AIndex.codec == QLatin1String("h264");
+}
+
+Command& AddAudioPiece(Command& ACmd, const QString& AInput, const MediaIndex& AIndex,
+                       std::int64_t AStartUs, std::int64_t AFrames, const QString& APath) {
     // Half an audio frame early, so the packet nearest the first picture comes first.
     const std::int64_t early = AudioFramesUs(AIndex, 1) / 2;
-    Command c(AFFmpeg);
-    c.args({QStringLiteral("-y"), QStringLiteral("-ss"), UsText(SeekUs(AIndex, AStartUs - early)),
-            QStringLiteral("-i")});
-    c.path(AInput);
-    c.args({QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-c"),
-            QStringLiteral("copy"), QStringLiteral("-copypriorss"), QStringLiteral("0"),
-            QStringLiteral("-frames:a"), QString::number(AFrames), QStringLiteral("-f"),
-            QStringLiteral("mp4")});
-    return c.path(APath);
+    ACmd.args(
+        {QStringLiteral("-ss"), UsText(SeekUs(AIndex, AStartUs - early)), QStringLiteral("-i")});
+    ACmd.path(AInput);
+    ACmd.args({QStringLiteral("-map"), QStringLiteral("1:a"), QStringLiteral("-c"),
+               QStringLiteral("copy"), QStringLiteral("-copypriorss"), QStringLiteral("0"),
+               QStringLiteral("-frames:a"), QString::number(AFrames), QStringLiteral("-f"),
+               QStringLiteral("mp4")});
+    return ACmd.path(APath);
 }
 
 Command SmartJoinCommand(const QString& AFFmpeg, const QString& AVideoList,
@@ -307,63 +322,116 @@ Command SmartJoinCommand(const QString& AFFmpeg, const QString& AVideoList,
     return c.path(AOutput);
 }
 
+QVector<CutStep> SmartCutSteps(const QVector<QVector<std::int64_t>>& APieceMs,
+                               std::int64_t ATotalMs) {
+    std::int64_t kept = 0;
+    for (const QVector<std::int64_t>& stretch : APieceMs)
+        for (std::int64_t ms : stretch)
+            kept += std::max<std::int64_t>(ms, 0);
+    QVector<CutStep> steps;
+    if (kept <= 0 || ATotalMs <= 0)
+        return steps;
+    // The join passes over everything kept once more: as much weight as all the pieces.
+    const std::int64_t whole = 2 * kept;
+    std::int64_t done = 0;
+    auto scaled = [&](std::int64_t AUnits) { return AUnits * ATotalMs / whole; };
+    for (const QVector<std::int64_t>& stretch : APieceMs)
+        for (std::int64_t ms : stretch) {
+            const std::int64_t units = std::max<std::int64_t>(ms, 0);
+            steps << CutStep{QStringLiteral("Cutting"), scaled(done),
+                             scaled(done + units) - scaled(done), units};
+            done += units;
+        }
+    steps << CutStep{QStringLiteral("Joining"), scaled(done), ATotalMs - scaled(done), kept};
+    return steps;
+}
+
 bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
                  const QVector<KeptRange>& ARanges, const QString& AOutput, const ClipEnv& AEnv,
-                 QString& AError) {
+                 QString& AError, std::int64_t ATotalMs,
+                 const std::function<void(const CutStep&)>& AOnStep) {
     AError.clear();
     const CutPoints points(AIndex);
     const QString dir = AEnv.dir();
     const bool audio = AIndex.audioTracks > 0;
-    QByteArray videoList;
-    QByteArray audioList;
+
+    // Every stretch is planned before anything runs, so the progress knows the whole.
+    struct Stretch {
+        QString stem;
+        StretchPlan plan;
+        std::int64_t audioFrames = 0; // audio packets taken with its last piece
+    };
+    QVector<Stretch> stretches;
+    QVector<QVector<std::int64_t>> pieceMs;
     std::int64_t videoFrames = 0;
     std::int64_t audioFrames = 0;
     for (const KeptRange& r : ARanges) {
-        const QString stem = r.tail ? QStringLiteral("seg_%1_end").arg(r.from)
-                                    : QStringLiteral("seg_%1_%2").arg(r.from).arg(r.to);
-        StretchPlan plan;
-        if (!points.Plan(r.from, r.tail ? -1 : r.to, plan)) {
-            AError = stem + QStringLiteral(": no exact plan");
+        Stretch st;
+        st.stem = r.tail ? QStringLiteral("seg_%1_end").arg(r.from)
+                         : QStringLiteral("seg_%1_%2").arg(r.from).arg(r.to);
+        if (!points.Plan(r.from, r.tail ? -1 : r.to, st.plan)) {
+            AError = st.stem + QStringLiteral(": no exact plan");
             return false;
         }
-        if (plan.frames == 0)
+        if (st.plan.frames == 0)
             continue;
-        for (qsizetype i = 0; i < plan.pieces.size(); ++i) {
-            const CutPiece& piece = plan.pieces[i];
-            const QString path =
-                QFileInfo(dir + stem + QStringLiteral("_v%1.ts").arg(i)).absoluteFilePath();
-            if (Run(PieceCommand(AFFmpeg, AInput, AIndex, piece, path), AEnv) != 0) {
+        videoFrames += st.plan.frames;
+        // As many audio packets as keep the audio's end nearest the video's end, so the
+        // seams never let the two drift apart.
+        if (audio) {
+            const std::int64_t samples = AIndex.audioFrameSamples();
+            const std::int64_t wanted =
+                (FramesUs(AIndex, videoFrames) * AIndex.audioSampleRate + samples * 500000) /
+                (samples * 1000000);
+            st.audioFrames = std::max<std::int64_t>(0, wanted - audioFrames);
+            audioFrames = std::max(audioFrames, wanted);
+        }
+        QVector<std::int64_t> ms;
+        for (const CutPiece& piece : st.plan.pieces)
+            ms << FramesUs(AIndex, piece.frames) / 1000;
+        pieceMs << ms;
+        stretches << st;
+    }
+    if (stretches.isEmpty()) {
+        AError = QStringLiteral("no video in the kept stretches");
+        return false;
+    }
+    const QVector<CutStep> steps = SmartCutSteps(pieceMs, ATotalMs);
+    qsizetype step = 0;
+    auto next = [&] {
+        if (AOnStep && step < steps.size())
+            AOnStep(steps[step]);
+        ++step;
+    };
+
+    QByteArray videoList;
+    QByteArray audioList;
+    for (const Stretch& st : stretches) {
+        const QString audioPath =
+            QFileInfo(dir + st.stem + QStringLiteral("_a.mp4")).absoluteFilePath();
+        for (qsizetype i = 0; i < st.plan.pieces.size(); ++i) {
+            const CutPiece& piece = st.plan.pieces[i];
+            const QString name =
+                PieceInMp4(AIndex, piece) ? QStringLiteral("_v%1.mp4") : QStringLiteral("_v%1.ts");
+            const QString path = QFileInfo(dir + st.stem + name.arg(i)).absoluteFilePath();
+            Command cmd = PieceCommand(AFFmpeg, AInput, AIndex, piece, path);
+            // The stretch's audio comes out of its last piece's run: one run fewer per stretch.
+            if (st.audioFrames > 0 && i == st.plan.pieces.size() - 1)
+                AddAudioPiece(cmd, AInput, AIndex, st.plan.startUs, st.audioFrames, audioPath);
+            next();
+            if (Run(cmd, AEnv) != 0) {
                 AError =
-                    stem + (piece.copy ? QStringLiteral(": copy") : QStringLiteral(": encode"));
+                    st.stem + (piece.copy ? QStringLiteral(": copy") : QStringLiteral(": encode"));
                 return false;
             }
             videoList += ConcatListText({path});
             videoList += "duration " + UsText(FramesUs(AIndex, piece.frames)).toUtf8() + "\r\n";
         }
-        videoFrames += plan.frames;
-        if (!audio)
-            continue;
-        // As many audio packets as keep the audio's end nearest the video's end, so the
-        // seams never let the two drift apart.
-        const std::int64_t samples = AIndex.audioFrameSamples();
-        const std::int64_t wanted =
-            (FramesUs(AIndex, videoFrames) * AIndex.audioSampleRate + samples * 500000) /
-            (samples * 1000000);
-        const std::int64_t count = wanted - audioFrames;
-        if (count <= 0)
-            continue;
-        const QString path = QFileInfo(dir + stem + QStringLiteral("_a.mp4")).absoluteFilePath();
-        if (Run(AudioPieceCommand(AFFmpeg, AInput, AIndex, plan.startUs, count, path), AEnv) != 0) {
-            AError = stem + QStringLiteral(": audio");
-            return false;
+        if (st.audioFrames > 0) {
+            audioList += ConcatListText({audioPath});
+            audioList +=
+                "duration " + UsText(AudioFramesUs(AIndex, st.audioFrames)).toUtf8() + "\r\n";
         }
-        audioList += ConcatListText({path});
-        audioList += "duration " + UsText(AudioFramesUs(AIndex, count)).toUtf8() + "\r\n";
-        audioFrames = wanted;
-    }
-    if (videoList.isEmpty()) {
-        AError = QStringLiteral("no video in the kept stretches");
-        return false;
     }
     const QString videoListPath = dir + QStringLiteral("video.txt");
     const QString audioListPath =
@@ -373,6 +441,7 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
         AError = QStringLiteral("lists");
         return false;
     }
+    next();
     if (Run(SmartJoinCommand(AFFmpeg, videoListPath, audioListPath, AInput, AIndex, AOutput),
             AEnv) != 0) {
         AError = QStringLiteral("join");

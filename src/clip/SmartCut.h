@@ -9,13 +9,15 @@
 #include <QStringList>
 #include <QVector>
 #include <cstdint>
+#include <functional>
 
 namespace halvora {
 
 // The exact cut: each kept stretch's video is re-encoded only from the marked frame to the
 // first keyframe the copy can start on (and, with B-frames, over the few pictures after the
-// last point the copy can end on), stream-copied in between; the parts go through MPEG-TS,
-// which repeats the parameter sets at every keyframe, and are joined into one MP4.
+// last point the copy can end on), stream-copied in between. The re-encoded parts go through
+// MPEG-TS, which repeats the parameter sets at every keyframe (H.264 copies go through MP4,
+// which the join gives them at every keyframe too), and all are joined into one MP4.
 
 // One piece of a kept stretch's video, in display order.
 struct CutPiece {
@@ -63,18 +65,38 @@ QStringList MatchingEncoder(const MediaIndex& AIndex);
 // Command lines of the pieces (AStartUs: display time of the first frame on the stream's clock).
 Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
                      const CutPiece& APiece, const QString& APath);
-// Every audio track of a stretch from AStartUs, AFrames packets of each, copied.
-Command AudioPieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
-                          std::int64_t AStartUs, std::int64_t AFrames, const QString& APath);
+// True when the piece is written as MP4 rather than MPEG-TS.
+bool PieceInMp4(const MediaIndex& AIndex, const CutPiece& APiece);
+// Adds to a piece's command a second input and output: every audio track of a stretch from
+// AStartUs, AFrames packets of each, copied.
+Command& AddAudioPiece(Command& ACmd, const QString& AInput, const MediaIndex& AIndex,
+                       std::int64_t AStartUs, std::int64_t AFrames, const QString& APath);
 // The video list, the audio list (empty: no audio) and the input's tags into one MP4.
 Command SmartJoinCommand(const QString& AFFmpeg, const QString& AVideoList,
                          const QString& AAudioList, const QString& AInput, const MediaIndex& AIndex,
                          const QString& AOutput);
 
+// One run of the exact cut within the progress of the whole export: its share begins at
+// baseMs and spans shareMs of the total shown, while the run itself reports times up to runMs.
+struct CutStep {
+    QString label;
+    std::int64_t baseMs = 0;
+    std::int64_t shareMs = 0;
+    std::int64_t runMs = 0;
+    bool operator==(const CutStep&) const = default;
+};
+
+// The steps of an exact cut whose pieces last APieceMs (per stretch, in order), then its join,
+// over ATotalMs: each piece weighs its kept duration, the join as much as all the pieces
+// together. The shares follow each other and end exactly at ATotalMs.
+QVector<CutStep> SmartCutSteps(const QVector<QVector<std::int64_t>>& APieceMs,
+                               std::int64_t ATotalMs);
+
 // Runs the whole exact cut of ARanges into AOutput. False at the first step that fails; AError
-// then names it.
+// then names it. AOnStep hears of each run's share of ATotalMs before it starts.
 bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
                  const QVector<KeptRange>& ARanges, const QString& AOutput, const ClipEnv& AEnv,
-                 QString& AError);
+                 QString& AError, std::int64_t ATotalMs = 0,
+                 const std::function<void(const CutStep&)>& AOnStep = {});
 
 } // namespace halvora

@@ -171,10 +171,37 @@ TEST(KeyframeCopy, ExportKeepsEveryKeptPicture) {
 
 namespace {
 
+// The progress of an exact cut: the pieces, then the join, rising over the whole export and
+// never falling back, up to 100% as the join ends.
+void ExpectSteadyProgress(const QStringList& AProgress) {
+    static const QRegularExpression line("^(Cutting|Joining): .* \\((\\d+)%\\)");
+    ASSERT_FALSE(AProgress.isEmpty());
+    int last = 0;
+    bool joining = false;
+    for (const QString& p : AProgress) {
+        const QRegularExpressionMatch m = line.match(p);
+        ASSERT_TRUE(m.hasMatch()) << p.toStdString();
+        const int percent = m.captured(2).toInt();
+        EXPECT_GE(percent, last) << AProgress.join('\n').toStdString();
+        last = percent;
+        if (m.captured(1) == "Joining") {
+            // The join only starts once every piece is made: half of the whole.
+            EXPECT_GE(percent, 49) << p.toStdString();
+            joining = true;
+        } else {
+            EXPECT_FALSE(joining) << AProgress.join('\n').toStdString();
+            EXPECT_LE(percent, 50) << p.toStdString();
+        }
+    }
+    EXPECT_TRUE(joining);
+    EXPECT_EQ(last, 100) << AProgress.join('\n').toStdString();
+}
+
 struct ExactRun {
     bool ok = false;
     QStringList runs;
     QStringList statuses;
+    QStringList progress;
     QString out;
 };
 
@@ -191,6 +218,7 @@ ExactRun Export(const QString& AVideo, const QVector<DeleteSegment>& ARows) {
     r.ok = ExportClip(req, view, rec.env);
     r.runs = rec.runs;
     r.statuses = view.statuses;
+    r.progress = view.progress;
     return r;
 }
 
@@ -240,6 +268,7 @@ void ExpectExact(Coding ACoding, const QVector<DeleteSegment>& ARows) {
     EXPECT_GT(copied, at / 2);
     EXPECT_NEAR(StreamSeconds(run.out, "v"), double(at) / kCounterFps, 0.001);
     EXPECT_EQ(DecodeErrors(run.out), "");
+    ExpectSteadyProgress(run.progress);
 
     // Each click within one audio frame of where the picture says it belongs.
     const QVector<double> clicks = ClickTimes(run.out);
@@ -310,6 +339,26 @@ TEST(ExactCut, PlansPiecesAroundTheKeyframes) {
     EXPECT_EQ(SmartCutUnsupported(bframes), "");
     EXPECT_EQ(SmartCutUnsupported(ReadMediaIndex(CounterVideo(Coding::Mpeg2Ts), rec.env)),
               "codec mpeg2video");
+}
+
+TEST(ExactCut, ProgressWeighsPiecesByTheirLengthAndTheJoinAsAllOfThem) {
+    // Kept 2 s (re-encoded) and 3 s (copied), then 5 s whole, over 10 s shown.
+    const QVector<CutStep> steps = SmartCutSteps({{2000, 3000}, {5000}}, 10000);
+    EXPECT_EQ(steps, QVector<CutStep>({{"Cutting", 0, 1000, 2000},
+                                       {"Cutting", 1000, 1500, 3000},
+                                       {"Cutting", 2500, 2500, 5000},
+                                       {"Joining", 5000, 5000, 10000}}));
+    // Rounding never leaves a gap or overlap, and the last share ends on the total.
+    const QVector<CutStep> odd = SmartCutSteps({{333, 1}, {667}}, 997);
+    ASSERT_EQ(odd.size(), 4);
+    std::int64_t at = 0;
+    for (const CutStep& s : odd) {
+        EXPECT_EQ(s.baseMs, at);
+        EXPECT_GE(s.shareMs, 0);
+        at += s.shareMs;
+    }
+    EXPECT_EQ(at, 997);
+    EXPECT_TRUE(SmartCutSteps({}, 1000).isEmpty());
 }
 
 TEST(ExactCut, MpegTwoFallsBackToKeyframeCopies) {

@@ -91,18 +91,22 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     ASSERT_TRUE(ExportClip(Request(LongVideo(), "  " + out + "\t", 200, {{50, 60}, {10, 20}}), view,
                            rec.env));
 
-    // Marks on keyframes: each kept stretch is a copy of its video and one of its audio.
+    // Marks on keyframes: each kept stretch is one run copying its video and its audio.
     const QString dir = rec.env.workDir;
-    const QStringList cuts{dir + "seg_0_10_v0.ts", dir + "seg_20_50_v0.ts",
-                           dir + "seg_60_end_v0.ts"};
-    ASSERT_EQ(rec.runs.size(), 7);
+    const QStringList cuts{dir + "seg_0_10_v0.mp4", dir + "seg_20_50_v0.mp4",
+                           dir + "seg_60_end_v0.mp4"};
+    const QStringList sounds{dir + "seg_0_10_a.mp4", dir + "seg_20_50_a.mp4",
+                             dir + "seg_60_end_a.mp4"};
+    ASSERT_EQ(rec.runs.size(), 4);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(rec.runs[2 * i].endsWith('"' + cuts[i] + '"')) << rec.runs[i].toStdString();
-        EXPECT_TRUE(rec.runs[2 * i].contains(" -c copy ")) << rec.runs[i].toStdString();
-        EXPECT_TRUE(rec.runs[2 * i + 1].contains(" -map 0:a -c copy "));
+        EXPECT_TRUE(rec.runs[i].contains('"' + cuts[i] + "\" -ss ")) << rec.runs[i].toStdString();
+        EXPECT_TRUE(rec.runs[i].contains(" -map 0:v:0 -c copy ")) << rec.runs[i].toStdString();
+        EXPECT_TRUE(rec.runs[i].contains(" -map 1:a -c copy ")) << rec.runs[i].toStdString();
+        EXPECT_TRUE(rec.runs[i].endsWith('"' + sounds[i] + '"')) << rec.runs[i].toStdString();
         EXPECT_TRUE(QFile::exists(cuts[i]));
+        EXPECT_TRUE(QFile::exists(sounds[i]));
     }
-    EXPECT_TRUE(rec.runs[6].contains("-f concat -safe 0 -i \"" + dir + "video.txt\" -f concat"));
+    EXPECT_TRUE(rec.runs[3].contains("-f concat -safe 0 -i \"" + dir + "video.txt\" -f concat"));
     EXPECT_EQ(ReadAll(dir + "video.txt"),
               "file '" + cuts[0].toUtf8() + "'\r\nduration 10.000000\r\nfile '" + cuts[1].toUtf8() +
                   "'\r\nduration 30.000000\r\nfile '" + cuts[2].toUtf8() +
@@ -113,7 +117,7 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     EXPECT_NEAR(StreamSeconds(out, "a"), 180.0, 0.03);
     EXPECT_NEAR(ProbeSeconds(cuts[1]), 30.0, 0.1);
     EXPECT_EQ(view.statuses, QStringList({"Exporting...", "Export complete: " + out}));
-    // Progress over the kept time while cutting, then over it again while joining.
+    // Progress over the whole export: cutting, then joining.
     ASSERT_FALSE(view.progress.isEmpty());
     EXPECT_TRUE(view.progress.first().startsWith("Cutting: "))
         << view.progress.first().toStdString();
@@ -129,7 +133,7 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     EXPECT_EQ(again.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_NEAR(ProbeSeconds(out), 100.0, 0.1);
     EXPECT_EQ(ReadAll(dir + "video.txt"),
-              "file '" + dir.toUtf8() + "seg_100_end_v0.ts'\r\nduration 100.000000\r\n");
+              "file '" + dir.toUtf8() + "seg_100_end_v0.mp4'\r\nduration 100.000000\r\n");
 }
 
 TEST(Export, CropReencodesEveryCutAndNoJoin) {
@@ -172,11 +176,11 @@ TEST(Export, OutputInAMissingFolderGivesTheConcatError) {
     FakeView view;
     const QString out = NewTempDir(QStringLiteral("out")) + "/no/such/folder/x.mp4";
     EXPECT_FALSE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
-    // The exact cut's video and audio copies and its join; then the keyframe copy of the tail,
-    // the copy join and the re-encoding join.
-    ASSERT_EQ(rec.runs.size(), 6);
-    EXPECT_TRUE(rec.runs[4].contains(" -c copy -movflags +faststart "));
-    EXPECT_TRUE(rec.runs[5].contains(" -c:v libx264 -preset veryfast -c:a aac -movflags"));
+    // The exact cut's copy (video and audio in one run) and its join; then the keyframe copy
+    // of the tail, the copy join and the re-encoding join.
+    ASSERT_EQ(rec.runs.size(), 5);
+    EXPECT_TRUE(rec.runs[3].contains(" -c copy -movflags +faststart "));
+    EXPECT_TRUE(rec.runs[4].contains(" -c:v libx264 -preset veryfast -c:a aac -movflags"));
     EXPECT_EQ(view.statuses,
               QStringList({"Exporting...", "Exact cut failed (join); cutting at keyframes",
                            "Concatenation failed, retrying with re-encode..."}));
@@ -196,7 +200,7 @@ TEST(Export, WorkingFolderAndNamesWithBlanksQuotesAndNonAscii) {
     ASSERT_TRUE(CopyTo(ShortVideo(), in));
     const QString out = NewTempDir(QStringLiteral("out dir")) + "/it's out.mp4";
     ASSERT_TRUE(ExportClip(Request(in, out, 10, {{2, 4}}), view, rec.env)) << view.boxes.size();
-    EXPECT_EQ(rec.runs.size(), 5);
+    EXPECT_EQ(rec.runs.size(), 3);
     EXPECT_NEAR(ProbeSeconds(out), 8.0, 0.1);
     const QByteArray list = ReadAll(rec.env.workDir + "video.txt");
     EXPECT_TRUE(list.startsWith("file '")) << list.toStdString();
@@ -208,8 +212,9 @@ TEST(Export, NoRowsCopiesTheWholeFileAsOneTail) {
     FakeView view;
     const QString out = NewTempDir(QStringLiteral("out")) + "/whole.mp4";
     ASSERT_TRUE(ExportClip(Request(ShortVideo(), out, 10), view, rec.env));
-    ASSERT_EQ(rec.runs.size(), 3);
-    EXPECT_TRUE(rec.runs[0].endsWith("seg_0_end_v0.ts\""));
+    ASSERT_EQ(rec.runs.size(), 2);
+    EXPECT_TRUE(rec.runs[0].contains("seg_0_end_v0.mp4\" -ss "));
+    EXPECT_TRUE(rec.runs[0].endsWith("seg_0_end_a.mp4\""));
     EXPECT_NEAR(ProbeSeconds(out), 10.0, 0.1);
 }
 
