@@ -326,6 +326,10 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             }
             // The copies below show their progress afresh.
             meter.restart();
+            // A join stopped or failed part way leaves a partial output: not the user's file
+            // (that one is only replaced once complete), so it goes.
+            if (!reserved)
+                QFile::remove(joined);
             if (AEnv.stop && AEnv.stop->requested()) {
                 release();
                 AView.setStatus(QStringLiteral("Export stopped"));

@@ -78,9 +78,32 @@ int Run(const Command& ACmd, const ClipEnv& AEnv) {
     RunOptions o;
     o.stallMs = AEnv.stallMs;
     o.stop = AEnv.stop;
+    // A stopped run's piece is removed anyway: no need to let it finish writing.
+    o.stopGraceMs = kDiscardStopGraceMs;
     o.onProgress = AEnv.onProgress;
     return RunCommand(ACmd, o);
 }
+
+// The pieces and lists of one exact cut: removed when it ends, whether it completed, failed
+// or was stopped, so the working folder holds nothing of it afterwards.
+class WorkFiles {
+public:
+    WorkFiles() = default;
+    WorkFiles(const WorkFiles&) = delete;
+    WorkFiles& operator=(const WorkFiles&) = delete;
+    ~WorkFiles() {
+        for (const QString& p : FPaths)
+            QFile::remove(p);
+    }
+    // Called before the run that writes APath, so a stopped run's partial file goes too.
+    const QString& add(const QString& APath) {
+        FPaths << APath;
+        return APath;
+    }
+
+private:
+    QStringList FPaths;
+};
 
 bool WriteFile(const QString& APath, const QByteArray& AData) {
     QFile f(APath);
@@ -404,6 +427,7 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
         ++step;
     };
 
+    WorkFiles work;
     QByteArray videoList;
     QByteArray audioList;
     for (const Stretch& st : stretches) {
@@ -416,8 +440,10 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
             const QString path = QFileInfo(dir + st.stem + name.arg(i)).absoluteFilePath();
             Command cmd = PieceCommand(AFFmpeg, AInput, AIndex, piece, path);
             // The stretch's audio comes out of its last piece's run: one run fewer per stretch.
+            work.add(path);
             if (st.audioFrames > 0 && i == st.plan.pieces.size() - 1)
-                AddAudioPiece(cmd, AInput, AIndex, st.plan.startUs, st.audioFrames, audioPath);
+                AddAudioPiece(cmd, AInput, AIndex, st.plan.startUs, st.audioFrames,
+                              work.add(audioPath));
             next();
             if (Run(cmd, AEnv) != 0) {
                 AError =
@@ -433,9 +459,9 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
                 "duration " + UsText(AudioFramesUs(AIndex, st.audioFrames)).toUtf8() + "\r\n";
         }
     }
-    const QString videoListPath = dir + QStringLiteral("video.txt");
+    const QString videoListPath = work.add(dir + QStringLiteral("video.txt"));
     const QString audioListPath =
-        audioList.isEmpty() ? QString() : dir + QStringLiteral("audio.txt");
+        audioList.isEmpty() ? QString() : work.add(dir + QStringLiteral("audio.txt"));
     if (!WriteFile(videoListPath, videoList) ||
         (!audioListPath.isEmpty() && !WriteFile(audioListPath, audioList))) {
         AError = QStringLiteral("lists");

@@ -93,7 +93,8 @@ QVector<CutStep> SmartCutSteps(const QVector<QVector<std::int64_t>>& APieceMs,
                                std::int64_t ATotalMs);
 
 // Runs the whole exact cut of ARanges into AOutput. False at the first step that fails; AError
-// then names it. AOnStep hears of each run's share of ATotalMs before it starts.
+// then names it. Its pieces and lists are removed however it ends (AOutput is the caller's).
+// AOnStep hears of each run's share of ATotalMs before it starts.
 bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
                  const QVector<KeptRange>& ARanges, const QString& AOutput, const ClipEnv& AEnv,
                  QString& AError, std::int64_t ATotalMs = 0,

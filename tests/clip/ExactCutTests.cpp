@@ -376,3 +376,52 @@ TEST(ExactCut, MpegTwoFallsBackToKeyframeCopies) {
     EXPECT_GE(StreamSeconds(run.out, "v"), 25.0);
     EXPECT_LE(StreamSeconds(run.out, "v"), 30.0);
 }
+
+// Neither a completed exact cut nor one that fails at its join and falls back to keyframe copies
+// leaves a piece, a list or a partial output in the working, output or temporary folder.
+TEST(ExactCut, LeavesNoPieceListOrPartialOutput) {
+    const QString video = CounterVideo(Coding::H264);
+    RecordingEnv rec;
+    const MediaIndex index = ReadMediaIndex(video, rec.env);
+    const QString outDir = NewTempDir("exactleft");
+    const QStringList folders{rec.env.workDir, outDir, QDir::tempPath()};
+    const QStringList before = FilesIn(folders);
+    QuietView view;
+    ExportRequest r;
+    r.inFile = video;
+    r.outText = outDir + "/out.mp4";
+    r.rows = {{2, 7}};
+    r.duration = 30;
+    r.index = &index;
+    ASSERT_TRUE(ExportClip(r, view, rec.env)) << view.boxes.join('\n').toStdString();
+    ASSERT_EQ(view.statuses.value(1), "Export complete: " + r.outText);
+    EXPECT_EQ(FilesIn(folders), QStringList(before + QStringList{r.outText}));
+    ASSERT_TRUE(QFile::remove(r.outText));
+
+    // An ffmpeg whose exact-cut join writes its output and then fails.
+    const QString fake = outDir + "/ffmpeg";
+    {
+        QFile f(fake);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\ncase \"$*\" in *video.txt*) " + FixtureFFmpeg().toUtf8() +
+                " \"$@\"; exit 1;; esac\nexec " + FixtureFFmpeg().toUtf8() + " \"$@\"\n");
+    }
+    QFile::setPermissions(fake, QFile::permissions(fake) | QFileDevice::ExeOwner);
+    rec.env.findFFmpeg = [fake] { return fake; };
+    const QStringList withFake = FilesIn(folders);
+    view.statuses.clear();
+    ASSERT_TRUE(ExportClip(r, view, rec.env)) << view.boxes.join('\n').toStdString();
+    EXPECT_EQ(view.statuses.value(1), "Exact cut failed (join); cutting at keyframes");
+    // Only the keyframe copies' own cuts and list stay, as after any copy export.
+    QStringList expected = withFake;
+    expected << r.outText << rec.env.workDir + "list.txt" << rec.env.workDir + CutFileName(0, 2)
+             << rec.env.workDir + TailFileName(7);
+    expected.sort();
+    EXPECT_EQ(FilesIn(folders), expected);
+    // The output is the copies' join, not the failed exact one: from the keyframe before 7 s.
+    const QVector<QByteArray> source = DecodeLuma(video);
+    const QVector<QByteArray> out = DecodeLuma(r.outText);
+    EXPECT_EQ(FindRun(out, source, 0, 50), 0);
+    EXPECT_GE(FindRun(out, source, 125, 625), 50);
+    QDir(outDir).removeRecursively();
+}

@@ -39,7 +39,7 @@ public:
 };
 
 // A 720p video that is cheap to make and to encode: a plain colour and a tone.
-bool MakePlainVideo(const QString& APath, int ASeconds) {
+bool MakePlainVideo(const QString& APath, int ASeconds, int AKeyEvery = 50) {
     return RunFixtureFFmpeg(
         {"-f",        "lavfi",
          "-i",        QStringLiteral("color=c=navy:s=1280x720:r=25:d=%1").arg(ASeconds),
@@ -48,7 +48,7 @@ bool MakePlainVideo(const QString& APath, int ASeconds) {
          "-pix_fmt",  "yuv420p",
          "-c:v",      "libx264",
          "-preset",   "ultrafast",
-         "-g",        "50",
+         "-g",        QString::number(AKeyEvery),
          "-c:a",      "aac",
          "-b:a",      "32k",
          "-shortest", APath});
@@ -79,6 +79,18 @@ protected:
         return w;
     }
     QString Status() { return W<QLabel>("LblStatus")->text(); }
+    // Esc or the Stop button ends the running export: stopped, without a box.
+    bool StopExport(bool AEsc) {
+        if (AEsc)
+            QTest::keyClick(FForm.get(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(W<QPushButton>("BtnStop"), Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 30000))
+            return false;
+        EXPECT_EQ(Status(), "Export stopped");
+        EXPECT_TRUE(FDialogs.texts.isEmpty());
+        return true;
+    }
     bool Idle(int AMs = 600000) {
         return QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, AMs);
     }
@@ -151,13 +163,7 @@ TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
         QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith("Cutting: 00:00:0"); }, 60000))
             << Status().toStdString();
-        if (esc)
-            QTest::keyClick(FForm.get(), Qt::Key_Escape);
-        else
-            QTest::mouseClick(W<QPushButton>("BtnStop"), Qt::LeftButton);
-        ASSERT_TRUE(Idle(30000));
-        EXPECT_EQ(Status(), "Export stopped");
-        EXPECT_TRUE(FDialogs.texts.isEmpty());
+        ASSERT_TRUE(StopExport(esc));
         EXPECT_FALSE(QFile::exists(out));
         EXPECT_TRUE(Leftovers(work).isEmpty()) << Leftovers(work).join(' ').toStdString();
         EXPECT_TRUE(FForm->isVisible());
@@ -173,6 +179,43 @@ TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
     EXPECT_EQ(FDialogs.texts, QStringList{"A conversion is running. Stop it and close?"});
     EXPECT_FALSE(QFile::exists(out));
     EXPECT_TRUE(Leftovers(work).isEmpty());
+    FForm.reset();
+    QDir(dir).removeRecursively();
+}
+
+TEST_F(ExportLongWork, StopAndEscDuringAnExactCutLeaveTheFoldersAsTheyWere) {
+    const QString dir = NewTempDir("stopexact");
+    // Keyframes a minute apart: the piece re-encoded from a mark to the next keyframe is long.
+    ASSERT_TRUE(MakePlainVideo(dir + "/plain.mp4", 120, 1500));
+    FForm->LoadFile(dir + "/plain.mp4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Loading(); }, 60000));
+    // Delete 0:02-0:03, no crop: an exact cut.
+    W<QSlider>("TrackBar1")->setValue(2);
+    QTest::mouseClick(W<QPushButton>("BtnStart"), Qt::LeftButton);
+    W<QSlider>("TrackBar1")->setValue(3);
+    QTest::mouseClick(W<QPushButton>("BtnEnd"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Preview().grabbing(); }, 30000));
+    const QString out = dir + "/out.mp4";
+    W<QLineEdit>("EdtOut")->setText(out);
+    const QString work = ClipWorkDir();
+    const QStringList folders{work, dir, QDir::tempPath()};
+    const QStringList before = FilesIn(folders);
+
+    for (const bool esc : {false, true}) {
+        FDialogs.texts.clear();
+        QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
+        // Stopped while a piece of the exact cut is being written.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return Status().startsWith("Cutting: ") &&
+                       !QDir(work).entryList({"seg_*_v*"}, QDir::Files).isEmpty();
+            },
+            60000))
+            << Status().toStdString();
+        ASSERT_TRUE(StopExport(esc));
+        EXPECT_EQ(FilesIn(folders), before);
+        EXPECT_TRUE(W<QPushButton>("BtnExport")->isEnabled());
+    }
     FForm.reset();
     QDir(dir).removeRecursively();
 }

@@ -39,6 +39,18 @@ QString NewTempDir(const QString& AHint) {
     return dir;
 }
 
+QStringList FilesIn(const QStringList& AFolders) {
+    QStringList files;
+    for (const QString& folder : AFolders) {
+        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << it.next();
+    }
+    files.sort();
+    files.removeDuplicates();
+    return files;
+}
+
 QString FixtureFFmpeg() {
     return QStringLiteral("/usr/bin/ffmpeg");
 }

@@ -27,6 +27,9 @@ QString SandboxRoot();
 // A fresh, empty folder below the sandbox (no trailing '/').
 QString NewTempDir(const QString& AHint = QStringLiteral("t"));
 
+// Every file under the folders and their subfolders, by full path, sorted.
+QStringList FilesIn(const QStringList& AFolders);
+
 // The system's ffmpeg for making fixtures (not the program under test's locator).
 QString FixtureFFmpeg();
 
