@@ -52,6 +52,23 @@ struct ClipEditor::LoadResult {
 
 namespace {
 
+// What a job on a worker starts with: AEnv stopped through a fresh AStop, and the gate of
+// AContext (made on first use) to hand its results to the window.
+struct JobStart {
+    ClipEnv env;
+    std::shared_ptr<WindowGate> gate;
+};
+
+JobStart StartJob(const ClipEnv& AEnv, std::shared_ptr<StopToken>& AStop,
+                  std::unique_ptr<GateContext>& AContext) {
+    AStop = std::make_shared<StopToken>();
+    if (!AContext)
+        AContext = std::make_unique<GateContext>();
+    JobStart job{AEnv, AContext->Gate()};
+    job.env.stop = AStop;
+    return job;
+}
+
 // The probes of an opened video, in order; any thread. Once AEnv's stop is asked for, the
 // running probe ends and no further one starts.
 void ReadVideo(ClipEditor::LoadResult& AResult, const ClipEnv& AEnv) {
@@ -173,12 +190,7 @@ void ClipEditor::StartLoad(const QString& Fn, bool APlay) {
 }
 
 void ClipEditor::BeginLoadJob(const QString& Fn, bool APlay) {
-    ClipEnv env = FEnv;
-    FLoadStop = std::make_shared<StopToken>();
-    env.stop = FLoadStop;
-    if (!FLoadContext)
-        FLoadContext = std::make_unique<GateContext>();
-    const std::shared_ptr<WindowGate> gate = FLoadContext->Gate();
+    const auto [env, gate] = StartJob(FEnv, FLoadStop, FLoadContext);
     FLoading = true;
     FLoadJob = std::thread([this, gate, env, Fn, APlay] {
         LoadResult result;
@@ -403,12 +415,7 @@ void ClipEditor::BtnExportClick() {
     req.cropText = FView.cropText();
     req.rows = FSegments.segments();
     req.duration = FDuration;
-    ClipEnv env = FEnv;
-    FExportStop = std::make_shared<StopToken>();
-    env.stop = FExportStop;
-    if (!FExportContext)
-        FExportContext = std::make_unique<GateContext>();
-    const std::shared_ptr<WindowGate> gate = FExportContext->Gate();
+    const auto [env, gate] = StartJob(FEnv, FExportStop, FExportContext);
     FExporting = true;
     // Playback would compete with the export for the disk and the processor.
     StopPlayback();

@@ -108,6 +108,12 @@ void MapStreams(Command& ACmd, const QList<int>& AIndexes) {
         ACmd.arg("-map").arg(QStringLiteral("0:%1").arg(i));
 }
 
+// Every packet reaches the file as it is muxed, not when ffmpeg's write buffer fills: a
+// recording stopped while the reader waits for a live segment is then complete on disk.
+void AddTsOutput(Command& ACmd, const QString& ASaveTo) {
+    ACmd.arg("-c").arg("copy").arg("-flush_packets").arg("1").arg("-f").arg("mpegts").path(ASaveTo);
+}
+
 } // namespace
 
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
@@ -121,7 +127,7 @@ Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QStri
         MapStreams(c, APlan.other);
         c.args(AStreamTags);
     }
-    c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
+    AddTsOutput(c, ASaveTo);
     return c;
 }
 
@@ -218,7 +224,7 @@ Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const Q
     Command c(AFFmpeg);
     c.arg("-y");
     AddVariantInputs(c, AIn, true);
-    c.arg("-c").arg("copy").arg("-f").arg("mpegts").path(ASaveTo);
+    AddTsOutput(c, ASaveTo);
     return c;
 }
 
@@ -294,7 +300,7 @@ void ConversionFlow::report(const QString& ALabel, const FFmpegProgress& AProgre
 }
 
 int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
-                        const QString& ALabel, int AStallMs, int AStopGraceMs) {
+                        const QString& ALabel, int AStallMs, int AStopGraceMs, int AStopAgainMs) {
     // A segment may be reported more than once (one line per failed attempt or stream).
     QSet<QString> segments;
     int cutShort = 0;
@@ -309,6 +315,7 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     options.stallMs = AStallMs;
     options.stop = stopToken();
     options.stopGraceMs = AStopGraceMs;
+    options.stopAgainMs = AStopAgainMs;
     options.onProgress = [&](const FFmpegProgress& AProgress) { report(ALabel, AProgress, text); };
     // ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to
     // open segment N of playlist 0"); a segment cut short by a lost connection is only reported
@@ -457,8 +464,11 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
         *ASubtitles = in.subtitles;
     if (stopRequested())
         return kRunStopped;
+    // A live reader waiting for its next segment hears only a second stop; the TS already
+    // holds every packet received (see DownloadCommand), so that costs at most what ffmpeg
+    // still held back to interleave.
     return run(DownloadCommand(ffmpeg, in, ASaveTo, plan, tags), QString(), AMissing,
-               QStringLiteral("Downloading stream"), FStallMs, kStopGraceMs);
+               QStringLiteral("Downloading stream"), FStallMs, kStopGraceMs, kLiveStopAgainMs);
 }
 
 QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARenditions,

@@ -43,6 +43,9 @@ QString OutputName(const QString& AInput);
 // ADir + '/' (unless it ends with one) + AName.
 QString JoinPath(const QString& ADir, const QString& AName);
 
+// How long a stopped link download's ffmpeg may take on its own before it is stopped again.
+constexpr int kLiveStopAgainMs = 1000;
+
 // The templates of the download and the conversion. A plan from the input's stream listing
 // names every stream to keep; without one the conversion keeps every video (no attached
 // pictures) and audio stream and the download takes ffmpeg's own choice.
@@ -125,9 +128,9 @@ public:
 
 private:
     // AStopGraceMs: how long a stopped ffmpeg may take to finish its output (short when the
-    // output is removed after a stop anyway).
+    // output is removed after a stop anyway); AStopAgainMs as RunOptions::stopAgainMs.
     int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, const QString& ALabel,
-            int AStallMs = 0, int AStopGraceMs = kDiscardStopGraceMs);
+            int AStallMs = 0, int AStopGraceMs = kDiscardStopGraceMs, int AStopAgainMs = -1);
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);

@@ -328,12 +328,19 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
     }
     if (asked) {
         // ffmpeg finishes its output on SIGINT (the MP4 gets its index, the TS its last
-        // packets); one that does not is killed after the grace. A second signal would end a
-        // live reader's wait for its next segment sooner, but it also fails ffmpeg's writes, so
-        // what is still buffered of the recording would be lost: the first one is all it gets.
+        // packets); one that does not is killed after the grace.
         ::kill(pid, SIGINT);
-        if (!waitFor(std::max(AOptions.stopGraceMs, 0)))
+        const int grace = std::max(AOptions.stopGraceMs, 0);
+        const int again = AOptions.stopAgainMs;
+        if (again >= 0 && again < grace) {
+            if (!waitFor(again)) {
+                ::kill(pid, SIGINT);
+                if (!waitFor(grace - again))
+                    stopped = true;
+            }
+        } else if (!waitFor(grace)) {
             stopped = true;
+        }
     }
     if (stopped) {
         ::kill(pid, SIGKILL);

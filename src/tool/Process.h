@@ -51,6 +51,11 @@ struct RunOptions {
     // properly), given stopGraceMs, then killed; the run gives kRunStopped.
     std::shared_ptr<const StopToken> stop;
     int stopGraceMs = kStopGraceMs;
+    // >= 0: a child still running this long after the first SIGINT gets a second one (within
+    // the grace). ffmpeg notices the first only between packets, so a live HLS reader waiting
+    // for its next segment would wait a whole segment; the second ends that wait, but also
+    // fails ffmpeg's writes, so it suits only outputs written out packet by packet.
+    int stopAgainMs = -1;
     // Watchdog: a child that neither reports progress (ffmpeg's time= / size=) nor grows
     // watchFile for this long is killed and the run gives kRunStalled. 0: none.
     int stallMs = 0;

@@ -68,7 +68,7 @@ TEST(Conversion, IsUrlAndOutputNames) {
 TEST(Conversion, CommandTemplates) {
     EXPECT_EQ(
         DownloadCommand("/f f/ffmpeg", "https://h/a b.m3u8", "/o/output.ts").text(),
-        R"("/f f/ffmpeg" -y -allowed_extensions ALL -i "https://h/a b.m3u8" -c copy -f mpegts "/o/output.ts")");
+        R"("/f f/ffmpeg" -y -allowed_extensions ALL -i "https://h/a b.m3u8" -c copy -flush_packets 1 -f mpegts "/o/output.ts")");
     EXPECT_EQ(
         ConvertCommand("ff", "in.m3u8", "o.mp4", true, true).text(),
         R"("ff" -y -allowed_extensions ALL -i "in.m3u8" -map 0:V? -map 0:a? -c copy -movflags +faststart "o.mp4")");
@@ -264,10 +264,11 @@ TEST_F(Flow, LinkDownloadThenConvert) {
     };
     flow.BtnConvertClick();
     ASSERT_EQ(rec.runs.size(), 2);
-    EXPECT_EQ(rec.runs[0].text, "\"" + kFF +
-                                    "\" -y -allowed_extensions ALL -i "
-                                    "\"HTTPS://Example.COM/Live/Index.m3u8\" -c copy -f mpegts \"" +
-                                    dir + "/output.ts\"");
+    EXPECT_EQ(rec.runs[0].text,
+              "\"" + kFF +
+                  "\" -y -allowed_extensions ALL -i "
+                  "\"HTTPS://Example.COM/Live/Index.m3u8\" -c copy -flush_packets 1 -f mpegts \"" +
+                  dir + "/output.ts\"");
     EXPECT_EQ(rec.runs[0].workDir, "");
     EXPECT_EQ(rec.runs[1].text,
               "\"" + kFF + "\" -y -i \"" + dir +
@@ -734,8 +735,8 @@ TEST_F(Flow, StreamListingDecidesTheMapsAndTheNote) {
     view.input = "https://h/live.m3u8";
     planned.BtnConvertClick();
     ASSERT_EQ(rec.runs.size(), 3);
-    EXPECT_TRUE(rec.runs[0].text.contains(
-        "\"https://h/live.m3u8\" -map 0:1 -map 0:0 -map 0:2 -map 0:3 -c copy -f mpegts "));
+    EXPECT_TRUE(rec.runs[0].text.contains("\"https://h/live.m3u8\" -map 0:1 -map 0:0 -map 0:2 -map "
+                                          "0:3 -c copy -flush_packets 1 -f mpegts "));
     EXPECT_TRUE(rec.runs[2].text.contains(" -map 0:1 -map 0:0 -map 0:2 -map 0:4 -c:v libx264 "
                                           "-preset medium -c:a aac -c:s mov_text "));
     EXPECT_EQ(probes[1], "\"" + kFF +

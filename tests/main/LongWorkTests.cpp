@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -91,36 +93,40 @@ protected:
         EXPECT_TRUE(waitFor([] { return ChildProcesses() == 0; }, 10000));
     }
 
+    // A folder with vod.m3u8: ASeconds of video in ASegSeconds segments; empty on failure.
+    QString makeSegments(int ASeconds, int ASegSeconds) {
+        const QString media = dir + "/media";
+        QDir().mkpath(media);
+        return MakeVideo(media + "/vod.m3u8", ASeconds, 320, 240, true, 25,
+                         {"-f", "hls", "-hls_time", QString::number(ASegSeconds), "-hls_list_size",
+                          "0", "-hls_playlist_type", "vod"})
+                   ? media
+                   : QString();
+    }
+    // Starts recording the server's live playlist into dir/out from the window.
+    void record(const TestHttpServer& AServer) {
+        open();
+        form->EdtInput->setText(AServer.url("/live/live.m3u8"));
+        form->EdtOutput->setText(dir + "/out");
+        QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    }
+
     Dialogs dialogs;
     std::unique_ptr<TForm2> form;
     QList<int> bar;
     QString dir = NewTempDir("long");
 };
 
-int SegmentRequests(const TestHttpServer& AServer) {
-    int n = 0;
-    for (const auto& r : AServer.requests())
-        if (r.path.endsWith(".ts"))
-            ++n;
-    return n;
-}
-
 } // namespace
 
 TEST_F(LongWork, StopEndsALiveRecordingAndConvertsWhatWasRecorded) {
-    const QString media = dir + "/media";
-    QDir().mkpath(media);
-    ASSERT_TRUE(MakeVideo(
-        media + "/vod.m3u8", 40, 320, 240, true, 25,
-        {"-f", "hls", "-hls_time", "2", "-hls_list_size", "0", "-hls_playlist_type", "vod"}));
+    const QString media = makeSegments(40, 2);
+    ASSERT_FALSE(media.isEmpty());
     TestHttpServer srv(TestHttpServer::Mode::Http);
     LivePlaylist live(srv, media);
     ASSERT_GE(live.segments(), 15);
 
-    open();
-    form->EdtInput->setText(srv.url("/live/live.m3u8"));
-    form->EdtOutput->setText(dir + "/out");
-    QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
+    record(srv);
     ASSERT_TRUE(form->busy());
     // During the job nothing starts another; Feedback and Stop are there.
     EXPECT_FALSE(form->BtnConvert->isEnabled());
@@ -136,12 +142,17 @@ TEST_F(LongWork, StopEndsALiveRecordingAndConvertsWhatWasRecorded) {
     QTest::keyClick(form->EdtInput, Qt::Key_Return);
 
     // A stream of unknown length shows recorded time and size.
-    ASSERT_TRUE(waitFor([&] { return SegmentRequests(srv) >= 3; }));
+    ASSERT_TRUE(waitFor([&] { return SegmentsServed(srv).size() >= 3; }));
     ASSERT_TRUE(waitFor([&] { return status().startsWith("Recording: "); }));
     EXPECT_TRUE(
         status().contains(QRegularExpression("^Recording: \\d\\d:\\d\\d:\\d\\d, \\d+ [KMG]B$")))
         << status().toStdString();
     const QString mp4 = stopRecording();
+    // What plays: at least 4 s of picture and sound, all the TS held.
+    const int frames = CountVideoFrames(mp4);
+    EXPECT_GE(frames, 100);
+    EXPECT_EQ(frames, CountVideoFrames(dir + "/out/output.ts"));
+    EXPECT_GE(AudioSeconds(mp4), 3.9);
     EXPECT_TRUE(status().endsWith("Conversion complete: " + mp4));
     ASSERT_EQ(dialogs.texts.size(), 1);
     EXPECT_TRUE(dialogs.texts[0].startsWith("Recording stopped at "));
@@ -205,6 +216,46 @@ TEST_F(LongWork, StopOfALiveMasterPlaylistKeepsTheChosenVariantOnly) {
         << status().toStdString();
     for (const auto& r : srv.requests())
         EXPECT_FALSE(r.path.startsWith("/v480/")) << r.path.constData();
+    expectIdle();
+}
+
+// Real streams have segments of 6-10 s: ffmpeg hears a stop only between packets, so one
+// waiting for the next segment must be stopped again, and the TS still holds all it received.
+TEST_F(LongWork, StopWhileWaitingForALongLiveSegmentKeepsWhatWasReceived) {
+    const QString media = makeSegments(30, 6);
+    ASSERT_FALSE(media.isEmpty());
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    LivePlaylist live(srv, media, "/live/", 6);
+    record(srv);
+    ASSERT_TRUE(waitFor([&] { return SegmentsServed(srv).size() >= 3; }));
+    // Once all that was served is recorded, ffmpeg waits for the next segment, which never comes.
+    live.freeze();
+    const QSet<QString> before = SegmentsServed(srv);
+    int expected = 0;
+    for (const QString& name : before)
+        expected += CountVideoFrames(media + "/" + name);
+    // The TS on disk holds what was received before the Stop.
+    const QString ts = dir + "/out/output.ts";
+    ASSERT_TRUE(waitFor([&] { return CountVideoFrames(ts) >= expected - 3; }));
+    ASSERT_TRUE(status().startsWith("Recording: ")) << status().toStdString();
+
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    QTest::mouseClick(form->BtnStop, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !status().startsWith("Recording: "); }));
+    // Ended on the second stop, not killed at the end of the grace.
+    EXPECT_LT(sinceStop.elapsed(), kStopGraceMs);
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(SegmentsServed(srv), before);
+
+    // All the picture received, but for what ffmpeg held back to interleave (a frame or two).
+    const QString mp4 = dir + "/out/output.mp4";
+    const int frames = CountVideoFrames(ts);
+    EXPECT_GE(frames, expected - 3) << expected;
+    EXPECT_LE(frames, expected);
+    EXPECT_EQ(CountVideoFrames(mp4), frames);
+    EXPECT_GE(AudioSeconds(mp4), 6.0 * before.size() - 0.5);
+    EXPECT_TRUE(status().startsWith("Recording stopped at 00:00:")) << status().toStdString();
     expectIdle();
 }
 

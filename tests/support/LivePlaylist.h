@@ -3,17 +3,29 @@
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
 namespace halvora::test {
 
-// A playlist without an end whose segment list grows by one every two seconds.
+// The names of the segment files requested (ffmpeg may ask for one more than once).
+inline QSet<QString> SegmentsServed(const TestHttpServer& AServer) {
+    QSet<QString> names;
+    for (const auto& r : AServer.requests())
+        if (r.path.endsWith(".ts"))
+            names << QString::fromUtf8(r.path).section('/', -1);
+    return names;
+}
+
+// A playlist without an end whose segment list grows by one every ASegSeconds (the length of
+// the segments of AFolder/vod.m3u8, which it reveals one at a time).
 class LivePlaylist {
 public:
     // AFolder's vod.m3u8 and segments, served below AUrlDir as AUrlDir + "live.m3u8".
-    LivePlaylist(TestHttpServer& AServer, const QString& AFolder, const QString& AUrlDir = "/live/")
-        : FServer(AServer), FUrlDir(AUrlDir) {
+    LivePlaylist(TestHttpServer& AServer, const QString& AFolder, const QString& AUrlDir = "/live/",
+                 int ASegSeconds = 2)
+        : FServer(AServer), FUrlDir(AUrlDir), FSegSeconds(ASegSeconds) {
         const QStringList lines = QString::fromUtf8(ReadAll(AFolder + "/vod.m3u8")).split('\n');
         for (int i = 0; i + 1 < lines.size(); ++i)
             if (lines[i].startsWith("#EXTINF"))
@@ -27,14 +39,17 @@ public:
                 publish();
             }
         });
-        FTimer.start(2000);
+        FTimer.start(ASegSeconds * 1000);
     }
     int segments() const { return static_cast<int>(FSegments.size()); }
+    // No more segments are revealed.
+    void freeze() { FTimer.stop(); }
 
 private:
     void publish() {
-        QByteArray body = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n"
-                          "#EXT-X-MEDIA-SEQUENCE:0\n";
+        QByteArray body =
+            "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + QByteArray::number(FSegSeconds) +
+            "\n#EXT-X-MEDIA-SEQUENCE:0\n";
         for (int i = 0; i < FShown; ++i)
             body += FSegments[i].toUtf8();
         TestHttpServer::Reply r;
@@ -44,6 +59,7 @@ private:
     }
     TestHttpServer& FServer;
     QString FUrlDir;
+    int FSegSeconds;
     QStringList FSegments;
     int FShown = 0;
     QTimer FTimer;

@@ -111,6 +111,31 @@ TEST(RunCommand, StopAsksTheChildToFinishFirst) {
               kRunStopped);
     EXPECT_LT(t.elapsed(), kStopGraceMs - 100);
     EXPECT_TRUE(Gone(dir + "/pid3"));
+    // Asked again after stopAgainMs: a child that only hears the second request (as ffmpeg
+    // waiting for a live segment) finishes before the grace; one that ends on the first one
+    // in time is asked once.
+    RunOptions a;
+    a.workDir = dir;
+    a.stopAgainMs = 200;
+    a.pollIntervalMs = 20;
+    std::shared_ptr<StopToken> asked;
+    a.onStderrLine = [&](const QString& ALine) {
+        if (ALine == "ready")
+            asked->request();
+    };
+    const QString counting =
+        "echo $$ > %1; n=0; trap 'n=$((n+1)); [ $n -ge %2 ] && { echo $n > %3; exit 255; }' INT; "
+        "echo ready >&2; while :; do sleep 0.05; done";
+    a.stop = asked = std::make_shared<StopToken>();
+    t.restart();
+    EXPECT_EQ(RunCommand(Sh(counting.arg("pid4").arg(2).arg("again")), a), kRunStopped);
+    EXPECT_LT(t.elapsed(), kStopGraceMs - 100);
+    EXPECT_EQ(ReadAll(dir + "/again").trimmed(), "2");
+    EXPECT_TRUE(Gone(dir + "/pid4"));
+    a.stop = asked = std::make_shared<StopToken>();
+    EXPECT_EQ(RunCommand(Sh(counting.arg("pid5").arg(1).arg("once")), a), kRunStopped);
+    EXPECT_EQ(ReadAll(dir + "/once").trimmed(), "1");
+    EXPECT_TRUE(Gone(dir + "/pid5"));
     // Stop requested before the child ends on its own: whatever was first, no hang.
     EXPECT_TRUE(RunCommand(Sh("exit 0"), d) == 0 || RunCommand(Sh("exit 0"), d) == kRunStopped);
 }
