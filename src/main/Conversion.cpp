@@ -57,6 +57,9 @@ QStringList ListFolder(const QString& ADir) {
 const QString kFFmpegNotFound = QStringLiteral("ffmpeg not found");
 const QString kFFmpegNotFoundBox =
     QStringLiteral("ffmpeg not found. Please install ffmpeg and add it to PATH");
+// A saved master playlist's subtitle renditions, which ffmpeg does not read.
+const QString kPlaylistSubtitlesLost =
+    QStringLiteral("The playlist's subtitle tracks could not be saved and were not kept");
 
 } // namespace
 
@@ -513,18 +516,20 @@ int ConversionFlow::ConvertLinkTs(const QString& ATs, const QString& AMp4, QStri
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
-                                QStringList* ALeftOut) {
+                                QStringList* ALeftOut, bool* ASubtitlesLost) {
     return ConvertFileAs(AInFile, AOutFile, QStringLiteral("Converting ") + FileNameOf(AInFile),
-                         AMissing, ALeftOut);
+                         AMissing, ALeftOut, {}, ASubtitlesLost);
 }
 
 int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
                                   const QString& ALabel, int* AMissing, QStringList* ALeftOut,
-                                  const QList<SubtitleFile>& ASubs) {
+                                  const QList<SubtitleFile>& ASubs, bool* ASubtitlesLost) {
     if (AMissing)
         *AMissing = 0;
     if (ALeftOut)
         ALeftOut->clear();
+    if (ASubtitlesLost)
+        *ASubtitlesLost = false;
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty()) {
         FView.setStatus(kFFmpegNotFound);
@@ -556,6 +561,9 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         inputs = PlanStreamInputs(QFileInfo(in).absoluteFilePath(), {}, FFetch);
     if (inputs.label.isEmpty())
         inputs.video = in;
+    // ffmpeg reads the variant's playlist only, which does not name the subtitles.
+    if (ASubtitlesLost)
+        *ASubtitlesLost = !inputs.label.isEmpty() && !inputs.subtitles.isEmpty();
 
     // A stopped run leaves no half-written MP4 behind, and is not retried.
     auto stopped = [&](int AResult) {
@@ -869,7 +877,8 @@ void ConversionFlow::BtnConvertClick() {
         return;
     int missing = 0;
     QStringList leftOut;
-    const int c = ConvertFile(input, mp4, &missing, &leftOut);
+    bool subtitlesLost = false;
+    const int c = ConvertFile(input, mp4, &missing, &leftOut, &subtitlesLost);
     if (c != 0)
         DropUnwritten(mp4);
     if (c == kRunStopped) {
@@ -879,7 +888,7 @@ void ConversionFlow::BtnConvertClick() {
     }
     FView.setProgress(100);
     if (c == 0) {
-        done({LeftOutSentence(leftOut)});
+        done({LeftOutSentence(leftOut), subtitlesLost ? kPlaylistSubtitlesLost : QString()});
     } else if (c == kSegmentsMissing) {
         FView.setStatus(
             QStringLiteral("Conversion incomplete: %1 segment(s) missing").arg(missing));
@@ -948,6 +957,7 @@ void ConversionFlow::BtnBatchClick() {
     QStringList renamed;     // file names of the outputs written under a new name
     QStringList wantedNames; // and the names they would have had
     QStringList leftOut;     // over every item, each kind named once
+    QStringList subsLost;    // the folders whose playlist's subtitles were not kept
     int failures = 0;
     bool stopped = false;
     // The bar runs over 100 steps per folder: finished folders plus the current one's share.
@@ -981,7 +991,8 @@ void ConversionFlow::BtnBatchClick() {
             continue;
         }
         QStringList itemLeftOut;
-        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut);
+        bool itemSubsLost = false;
+        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut, {}, &itemSubsLost);
         if (c != 0)
             DropUnwritten(output);
         if (c == kRunStopped) {
@@ -994,6 +1005,8 @@ void ConversionFlow::BtnBatchClick() {
         }
         ++successes;
         MergeKinds(leftOut, itemLeftOut);
+        if (itemSubsLost)
+            subsLost << name;
         if (output != wanted) {
             wantedNames << FileNameOf(wanted);
             renamed << FileNameOf(output);
@@ -1035,6 +1048,15 @@ void ConversionFlow::BtnBatchClick() {
     if (!leftOut.isEmpty()) {
         status += QStringLiteral(". ") + LeftOutSentence(leftOut);
         box += QStringLiteral("\r\n\r\n") + LeftOutSentence(leftOut);
+    }
+    if (!subsLost.isEmpty()) {
+        const QString note = (subsLost.size() == 1 ? kPlaylistSubtitlesLost
+                                                   : QStringLiteral("The playlists' subtitle "
+                                                                    "tracks could not be saved "
+                                                                    "and were not kept")) +
+                             QStringLiteral(": ") + subsLost.join(QStringLiteral(", "));
+        status += QStringLiteral(". ") + note;
+        box += QStringLiteral("\r\n\r\n") + note;
     }
     FView.setStatus(status);
     FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);

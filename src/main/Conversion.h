@@ -98,8 +98,10 @@ public:
                                       const QString& ADir, QStringList* ALost);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
     // ALeftOut (optional) receives the kinds of stream that MP4 cannot hold and were left out.
+    // ASubtitlesLost (optional) is set when a local master playlist's chosen variant has
+    // subtitle renditions that were not kept.
     int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,
-                    QStringList* ALeftOut = nullptr);
+                    QStringList* ALeftOut = nullptr, bool* ASubtitlesLost = nullptr);
 
     // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
     // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent;
@@ -138,7 +140,7 @@ private:
     // ConvertFile with the label its progress is shown under.
     int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
                       int* AMissing, QStringList* ALeftOut = nullptr,
-                      const QList<SubtitleFile>& ASubs = {});
+                      const QList<SubtitleFile>& ASubs = {}, bool* ASubtitlesLost = nullptr);
     // A link's TS into its MP4, with the subtitles read apart; when they stand in the way, once
     // more without them (ASubs is then emptied, their names added to ALost).
     int ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,

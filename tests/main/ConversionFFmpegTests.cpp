@@ -827,3 +827,60 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
     EXPECT_EQ(ProbeTracks(dir + "/output.mp4").size(), 2);
     EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 100);
 }
+
+TEST_F(Real, SavedMasterPlaylistSaysItsSubtitlesWereNotKept) {
+    ASSERT_FALSE(HlsFixture().isEmpty());
+    const QString root = dir + "/root";
+    const QString hls = root + "/alpha";
+    CopyFolder(HlsFixture(), hls); // local.m3u8 with its segments
+    ASSERT_TRUE(QFile::rename(hls + "/local.m3u8", hls + "/video.m3u8"));
+    ASSERT_TRUE(WriteAll(hls + "/en0.vtt", "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nHello\n"));
+    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:4\n"
+                                           "#EXTINF:4.0,\nen0.vtt\n#EXT-X-ENDLIST\n"));
+    const QByteArray variant = "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240";
+    const QByteArray subtitled =
+        "#EXTM3U\n#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"English\","
+        "LANGUAGE=\"en\",DEFAULT=YES,URI=\"en.m3u8\"\n" +
+        variant + ",SUBTITLES=\"subs\"\nvideo.m3u8\n";
+    ASSERT_TRUE(WriteAll(hls + "/local.m3u8", subtitled));
+    const QString lost = "The playlist's subtitle tracks could not be saved and were not kept";
+
+    // One file: the video converts, the status line and the box say what was not kept.
+    view.input = hls + "/local.m3u8";
+    view.output = dir + "/out";
+    flow.BtnConvertClick();
+    const QString mp4 = dir + "/out/local.mp4";
+    EXPECT_EQ(view.status(), "Conversion complete: " + mp4 + ". " + lost);
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_EQ(view.boxes[0].text, "Conversion complete!\r\n" + mp4 + "\r\n\r\n" + lost);
+    EXPECT_NEAR(ProbeSeconds(mp4), 4.0, 0.3);
+
+    // Without a subtitle group nothing is said.
+    CopyFolder(hls, root + "/beta");
+    ASSERT_TRUE(WriteAll(root + "/beta/local.m3u8", "#EXTM3U\n" + variant + "\nvideo.m3u8\n"));
+    view = FakeView();
+    view.input = root + "/beta/local.m3u8";
+    view.output = dir + "/out";
+    flow.BtnConvertClick();
+    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/out/local (2).mp4");
+
+    // A batch names the folders whose subtitles were not kept, once in its summary.
+    view = FakeView();
+    view.root = root;
+    view.output = dir + "/batch";
+    flow.BtnBatchClick();
+    const QString out = dir + "/batch";
+    EXPECT_EQ(view.status(), "Batch done: 2/2 succeeded, output: " + out + ". " + lost + ": alpha");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost + ": alpha"));
+    EXPECT_NEAR(ProbeSeconds(out + "/alpha.mp4"), 4.0, 0.3);
+    EXPECT_NEAR(ProbeSeconds(out + "/beta.mp4"), 4.0, 0.3);
+
+    CopyFolder(hls, root + "/gamma");
+    view = FakeView();
+    view.root = root;
+    view.output = dir + "/batch2";
+    flow.BtnBatchClick();
+    EXPECT_TRUE(view.status().endsWith(
+        ". The playlists' subtitle tracks could not be saved and were not kept: alpha, gamma"));
+}
