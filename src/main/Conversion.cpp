@@ -61,6 +61,24 @@ const QString kFFmpegNotFoundBox =
 const QString kPlaylistSubtitlesLost =
     QStringLiteral("The playlist's subtitle tracks could not be saved and were not kept");
 
+// ASentence alone when every rendition was lost (AAllLost, or none kept), else with the names.
+QString SubtitlesNote(const QString& ASentence, const QStringList& ALost, qsizetype AKept,
+                      bool AAllLost) {
+    if (AAllLost || (!ALost.isEmpty() && AKept == 0))
+        return ASentence;
+    return ALost.isEmpty() ? QString() : ASentence + QStringLiteral(": ") + ALost.join(u", ");
+}
+
+// Where input #0 begins on its own clock (90 kHz), from ffmpeg's "Duration: ..., start: X"
+// line; -1 when there is no such line.
+qint64 ListedStartPts(const QString& AText) {
+    static const QRegularExpression start(
+        QStringLiteral("^\\s*Duration: [^,]*, start: (-?[0-9]+(?:\\.[0-9]+)?)"),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch s = start.match(AText);
+    return s.hasMatch() ? std::max<qint64>(std::llround(s.captured(1).toDouble() * 90000), 0) : -1;
+}
+
 } // namespace
 
 bool IsUrl(const QString& AText) {
@@ -330,14 +348,8 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
             "(?:\\[hls @ ([^\\]]*)\\] )?Failed to open segment (\\d+)(?: of playlist "
             "(\\d+))?"));
         // Input #0's line comes first; the outputs have none.
-        static const QRegularExpression start(
-            QStringLiteral("^\\s*Duration: [^,]*, start: (-?[0-9]+(?:\\.[0-9]+)?)"));
-        if (FInputStartPts < 0) {
-            const QRegularExpressionMatch s = start.match(ALine);
-            if (s.hasMatch())
-                FInputStartPts =
-                    std::max<qint64>(std::llround(s.captured(1).toDouble() * 90000), 0);
-        }
+        if (FInputStartPts < 0)
+            FInputStartPts = ListedStartPts(ALine);
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())
             segments.insert(m.captured(1) + u':' + m.captured(3) + u':' + m.captured(2));
@@ -476,7 +488,8 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
 
 QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARenditions,
                                                   qint64 ALimitMs, const QString& ADir,
-                                                  QStringList* ALost) {
+                                                  QStringList* ALost, const PlaylistFetcher& AFetch,
+                                                  qint64 AStartPts) {
     QList<SubtitleFile> files;
     for (qsizetype i = 0; i < ARenditions.size(); ++i) {
         const HlsRendition& r = ARenditions[i];
@@ -486,8 +499,8 @@ QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARe
         FView.setStatus(QStringLiteral("Saving subtitles (%1)...").arg(name));
         QByteArray vtt;
         // Without the video's start the cues could not be placed.
-        const bool read = FInputStartPts >= 0 && !stopRequested() &&
-                          FetchVttRendition(r.uri, FFetch, FInputStartPts, ALimitMs, &vtt, nullptr);
+        const bool read = AStartPts >= 0 && !stopRequested() &&
+                          FetchVttRendition(r.uri, AFetch, AStartPts, ALimitMs, &vtt, nullptr);
         const QString path = JoinPath(ADir, QStringLiteral("subtitles%1.vtt").arg(files.size()));
         QFile f(path);
         if (!read || !f.open(QIODevice::WriteOnly) || f.write(vtt) != vtt.size() || !f.flush()) {
@@ -516,20 +529,20 @@ int ConversionFlow::ConvertLinkTs(const QString& ATs, const QString& AMp4, QStri
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
-                                QStringList* ALeftOut, bool* ASubtitlesLost) {
+                                QStringList* ALeftOut, QString* ASubtitlesNote) {
     return ConvertFileAs(AInFile, AOutFile, QStringLiteral("Converting ") + FileNameOf(AInFile),
-                         AMissing, ALeftOut, {}, ASubtitlesLost);
+                         AMissing, ALeftOut, {}, ASubtitlesNote);
 }
 
 int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
                                   const QString& ALabel, int* AMissing, QStringList* ALeftOut,
-                                  const QList<SubtitleFile>& ASubs, bool* ASubtitlesLost) {
+                                  const QList<SubtitleFile>& ASubs, QString* ASubtitlesNote) {
     if (AMissing)
         *AMissing = 0;
     if (ALeftOut)
         ALeftOut->clear();
-    if (ASubtitlesLost)
-        *ASubtitlesLost = false;
+    if (ASubtitlesNote)
+        ASubtitlesNote->clear();
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty()) {
         FView.setStatus(kFFmpegNotFound);
@@ -561,9 +574,6 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         inputs = PlanStreamInputs(QFileInfo(in).absoluteFilePath(), {}, FFetch);
     if (inputs.label.isEmpty())
         inputs.video = in;
-    // ffmpeg reads the variant's playlist only, which does not name the subtitles.
-    if (ASubtitlesLost)
-        *ASubtitlesLost = !inputs.label.isEmpty() && !inputs.subtitles.isEmpty();
 
     // A stopped run leaves no half-written MP4 behind, and is not retried.
     auto stopped = [&](int AResult) {
@@ -574,14 +584,44 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     };
     // One listing serves both attempts; two inputs keep all of their audio without one.
     StreamPlan plan;
+    QString listing;
     if (inputs.audio.isEmpty()) {
-        plan = PlanStreams(inputs.video, allowAll, workDir, url ? FStallMs : 0);
+        plan = PlanStreams(inputs.video, allowAll, workDir, url ? FStallMs : 0, &listing);
         if (stopped(stopRequested() ? kRunStopped : 0))
             return kRunStopped;
         if (ALeftOut)
             *ALeftOut = plan.leftOut;
     }
-    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, ASubs),
+    // A saved master's subtitle renditions, which ffmpeg does not read, are read here: from
+    // files in the master's folder or below it only.
+    QList<SubtitleFile> subs = ASubs;
+    QTemporaryDir subsDir;
+    QStringList subsLost;
+    const bool localSubs = !url && !inputs.label.isEmpty() && !inputs.subtitles.isEmpty();
+    if (localSubs) {
+        if (listing.isEmpty())
+            PlanStreams(inputs.video, allowAll, workDir, 0, &listing);
+        if (stopped(stopRequested() ? kRunStopped : 0))
+            return kRunStopped;
+        const QString root = QFileInfo(QFileInfo(in).absolutePath()).canonicalFilePath() + kSep;
+        const PlaylistFetcher fetch = [&](const QString& APath) {
+            const QString real = QFileInfo(APath).canonicalFilePath();
+            if (IsUrl(APath) || real.isEmpty() || !real.startsWith(root)) {
+                PlaylistText refused;
+                refused.error = QStringLiteral("not beside the playlist");
+                return refused;
+            }
+            return FFetch(real);
+        };
+        if (subsDir.isValid())
+            subs = SaveSubtitles(inputs.subtitles, 0, subsDir.path(), &subsLost, fetch,
+                                 ListedStartPts(listing));
+        else
+            for (const HlsRendition& r : inputs.subtitles)
+                subsLost << r.name;
+        FView.setStatus(ALabel);
+    }
+    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, subs),
                      workDir, AMissing, ALabel);
     if (stopped(result))
         return kRunStopped;
@@ -593,11 +633,24 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan, ASubs), workDir,
+        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan, subs), workDir,
                      AMissing, ALabel + QStringLiteral(", re-encoding"));
         if (stopped(result))
             return kRunStopped;
     }
+    // The video matters more than its subtitles: once more without them.
+    if (result != 0 && result != kSegmentsMissing && result != kOutputWriteFailed && localSubs &&
+        !subs.isEmpty()) {
+        for (const SubtitleFile& f : subs)
+            subsLost << f.name;
+        subs.clear();
+        result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, subs),
+                     workDir, AMissing, ALabel);
+        if (stopped(result))
+            return kRunStopped;
+    }
+    if (ASubtitlesNote && localSubs)
+        *ASubtitlesNote = SubtitlesNote(kPlaylistSubtitlesLost, subsLost, subs.size(), false);
     // What is left of an output whose writing failed is no MP4 to keep under its name.
     if (result == kOutputWriteFailed)
         QFile::remove(out);
@@ -723,16 +776,14 @@ void ConversionFlow::BtnConvertClick() {
                     subsLost << r.name;
                 return QList<SubtitleFile>();
             }
-            return SaveSubtitles(renditions, ALimitMs, subsDir.path(), &subsLost);
+            return SaveSubtitles(renditions, ALimitMs, subsDir.path(), &subsLost, FFetch,
+                                 FInputStartPts);
         };
         // Not lost silently, though MP4 is not what stands in the way.
         const auto subtitlesNote = [&](qsizetype AKept) {
-            const QString lost = QStringLiteral("The link's subtitle tracks could not be saved "
-                                                "and were not kept");
-            if (subtitlesLost || (!subsLost.isEmpty() && AKept == 0))
-                return lost;
-            return subsLost.isEmpty() ? QString()
-                                      : lost + QStringLiteral(": ") + subsLost.join(u", ");
+            return SubtitlesNote(QStringLiteral("The link's subtitle tracks could not be saved "
+                                                "and were not kept"),
+                                 subsLost, AKept, subtitlesLost);
         };
         if (FView.closed()) { // the window went while the variant was being chosen
             DropUnwritten(ts);
@@ -877,8 +928,8 @@ void ConversionFlow::BtnConvertClick() {
         return;
     int missing = 0;
     QStringList leftOut;
-    bool subtitlesLost = false;
-    const int c = ConvertFile(input, mp4, &missing, &leftOut, &subtitlesLost);
+    QString subtitlesNote;
+    const int c = ConvertFile(input, mp4, &missing, &leftOut, &subtitlesNote);
     if (c != 0)
         DropUnwritten(mp4);
     if (c == kRunStopped) {
@@ -888,7 +939,7 @@ void ConversionFlow::BtnConvertClick() {
     }
     FView.setProgress(100);
     if (c == 0) {
-        done({LeftOutSentence(leftOut), subtitlesLost ? kPlaylistSubtitlesLost : QString()});
+        done({LeftOutSentence(leftOut), subtitlesNote});
     } else if (c == kSegmentsMissing) {
         FView.setStatus(
             QStringLiteral("Conversion incomplete: %1 segment(s) missing").arg(missing));
@@ -991,8 +1042,8 @@ void ConversionFlow::BtnBatchClick() {
             continue;
         }
         QStringList itemLeftOut;
-        bool itemSubsLost = false;
-        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut, {}, &itemSubsLost);
+        QString itemSubs;
+        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut, {}, &itemSubs);
         if (c != 0)
             DropUnwritten(output);
         if (c == kRunStopped) {
@@ -1005,7 +1056,7 @@ void ConversionFlow::BtnBatchClick() {
         }
         ++successes;
         MergeKinds(leftOut, itemLeftOut);
-        if (itemSubsLost)
+        if (!itemSubs.isEmpty())
             subsLost << name;
         if (output != wanted) {
             wantedNames << FileNameOf(wanted);

@@ -828,43 +828,91 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
     EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 100);
 }
 
-TEST_F(Real, SavedMasterPlaylistSaysItsSubtitlesWereNotKept) {
-    ASSERT_FALSE(HlsFixture().isEmpty());
+TEST_F(Real, SavedMasterPlaylistKeepsItsWebVttSubtitles) {
     const QString root = dir + "/root";
     const QString hls = root + "/alpha";
-    CopyFolder(HlsFixture(), hls); // local.m3u8 with its segments
-    ASSERT_TRUE(QFile::rename(hls + "/local.m3u8", hls + "/video.m3u8"));
-    ASSERT_TRUE(WriteAll(hls + "/en0.vtt", "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\nHello\n"));
-    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:4\n"
-                                           "#EXTINF:4.0,\nen0.vtt\n#EXT-X-ENDLIST\n"));
-    const QByteArray variant = "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240";
-    const QByteArray subtitled =
-        "#EXTM3U\n#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"English\","
-        "LANGUAGE=\"en\",DEFAULT=YES,URI=\"en.m3u8\"\n" +
-        variant + ",SUBTITLES=\"subs\"\nvideo.m3u8\n";
-    ASSERT_TRUE(WriteAll(hls + "/local.m3u8", subtitled));
+    const QStringList segmenting{
+        "-f", "hls", "-hls_time", "1", "-hls_list_size", "0", "-hls_playlist_type", "vod"};
+    ASSERT_TRUE(QDir().mkpath(hls));
+    ASSERT_TRUE(MakeVideo(hls + "/video.m3u8", 4, 320, 240, true, 25, segmenting));
+    const qint64 pts = std::llround(VideoStart(hls + "/video0.ts") * 90000);
+    ASSERT_GT(pts, 0);
+    // English in two segments on a local clock 5 s ahead of the picture's; French on the
+    // MPEG-TS clock itself.
+    const QByteArray enMap =
+        QStringLiteral("WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:%1,LOCAL:00:00:05.000\n\n")
+            .arg(pts)
+            .toUtf8();
+    ASSERT_TRUE(WriteAll(hls + "/en0.vtt", enMap + "00:00:05.500 --> 00:00:06.500\nHello\n"));
+    ASSERT_TRUE(WriteAll(hls + "/en1.vtt", enMap + "00:00:07.960 --> 00:00:08.600\nWorld\n"));
+    const QByteArray fr = QStringLiteral("WEBVTT\nX-TIMESTAMP-MAP=LOCAL:00:00:00.000,MPEGTS:%1\n"
+                                         "\n00:01.000 --> 00:02.000\nBonjour\n")
+                              .arg(pts)
+                              .toUtf8();
+    ASSERT_TRUE(WriteAll(hls + "/fr0.vtt", fr));
+    ASSERT_TRUE(WriteAll(root + "/outside.vtt", fr));
+    const auto playlist = [](const QStringList& ASegments) {
+        QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+        for (const QString& s : ASegments)
+            text += "#EXTINF:2.0,\n" + s.toUtf8() + "\n";
+        return text + "#EXT-X-ENDLIST\n";
+    };
+    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", playlist({"en0.vtt", "en1.vtt"})));
+    ASSERT_TRUE(WriteAll(hls + "/fr.m3u8", playlist({"fr0.vtt"})));
+    ASSERT_TRUE(
+        WriteAll(hls + "/local.m3u8",
+                 "#EXTM3U\n"
+                 "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"English\",LANGUAGE="
+                 "\"en\",DEFAULT=YES,URI=\"en.m3u8\"\n"
+                 "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"Fran\xc3\xa7"
+                 "ais\",LANGUAGE=\"fr\",DEFAULT=NO,URI=\"fr.m3u8\"\n"
+                 "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240,SUBTITLES=\"subs\"\n"
+                 "video.m3u8\n"));
+    CopyFolder(hls, root + "/beta");
     const QString lost = "The playlist's subtitle tracks could not be saved and were not kept";
+    const auto convert = [&](const QString& AOut) {
+        view = FakeView();
+        view.input = hls + "/local.m3u8";
+        view.output = AOut;
+        flow.BtnConvertClick();
+        return AOut + "/local.mp4";
+    };
 
-    // One file: the video converts, the status line and the box say what was not kept.
-    view.input = hls + "/local.m3u8";
-    view.output = dir + "/out";
-    flow.BtnConvertClick();
-    const QString mp4 = dir + "/out/local.mp4";
+    QString mp4 = convert(dir + "/one");
+    EXPECT_EQ(view.status(), "Conversion complete: " + mp4);
+    EXPECT_TRUE(view.statuses.contains("Saving subtitles (English)..."));
+    QList<TrackInfo> tracks = ProbeTracks(mp4);
+    ASSERT_EQ(tracks.size(), 4);
+    EXPECT_EQ(tracks[2].codec, "mov_text");
+    EXPECT_EQ(tracks[2].language, "eng");
+    EXPECT_TRUE(tracks[2].isDefault);
+    EXPECT_EQ(tracks[3].codec, "mov_text");
+    EXPECT_EQ(tracks[3].language, "fra");
+    EXPECT_FALSE(tracks[3].isDefault);
+    EXPECT_EQ(CountVideoFrames(mp4), 100);
+    ExpectCues(CuesOf(mp4, 0), {{0.5, 1.5, "Hello"}, {2.96, 3.6, "World"}});
+    ExpectCues(CuesOf(mp4, 1), {{1.0, 2.0, "Bonjour"}});
+    EXPECT_EQ(QDir(dir + "/one").entryList(QDir::Files), QStringList{"local.mp4"});
+
+    // A missing segment: that rendition is left out and named; the rest is kept.
+    ASSERT_TRUE(QFile::remove(hls + "/fr0.vtt"));
+    mp4 = convert(dir + "/two");
+    EXPECT_EQ(view.status(), "Conversion complete: " + mp4 + ". " + lost + ": Fran\u00e7ais");
+    tracks = ProbeTracks(mp4);
+    ASSERT_EQ(tracks.size(), 3);
+    EXPECT_EQ(tracks[2].language, "eng");
+    ExpectCues(CuesOf(mp4, 0), {{0.5, 1.5, "Hello"}, {2.96, 3.6, "World"}});
+
+    // A segment outside the playlist's folder is not read, though it exists: none is kept.
+    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", playlist({"../outside.vtt"})));
+    mp4 = convert(dir + "/three");
     EXPECT_EQ(view.status(), "Conversion complete: " + mp4 + ". " + lost);
     ASSERT_EQ(view.boxes.size(), 1);
-    EXPECT_EQ(view.boxes[0].text, "Conversion complete!\r\n" + mp4 + "\r\n\r\n" + lost);
-    EXPECT_NEAR(ProbeSeconds(mp4), 4.0, 0.3);
+    EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost));
+    EXPECT_EQ(ProbeTracks(mp4).size(), 2);
+    EXPECT_EQ(CountVideoFrames(mp4), 100);
 
-    // Without a subtitle group nothing is said.
-    CopyFolder(hls, root + "/beta");
-    ASSERT_TRUE(WriteAll(root + "/beta/local.m3u8", "#EXTM3U\n" + variant + "\nvideo.m3u8\n"));
-    view = FakeView();
-    view.input = root + "/beta/local.m3u8";
-    view.output = dir + "/out";
-    flow.BtnConvertClick();
-    EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/out/local (2).mp4");
-
-    // A batch names the folders whose subtitles were not kept, once in its summary.
+    // A batch names the folders whose subtitles were not all kept.
     view = FakeView();
     view.root = root;
     view.output = dir + "/batch";
@@ -873,14 +921,7 @@ TEST_F(Real, SavedMasterPlaylistSaysItsSubtitlesWereNotKept) {
     EXPECT_EQ(view.status(), "Batch done: 2/2 succeeded, output: " + out + ". " + lost + ": alpha");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost + ": alpha"));
-    EXPECT_NEAR(ProbeSeconds(out + "/alpha.mp4"), 4.0, 0.3);
-    EXPECT_NEAR(ProbeSeconds(out + "/beta.mp4"), 4.0, 0.3);
-
-    CopyFolder(hls, root + "/gamma");
-    view = FakeView();
-    view.root = root;
-    view.output = dir + "/batch2";
-    flow.BtnBatchClick();
-    EXPECT_TRUE(view.status().endsWith(
-        ". The playlists' subtitle tracks could not be saved and were not kept: alpha, gamma"));
+    EXPECT_EQ(ProbeTracks(out + "/alpha.mp4").size(), 2);
+    EXPECT_EQ(ProbeTracks(out + "/beta.mp4").size(), 4);
+    ExpectCues(CuesOf(out + "/beta.mp4", 1), {{1.0, 2.0, "Bonjour"}});
 }
