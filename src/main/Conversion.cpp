@@ -603,10 +603,12 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
             PlanStreams(inputs.video, allowAll, workDir, 0, &listing);
         if (stopped(stopRequested() ? kRunStopped : 0))
             return kRunStopped;
-        const QString root = QFileInfo(QFileInfo(in).absolutePath()).canonicalFilePath() + kSep;
+        QString root = QFileInfo(QFileInfo(in).absolutePath()).canonicalFilePath();
+        if (!root.isEmpty() && !root.endsWith(kSep))
+            root += kSep;
         const PlaylistFetcher fetch = [&](const QString& APath) {
             const QString real = QFileInfo(APath).canonicalFilePath();
-            if (IsUrl(APath) || real.isEmpty() || !real.startsWith(root)) {
+            if (IsUrl(APath) || root.isEmpty() || real.isEmpty() || !real.startsWith(root)) {
                 PlaylistText refused;
                 refused.error = QStringLiteral("not beside the playlist");
                 return refused;
