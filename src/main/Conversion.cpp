@@ -57,6 +57,27 @@ QStringList ListFolder(const QString& ADir) {
 const QString kFFmpegNotFound = QStringLiteral("ffmpeg not found");
 const QString kFFmpegNotFoundBox =
     QStringLiteral("ffmpeg not found. Please install ffmpeg and add it to PATH");
+// A saved master playlist's subtitle renditions, which ffmpeg does not read.
+const QString kPlaylistSubtitlesLost =
+    QStringLiteral("The playlist's subtitle tracks could not be saved and were not kept");
+
+// ASentence alone when every rendition was lost (AAllLost, or none kept), else with the names.
+QString SubtitlesNote(const QString& ASentence, const QStringList& ALost, qsizetype AKept,
+                      bool AAllLost) {
+    if (AAllLost || (!ALost.isEmpty() && AKept == 0))
+        return ASentence;
+    return ALost.isEmpty() ? QString() : ASentence + QStringLiteral(": ") + ALost.join(u", ");
+}
+
+// Where input #0 begins on its own clock (90 kHz), from ffmpeg's "Duration: ..., start: X"
+// line; -1 when there is no such line.
+qint64 ListedStartPts(const QString& AText) {
+    static const QRegularExpression start(
+        QStringLiteral("^\\s*Duration: [^,]*, start: (-?[0-9]+(?:\\.[0-9]+)?)"),
+        QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch s = start.match(AText);
+    return s.hasMatch() ? std::max<qint64>(std::llround(s.captured(1).toDouble() * 90000), 0) : -1;
+}
 
 } // namespace
 
@@ -327,14 +348,8 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
             "(?:\\[hls @ ([^\\]]*)\\] )?Failed to open segment (\\d+)(?: of playlist "
             "(\\d+))?"));
         // Input #0's line comes first; the outputs have none.
-        static const QRegularExpression start(
-            QStringLiteral("^\\s*Duration: [^,]*, start: (-?[0-9]+(?:\\.[0-9]+)?)"));
-        if (FInputStartPts < 0) {
-            const QRegularExpressionMatch s = start.match(ALine);
-            if (s.hasMatch())
-                FInputStartPts =
-                    std::max<qint64>(std::llround(s.captured(1).toDouble() * 90000), 0);
-        }
+        if (FInputStartPts < 0)
+            FInputStartPts = ListedStartPts(ALine);
         const QRegularExpressionMatch m = failed.match(ALine);
         if (m.hasMatch())
             segments.insert(m.captured(1) + u':' + m.captured(3) + u':' + m.captured(2));
@@ -473,7 +488,8 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
 
 QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARenditions,
                                                   qint64 ALimitMs, const QString& ADir,
-                                                  QStringList* ALost) {
+                                                  QStringList* ALost, const PlaylistFetcher& AFetch,
+                                                  qint64 AStartPts) {
     QList<SubtitleFile> files;
     for (qsizetype i = 0; i < ARenditions.size(); ++i) {
         const HlsRendition& r = ARenditions[i];
@@ -483,8 +499,8 @@ QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARe
         FView.setStatus(QStringLiteral("Saving subtitles (%1)...").arg(name));
         QByteArray vtt;
         // Without the video's start the cues could not be placed.
-        const bool read = FInputStartPts >= 0 && !stopRequested() &&
-                          FetchVttRendition(r.uri, FFetch, FInputStartPts, ALimitMs, &vtt, nullptr);
+        const bool read = AStartPts >= 0 && !stopRequested() &&
+                          FetchVttRendition(r.uri, AFetch, AStartPts, ALimitMs, &vtt, nullptr);
         const QString path = JoinPath(ADir, QStringLiteral("subtitles%1.vtt").arg(files.size()));
         QFile f(path);
         if (!read || !f.open(QIODevice::WriteOnly) || f.write(vtt) != vtt.size() || !f.flush()) {
@@ -513,18 +529,20 @@ int ConversionFlow::ConvertLinkTs(const QString& ATs, const QString& AMp4, QStri
 }
 
 int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
-                                QStringList* ALeftOut) {
+                                QStringList* ALeftOut, QString* ASubtitlesNote) {
     return ConvertFileAs(AInFile, AOutFile, QStringLiteral("Converting ") + FileNameOf(AInFile),
-                         AMissing, ALeftOut);
+                         AMissing, ALeftOut, {}, ASubtitlesNote);
 }
 
 int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
                                   const QString& ALabel, int* AMissing, QStringList* ALeftOut,
-                                  const QList<SubtitleFile>& ASubs) {
+                                  const QList<SubtitleFile>& ASubs, QString* ASubtitlesNote) {
     if (AMissing)
         *AMissing = 0;
     if (ALeftOut)
         ALeftOut->clear();
+    if (ASubtitlesNote)
+        ASubtitlesNote->clear();
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty()) {
         FView.setStatus(kFFmpegNotFound);
@@ -566,14 +584,46 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     };
     // One listing serves both attempts; two inputs keep all of their audio without one.
     StreamPlan plan;
+    QString listing;
     if (inputs.audio.isEmpty()) {
-        plan = PlanStreams(inputs.video, allowAll, workDir, url ? FStallMs : 0);
+        plan = PlanStreams(inputs.video, allowAll, workDir, url ? FStallMs : 0, &listing);
         if (stopped(stopRequested() ? kRunStopped : 0))
             return kRunStopped;
         if (ALeftOut)
             *ALeftOut = plan.leftOut;
     }
-    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, ASubs),
+    // A saved master's subtitle renditions, which ffmpeg does not read, are read here: from
+    // files in the master's folder or below it only.
+    QList<SubtitleFile> subs = ASubs;
+    QTemporaryDir subsDir;
+    QStringList subsLost;
+    const bool localSubs = !url && !inputs.label.isEmpty() && !inputs.subtitles.isEmpty();
+    if (localSubs) {
+        if (listing.isEmpty())
+            PlanStreams(inputs.video, allowAll, workDir, 0, &listing);
+        if (stopped(stopRequested() ? kRunStopped : 0))
+            return kRunStopped;
+        QString root = QFileInfo(QFileInfo(in).absolutePath()).canonicalFilePath();
+        if (!root.isEmpty() && !root.endsWith(kSep))
+            root += kSep;
+        const PlaylistFetcher fetch = [&](const QString& APath) {
+            const QString real = QFileInfo(APath).canonicalFilePath();
+            if (IsUrl(APath) || root.isEmpty() || real.isEmpty() || !real.startsWith(root)) {
+                PlaylistText refused;
+                refused.error = QStringLiteral("not beside the playlist");
+                return refused;
+            }
+            return FFetch(real);
+        };
+        if (subsDir.isValid())
+            subs = SaveSubtitles(inputs.subtitles, 0, subsDir.path(), &subsLost, fetch,
+                                 ListedStartPts(listing));
+        else
+            for (const HlsRendition& r : inputs.subtitles)
+                subsLost << r.name;
+        FView.setStatus(ALabel);
+    }
+    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, subs),
                      workDir, AMissing, ALabel);
     if (stopped(result))
         return kRunStopped;
@@ -585,11 +635,24 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         FView.processMessages();
         if (FView.closed())
             return result;
-        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan, ASubs), workDir,
+        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan, subs), workDir,
                      AMissing, ALabel + QStringLiteral(", re-encoding"));
         if (stopped(result))
             return kRunStopped;
     }
+    // The video matters more than its subtitles: once more without them.
+    if (result != 0 && result != kSegmentsMissing && result != kOutputWriteFailed && localSubs &&
+        !subs.isEmpty()) {
+        for (const SubtitleFile& f : subs)
+            subsLost << f.name;
+        subs.clear();
+        result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, subs),
+                     workDir, AMissing, ALabel);
+        if (stopped(result))
+            return kRunStopped;
+    }
+    if (ASubtitlesNote && localSubs)
+        *ASubtitlesNote = SubtitlesNote(kPlaylistSubtitlesLost, subsLost, subs.size(), false);
     // What is left of an output whose writing failed is no MP4 to keep under its name.
     if (result == kOutputWriteFailed)
         QFile::remove(out);
@@ -715,16 +778,14 @@ void ConversionFlow::BtnConvertClick() {
                     subsLost << r.name;
                 return QList<SubtitleFile>();
             }
-            return SaveSubtitles(renditions, ALimitMs, subsDir.path(), &subsLost);
+            return SaveSubtitles(renditions, ALimitMs, subsDir.path(), &subsLost, FFetch,
+                                 FInputStartPts);
         };
         // Not lost silently, though MP4 is not what stands in the way.
         const auto subtitlesNote = [&](qsizetype AKept) {
-            const QString lost = QStringLiteral("The link's subtitle tracks could not be saved "
-                                                "and were not kept");
-            if (subtitlesLost || (!subsLost.isEmpty() && AKept == 0))
-                return lost;
-            return subsLost.isEmpty() ? QString()
-                                      : lost + QStringLiteral(": ") + subsLost.join(u", ");
+            return SubtitlesNote(QStringLiteral("The link's subtitle tracks could not be saved "
+                                                "and were not kept"),
+                                 subsLost, AKept, subtitlesLost);
         };
         if (FView.closed()) { // the window went while the variant was being chosen
             DropUnwritten(ts);
@@ -869,7 +930,8 @@ void ConversionFlow::BtnConvertClick() {
         return;
     int missing = 0;
     QStringList leftOut;
-    const int c = ConvertFile(input, mp4, &missing, &leftOut);
+    QString subtitlesNote;
+    const int c = ConvertFile(input, mp4, &missing, &leftOut, &subtitlesNote);
     if (c != 0)
         DropUnwritten(mp4);
     if (c == kRunStopped) {
@@ -879,7 +941,7 @@ void ConversionFlow::BtnConvertClick() {
     }
     FView.setProgress(100);
     if (c == 0) {
-        done({LeftOutSentence(leftOut)});
+        done({LeftOutSentence(leftOut), subtitlesNote});
     } else if (c == kSegmentsMissing) {
         FView.setStatus(
             QStringLiteral("Conversion incomplete: %1 segment(s) missing").arg(missing));
@@ -948,6 +1010,7 @@ void ConversionFlow::BtnBatchClick() {
     QStringList renamed;     // file names of the outputs written under a new name
     QStringList wantedNames; // and the names they would have had
     QStringList leftOut;     // over every item, each kind named once
+    QStringList subsLost;    // the folders whose playlist's subtitles were not kept
     int failures = 0;
     bool stopped = false;
     // The bar runs over 100 steps per folder: finished folders plus the current one's share.
@@ -981,7 +1044,8 @@ void ConversionFlow::BtnBatchClick() {
             continue;
         }
         QStringList itemLeftOut;
-        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut);
+        QString itemSubs;
+        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut, {}, &itemSubs);
         if (c != 0)
             DropUnwritten(output);
         if (c == kRunStopped) {
@@ -994,6 +1058,8 @@ void ConversionFlow::BtnBatchClick() {
         }
         ++successes;
         MergeKinds(leftOut, itemLeftOut);
+        if (!itemSubs.isEmpty())
+            subsLost << name;
         if (output != wanted) {
             wantedNames << FileNameOf(wanted);
             renamed << FileNameOf(output);
@@ -1035,6 +1101,15 @@ void ConversionFlow::BtnBatchClick() {
     if (!leftOut.isEmpty()) {
         status += QStringLiteral(". ") + LeftOutSentence(leftOut);
         box += QStringLiteral("\r\n\r\n") + LeftOutSentence(leftOut);
+    }
+    if (!subsLost.isEmpty()) {
+        const QString note = (subsLost.size() == 1 ? kPlaylistSubtitlesLost
+                                                   : QStringLiteral("The playlists' subtitle "
+                                                                    "tracks could not be saved "
+                                                                    "and were not kept")) +
+                             QStringLiteral(": ") + subsLost.join(QStringLiteral(", "));
+        status += QStringLiteral(". ") + note;
+        box += QStringLiteral("\r\n\r\n") + note;
     }
     FView.setStatus(status);
     FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);

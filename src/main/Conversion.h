@@ -94,12 +94,18 @@ public:
     // After DownloadStream: each rendition read into one WebVTT file in ADir, its cues placed on
     // the saved TS's timeline and, when ALimitMs is positive, none from there on. The names of
     // those that could not be read go to ALost.
+    // AFetch reads the playlists and segments; AStartPts (90 kHz, -1 when unknown) is where the
+    // saved video begins on the stream's clock.
     QList<SubtitleFile> SaveSubtitles(const QList<HlsRendition>& ARenditions, qint64 ALimitMs,
-                                      const QString& ADir, QStringList* ALost);
+                                      const QString& ADir, QStringList* ALost,
+                                      const PlaylistFetcher& AFetch, qint64 AStartPts);
     // Converts one input into AOutFile, with one re-encoding retry when fast mode fails.
     // ALeftOut (optional) receives the kinds of stream that MP4 cannot hold and were left out.
+    // A saved master playlist's chosen variant keeps its WebVTT subtitle renditions as mov_text;
+    // ASubtitlesNote (optional) receives the sentence about those that were not kept, empty
+    // when none was lost.
     int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,
-                    QStringList* ALeftOut = nullptr);
+                    QStringList* ALeftOut = nullptr, QString* ASubtitlesNote = nullptr);
 
     // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
     // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent;
@@ -138,7 +144,7 @@ private:
     // ConvertFile with the label its progress is shown under.
     int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
                       int* AMissing, QStringList* ALeftOut = nullptr,
-                      const QList<SubtitleFile>& ASubs = {});
+                      const QList<SubtitleFile>& ASubs = {}, QString* ASubtitlesNote = nullptr);
     // A link's TS into its MP4, with the subtitles read apart; when they stand in the way, once
     // more without them (ASubs is then emptied, their names added to ALost).
     int ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,

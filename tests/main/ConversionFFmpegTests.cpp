@@ -718,6 +718,41 @@ QList<Cue> CuesOf(const QString& AMp4, int AIndex) {
     return cues;
 }
 
+// Video, audio, then English (the default) and French subtitles as mov_text, 100 pictures.
+void ExpectEnglishAndFrench(const QString& AMp4) {
+    const QList<TrackInfo> tracks = ProbeTracks(AMp4);
+    ASSERT_EQ(tracks.size(), 4);
+    EXPECT_EQ(tracks[0].type, "video");
+    EXPECT_EQ(tracks[1].type, "audio");
+    EXPECT_EQ(tracks[2].codec, "mov_text");
+    EXPECT_EQ(tracks[2].language, "eng");
+    EXPECT_TRUE(tracks[2].isDefault);
+    EXPECT_EQ(tracks[3].codec, "mov_text");
+    EXPECT_EQ(tracks[3].language, "fra");
+    EXPECT_FALSE(tracks[3].isDefault);
+    EXPECT_EQ(CountVideoFrames(AMp4), 100);
+    EXPECT_GE(ReadAll(AMp4).indexOf("nameEnglish"), 0);
+}
+
+// A finished media playlist of WebVTT segments, 2 s each.
+QByteArray VttPlaylist(const QStringList& ASegments) {
+    QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-PLAYLIST-TYPE:VOD\n";
+    for (const QString& s : ASegments)
+        text += "#EXTINF:2.0,\n" + s.toUtf8() + "\n";
+    return text + "#EXT-X-ENDLIST\n";
+}
+
+// A master of video.m3u8 with English (en.m3u8, the default) and French (fr.m3u8) subtitles.
+QByteArray SubtitledMaster() {
+    return "#EXTM3U\n"
+           "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"English\",LANGUAGE="
+           "\"en\",DEFAULT=YES,AUTOSELECT=YES,URI=\"en.m3u8\"\n"
+           "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"Fran\xc3\xa7"
+           "ais\",LANGUAGE=\"fr-CA\",DEFAULT=NO,URI=\"fr.m3u8\"\n"
+           "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240,SUBTITLES=\"subs\"\n"
+           "video.m3u8\n";
+}
+
 void ExpectCues(const QList<Cue>& AGot, const QList<Cue>& AWanted) {
     ASSERT_EQ(AGot.size(), AWanted.size());
     for (qsizetype i = 0; i < AGot.size(); ++i) {
@@ -755,23 +790,9 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
                                         "\r\n00:01.000 --> 00:02.000\r\nBonjour\r\n")
                              .arg(pts)
                              .toUtf8()));
-    const auto playlist = [](const QStringList& ASegments) {
-        QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-PLAYLIST-TYPE:VOD\n";
-        for (const QString& s : ASegments)
-            text += "#EXTINF:2.0,\n" + s.toUtf8() + "\n";
-        return text + "#EXT-X-ENDLIST\n";
-    };
-    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", playlist({"en0.vtt", "en1.vtt"})));
-    ASSERT_TRUE(WriteAll(hls + "/fr.m3u8", playlist({"fr0.vtt"})));
-    ASSERT_TRUE(
-        WriteAll(hls + "/master.m3u8",
-                 "#EXTM3U\n"
-                 "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"English\",LANGUAGE="
-                 "\"en\",DEFAULT=YES,AUTOSELECT=YES,URI=\"en.m3u8\"\n"
-                 "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"subs\",NAME=\"Fran\xc3\xa7"
-                 "ais\",LANGUAGE=\"fr-CA\",DEFAULT=NO,URI=\"fr.m3u8\"\n"
-                 "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x240,SUBTITLES=\"subs\"\n"
-                 "video.m3u8\n"));
+    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", VttPlaylist({"en0.vtt", "en1.vtt"})));
+    ASSERT_TRUE(WriteAll(hls + "/fr.m3u8", VttPlaylist({"fr0.vtt"})));
+    ASSERT_TRUE(WriteAll(hls + "/master.m3u8", SubtitledMaster()));
     TestHttpServer srv; // HTTPS, as services publish
     srv.exportServiceEnv();
     srv.serveFolder("/hls/", hls);
@@ -782,18 +803,8 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
     EXPECT_EQ(view.status(), "Conversion complete: " + mp4);
     EXPECT_TRUE(view.statuses.contains("Saving subtitles (English)..."));
     EXPECT_FALSE(QFileInfo::exists(dir + "/output.ts"));
-    QList<TrackInfo> tracks = ProbeTracks(mp4);
-    ASSERT_EQ(tracks.size(), 4);
-    EXPECT_EQ(tracks[0].type, "video");
-    EXPECT_EQ(tracks[1].type, "audio");
-    EXPECT_EQ(tracks[2].codec, "mov_text");
-    EXPECT_EQ(tracks[2].language, "eng");
-    EXPECT_TRUE(tracks[2].isDefault);
-    EXPECT_EQ(tracks[3].codec, "mov_text");
-    EXPECT_EQ(tracks[3].language, "fra");
-    EXPECT_FALSE(tracks[3].isDefault);
-    EXPECT_EQ(CountVideoFrames(mp4), 100);
-    EXPECT_GE(ReadAll(mp4).indexOf("nameEnglish"), 0);
+    ExpectEnglishAndFrench(mp4);
+    QList<TrackInfo> tracks;
     ExpectCues(CuesOf(mp4, 0),
                {{0.5, 1.5, "Hello"}, {1.8, 2.4, "Spans"}, {2.96, 3.6, "World\nsecond line"}});
     ExpectCues(CuesOf(mp4, 1), {{1.0, 2.0, "Bonjour"}});
@@ -826,4 +837,90 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
     EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost));
     EXPECT_EQ(ProbeTracks(dir + "/output.mp4").size(), 2);
     EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 100);
+}
+
+TEST_F(Real, SavedMasterPlaylistKeepsItsWebVttSubtitles) {
+    const QString root = dir + "/root";
+    const QString hls = root + "/alpha";
+    const QStringList segmenting{
+        "-f", "hls", "-hls_time", "1", "-hls_list_size", "0", "-hls_playlist_type", "vod"};
+    ASSERT_TRUE(QDir().mkpath(hls));
+    ASSERT_TRUE(MakeVideo(hls + "/video.m3u8", 4, 320, 240, true, 25, segmenting));
+    const qint64 pts = std::llround(VideoStart(hls + "/video0.ts") * 90000);
+    ASSERT_GT(pts, 0);
+    // English in two segments on a local clock 5 s ahead of the picture's; French on the
+    // MPEG-TS clock itself.
+    const QByteArray enMap =
+        QStringLiteral("WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:%1,LOCAL:00:00:05.000\n\n")
+            .arg(pts)
+            .toUtf8();
+    ASSERT_TRUE(WriteAll(hls + "/en0.vtt", enMap + "00:00:05.500 --> 00:00:06.500\nHello\n"));
+    ASSERT_TRUE(WriteAll(hls + "/en1.vtt", enMap + "00:00:07.960 --> 00:00:08.600\nWorld\n"));
+    const QByteArray fr = QStringLiteral("WEBVTT\nX-TIMESTAMP-MAP=LOCAL:00:00:00.000,MPEGTS:%1\n"
+                                         "\n00:01.000 --> 00:02.000\nBonjour\n")
+                              .arg(pts)
+                              .toUtf8();
+    ASSERT_TRUE(WriteAll(hls + "/fr0.vtt", fr));
+    ASSERT_TRUE(WriteAll(root + "/outside.vtt", fr));
+    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", VttPlaylist({"en0.vtt", "en1.vtt"})));
+    ASSERT_TRUE(WriteAll(hls + "/fr.m3u8", VttPlaylist({"fr0.vtt"})));
+    ASSERT_TRUE(WriteAll(hls + "/local.m3u8", SubtitledMaster()));
+    CopyFolder(hls, root + "/beta");
+    const QString lost = "The playlist's subtitle tracks could not be saved and were not kept";
+    const auto convert = [&](const QString& AOut) {
+        view = FakeView();
+        view.input = hls + "/local.m3u8";
+        view.output = AOut;
+        flow.BtnConvertClick();
+        return AOut + "/local.mp4";
+    };
+
+    QString mp4 = convert(dir + "/one");
+    EXPECT_EQ(view.status(), "Conversion complete: " + mp4);
+    EXPECT_TRUE(view.statuses.contains("Saving subtitles (English)..."));
+    ExpectEnglishAndFrench(mp4);
+    QList<TrackInfo> tracks;
+    ExpectCues(CuesOf(mp4, 0), {{0.5, 1.5, "Hello"}, {2.96, 3.6, "World"}});
+    ExpectCues(CuesOf(mp4, 1), {{1.0, 2.0, "Bonjour"}});
+    EXPECT_EQ(QDir(dir + "/one").entryList(QDir::Files), QStringList{"local.mp4"});
+
+    // A missing segment: that rendition is left out and named; the rest is kept.
+    ASSERT_TRUE(QFile::remove(hls + "/fr0.vtt"));
+    mp4 = convert(dir + "/two");
+    EXPECT_EQ(view.status(), "Conversion complete: " + mp4 + ". " + lost + ": Fran\u00e7ais");
+    tracks = ProbeTracks(mp4);
+    ASSERT_EQ(tracks.size(), 3);
+    EXPECT_EQ(tracks[2].language, "eng");
+    ExpectCues(CuesOf(mp4, 0), {{0.5, 1.5, "Hello"}, {2.96, 3.6, "World"}});
+
+    // A segment outside the playlist's folder is not read, though it exists: none is kept.
+    ASSERT_TRUE(WriteAll(hls + "/en.m3u8", VttPlaylist({"../outside.vtt"})));
+    mp4 = convert(dir + "/three");
+    EXPECT_EQ(view.status(), "Conversion complete: " + mp4 + ". " + lost);
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost));
+    EXPECT_EQ(ProbeTracks(mp4).size(), 2);
+    EXPECT_EQ(CountVideoFrames(mp4), 100);
+
+    // A batch names the folders whose subtitles were not all kept.
+    view = FakeView();
+    view.root = root;
+    view.output = dir + "/batch";
+    flow.BtnBatchClick();
+    const QString out = dir + "/batch";
+    EXPECT_EQ(view.status(), "Batch done: 2/2 succeeded, output: " + out + ". " + lost + ": alpha");
+    ASSERT_EQ(view.boxes.size(), 1);
+    EXPECT_TRUE(view.boxes[0].text.endsWith("\r\n\r\n" + lost + ": alpha"));
+    EXPECT_EQ(ProbeTracks(out + "/alpha.mp4").size(), 2);
+    EXPECT_EQ(ProbeTracks(out + "/beta.mp4").size(), 4);
+    ExpectCues(CuesOf(out + "/beta.mp4", 1), {{1.0, 2.0, "Bonjour"}});
+
+    CopyFolder(hls, root + "/gamma");
+    view = FakeView();
+    view.root = root;
+    view.output = dir + "/batch2";
+    flow.BtnBatchClick();
+    EXPECT_TRUE(view.status().endsWith(
+        ". The playlists' subtitle tracks could not be saved and were not kept: alpha, gamma"))
+        << view.status().toStdString();
 }
