@@ -102,6 +102,21 @@ TEST_F(StartupBootstrap, ComponentsPresentNoBox) {
     EXPECT_EQ(service.srv.requests()[0].path, "/update/version.json"); // no component list
 }
 
+TEST_F(StartupBootstrap, LeftoverUpdateDownloadRemovedAtStart) {
+    // The new program file of an update whose helper was killed before it finished.
+    const QString leftover = QDir::tempPath() + "/Halvora_update/Halvora_new";
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(leftover).path()));
+    ASSERT_TRUE(WriteAll(leftover, "#!/bin/sh\n"));
+    componentsPresent();
+    service.srv.route("/update/version.json", TestHttpServer::Status(404));
+    open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.srv.requestCount() == 1; }, 15000));
+    settle();
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_EQ(form->LblStatus->text(), "Ready");
+}
+
 TEST_F(StartupBootstrap, UpdatePromptRunsOnTheWindowThread) {
     componentsPresent();
     service.srv.route("/update/version.json",
