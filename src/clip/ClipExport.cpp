@@ -1,6 +1,7 @@
 #include "ClipExport.h"
 
 #include "AppPaths.h"
+#include "Encoding.h"
 #include "FreeName.h"
 #include "MediaProbe.h"
 #include "Process.h"
@@ -21,8 +22,7 @@ QString Num(std::int32_t AValue) {
 Command& Reencode(Command& ACmd, const QString& ACrop) {
     return ACmd.arg(QStringLiteral("-vf"))
         .arg(QStringLiteral("crop=") + ACrop)
-        .args({QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"),
-               QStringLiteral("veryfast"), QStringLiteral("-c:a"), QStringLiteral("aac")});
+        .args(H264AacArgs(EncodePreset::VeryFast));
 }
 
 // Every video stream (no cover pictures) and every audio track, in order; ffmpeg alone would
@@ -176,8 +176,7 @@ Command JoinCommand(const QString& AFFmpeg, const QString& AListPath, const QStr
     c.path(AListPath);
     MapAll(c);
     if (AReencode)
-        c.args({QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"),
-                QStringLiteral("veryfast"), QStringLiteral("-c:a"), QStringLiteral("aac")});
+        c.args(H264AacArgs(EncodePreset::VeryFast));
     else
         c.args({QStringLiteral("-c"), QStringLiteral("copy")});
     c.args({QStringLiteral("-movflags"), QStringLiteral("+faststart")});

@@ -1,6 +1,7 @@
 #include "Conversion.h"
 
 #include "AppPaths.h"
+#include "Encoding.h"
 #include "FFmpegLocator.h"
 #include "FreeName.h"
 
@@ -185,7 +186,7 @@ void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast, bool AText
     if (AFast)
         ACmd.arg("-c").arg("copy");
     else
-        ACmd.arg("-c:v").arg("libx264").arg("-preset").arg("medium").arg("-c:a").arg("aac");
+        ACmd.args(H264AacArgs(EncodePreset::Medium));
     if (ATextSubs)
         ACmd.arg("-c:s").arg("mov_text");
     ACmd.arg("-movflags").arg("+faststart").path(AOutFile);

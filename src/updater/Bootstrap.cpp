@@ -60,6 +60,7 @@ void RunBootstrap(const BootstrapWindow& AWindow) {
             AWindow.configure(updater);
         WorkerHost host(AWindow);
         updater.SetHost(&host);
+        updater.RemoveLeftoverDownload();
 
         QString err;
         bool offline = false;

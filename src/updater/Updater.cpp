@@ -432,7 +432,7 @@ void TUpdater::DownloadUpdate() {
     FNewExePath.clear();
     if (!FSelfUpdate)
         return;
-    const QString path = FDownloadDir + QStringLiteral("/Halvora_new");
+    const QString path = NewProgramPath();
     QDir().mkpath(FDownloadDir);
     QString folderErr;
     if (!PrivateFolder(FDownloadDir, folderErr))
@@ -465,6 +465,14 @@ void TUpdater::DownloadUpdate() {
     if (DownloadFile(FDownloadUrl, path, FNewSha256, FNewSize, err, limits, FStop, kMaxProgramBytes,
                      progress))
         FNewExePath = path;
+}
+
+QString TUpdater::NewProgramPath() const {
+    return FDownloadDir + QStringLiteral("/Halvora_new");
+}
+
+void TUpdater::RemoveLeftoverDownload() {
+    QFile::remove(NewProgramPath());
 }
 
 void TUpdater::LaunchUpdater() {

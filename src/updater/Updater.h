@@ -90,6 +90,9 @@ public:
     void DownloadUpdate();
     // Hands the new program file to the helper and ends the application, or shows an error box.
     void LaunchUpdater();
+    // Removes the new program file an earlier update left (its helper was stopped or failed):
+    // an update always downloads afresh, so it is only litter in the temporary folder.
+    void RemoveLeftoverDownload();
 
     // Set-up for the window side and for tests.
     void SetHost(UpdateHost* AHost) { FHost = AHost; }
@@ -122,6 +125,7 @@ private:
     bool Prompt(const QString& ANotes);
     void EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline);
     bool NeedsElevation(const QString& ADir) const;
+    QString NewProgramPath() const;
 
     HttpRequest FHttp; // settings of the update check's requests (8000 ms timeouts)
     int FNewRelease = 0;

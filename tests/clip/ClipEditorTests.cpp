@@ -1,5 +1,6 @@
 // The clip window's logic without a window: a recording view and a recording player, with the
 // real ffmpeg for probes and still frames.
+#include "Boxes.h"
 #include "ClipEditor.h"
 #include "TestSupport.h"
 
@@ -67,16 +68,10 @@ private:
     bool& FDestroyed;
 };
 
-struct Box {
-    BoxKind kind;
-    QString text;
-};
-
-class RecordingView : public ClipView {
+class RecordingView : public ClipView, public BoxRecorder {
 public:
     ClipEditor* editor = nullptr;
     QStringList statuses;
-    std::vector<Box> boxes;
     int processed = 0;
     QStringList files, folders, titles;
     QString filter, fileText, timeText, videoSize, audioText, out, crop, playText = "Play";
@@ -84,14 +79,9 @@ public:
     bool editing = true, preview = false;
     QList<bool> previewChanges;
 
-    QList<BoxAnswer> answers; // to the questions, in order
-
     void setStatus(const QString& AText) override { statuses << AText; }
-    BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons) override {
-        boxes.push_back({AKind, AText});
-        if (AKind != BoxKind::Confirmation)
-            return BoxAnswer::Ok;
-        return answers.isEmpty() ? BoxAnswer::Closed : answers.takeFirst();
+    BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
+        return record(AKind, AText, AButtons);
     }
     std::function<void()> onProcess; // what the user does while messages are processed
     void processMessages() override {
@@ -221,7 +211,7 @@ TEST_F(ClipEditorTest, NothingLoaded) {
     EXPECT_TRUE(FView.timeText.isEmpty());
     EXPECT_FALSE(FEditor->Preview().armed());
     FEditor->BtnPlayClick();
-    ASSERT_EQ(FView.boxes.size(), 1u);
+    ASSERT_EQ(FView.boxes.size(), 1);
     EXPECT_EQ(FView.boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(FView.boxes[0].text, "Please open a video first");
     EXPECT_EQ(FEditor->Player(), nullptr);
@@ -257,7 +247,7 @@ TEST_F(ClipEditorTest, OpenLoadsAndPlaysAtOnce) {
     EXPECT_TRUE(FEditor->Playing());
     EXPECT_EQ(FView.playText, "Stop");
     EXPECT_TRUE(FEditor->PlayTimer().isActive());
-    EXPECT_TRUE(FView.boxes.empty());
+    EXPECT_TRUE(FView.boxes.isEmpty());
 }
 
 TEST_F(ClipEditorTest, PlaybackModeTicksSeeksAndEnds) {
@@ -385,7 +375,7 @@ TEST_F(ClipEditorTest, UnreadableFileOrNoFFmpeg) {
     FView.files << *sDir + "/broken.mp4";
     Open();
     EXPECT_EQ(FView.statuses.last(), "Cannot read this file: broken.mp4");
-    ASSERT_EQ(FView.boxes.size(), 1u);
+    ASSERT_EQ(FView.boxes.size(), 1);
     EXPECT_EQ(FView.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(FView.boxes[0].text,
               "Cannot read this video file (no playable stream?):\r\n" + *sDir + "/broken.mp4");
@@ -406,14 +396,14 @@ TEST_F(ClipEditorTest, UnreadableFileOrNoFFmpeg) {
     EXPECT_EQ(FView.statuses.last(), "Cannot read this file: movie.mp4");
     EXPECT_EQ(FView.videoSize, "Video: ");
     EXPECT_EQ(FView.audioText, "Audio: -");
-    EXPECT_EQ(FView.boxes.size(), 2u);
+    EXPECT_EQ(FView.boxes.size(), 2);
 }
 
 TEST_F(ClipEditorTest, NoPlayerAvailable) {
     FLoadOk = false;
     FView.files << Movie();
     Open();
-    ASSERT_EQ(FView.boxes.size(), 1u);
+    ASSERT_EQ(FView.boxes.size(), 1);
     EXPECT_EQ(FView.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(FView.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     EXPECT_NE(FEditor->Player(), nullptr); // kept
@@ -421,7 +411,7 @@ TEST_F(ClipEditorTest, NoPlayerAvailable) {
     EXPECT_TRUE(FView.preview); // the still frame stands in for playback
     // The next Play goes on to open, which loads again and fails.
     FEditor->BtnPlayClick();
-    ASSERT_EQ(FView.boxes.size(), 2u);
+    ASSERT_EQ(FView.boxes.size(), 2);
     EXPECT_EQ(FView.boxes[1].text, "Failed to open video in VLC player");
     EXPECT_TRUE(FView.preview);
     EXPECT_FALSE(FEditor->Playing());
@@ -452,7 +442,7 @@ TEST_F(ClipEditorTest, PlayerOpenFailsOnce) {
     FOpenOk = false;
     FView.files << Movie();
     Open();
-    ASSERT_EQ(FView.boxes.size(), 1u);
+    ASSERT_EQ(FView.boxes.size(), 1);
     EXPECT_EQ(FView.boxes[0].text, "Failed to open video in VLC player");
     EXPECT_TRUE(FView.preview); // the still frame stays
     EXPECT_FALSE(FEditor->Playing());

@@ -2,6 +2,7 @@
 // file dialogs are answered by a recording dialog service.
 #include "ClipForm.h"
 #include "DropSupport.h"
+#include "FakeDialogs.h"
 #include "LayoutSupport.h"
 #include "MediaProbe.h"
 #include "TestSupport.h"
@@ -26,38 +27,6 @@ using namespace halvora;
 using namespace halvora::test;
 
 namespace {
-
-struct Box {
-    BoxKind kind;
-    QString text;
-};
-
-class RecordingDialogs : public DialogService {
-public:
-    BoxAnswer message(QWidget*, BoxKind AKind, const QString&, const QString& AText,
-                      BoxButtons) override {
-        boxes.push_back({AKind, AText});
-        if (AKind != BoxKind::Confirmation)
-            return BoxAnswer::Ok;
-        return answers.isEmpty() ? BoxAnswer::Closed : answers.takeFirst();
-    }
-    QList<BoxAnswer> answers; // to the questions, in order
-    QString pickFolder(QWidget*, const QString& ATitle, const QString&) override {
-        titles << ATitle;
-        return folders.isEmpty() ? QString() : folders.takeFirst();
-    }
-    QString openFile(QWidget*, const QString& ATitle, const QString&,
-                     const QString& AFilter) override {
-        titles << ATitle;
-        filter = AFilter;
-        return files.isEmpty() ? QString() : files.takeFirst();
-    }
-    std::vector<Box> boxes;
-    QStringList files;   // answers of the open dialog, in order; none left: cancelled
-    QStringList folders; // answers of the folder dialog
-    QStringList titles;
-    QString filter;
-};
 
 class ClipFormTest : public ::testing::Test {
 protected:
@@ -136,7 +105,7 @@ protected:
     }
 
     static QString* sDir;
-    RecordingDialogs FDialogs;
+    FakeDialogs FDialogs;
     std::unique_ptr<TClipForm> FForm;
 };
 QString* ClipFormTest::sDir = nullptr;
@@ -264,7 +233,7 @@ TEST_F(ClipFormTest, LayoutTextsAndStartState) {
 
     // Play with nothing loaded.
     FForm->BtnPlayClick();
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    ASSERT_EQ(FDialogs.boxes.size(), 1);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(FDialogs.boxes[0].text, "Please open a video first");
 }
@@ -272,9 +241,9 @@ TEST_F(ClipFormTest, LayoutTextsAndStartState) {
 TEST_F(ClipFormTest, OpenPlaysAtOnceThumbFollowsAndSeeks) {
     const QString file = *sDir + "/long clip.mp4";
     OpenThroughDialog(file);
-    EXPECT_EQ(FDialogs.titles.value(0), "Select MP4 file");
-    EXPECT_EQ(FDialogs.filter, "Video files (*.mp4 *.ts *.mkv);;All files (*)");
-    EXPECT_TRUE(FDialogs.boxes.empty());
+    EXPECT_EQ(FDialogs.fileTitles.value(0), "Select MP4 file");
+    EXPECT_EQ(FDialogs.fileFilter, "Video files (*.mp4 *.ts *.mkv);;All files (*)");
+    EXPECT_TRUE(FDialogs.boxes.isEmpty());
     EXPECT_EQ(W<QLineEdit>("EdtClip")->text(), file);
     EXPECT_EQ(FForm->InFile(), file);
     EXPECT_EQ(FForm->Duration(), 8);
@@ -458,7 +427,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     // Playback is not needed here: without a runtime the rest works the same.
     FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
     OpenThroughDialog(*sDir + "/long clip.mp4");
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    ASSERT_EQ(FDialogs.boxes.size(), 1);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     EXPECT_FALSE(FForm->Playing());
@@ -469,7 +438,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     EXPECT_NE(FForm->Player(), nullptr);
     // The player object stays; the next Play tries to open, which loads again and fails.
     Click("BtnPlay");
-    ASSERT_EQ(FDialogs.boxes.size(), 2u);
+    ASSERT_EQ(FDialogs.boxes.size(), 2);
     EXPECT_EQ(FDialogs.boxes[1].text, "Failed to open video in VLC player");
     EXPECT_TRUE(W<QWidget>("PanelPreview")->isVisible());
     FDialogs.boxes.clear();
@@ -512,11 +481,11 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     const QString outDir = NewTempDir(QStringLiteral("out"));
     FDialogs.folders << outDir;
     Click("BtnOut");
-    EXPECT_EQ(FDialogs.titles.last(), "Select output directory");
+    EXPECT_EQ(FDialogs.folderTitles.last(), "Select output directory");
     const QString out = outDir + "/long clip_edited.mp4";
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), out);
     ExportAndWait();
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    ASSERT_EQ(FDialogs.boxes.size(), 1);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Information);
     EXPECT_EQ(FDialogs.boxes[0].text, "Export complete!\r\n" + out);
     EXPECT_EQ(Status(), "Export complete: " + out);
@@ -544,7 +513,7 @@ TEST_F(ClipFormTest, MarksSegmentListAndExport) {
     FDialogs.boxes.clear();
     FDialogs.answers = {BoxAnswer::No};
     ExportAndWait();
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    ASSERT_EQ(FDialogs.boxes.size(), 1);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_EQ(FDialogs.boxes[0].text, renamed + " already exists. Replace it?");
     EXPECT_EQ(FileDigest(renamed), second);
@@ -574,7 +543,7 @@ TEST_F(ClipFormTest, UnreadableFileKeepsRowsAndDisablesEditing) {
     const QString bad = *sDir + "/broken.mp4";
     OpenThroughDialog(bad);
     EXPECT_EQ(Status(), "Cannot read this file: broken.mp4");
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    ASSERT_EQ(FDialogs.boxes.size(), 1);
     EXPECT_EQ(FDialogs.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(FDialogs.boxes[0].text,
               "Cannot read this video file (no playable stream?):\r\n" + bad);
@@ -585,7 +554,7 @@ TEST_F(ClipFormTest, UnreadableFileKeepsRowsAndDisablesEditing) {
         EXPECT_FALSE(W<QWidget>(n)->isEnabled()) << n;
     EXPECT_TRUE(W<QWidget>("BtnOpen")->isEnabled());
     // No second box: playback isn't tried for a file that didn't load.
-    EXPECT_EQ(FDialogs.boxes.size(), 1u);
+    EXPECT_EQ(FDialogs.boxes.size(), 1);
 
     // A good file loads again with the rows still there.
     OpenThroughDialog(*sDir + "/movie.mp4");
@@ -641,7 +610,7 @@ TEST_F(ClipFormTest, ClosingDuringExportAsksAndNoLetsTheRunGoOn) {
     FForm->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 60000));
     EXPECT_TRUE(FForm->isVisible());
-    ASSERT_EQ(FDialogs.boxes.size(), 2u);
+    ASSERT_EQ(FDialogs.boxes.size(), 2);
     EXPECT_EQ(FDialogs.boxes[0].text, "A conversion is running. Stop it and close?");
     EXPECT_EQ(FDialogs.boxes[1].text, "Export complete!\r\n" + out);
     EXPECT_NEAR(ProbeSeconds(out), 8.0, 1.1);
@@ -675,7 +644,8 @@ TEST_F(ClipFormTest, StartsWithTheFocusOnOpen) {
     EXPECT_EQ(QApplication::focusWidget(), W<QPushButton>("BtnOpen"));
     // Space presses it, as for any focused button: the open dialog comes up.
     QTest::keyClick(FForm->windowHandle(), Qt::Key_Space);
-    EXPECT_EQ(FDialogs.titles, QStringList{"Select MP4 file"});
+    EXPECT_EQ(FDialogs.fileTitles, QStringList{"Select MP4 file"});
+    EXPECT_TRUE(FDialogs.folderTitles.isEmpty());
 }
 
 // A real drop through the window, over the preview and over the output field: opened as the
@@ -695,12 +665,13 @@ TEST_F(ClipFormTest, DroppedVideoOpensAsOpenWould) {
     video.setUrls({QUrl::fromLocalFile(file), QUrl::fromLocalFile(*sDir + "/movie.mp4")});
     ASSERT_TRUE(DropOnto(FForm.get(), CentreInWindow(W<QLineEdit>("EdtOut")), video));
     ASSERT_TRUE(QTest::qWaitFor([&] { return FForm->InFile() == file; }, 20000));
-    EXPECT_TRUE(FDialogs.titles.isEmpty());
+    EXPECT_TRUE(FDialogs.fileTitles.isEmpty());
+    EXPECT_TRUE(FDialogs.folderTitles.isEmpty());
     EXPECT_EQ(W<QLineEdit>("EdtClip")->text(), file);
     EXPECT_EQ(FForm->Duration(), 8);
     EXPECT_EQ(W<QLineEdit>("EdtOut")->text(), *sDir + "/long clipcit.mp4");
     // Playback was tried at once, as after Open: here without a VLC runtime.
-    ASSERT_EQ(FDialogs.boxes.size(), 1u);
+    ASSERT_EQ(FDialogs.boxes.size(), 1);
     EXPECT_EQ(FDialogs.boxes[0].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     EXPECT_EQ(Status(), "Loaded long clip.mp4 (duration 00:08) - Took the first of 2 items; the "
                         "other was ignored.");

@@ -2,6 +2,7 @@
 // cropped export, progress over the kept time, Stop (button and Esc), closing with Yes; the
 // opening of a video on the worker.
 #include "ClipForm.h"
+#include "FakeDialogs.h"
 #include "MediaIndex.h"
 #include "TestSupport.h"
 
@@ -22,21 +23,6 @@ using namespace halvora;
 using namespace halvora::test;
 
 namespace {
-
-class Dialogs : public DialogService {
-public:
-    QStringList texts;
-    QList<BoxAnswer> answers;
-    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
-                      BoxButtons) override {
-        texts << AText;
-        return answers.isEmpty() ? BoxAnswer::Ok : answers.takeFirst();
-    }
-    QString pickFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    QString openFile(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-};
 
 // A 720p video that is cheap to make and to encode: a plain colour and a tone.
 bool MakePlainVideo(const QString& APath, int ASeconds, int AKeyEvery = 50) {
@@ -88,14 +74,14 @@ protected:
         if (!QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 30000))
             return false;
         EXPECT_EQ(Status(), "Export stopped");
-        EXPECT_TRUE(FDialogs.texts.isEmpty());
+        EXPECT_TRUE(FDialogs.boxes.isEmpty());
         return true;
     }
     bool Idle(int AMs = 600000) {
         return QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, AMs);
     }
 
-    Dialogs FDialogs;
+    FakeDialogs FDialogs;
     std::unique_ptr<TClipForm> FForm;
 };
 
@@ -137,7 +123,7 @@ TEST_F(ExportLongWork, LongCroppedExportCompletesWithProgressOverTheKeptTime) {
     for (int i = 1; i < percents.size(); ++i)
         EXPECT_GE(percents[i], percents[i - 1]);
     EXPECT_EQ(Status(), "Export complete: " + out);
-    ASSERT_EQ(FDialogs.texts.size(), 1);
+    ASSERT_EQ(FDialogs.boxes.size(), 1);
     EXPECT_NEAR(ProbeSeconds(out), 185.0, 1.5);
     EXPECT_EQ(ProbeSize(out), "640x360");
     EXPECT_TRUE(W<QPushButton>("BtnExport")->isEnabled());
@@ -159,7 +145,7 @@ TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
         QFile::remove(work + f);
 
     for (const bool esc : {false, true}) {
-        FDialogs.texts.clear();
+        FDialogs.boxes.clear();
         QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith("Cutting: 00:00:0"); }, 60000))
             << Status().toStdString();
@@ -176,7 +162,7 @@ TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
     FDialogs.answers = {BoxAnswer::Yes};
     FForm->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->isVisible(); }, 30000));
-    EXPECT_EQ(FDialogs.texts, QStringList{"A conversion is running. Stop it and close?"});
+    EXPECT_EQ(FDialogs.texts(), QStringList{"A conversion is running. Stop it and close?"});
     EXPECT_FALSE(QFile::exists(out));
     EXPECT_TRUE(Leftovers(work).isEmpty());
     FForm.reset();
@@ -202,7 +188,7 @@ TEST_F(ExportLongWork, StopAndEscDuringAnExactCutLeaveTheFoldersAsTheyWere) {
     const QStringList before = FilesIn(folders);
 
     for (const bool esc : {false, true}) {
-        FDialogs.texts.clear();
+        FDialogs.boxes.clear();
         QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
         // Stopped while a piece of the exact cut is being written.
         ASSERT_TRUE(QTest::qWaitFor(
@@ -298,7 +284,7 @@ TEST_F(ExportLongWork, OpeningRunsOnTheWorkerSupersededStoppedAndClosed) {
         EXPECT_FALSE(W<QWidget>("BtnExport")->isEnabled());
         EXPECT_FALSE(W<QWidget>("BtnStop")->isEnabled());
         EXPECT_EQ(ChildProcesses(), 0);
-        EXPECT_TRUE(FDialogs.texts.isEmpty());
+        EXPECT_TRUE(FDialogs.boxes.isEmpty());
     }
 
     // Closing while a video opens asks nothing and leaves no child behind.
@@ -308,6 +294,6 @@ TEST_F(ExportLongWork, OpeningRunsOnTheWorkerSupersededStoppedAndClosed) {
     EXPECT_FALSE(FForm->isVisible());
     FForm.reset();
     EXPECT_EQ(ChildProcesses(), 0);
-    EXPECT_TRUE(FDialogs.texts.isEmpty());
+    EXPECT_TRUE(FDialogs.boxes.isEmpty());
     QDir(dir).removeRecursively();
 }

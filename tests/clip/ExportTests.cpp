@@ -1,3 +1,4 @@
+#include "Boxes.h"
 #include "ClipCoreFixtures.h"
 #include "ClipExport.h"
 #include "TestSupport.h"
@@ -13,19 +14,12 @@ using namespace halvora::test;
 
 namespace {
 
-struct Box {
-    BoxKind kind;
-    QString text;
-};
-
 // Records what the window would show; the status at each message-processing step too.
-class FakeView : public ExportView {
+class FakeView : public ExportView, public BoxRecorder {
 public:
     QStringList statuses;
     QStringList progress; // the live progress lines, apart from the other statuses
     QStringList painted;  // status shown when messages were processed
-    QVector<Box> boxes;
-    QList<BoxAnswer> answers; // to the questions, in order
 
     void setStatus(const QString& AText) override {
         static const QRegularExpression line("^\\w[^:]*: \\d\\d:\\d\\d:\\d\\d / ");
@@ -34,10 +28,7 @@ public:
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
         // Only the question whether to replace a file has more than OK.
         EXPECT_EQ(AButtons, AKind == BoxKind::Confirmation ? BoxButtons::YesNo : BoxButtons::Ok);
-        boxes.append({AKind, AText});
-        if (AKind != BoxKind::Confirmation)
-            return BoxAnswer::Ok;
-        return answers.isEmpty() ? BoxAnswer::Closed : answers.takeFirst();
+        return record(AKind, AText, AButtons);
     }
     void processMessages() override {
         painted << (statuses.isEmpty() ? QString() : statuses.last());

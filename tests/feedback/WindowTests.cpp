@@ -1,5 +1,5 @@
 // The feedback window under Xvfb, driven by object names, posting to a real HTTPS server.
-#include "DialogService.h"
+#include "FakeDialogs.h"
 #include "TFormFeedback.h"
 #include "TestHttpServer.h"
 #include "Umain.h"
@@ -15,26 +15,20 @@
 #include <gtest/gtest.h>
 
 using namespace halvora;
-using halvora::test::TestHttpServer;
+using namespace halvora::test;
 
 namespace {
 
-// Answers every box with OK at once and remembers it.
-class RecordingDialogs : public DialogService {
-public:
-    QStringList boxes;
-    std::function<void()> onMessage;
-    BoxAnswer message(QWidget*, BoxKind AKind, const QString&, const QString& AText,
-                      BoxButtons) override {
-        boxes << QString::fromLatin1(AKind == BoxKind::Warning       ? "Warning:"
-                                     : AKind == BoxKind::Information ? "Information:"
-                                                                     : "Other:") +
-                     AText;
-        if (onMessage)
-            onMessage();
-        return BoxAnswer::Ok;
-    }
-};
+// Each box the window showed as "Kind:text".
+QStringList Shown(const FakeDialogs& ADialogs) {
+    QStringList all;
+    for (const Box& b : ADialogs.boxes)
+        all << QString::fromLatin1(b.kind == BoxKind::Warning       ? "Warning:"
+                                   : b.kind == BoxKind::Information ? "Information:"
+                                                                    : "Other:") +
+                   b.text;
+    return all;
+}
 
 template <typename T> T* Child(QWidget* AWindow, const char* AName) {
     T* w = AWindow->findChild<T*>(QLatin1StringView(AName));
@@ -68,7 +62,7 @@ protected:
     }
 
     TestHttpServer FServer;
-    RecordingDialogs FDialogs;
+    FakeDialogs FDialogs;
     std::unique_ptr<TFormFeedback> FForm;
     QLineEdit* FEmail = nullptr;
     QPlainTextEdit* FMemo = nullptr;
@@ -112,25 +106,25 @@ TEST_F(FeedbackWindow, TextsLayoutAndFocus) {
 
 TEST_F(FeedbackWindow, InputChecksInOrderWithFocus) {
     QTest::mouseClick(FSend, Qt::LeftButton);
-    EXPECT_EQ(FDialogs.boxes, QStringList{"Information:Please type your message before sending."});
+    EXPECT_EQ(Shown(FDialogs), QStringList{"Information:Please type your message before sending."});
     EXPECT_EQ(FForm->focusWidget(), FMemo);
 
     Fill(QStringLiteral("   "), QStringLiteral(" \n\n\t "));
     FEmail->setFocus();
     QTest::mouseClick(FSend, Qt::LeftButton);
-    EXPECT_EQ(FDialogs.boxes.last(), "Information:Please type your message before sending.");
+    EXPECT_EQ(Shown(FDialogs).last(), "Information:Please type your message before sending.");
     EXPECT_EQ(FForm->focusWidget(), FMemo);
 
     Fill(QStringLiteral("  "), QStringLiteral("Hello"));
     QTest::mouseClick(FSend, Qt::LeftButton);
-    EXPECT_EQ(FDialogs.boxes.last(),
+    EXPECT_EQ(Shown(FDialogs).last(),
               "Information:Please enter your email address so we can reply to you.");
     EXPECT_EQ(FForm->focusWidget(), FEmail);
 
     Fill(QStringLiteral("me@example.com"), QStringLiteral("Hello"));
     FMemo->setFocus();
     QTest::mouseClick(FSend, Qt::LeftButton);
-    EXPECT_EQ(FDialogs.boxes.last(),
+    EXPECT_EQ(Shown(FDialogs).last(),
               "Information:That email address does not look valid - please check it.");
     EXPECT_EQ(FForm->focusWidget(), FEmail);
     EXPECT_EQ(FDialogs.boxes.size(), 4);
@@ -151,7 +145,7 @@ TEST_F(FeedbackWindow, EnterInAddressSendsAndSuccessEmptiesTheWindow) {
     FEmail->setFocus();
     QTest::keyClick(FEmail, Qt::Key_Return);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->isVisible(); }, 5000));
-    EXPECT_EQ(FDialogs.boxes, QStringList{"Information:Your feedback has been sent. Thank you!"});
+    EXPECT_EQ(Shown(FDialogs), QStringList{"Information:Your feedback has been sent. Thank you!"});
     EXPECT_EQ(FStatus->text(), "Sent. Thank you!");
     EXPECT_TRUE(FEmail->text().isEmpty());
     EXPECT_TRUE(FMemo->toPlainText().isEmpty());
@@ -180,10 +174,10 @@ TEST_F(FeedbackWindow, FailureKeepsTextsAndReenablesButtons) {
     FServer.route(QStringLiteral("/halvora/feedback"),
                   TestHttpServer::Json(R"({"ok":false,"error":"Mailbox full"})", 503));
     bool enabledDuringBox = true;
-    FDialogs.onMessage = [&] { enabledDuringBox = FSend->isEnabled() || FClose->isEnabled(); };
+    FDialogs.onBox = [&] { enabledDuringBox = FSend->isEnabled() || FClose->isEnabled(); };
     Fill(QStringLiteral("me@mail-host.org"), QStringLiteral("Please help"));
     QTest::mouseClick(FSend, Qt::LeftButton);
-    EXPECT_EQ(FDialogs.boxes, QStringList{"Warning:Could not send feedback: Mailbox full."});
+    EXPECT_EQ(Shown(FDialogs), QStringList{"Warning:Could not send feedback: Mailbox full."});
     EXPECT_FALSE(enabledDuringBox);
     EXPECT_EQ(FStatus->text(), "Send failed.");
     EXPECT_TRUE(FForm->isVisible());
@@ -196,10 +190,10 @@ TEST_F(FeedbackWindow, FailureKeepsTextsAndReenablesButtons) {
     FForm->setPostOptions({QStringLiteral("https://127.0.0.1:9/halvora/feedback"), 2000, 2000});
     QTest::mouseClick(FSend, Qt::LeftButton);
     ASSERT_EQ(FDialogs.boxes.size(), 2);
-    EXPECT_TRUE(FDialogs.boxes[1].startsWith("Warning:Could not send feedback ("))
-        << FDialogs.boxes[1].toStdString();
+    EXPECT_TRUE(Shown(FDialogs)[1].startsWith("Warning:Could not send feedback ("))
+        << Shown(FDialogs)[1].toStdString();
     EXPECT_TRUE(
-        FDialogs.boxes[1].endsWith(").\r\nPlease check your internet connection and try again."));
+        Shown(FDialogs)[1].endsWith(").\r\nPlease check your internet connection and try again."));
     EXPECT_TRUE(FSend->isEnabled());
     EXPECT_TRUE(FClose->isEnabled());
     EXPECT_EQ(FMemo->toPlainText(), "Please help");
@@ -238,7 +232,7 @@ TEST_F(FeedbackWindow, SecondSendWhileSendingDoesNothing) {
 }
 
 TEST(FeedbackFromMainWindow, CreatedOnceShownModallyEachTime) {
-    RecordingDialogs dialogs;
+    FakeDialogs dialogs;
     TForm2 main(dialogs);
     QList<QWidget*> shown;
     QTimer poll;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Boxes.h"
 #include "Conversion.h"
 #include "ConvertView.h"
 
@@ -9,20 +10,12 @@
 
 namespace halvora::test {
 
-struct Box {
-    BoxKind kind;
-    QString text;
-    BoxButtons buttons;
-};
-
 // Records everything the conversions tell the window and answers its questions from queues.
-class FakeView : public ConvertView {
+class FakeView : public ConvertView, public BoxRecorder {
 public:
     QString input, output, root;
     bool fast = true;
     QStringList statuses;
-    QList<Box> boxes;
-    QList<BoxAnswer> answers; // for boxes, in order; Ok when none left
     QStringList pickTitles;
     QString pickAnswer;     // the folder the picker returns (empty: cancelled)
     QList<int> progressLog; // every position set
@@ -49,8 +42,7 @@ public:
     void setProgressMax(int AMax) override { max = AMax; }
     int progressMax() const override { return max; }
     BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
-        boxes << Box{AKind, AText, AButtons};
-        return answers.isEmpty() ? BoxAnswer::Ok : answers.takeFirst();
+        return record(AKind, AText, AButtons);
     }
     QString pickFolder(const QString& ATitle) override {
         pickTitles << ATitle;

@@ -1,5 +1,6 @@
 // Long work in the main window under Xvfb with the real ffmpeg: live progress, Stop (button and
 // Esc), a live HLS recording ended by Stop, buttons during a job, closing during a job.
+#include "FakeDialogs.h"
 #include "LivePlaylist.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -29,25 +30,6 @@ using namespace halvora;
 using namespace halvora::test;
 
 namespace {
-
-// Answers boxes from a queue (Ok when empty); a hook runs when a box opens.
-class Dialogs : public DialogService {
-public:
-    QStringList texts;
-    QList<BoxAnswer> answers;
-    std::function<void()> onBox;
-    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
-                      BoxButtons) override {
-        texts << AText;
-        if (onBox)
-            onBox();
-        return answers.isEmpty() ? BoxAnswer::Ok : answers.takeFirst();
-    }
-    QString pickFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    QString openFile(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-};
 
 class QuietForm : public TForm2 {
 public:
@@ -111,7 +93,7 @@ protected:
         QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
     }
 
-    Dialogs dialogs;
+    FakeDialogs dialogs;
     std::unique_ptr<TForm2> form;
     QList<int> bar;
     QString dir = NewTempDir("long");
@@ -154,8 +136,8 @@ TEST_F(LongWork, StopEndsALiveRecordingAndConvertsWhatWasRecorded) {
     EXPECT_EQ(frames, CountVideoFrames(dir + "/out/output.ts"));
     EXPECT_GE(AudioSeconds(mp4), 3.9);
     EXPECT_TRUE(status().endsWith("Conversion complete: " + mp4));
-    ASSERT_EQ(dialogs.texts.size(), 1);
-    EXPECT_TRUE(dialogs.texts[0].startsWith("Recording stopped at "));
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith("Recording stopped at "));
     expectIdle();
 }
 
@@ -279,7 +261,7 @@ TEST_F(LongWork, ProgressStopAndTheNextConversion) {
     ASSERT_TRUE(finish());
     EXPECT_EQ(status(), "Conversion stopped");
     EXPECT_FALSE(QFile::exists(dir + "/out/long.mp4"));
-    EXPECT_TRUE(dialogs.texts.isEmpty());
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
     expectIdle();
 
     // The next conversion runs normally; its bar only rises, to 100.
@@ -328,8 +310,8 @@ TEST_F(LongWork, StoppedBatchKeepsFinishedFoldersAndCountsTheRest) {
                       .arg(before)
                       .arg(3 - before) +
                   dir + "/out");
-    ASSERT_EQ(dialogs.texts.size(), 1);
-    EXPECT_TRUE(dialogs.texts[0].startsWith(
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
         QStringLiteral("Batch conversion stopped. %1 converted, 0 failed, %2 skipped")
             .arg(before)
             .arg(3 - before)));
@@ -347,8 +329,8 @@ TEST_F(LongWork, ClosingDuringAJobAsksFirst) {
 
     dialogs.answers = {BoxAnswer::No};
     EXPECT_FALSE(form->close());
-    ASSERT_EQ(dialogs.texts.size(), 1);
-    EXPECT_EQ(dialogs.texts[0], "A conversion is running. Stop it and close?");
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].text, "A conversion is running. Stop it and close?");
     EXPECT_TRUE(form->isVisible());
     EXPECT_TRUE(form->busy());
     const int was = form->ProgressBar1->value();
@@ -359,7 +341,7 @@ TEST_F(LongWork, ClosingDuringAJobAsksFirst) {
     ASSERT_TRUE(waitFor([&] { return !form->isVisible(); }));
     EXPECT_FALSE(form->busy());
     EXPECT_FALSE(QFile::exists(dir + "/out/long.mp4"));
-    EXPECT_EQ(dialogs.texts.size(), 2);
+    EXPECT_EQ(dialogs.boxes.size(), 2);
     EXPECT_TRUE(waitFor([] { return ChildProcesses() == 0; }, 10000));
 }
 

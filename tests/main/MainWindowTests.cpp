@@ -1,5 +1,6 @@
 // The main window under Xvfb: controls found by object name, dialogs answered by a test service.
 #include "DropSupport.h"
+#include "FakeDialogs.h"
 #include "FakeView.h"
 #include "LayoutSupport.h"
 #include "TestHttpServer.h"
@@ -30,40 +31,6 @@ using namespace halvora::test;
 
 namespace {
 
-// Answers every box and dialog from queues and records what was asked.
-class TestDialogs : public DialogService {
-public:
-    struct Message {
-        BoxKind kind;
-        QString title;
-        QString text;
-        BoxButtons buttons;
-    };
-    QList<Message> messages;
-    QList<BoxAnswer> answers;
-    QStringList folderTitles;
-    QString folderAnswer;
-    QStringList fileTitles;
-    QString fileFilter;
-    QString fileAnswer;
-
-    BoxAnswer message(QWidget*, BoxKind AKind, const QString& ATitle, const QString& AText,
-                      BoxButtons AButtons) override {
-        messages << Message{AKind, ATitle, AText, AButtons};
-        return answers.isEmpty() ? BoxAnswer::Ok : answers.takeFirst();
-    }
-    QString pickFolder(QWidget*, const QString& ATitle, const QString&) override {
-        folderTitles << ATitle;
-        return folderAnswer;
-    }
-    QString openFile(QWidget*, const QString& ATitle, const QString&,
-                     const QString& AFilter) override {
-        fileTitles << ATitle;
-        fileFilter = AFilter;
-        return fileAnswer;
-    }
-};
-
 // The window without the start-up bootstrap, which has tests of its own.
 class QuietForm : public TForm2 {
 public:
@@ -92,7 +59,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return !form->busy(); }, AMs));
     }
 
-    TestDialogs dialogs;
+    FakeDialogs dialogs;
     std::unique_ptr<TForm2> form;
     QString dir = NewTempDir("win");
 };
@@ -100,7 +67,6 @@ protected:
 } // namespace
 
 TEST_F(Window, StartUpState) {
-    dialogs.fileAnswer.clear();
     open();
     EXPECT_EQ(form->windowTitle(), "Halvora  v1.0.31.6");
     EXPECT_EQ(status(), "Ready");
@@ -185,7 +151,7 @@ TEST_F(Window, TypingLinksAndPaths) {
     EXPECT_FALSE(convert->isEnabled()); // a folder is not an input file
 
     // Browse puts the chosen file into the field.
-    dialogs.fileAnswer = dir + "/a.ts";
+    dialogs.files = {dir + "/a.ts"};
     QTest::mouseClick(Child<QPushButton>(form.get(), "BtnBrowse"), Qt::LeftButton);
     EXPECT_EQ(dialogs.fileTitles, QStringList{"Select M3U8 file"});
     EXPECT_EQ(dialogs.fileFilter, "M3U8 files (*.m3u8);;TS files (*.ts);;All files (*)");
@@ -200,15 +166,15 @@ TEST_F(Window, EnterStartsConversionEvenWhenDisabled) {
     input->setFocus();
     QTest::keyClick(input, Qt::Key_Return);
     finish();
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Warning);
-    EXPECT_EQ(dialogs.messages[0].text, "Please enter M3U8 URL (local file or http link)");
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(dialogs.boxes[0].text, "Please enter M3U8 URL (local file or http link)");
     EXPECT_EQ(status(), "Please enter M3U8 URL");
     QTest::keyClick(input, Qt::Key_Enter, Qt::ShiftModifier | Qt::KeypadModifier);
     finish();
-    EXPECT_EQ(dialogs.messages.size(), 2);
+    EXPECT_EQ(dialogs.boxes.size(), 2);
     QTest::keyClick(input, Qt::Key_A);
-    EXPECT_EQ(dialogs.messages.size(), 2);
+    EXPECT_EQ(dialogs.boxes.size(), 2);
     EXPECT_EQ(input->text(), "a");
 }
 
@@ -219,7 +185,7 @@ TEST_F(Window, FolderPickers) {
     ASSERT_FALSE(batch->isEnabled());
 
     // The output folder changes no button state.
-    dialogs.folderAnswer = dir;
+    dialogs.folders = {dir, dir};
     QTest::mouseClick(Child<QPushButton>(form.get(), "BtnOutput"), Qt::LeftButton);
     EXPECT_EQ(Child<QLineEdit>(form.get(), "EdtOutput")->text(), dir);
     EXPECT_FALSE(batch->isEnabled());
@@ -241,7 +207,6 @@ TEST_F(Window, FolderPickers) {
     EXPECT_FALSE(batch->isEnabled());
 
     // A cancelled picker changes nothing.
-    dialogs.folderAnswer.clear();
     QTest::mouseClick(Child<QPushButton>(form.get(), "BtnRoot"), Qt::LeftButton);
     EXPECT_EQ(root->text(), dir + "x");
 }
@@ -257,9 +222,9 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     finish();
     EXPECT_NEAR(ProbeSeconds(dir + "/out/clip.mp4"), 2.0, 0.3);
     EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip.mp4");
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Information);
-    EXPECT_EQ(dialogs.messages[0].title, "Information");
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].kind, BoxKind::Information);
+    EXPECT_EQ(dialogs.boxes[0].title, "Information");
     EXPECT_EQ(Child<QProgressBar>(form.get(), "ProgressBar1")->value(), 100);
 
     // Batch over one saved stream; the bar ends full at its new maximum.
@@ -284,7 +249,7 @@ TEST_F(Window, ConvertAndBatchFromTheWindow) {
     finish();
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(status(), "Conversion complete: " + dir + "/out/clip (2).mp4");
-    EXPECT_EQ(dialogs.messages.last().text, "Conversion complete!\r\n" + dir + "/out/clip (2).mp4");
+    EXPECT_EQ(dialogs.boxes.last().text, "Conversion complete!\r\n" + dir + "/out/clip (2).mp4");
     EXPECT_EQ(FileDigest(dir + "/out/clip.mp4"), first);
 }
 
@@ -322,9 +287,9 @@ TEST_F(Window, ClosingTheWindowDuringABatchEndsTheApplication) {
     EXPECT_FALSE(form->isVisible());
     EXPECT_FALSE(form->busy());
     // Only the question; the batch's summary is not shown to a user who is leaving.
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0].text, "A conversion is running. Stop it and close?");
-    EXPECT_EQ(dialogs.messages[0].buttons, BoxButtons::YesNo);
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].text, "A conversion is running. Stop it and close?");
+    EXPECT_EQ(dialogs.boxes[0].buttons, BoxButtons::YesNo);
 }
 
 TEST_F(Window, SkyLayoutHasNoClippedText) {
@@ -422,7 +387,7 @@ TEST_F(Window, GrowsWithItsFieldsAndKeepsItsMinimum) {
         QTest::keyClick(form->windowHandle(), c);
     EXPECT_EQ(root->text(), "/rec/day 1");
     auto* input = Child<QLineEdit>(form.get(), "EdtInput");
-    dialogs.fileAnswer = dir + "/other.ts";
+    dialogs.files = {dir + "/other.ts"};
     QTest::mouseClick(Child<QPushButton>(form.get(), "BtnBrowse"), Qt::LeftButton);
     EXPECT_EQ(dialogs.fileTitles, QStringList{"Select M3U8 file"});
     EXPECT_EQ(input->text(), dir + "/other.ts");
@@ -476,9 +441,8 @@ TEST_F(Window, QualityChoiceListsTheLinksVariants) {
     srv.clearRequests();
     QTest::mouseClick(Child<QPushButton>(form.get(), "BtnConvert"), Qt::LeftButton);
     finish();
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0].kind, BoxKind::Information)
-        << dialogs.messages[0].text.toStdString();
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].kind, BoxKind::Information) << dialogs.boxes[0].text.toStdString();
     EXPECT_EQ(ProbeSize(dir + "/output.mp4"), "480x270");
     EXPECT_EQ(CountVideoFrames(dir + "/output.mp4"), 50);
     EXPECT_NEAR(AudioSeconds(dir + "/output.mp4"), 2.0, 0.2);
@@ -506,7 +470,7 @@ TEST_F(Window, TypingRightAfterStartLandsInTheInputField) {
     for (char c : std::string("/rec/a b.ts"))
         QTest::keyClick(form->windowHandle(), c);
     EXPECT_EQ(form->EdtInput->text(), "/rec/a b.ts");
-    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
     EXPECT_FALSE(form->findChild<QDialog*>()); // the blank opened no feedback window
 }
 

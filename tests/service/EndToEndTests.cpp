@@ -1,7 +1,7 @@
 // The desktop program's own code against the maker's side: a release made by halvora-publish,
 // served by halvora-service over HTTPS with the tests' CA, provisioned and installed by
 // TUpdater and the real helper; a post from the feedback window stored once.
-#include "DialogService.h"
+#include "FakeDialogs.h"
 #include "FeedbackStore.h"
 #include "ServiceFixture.h"
 #include "SystemTexts.h"
@@ -75,16 +75,6 @@ public:
     void QuitApplication() override { ++quits; }
     QStringList texts;
     int quits = 0;
-};
-
-class Dialogs : public DialogService {
-public:
-    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
-                      BoxButtons) override {
-        boxes << AText;
-        return BoxAnswer::Ok;
-    }
-    QStringList boxes;
 };
 
 } // namespace
@@ -175,7 +165,7 @@ TEST(EndToEnd, FeedbackWindowPostStoredOnceAsTyped) {
     ServiceProcess svc(site, db);
     ASSERT_TRUE(svc.started()) << svc.log().toStdString();
     ServiceEnv env(svc);
-    Dialogs dialogs;
+    FakeDialogs dialogs;
     TFormFeedback form(dialogs);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -191,8 +181,8 @@ TEST(EndToEnd, FeedbackWindowPostStoredOnceAsTyped) {
     QTest::keyClicks(memo, "second line = fine");
     QTest::mouseClick(send, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }, 30000))
-        << qPrintable(dialogs.boxes.join('|'));
-    EXPECT_EQ(dialogs.boxes, QStringList{"Your feedback has been sent. Thank you!"});
+        << qPrintable(dialogs.texts().join('|'));
+    EXPECT_EQ(dialogs.texts(), QStringList{"Your feedback has been sent. Thank you!"});
     EXPECT_EQ(svc.terminate(), 0);
 
     QList<service::StoredFeedback> posts;

@@ -2,6 +2,7 @@
 // box, the update prompt on the window thread, and windows that close before their worker ends.
 #include "AppPaths.h"
 #include "Bootstrap.h"
+#include "FakeDialogs.h"
 #include "TestSupport.h"
 #include "Umain.h"
 #include "UpdaterFixtures.h"
@@ -30,23 +31,18 @@ const QString kShortBox =
     "Additional components needed by the program could not be downloaded.\n\nPress Retry to try "
     "again.";
 
-class ScriptedDialogs : public DialogService {
+// The shared fake, also noting at each box the status line and whether it opened on the
+// window thread.
+class ScriptedDialogs : public FakeDialogs {
 public:
-    struct Box {
-        BoxKind kind;
-        QString text;
-        BoxButtons buttons;
-        QString statusAtBox;
-        bool onWindowThread;
-    };
-    BoxAnswer message(QWidget*, BoxKind AKind, const QString&, const QString& AText,
+    BoxAnswer message(QWidget* AParent, BoxKind AKind, const QString& ATitle, const QString& AText,
                       BoxButtons AButtons) override {
-        boxes << Box{AKind, AText, AButtons, status ? status->text() : QString(),
-                     QThread::currentThread() == qApp->thread()};
-        return answer ? answer(boxes.last()) : BoxAnswer::Cancel;
+        statusAtBox << (status ? status->text() : QString());
+        onWindowThread << (QThread::currentThread() == qApp->thread());
+        return FakeDialogs::message(AParent, AKind, ATitle, AText, AButtons);
     }
-    std::function<BoxAnswer(const Box&)> answer;
-    QList<Box> boxes;
+    QStringList statusAtBox;
+    QList<bool> onWindowThread;
     QLabel* status = nullptr;
 };
 
@@ -106,19 +102,34 @@ TEST_F(StartupBootstrap, ComponentsPresentNoBox) {
     EXPECT_EQ(service.srv.requests()[0].path, "/update/version.json"); // no component list
 }
 
+TEST_F(StartupBootstrap, LeftoverUpdateDownloadRemovedAtStart) {
+    // The new program file of an update whose helper was killed before it finished.
+    const QString leftover = QDir::tempPath() + "/Halvora_update/Halvora_new";
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(leftover).path()));
+    ASSERT_TRUE(WriteAll(leftover, "#!/bin/sh\n"));
+    componentsPresent();
+    service.srv.route("/update/version.json", TestHttpServer::Status(404));
+    open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.srv.requestCount() == 1; }, 15000));
+    settle();
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_EQ(form->LblStatus->text(), "Ready");
+}
+
 TEST_F(StartupBootstrap, UpdatePromptRunsOnTheWindowThread) {
     componentsPresent();
     service.srv.route("/update/version.json",
                       TestHttpServer::Json(R"({"version":"1.0.99.0","url":"https://127.0.0.1:9/x",)"
                                            R"("notes":"Notes"})"));
-    dialogs.answer = [](const ScriptedDialogs::Box&) { return BoxAnswer::No; };
+    dialogs.answer = [](const Box&) { return BoxAnswer::No; };
     open();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() == 1; }, 15000));
     settle();
     const auto& box = dialogs.boxes[0];
     EXPECT_EQ(box.kind, BoxKind::Information);
     EXPECT_EQ(box.buttons, BoxButtons::YesNo);
-    EXPECT_TRUE(box.onWindowThread);
+    EXPECT_TRUE(dialogs.onWindowThread[0]);
     EXPECT_EQ(box.text, "A new version is available:\nCurrent: " + FileVersionText() +
                             "\nNew: 1.0.99.0\nNotes\n\nUpdate now?");
 }
@@ -131,13 +142,13 @@ TEST_F(StartupBootstrap, NoServerGivesTheLongBox) {
     EXPECT_EQ(box.kind, BoxKind::Warning);
     EXPECT_EQ(box.buttons, BoxButtons::RetryCancel);
     EXPECT_EQ(box.text, kLongBox);
-    EXPECT_TRUE(box.statusAtBox.startsWith(
+    EXPECT_TRUE(dialogs.statusAtBox[0].startsWith(
         "Components unavailable: the download server could not be reached within 10 seconds ("));
     EXPECT_TRUE(form->statuses.contains(kDownloading));
     settle();
     // Cancel: nothing more, the buttons stay off while ffmpeg is missing.
     EXPECT_EQ(dialogs.boxes.size(), 1);
-    EXPECT_EQ(form->LblStatus->text(), box.statusAtBox);
+    EXPECT_EQ(form->LblStatus->text(), dialogs.statusAtBox[0]);
     EXPECT_FALSE(form->BtnConvert->isEnabled());
 }
 
@@ -153,8 +164,7 @@ TEST_F(StartupBootstrap, CorruptArchiveGivesTheShortBox) {
     open();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.boxes.size() == 1; }, 15000));
     EXPECT_EQ(dialogs.boxes[0].text, kShortBox);
-    EXPECT_EQ(dialogs.boxes[0].statusAtBox,
-              "Components unavailable: ffmpeg: integrity check failed");
+    EXPECT_EQ(dialogs.statusAtBox[0], "Components unavailable: ffmpeg: integrity check failed");
     EXPECT_FALSE(QFileInfo::exists(FApp + "ffmpeg"));
 }
 
@@ -166,7 +176,7 @@ TEST_F(StartupBootstrap, RetryAfterTheServerComesBackEnablesConversion) {
     service.srv.route("/update/version.json", TestHttpServer::Status(404));
     qputenv("HALVORA_SERVICE_URL", "https://127.0.0.1:9"); // down at first
     const QString root = NewTempDir("root");
-    dialogs.answer = [&](const ScriptedDialogs::Box&) {
+    dialogs.answer = [&](const Box&) {
         // The service comes back once the first worker has finished with it.
         EXPECT_TRUE(QTest::qWaitFor([] { return BootstrapWorkersRunning() == 0; }, 15000));
         service.srv.exportServiceEnv();
@@ -220,7 +230,7 @@ TEST_F(StartupBootstrap, UpdatePromptOpensOnTopOfTheRetryBox) {
         "/update/version.json",
         TestHttpServer::Json(R"({"version":"1.0.99.0","url":"https://127.0.0.1:9/x"})"));
     bool promptSeenInside = false;
-    dialogs.answer = [&](const ScriptedDialogs::Box& ABox) {
+    dialogs.answer = [&](const Box& ABox) {
         if (ABox.kind == BoxKind::Warning) {
             // While this box is open the worker hands its prompt over, and it is served here.
             promptSeenInside = QTest::qWaitFor([&] { return dialogs.boxes.size() == 2; }, 15000);
@@ -234,5 +244,5 @@ TEST_F(StartupBootstrap, UpdatePromptOpensOnTopOfTheRetryBox) {
     EXPECT_TRUE(promptSeenInside);
     EXPECT_EQ(dialogs.boxes[0].text, kLongBox); // 404 for the list counts as offline
     EXPECT_EQ(dialogs.boxes[1].kind, BoxKind::Information);
-    EXPECT_TRUE(dialogs.boxes[1].onWindowThread);
+    EXPECT_TRUE(dialogs.onWindowThread[1]);
 }
