@@ -498,11 +498,11 @@ ByteRange ParseByteRange(const std::string& AHeader, unsigned long long ASize) {
     const size_t eq = value.find('=');
     if (eq != 5 || ::strncasecmp(value.c_str(), "bytes", 5) != 0)
         return {};
-    const std::string spec = trim(value.substr(eq + 1));
-    const size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find(',') != std::string::npos)
+    const std::string range = trim(value.substr(eq + 1));
+    const size_t dash = range.find('-');
+    if (dash == std::string::npos || range.find(',') != std::string::npos)
         return {};
-    const std::string a = spec.substr(0, dash), z = spec.substr(dash + 1);
+    const std::string a = range.substr(0, dash), z = range.substr(dash + 1);
     unsigned long long first = 0, last = ~0ull;
     if (a.empty()) {
         // The last n bytes.

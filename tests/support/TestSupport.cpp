@@ -332,13 +332,13 @@ bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& A
       << "-b:a"
       << "64k";
     for (int i = 0; i < ATracks.size(); ++i) {
-        const QString spec = QStringLiteral(":s:a:%1").arg(i);
+        const QString track = QStringLiteral(":s:a:%1").arg(i);
         if (!ATracks[i].language.isEmpty())
-            a << "-metadata" + spec << "language=" + ATracks[i].language;
+            a << "-metadata" + track << "language=" + ATracks[i].language;
         if (!ATracks[i].title.isEmpty())
-            a << "-metadata" + spec << "title=" + ATracks[i].title;
+            a << "-metadata" + track << "title=" + ATracks[i].title;
         if (ATracks[i].visualImpaired)
-            a << "-disposition" + spec.mid(2) << "visual_impaired+descriptions";
+            a << "-disposition" + track.mid(2) << "visual_impaired+descriptions";
     }
     a << AOutputOptions << APath;
     const bool ok = RunFixtureFFmpeg(a);
