@@ -446,6 +446,8 @@ void TForm2::UpdateButtons() {
     for (QPushButton* b : {BtnBrowse, BtnOutput, BtnRoot, BtnClip})
         b->setEnabled(!FBusy);
     BtnStop->setEnabled(FBusy);
+    // The job took its quality at the start; a link's choice is open again afterwards.
+    CmbQuality->setEnabled(!FBusy && IsUrl(Trimmed(EdtInput->text())));
     if (FBusy) {
         BtnConvert->setEnabled(false);
         BtnBatch->setEnabled(false);
@@ -474,7 +476,6 @@ void TForm2::EdtInputChange() {
         if (!FBusy)
             setStatus(QStringLiteral("Ready"));
     }
-    CmbQuality->setEnabled(IsUrl(Trimmed(EdtInput->text())));
     FQuality.request(Trimmed(EdtInput->text()));
     UpdateButtons();
 }

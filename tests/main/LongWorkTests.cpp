@@ -177,6 +177,8 @@ TEST_F(LongWork, StopOfALiveMasterPlaylistKeepsTheChosenVariantOnly) {
     quality->setCurrentIndex(smaller);
     QTest::mouseClick(form->BtnConvert, Qt::LeftButton);
     ASSERT_TRUE(form->busy());
+    // The job took its quality; choosing another now would change nothing.
+    EXPECT_FALSE(quality->isEnabled());
     ASSERT_TRUE(waitFor([&] {
         int n = 0;
         for (const auto& r : srv.requests())
@@ -198,6 +200,7 @@ TEST_F(LongWork, StopOfALiveMasterPlaylistKeepsTheChosenVariantOnly) {
         << status().toStdString();
     for (const auto& r : srv.requests())
         EXPECT_FALSE(r.path.startsWith("/v480/")) << r.path.constData();
+    EXPECT_TRUE(quality->isEnabled());
     expectIdle();
 }
 
