@@ -32,4 +32,13 @@ QString ClipEnv::ffmpeg() const {
     return findFFmpeg ? findFFmpeg() : FindFFmpeg();
 }
 
+RunOptions ClipEnv::exportRunOptions() const {
+    RunOptions o;
+    o.stallMs = stallMs;
+    o.stop = stop;
+    o.stopGraceMs = kDiscardStopGraceMs;
+    o.onProgress = onProgress;
+    return o;
+}
+
 } // namespace halvora

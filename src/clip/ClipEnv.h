@@ -35,6 +35,9 @@ struct ClipEnv {
 
     QString dir() const;    // workDir, or ClipWorkDir() when empty; always with a trailing '/'
     QString ffmpeg() const; // looks ffmpeg up anew; empty when there is none
+    // Options of an export run: no time limit, the stall watchdog, Stop, and a short grace
+    // after Stop since a stopped export removes what it wrote.
+    RunOptions exportRunOptions() const;
 };
 
 } // namespace halvora

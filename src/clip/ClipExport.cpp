@@ -84,11 +84,7 @@ private:
 int Run(const Command& ACmd, const ClipEnv& AEnv, ExportMeter& AMeter) {
     if (AEnv.onRun)
         AEnv.onRun(ACmd);
-    RunOptions o;
-    o.stallMs = AEnv.stallMs;
-    o.stop = AEnv.stop;
-    // A stopped export removes its cuts and output.
-    o.stopGraceMs = kDiscardStopGraceMs;
+    RunOptions o = AEnv.exportRunOptions();
     o.onProgress = [&](const FFmpegProgress& AProgress) { AMeter.onProgress(AProgress); };
     const int r = RunCommand(ACmd, o);
     return AEnv.stop && AEnv.stop->requested() && r != 0 ? kRunStopped : r;

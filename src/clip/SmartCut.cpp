@@ -75,13 +75,7 @@ std::int64_t SeekUs(const MediaIndex& AIndex, std::int64_t AStreamUs) {
 int Run(const Command& ACmd, const ClipEnv& AEnv) {
     if (AEnv.onRun)
         AEnv.onRun(ACmd);
-    RunOptions o;
-    o.stallMs = AEnv.stallMs;
-    o.stop = AEnv.stop;
-    // A stopped run's piece is removed anyway: no need to let it finish writing.
-    o.stopGraceMs = kDiscardStopGraceMs;
-    o.onProgress = AEnv.onProgress;
-    return RunCommand(ACmd, o);
+    return RunCommand(ACmd, AEnv.exportRunOptions());
 }
 
 // The pieces and lists of one exact cut: removed when it ends, whether it completed, failed

@@ -2,6 +2,7 @@
 // Esc), a live HLS recording ended by Stop, buttons during a job, closing during a job.
 #include "FakeDialogs.h"
 #include "LivePlaylist.h"
+#include "QuietForm.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Umain.h"
@@ -30,14 +31,6 @@ using namespace halvora;
 using namespace halvora::test;
 
 namespace {
-
-class QuietForm : public TForm2 {
-public:
-    using TForm2::TForm2;
-
-protected:
-    void CheckForUpdateAsync() override {}
-};
 
 class LongWork : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 #include "FakeDialogs.h"
 #include "FakeView.h"
 #include "LayoutSupport.h"
+#include "QuietForm.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Umain.h"
@@ -30,15 +31,6 @@ using namespace halvora;
 using namespace halvora::test;
 
 namespace {
-
-// The window without the start-up bootstrap, which has tests of its own.
-class QuietForm : public TForm2 {
-public:
-    using TForm2::TForm2;
-
-protected:
-    void CheckForUpdateAsync() override {}
-};
 
 template <typename T> T* Child(QWidget* AWindow, const char* AName) {
     T* w = AWindow->findChild<T*>(QLatin1String(AName));
