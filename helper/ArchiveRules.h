@@ -1,5 +1,7 @@
 #pragma once
 
+#include "InstallLayout.h"
+
 #include <cstdint>
 #include <map>
 #include <set>
@@ -87,8 +89,5 @@ private:
     std::map<std::string, mode_t> written; // entry name -> file type
     std::set<std::string> parents;         // folders that entries were written into
 };
-
-// Reserved for the unpacker's own staging and set-aside folders.
-inline constexpr char kReservedPrefix[] = ".updater-";
 
 } // namespace helper

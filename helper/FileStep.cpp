@@ -15,4 +15,9 @@ void FileStep() {
         std::raise(SIGKILL);
 }
 
+bool ExchangeRefused() {
+    static const bool refused = std::getenv("HALVORA_HELPER_NO_EXCHANGE") != nullptr;
+    return refused;
+}
+
 } // namespace helper

@@ -8,4 +8,8 @@ namespace helper {
 // turn. pkexec clears the environment, so an elevated helper never sees the variable.
 void FileStep();
 
+// With HALVORA_HELPER_NO_EXCHANGE in the environment the helper acts as on a file system that
+// can't swap two entries in one step, so tests reach the set-aside path on any disk.
+bool ExchangeRefused();
+
 } // namespace helper

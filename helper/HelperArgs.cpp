@@ -80,14 +80,17 @@ HelperArgs ParseHelperArgs(std::vector<std::string> AArgs) {
         r.mode = HelperArgs::Mode::Unpack;
         r.archive = rest[1];
         r.dest = rest[2];
+    } else if (rest.size() == 2 && rest[0] == "--finish") {
+        r.mode = HelperArgs::Mode::Finish;
+        r.dest = rest[1];
     } else if (rest.size() == 3 && rest[0].rfind("--", 0) != 0) {
         r.mode = HelperArgs::Mode::Replace;
         r.target = rest[0];
         r.newFile = rest[1];
         r.running = rest[2];
     } else {
-        r.error = "usage: updater --unpack \"ARCHIVE\" \"DEST/\" | updater \"TARGET\" \"NEW\" "
-                  "\"RUNNING\"";
+        r.error = "usage: updater --unpack \"ARCHIVE\" \"DEST/\" | updater --finish \"DEST/\" | "
+                  "updater \"TARGET\" \"NEW\" \"RUNNING\"";
         return r;
     }
     for (const std::string& s : rest)

@@ -8,6 +8,7 @@
 
 // Command line of the `updater` helper:
 //   updater [--max-bytes=N] [--max-entries=N] --unpack "ARCHIVE" "DEST/"
+//   updater --finish "DEST/"   (completes an install that an earlier helper left unfinished)
 //   updater [--wait-ms=N] "TARGET" "NEW" "RUNNING"
 // Arguments normally arrive one per argv slot. When the whole parameter text comes as one
 // argument (a caller that built a command line), it is split at blanks outside double quotes;
@@ -16,8 +17,8 @@
 namespace helper {
 
 struct HelperArgs {
-    enum class Mode { Invalid, Unpack, Replace } mode = Mode::Invalid;
-    std::string archive, dest;                  // --unpack
+    enum class Mode { Invalid, Unpack, Finish, Replace } mode = Mode::Invalid;
+    std::string archive, dest;                  // --unpack, --finish (dest only)
     std::string target, newFile, running;       // replacement
     std::uint64_t maxBytes = kMaxUnpackedBytes; // an archive may expand to this much at most
     std::uint64_t maxEntries = kMaxEntries;

@@ -22,6 +22,9 @@ int main(int argc, char** argv) {
     case helper::HelperArgs::Mode::Unpack:
         rc = helper::Unpack(a.archive, a.dest, a.maxBytes, a.maxEntries, err);
         break;
+    case helper::HelperArgs::Mode::Finish:
+        rc = helper::FinishInterruptedInstall(a.dest, err);
+        break;
     case helper::HelperArgs::Mode::Replace:
         rc = helper::ReplaceProgram(a.target, a.newFile, a.running, a.waitMs, err);
         break;

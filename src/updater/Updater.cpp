@@ -5,6 +5,7 @@
 #include "AppPaths.h"
 #include "Download.h"
 #include "HelperLaunch.h"
+#include "InstallLayout.h"
 #include "Process.h"
 
 #include <QCoreApplication>
@@ -218,6 +219,9 @@ void TUpdater::EnsureComponents(const StatusSink& AStatus, QString& AErr, bool& 
 }
 
 void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline) {
+    // Components left half replaced count as present: they are completed before anything else.
+    if (!FinishInterruptedInstall(AErr))
+        return;
     if (!ComponentsNeeded())
         return;
     auto status = [&](const QString& AText) {
@@ -299,20 +303,18 @@ void TUpdater::EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, boo
     AErr.clear();
 }
 
-bool TUpdater::UnpackComponent(const QString& AArchive, const QString& ADest, QString& AErr) {
-    AErr.clear();
-    if (!FSelfUpdate) {
-        AErr = QString::fromLatin1(kManagedByPackageManager);
-        return false;
-    }
+int TUpdater::RunHelper(const QString& AOption, const QStringList& APaths, const QString& ADest,
+                        QString& AErr) {
     const QFileInfo helper(FHelperPath);
     if (!helper.exists() || helper.isDir()) {
         AErr = QStringLiteral("updater not found");
-        return false;
+        return kRunNotStarted;
     }
     const bool elevated = NeedsElevation(ADest);
     Command cmd = elevated ? Command(FElevator).path(FHelperPath) : Command(FHelperPath);
-    cmd.arg(QStringLiteral("--unpack")).path(AArchive).path(ADest);
+    cmd.arg(AOption);
+    for (const QString& p : APaths)
+        cmd.path(p);
     RunOptions options;
     options.timeoutMs = kUnpackWaitMs;
     const int rc = RunCommand(cmd, options);
@@ -322,13 +324,25 @@ bool TUpdater::UnpackComponent(const QString& AArchive, const QString& ADest, QS
         if (!program.isEmpty())
             code = ::access(QFile::encodeName(program).constData(), X_OK) == 0 ? ENOEXEC : errno;
         AErr = QStringLiteral("could not start the helper (error %1)").arg(code);
-        return false;
+        return kRunNotStarted;
     }
     // pkexec: 126 when the user dismissed the request, 127 when not authorised.
     if (elevated && (rc == 126 || rc == 127)) {
         AErr = QStringLiteral("could not start the helper (error %1)").arg(rc);
+        return kRunNotStarted;
+    }
+    return rc;
+}
+
+bool TUpdater::UnpackComponent(const QString& AArchive, const QString& ADest, QString& AErr) {
+    AErr.clear();
+    if (!FSelfUpdate) {
+        AErr = QString::fromLatin1(kManagedByPackageManager);
         return false;
     }
+    const int rc = RunHelper(QStringLiteral("--unpack"), {AArchive, ADest}, ADest, AErr);
+    if (rc == kRunNotStarted)
+        return false;
     if (rc == kRunTimedOut) {
         // The helper unpacks into a staging folder, so stopping it leaves nothing half-made.
         AErr =
@@ -340,6 +354,35 @@ bool TUpdater::UnpackComponent(const QString& AArchive, const QString& ADest, QS
         return false;
     }
     return true;
+}
+
+bool TUpdater::InterruptedInstallLeft() const {
+    const QDir dir(FExeDir);
+    const QStringList stagings =
+        dir.entryList({QLatin1String(helper::kStagingPrefix) + QLatin1Char('*')},
+                      QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString& s : stagings)
+        if (QFileInfo::exists(
+                dir.filePath(s + QLatin1Char('/') + QLatin1String(helper::kJournalName))))
+            return true;
+    return false;
+}
+
+bool TUpdater::FinishInterruptedInstall(QString& AErr) {
+    AErr.clear();
+    if (!FSelfUpdate || !InterruptedInstallLeft())
+        return true;
+    const int rc = RunHelper(QStringLiteral("--finish"), {FExeDir}, FExeDir, AErr);
+    if (rc == 0)
+        return true;
+    if (rc == kRunTimedOut)
+        AErr = QStringLiteral("an interrupted install could not be finished (timed out after %1 "
+                              "seconds)")
+                   .arg(kUnpackWaitMs / 1000);
+    else if (rc != kRunNotStarted)
+        AErr = QStringLiteral("an interrupted install could not be finished (exit %1)")
+                   .arg(static_cast<unsigned>(rc));
+    return false;
 }
 
 int TUpdater::ReleaseNumber(const QString& AVersion) {

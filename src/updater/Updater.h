@@ -80,6 +80,12 @@ public:
     void EnsureComponents(const StatusSink& AStatus, QString& AErr, bool& AOffline);
     // Runs "updater --unpack ARCHIVE DEST/"; true when it ended with exit code 0.
     bool UnpackComponent(const QString& AArchive, const QString& ADest, QString& AErr);
+    // Whether a helper died while putting a wholly unpacked component in place, leaving some
+    // of its entries new and others old.
+    bool InterruptedInstallLeft() const;
+    // Runs "updater --finish DEST/" when InterruptedInstallLeft(): the helper puts the rest of
+    // that component in place. True when nothing was left or it was finished.
+    bool FinishInterruptedInstall(QString& AErr);
 
     // The update check; silent, never throws. Prompts through the host when a newer release
     // is offered.
@@ -125,6 +131,10 @@ private:
     bool Prompt(const QString& ANotes);
     void EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline);
     bool NeedsElevation(const QString& ADir) const;
+    // Runs "updater AOPTION PATHS..." for the folder ADest, elevated when that folder needs
+    // it. Its exit code, kRunTimedOut, or kRunNotStarted with AErr set.
+    int RunHelper(const QString& AOption, const QStringList& APaths, const QString& ADest,
+                  QString& AErr);
     QString NewProgramPath() const;
 
     HttpRequest FHttp; // settings of the update check's requests (8000 ms timeouts)

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 #include <archive.h>
 #include <archive_entry.h>
@@ -304,16 +305,18 @@ QStringList Names(const QString& ADir) {
 // Exit code of the helper; -2 when it was killed, -1 when it did not end.
 // AKillAt > 0: the helper kills itself before its AKillAt-th file operation.
 // AFileLimitKiB > 0: writing a file past that size fails, as on a full disk.
+// ANoExchange: the helper acts as on a file system that can't swap two entries.
 int RunHelper(const QStringList& AArgs, QString* AStderr = nullptr, int AKillAt = 0,
-              int AFileLimitKiB = 0) {
+              int AFileLimitKiB = 0, bool ANoExchange = false) {
     QProcess p;
     if (AFileLimitKiB > 0)
         LimitFileSize(p, AFileLimitKiB);
-    if (AKillAt > 0) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (AKillAt > 0)
         env.insert("HALVORA_HELPER_KILL_AT", QString::number(AKillAt));
-        p.setProcessEnvironment(env);
-    }
+    if (ANoExchange)
+        env.insert("HALVORA_HELPER_NO_EXCHANGE", "1");
+    p.setProcessEnvironment(env);
     p.start(HelperPath(), AArgs);
     if (!p.waitForFinished(120000)) {
         p.kill();
@@ -375,6 +378,11 @@ TEST(HelperArgs, FormsOfTheCommandLine) {
     a = helper::ParseHelperArgs({"--max-bytes=100", "--max-entries=7", "--unpack", "a", "b/"});
     EXPECT_EQ(a.maxBytes, 100u);
     EXPECT_EQ(a.maxEntries, 7u);
+    a = helper::ParseHelperArgs({"--finish", "/opt/app dir/"});
+    EXPECT_EQ(a.mode, HelperArgs::Mode::Finish);
+    EXPECT_EQ(a.dest, "/opt/app dir/");
+    EXPECT_EQ(helper::ParseHelperArgs({"--finish"}).mode, HelperArgs::Mode::Invalid);
+    EXPECT_EQ(helper::ParseHelperArgs({"--finish", ""}).mode, HelperArgs::Mode::Invalid);
     EXPECT_EQ(helper::ParseHelperArgs({"--unpack", "a"}).mode, HelperArgs::Mode::Invalid);
     EXPECT_EQ(helper::ParseHelperArgs({"--unpack", "", "b/"}).mode, HelperArgs::Mode::Invalid);
     EXPECT_EQ(helper::ParseHelperArgs({"--max-bytes=x", "--unpack", "a", "b/"}).mode,
@@ -771,6 +779,94 @@ TEST_F(Unpack, KilledAtEveryStepLeavesOldOrNew) {
     EXPECT_GE(kills, 8); // folder, each member and its data, the swap, the clean-up
     EXPECT_EQ(State(dest), newState);
     EXPECT_EQ(Names(dest), QStringList({"halvora", "vlc"}));
+}
+
+// A component of several top-level entries can't change in one step. Killed between two of
+// them, the helper leaves a journal, and the next run (or the program's start-up, through
+// --finish) puts the rest in place; killed before the archive was whole, the old component
+// stays. The finishing run is itself killed at every step, on a file system that can swap two
+// entries and on one that can't.
+TEST_F(Unpack, SeveralEntriesKilledAtEveryStepEndOldOrNew) {
+    const QString archive = outer + "/ffmpeg.tar.gz";
+    ASSERT_TRUE(MakeArchive(archive, Kind::TarGz,
+                            {{"ffmpeg", 'f', "#!/bin/sh\necho new\n", {}, 0755},
+                             {"ffprobe", 'f', "#!/bin/sh\necho probe\n", {}, 0755},
+                             {"share/", 'd', {}, {}, 0755},
+                             {"share/presets/fast", 'f', "new preset"}}));
+    // The old release had no ffprobe and another preset.
+    auto installOld = [&] {
+        QDir(dest + "/share").removeRecursively();
+        QFile::remove(dest + "/ffprobe");
+        ASSERT_TRUE(WriteAll(dest + "/ffmpeg", "#!/bin/sh\necho old\n"));
+        ASSERT_TRUE(QDir().mkpath(dest + "/share/presets"));
+        ASSERT_TRUE(WriteAll(dest + "/share/presets/slow", "old preset"));
+    };
+    auto journalLeft = [&] {
+        for (const QString& n : Names(dest))
+            if (n.startsWith(".updater-staging-") &&
+                QFileInfo::exists(dest + "/" + n + "/.updater-journal"))
+                return true;
+        return false;
+    };
+    const QStringList unpack{"--unpack", archive, dest + "/"}, finish{"--finish", dest};
+    const QStringList clean{"ffmpeg", "ffprobe", "halvora", "share"};
+    installOld();
+    const auto oldState = State(dest);
+    ASSERT_EQ(RunHelper(unpack), 0);
+    const auto newState = State(dest);
+    ASSERT_NE(oldState, newState);
+    EXPECT_EQ(Names(dest), clean);
+
+    for (const bool noExchange : {false, true}) {
+        SCOPED_TRACE(noExchange ? "set aside" : "swapped");
+        int mixed = 0, journaled = 0;
+        for (int step = 1;; ++step) {
+            installOld();
+            QString err;
+            const int rc = RunHelper(unpack, &err, step, 0, noExchange);
+            if (rc == 0)
+                break;
+            ASSERT_EQ(rc, -2) << "step " << step << ": " << err.toStdString();
+            ASSERT_LT(step, 200) << "the helper never got to the end";
+            const auto state = State(dest);
+            const bool journal = journalLeft();
+            mixed += state != oldState && state != newState;
+            journaled += journal;
+            // Neither old nor new only where a journal says how to finish.
+            EXPECT_TRUE(state == oldState || state == newState || journal)
+                << "killed before step " << step;
+            // Killed while clearing up after the last move, it may have no journal left.
+            const bool forward = journal || state == newState;
+            const auto expected = forward ? newState : oldState;
+            const QStringList expectedNames =
+                forward ? clean : QStringList({"ffmpeg", "halvora", "share"});
+
+            for (int finishStep = 1;; ++finishStep) {
+                SCOPED_TRACE("unpack killed before step " + std::to_string(step) +
+                             ", finish before step " + std::to_string(finishStep));
+                const int frc = RunHelper(finish, &err, finishStep, 0, noExchange);
+                ASSERT_TRUE(frc == 0 || frc == -2) << err.toStdString();
+                if (frc == -2) {
+                    ASSERT_LT(finishStep, 50) << "the finishing run never got to the end";
+                    EXPECT_TRUE(State(dest) == oldState || State(dest) == newState ||
+                                journalLeft());
+                    ASSERT_EQ(RunHelper(finish, &err, 0, 0, noExchange), 0) << err.toStdString();
+                }
+                EXPECT_EQ(State(dest), expected);
+                EXPECT_EQ(Names(dest), expectedNames);
+                if (frc == 0)
+                    break;
+                // Back to where the killed unpack left things, to stop the next run later.
+                installOld();
+                ASSERT_EQ(RunHelper(unpack, &err, step, 0, noExchange), -2);
+            }
+        }
+        EXPECT_GE(mixed, 1); // the journal was really needed
+        EXPECT_GE(journaled, 3);
+    }
+    QFile::remove(archive);
+    const QRegularExpression outside("^(?!app/)");
+    EXPECT_EQ(Tree(outer).filter(outside), before.filter(outside));
 }
 
 namespace {

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -128,6 +130,46 @@ TEST(Provisioning, BothPresentMakesNoRequest) {
     EXPECT_FALSE(r.offline);
     EXPECT_TRUE(r.statuses.isEmpty());
     EXPECT_EQ(s.srv.requestCount(), 0);
+}
+
+// A helper that died between two entries of a component left a new ffmpeg beside no ffprobe.
+// Both components count as present, so nothing would fetch that one again: the start-up run
+// has the helper finish the install first, without asking the service.
+TEST(Provisioning, InstallCutShortBetweenEntriesIsFinishedFirst) {
+    ComponentService s;
+    const QString archive = MakeTarGz(s.store, "ffmpeg.tar.gz", {"ffmpeg", "ffprobe"});
+    MakeVlc(s.app);
+    auto u = s.updater();
+    EXPECT_FALSE(u->InterruptedInstallLeft());
+    bool cut = false;
+    for (int step = 1; step < 100 && !cut; ++step) {
+        for (const QString& n :
+             QDir(s.app).entryList({".updater-*", "ffprobe"}, QDir::AllEntries | QDir::Hidden))
+            ASSERT_TRUE(QFileInfo(s.app + n).isDir() ? QDir(s.app + n).removeRecursively()
+                                                     : QFile::remove(s.app + n));
+        MakeFfmpeg(s.app);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HALVORA_HELPER_KILL_AT", QString::number(step));
+        p.setProcessEnvironment(env);
+        p.start(HelperPath(), {"--unpack", archive, s.app});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ASSERT_EQ(p.exitStatus(), QProcess::CrashExit) << "the helper was never cut short";
+        cut = ReadAll(s.app + "ffmpeg") == "ffmpeg" && !QFileInfo::exists(s.app + "ffprobe");
+    }
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(u->InterruptedInstallLeft());
+    EXPECT_FALSE(u->ComponentsNeeded());
+
+    const EnsureRun r = Ensure(*u);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.statuses.isEmpty());
+    EXPECT_EQ(s.srv.requestCount(), 0);
+    EXPECT_EQ(ReadAll(s.app + "ffmpeg"), "ffmpeg");
+    EXPECT_EQ(ReadAll(s.app + "ffprobe"), "ffprobe");
+    EXPECT_EQ(QDir(s.app).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"ffmpeg", "ffprobe", "vlc"}));
+    EXPECT_FALSE(u->InterruptedInstallLeft());
 }
 
 TEST(Provisioning, OnlyMissingComponentsAreFetchedAndUnpacked) {
