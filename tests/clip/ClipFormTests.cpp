@@ -1,6 +1,7 @@
 // The clip window under Xvfb with the real ffmpeg and libVLC, driven by object names; boxes and
 // file dialogs are answered by a recording dialog service.
 #include "ClipForm.h"
+#include "Controls.h"
 #include "DropSupport.h"
 #include "FakeDialogs.h"
 #include "LayoutSupport.h"
@@ -47,11 +48,7 @@ protected:
     }
     void TearDown() override { FForm.reset(); }
 
-    template <typename T> T* W(const char* AName) {
-        T* w = FForm->findChild<T*>(QLatin1String(AName));
-        EXPECT_NE(w, nullptr) << AName;
-        return w;
-    }
+    template <typename T> T* W(const char* AName) { return Child<T>(FForm.get(), AName); }
     QSlider* Track() { return W<QSlider>("TrackBar1"); }
     QString Status() { return W<QLabel>("LblStatus")->text(); }
 

@@ -2,6 +2,7 @@
 // cropped export, progress over the kept time, Stop (button and Esc), closing with Yes; the
 // opening of a video on the worker.
 #include "ClipForm.h"
+#include "Controls.h"
 #include "FakeDialogs.h"
 #include "MediaIndex.h"
 #include "TestSupport.h"
@@ -59,11 +60,7 @@ protected:
         FForm->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
     }
-    template <typename T> T* W(const char* AName) {
-        T* w = FForm->findChild<T*>(QLatin1String(AName));
-        EXPECT_NE(w, nullptr) << AName;
-        return w;
-    }
+    template <typename T> T* W(const char* AName) { return Child<T>(FForm.get(), AName); }
     QString Status() { return W<QLabel>("LblStatus")->text(); }
     // Esc or the Stop button ends the running export: stopped, without a box.
     bool StopExport(bool AEsc) {

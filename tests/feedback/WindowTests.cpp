@@ -1,4 +1,5 @@
 // The feedback window under Xvfb, driven by object names, posting to a real HTTPS server.
+#include "Controls.h"
 #include "FakeDialogs.h"
 #include "TFormFeedback.h"
 #include "TestHttpServer.h"
@@ -28,12 +29,6 @@ QStringList Shown(const FakeDialogs& ADialogs) {
                                                                     : "Other:") +
                    b.text;
     return all;
-}
-
-template <typename T> T* Child(QWidget* AWindow, const char* AName) {
-    T* w = AWindow->findChild<T*>(QLatin1StringView(AName));
-    EXPECT_NE(w, nullptr) << AName;
-    return w;
 }
 
 class FeedbackWindow : public ::testing::Test {

@@ -1,4 +1,5 @@
 // The main window under Xvfb: controls found by object name, dialogs answered by a test service.
+#include "Controls.h"
 #include "DropSupport.h"
 #include "FakeDialogs.h"
 #include "FakeView.h"
@@ -31,12 +32,6 @@ using namespace halvora;
 using namespace halvora::test;
 
 namespace {
-
-template <typename T> T* Child(QWidget* AWindow, const char* AName) {
-    T* w = AWindow->findChild<T*>(QLatin1String(AName));
-    EXPECT_NE(w, nullptr) << AName;
-    return w;
-}
 
 class Window : public ::testing::Test {
 protected:
