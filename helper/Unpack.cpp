@@ -443,6 +443,9 @@ int Unpacker::run(const std::string& AArchive, const std::string& ADest, std::st
         return kWriteFailed;
     }
     staging = tmpl;
+    // The program looks for a journal in here without the helper's rights (it may have run as
+    // root), and the component it holds is public anyway.
+    ::chmod(staging.c_str(), 0755);
     // The disk writer works relative to the current folder.
     const int cwd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int rc = kWriteFailed;
