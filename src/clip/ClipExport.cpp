@@ -6,6 +6,7 @@
 #include "MediaProbe.h"
 #include "Process.h"
 #include "SmartCut.h"
+#include "SourceTags.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -165,12 +166,17 @@ Command KeyframeCutCommand(const QString& AFFmpeg, const QString& AInput, std::i
 }
 
 Command JoinCommand(const QString& AFFmpeg, const QString& AListPath, const QString& AOutput,
-                    bool AReencode) {
+                    bool AReencode, const QString& ATagsFrom, const MediaIndex* AIndex) {
     Command c(AFFmpeg);
     c.args({QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("concat"),
             QStringLiteral("-safe"), QStringLiteral("0"), QStringLiteral("-i")});
     c.path(AListPath);
+    const bool tags = !ATagsFrom.isEmpty() && AIndex && !AIndex->videoDisposition.isEmpty();
+    if (tags)
+        c.arg(QStringLiteral("-i")).path(ATagsFrom);
     MapAll(c);
+    if (tags)
+        KeepSourceTags(c, 1, *AIndex, true);
     if (AReencode)
         c.args(H264AacArgs(EncodePreset::VeryFast));
     else
@@ -249,7 +255,8 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
 
     MediaIndex ownIndex;
     const MediaIndex* index = ARequest.index;
-    if (!index && crop.isEmpty() && !ranges.isEmpty()) {
+    // Also for a crop: the join takes the source's tags from it.
+    if (!index && !ranges.isEmpty()) {
         ownIndex = ReadMediaIndex(ARequest.inFile, AEnv);
         index = &ownIndex;
     }
@@ -281,6 +288,8 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         else if (ARequest.freeName)
             DropUnwritten(joined);
     };
+    // What a re-encode could not carry over, named once on completion.
+    QString lost;
     auto complete = [&] {
         QString err;
         if (replacing && !ReplaceWithTemp(joined, output, &err)) {
@@ -290,7 +299,8 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
             return false;
         }
         AView.setStatus(QStringLiteral("Export complete: ") + target);
-        box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target);
+        box(BoxKind::Information, QStringLiteral("Export complete!\r\n") + target +
+                                      (lost.isEmpty() ? QString() : QStringLiteral("\r\n") + lost));
         return true;
     };
 
@@ -435,7 +445,10 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         return false;
     meter.restart();
     meter.begin(QStringLiteral("Joining"), 0, keptMs);
-    int rc = Run(JoinCommand(ffmpeg, listPath, joined, false), AEnv, meter);
+    const QString tagsFrom = index ? ARequest.inFile : QString();
+    if (!crop.isEmpty() && index)
+        lost = LostInH264Sentence(*index);
+    int rc = Run(JoinCommand(ffmpeg, listPath, joined, false, tagsFrom, index), AEnv, meter);
     if (stopped(rc, joined))
         return false;
     if (rc != 0) {
@@ -443,7 +456,9 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         AView.processMessages();
         meter.restart();
         meter.begin(QStringLiteral("Joining (re-encoding)"), 0, keptMs);
-        rc = Run(JoinCommand(ffmpeg, listPath, joined, true), AEnv, meter);
+        if (index)
+            lost = LostInH264Sentence(*index);
+        rc = Run(JoinCommand(ffmpeg, listPath, joined, true, tagsFrom, index), AEnv, meter);
         if (stopped(rc, joined))
             return false;
         if (rc != 0) {

@@ -57,8 +57,10 @@ Command KeyframeCutCommand(const QString& AFFmpeg, const QString& AInput, std::i
                            std::int32_t ATo, const QString& ACutPath);
 // Microseconds as ffmpeg's seconds text: 1500000 -> "1.500000".
 QString UsText(std::int64_t AUs);
+// ATagsFrom (with its index) lends the source's tags and dispositions to the output.
 Command JoinCommand(const QString& AFFmpeg, const QString& AListPath, const QString& AOutput,
-                    bool AReencode);
+                    bool AReencode, const QString& ATagsFrom = {},
+                    const MediaIndex* AIndex = nullptr);
 
 // Names of the cuts inside the working folder: "seg_%d_%d.mp4", "seg_%d_end.mp4".
 QString CutFileName(std::int32_t AFrom, std::int32_t ATo);

@@ -51,6 +51,75 @@ std::int64_t SecondsTextToUs(const QString& AText) {
     return negative ? -us : us;
 }
 
+// "34000/50000" in units of 1/AScale, rounded; -1 when not a ratio.
+std::int64_t Scaled(const QJsonValue& AValue, std::int64_t AScale) {
+    int num = 0, den = 1;
+    const QString t = AValue.toString();
+    if (t.startsWith(QLatin1String("0/")))
+        return 0;
+    if (!ParseRatio(t, num, den))
+        return -1;
+    return (static_cast<std::int64_t>(num) * AScale + den / 2) / den;
+}
+
+QString MasterDisplayText(const QJsonObject& AData) {
+    auto xy = [&](const char* AName) {
+        const QString n = QLatin1String(AName);
+        const std::int64_t x = Scaled(AData.value(n + QLatin1String("_x")), 50000);
+        const std::int64_t y = Scaled(AData.value(n + QLatin1String("_y")), 50000);
+        return x < 0 || y < 0 ? QString() : QStringLiteral("(%1,%2)").arg(x).arg(y);
+    };
+    const QString g = xy("green"), b = xy("blue"), r = xy("red"), wp = xy("white_point");
+    const std::int64_t max = Scaled(AData.value(QLatin1String("max_luminance")), 10000);
+    const std::int64_t min = Scaled(AData.value(QLatin1String("min_luminance")), 10000);
+    if (g.isEmpty() || b.isEmpty() || r.isEmpty() || wp.isEmpty() || max <= 0 || min < 0)
+        return {};
+    return QStringLiteral("G%1B%2R%3WP%4L(%5,%6)").arg(g, b, r, wp).arg(max).arg(min);
+}
+
+// The HDR side data of the video's first picture.
+void ReadHdr(const QJsonArray& AFrames, int AVideoIndex, MediaIndex& AIndex) {
+    for (const QJsonValue& f : AFrames) {
+        const QJsonObject frame = f.toObject();
+        if (frame.value(QLatin1String("stream_index")).toInt(-1) != AVideoIndex)
+            continue;
+        for (const QJsonValue& v : frame.value(QLatin1String("side_data_list")).toArray()) {
+            const QJsonObject sd = v.toObject();
+            const QString type = sd.value(QLatin1String("side_data_type")).toString();
+            if (type == QLatin1String("Mastering display metadata"))
+                AIndex.masterDisplay = MasterDisplayText(sd);
+            else if (type == QLatin1String("Content light level metadata"))
+                AIndex.contentLight = QStringLiteral("%1,%2")
+                                          .arg(sd.value(QLatin1String("max_content")).toInt())
+                                          .arg(sd.value(QLatin1String("max_average")).toInt());
+        }
+        return;
+    }
+}
+
+// ffprobe's disposition object as ffmpeg's -disposition value.
+QString DispositionText(const QJsonObject& AStream) {
+    const QJsonObject d = AStream.value(QLatin1String("disposition")).toObject();
+    QStringList set;
+    for (auto it = d.begin(); it != d.end(); ++it)
+        if (it.value().toInt() != 0)
+            set << it.key();
+    return set.isEmpty() ? QStringLiteral("0") : set.join(QLatin1Char('+'));
+}
+
+QString Specified(const QJsonObject& AStream, const char* AKey) {
+    const QString v = AStream.value(QLatin1String(AKey)).toString();
+    return v == QLatin1String("unknown") ? QString() : v;
+}
+
+void ReadColour(const QJsonObject& AStream, MediaIndex& AIndex) {
+    AIndex.colorRange = Specified(AStream, "color_range");
+    AIndex.colorSpace = Specified(AStream, "color_space");
+    AIndex.colorTransfer = Specified(AStream, "color_transfer");
+    AIndex.colorPrimaries = Specified(AStream, "color_primaries");
+    AIndex.videoDisposition = DispositionText(AStream);
+}
+
 QByteArray ReadBytes(const QString& APath) {
     QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -118,12 +187,16 @@ QString FindFFprobe(const QString& AFFmpeg) {
 bool ParseStreamInfo(const QByteArray& AJson, MediaIndex& AIndex) {
     const QJsonObject root = QJsonDocument::fromJson(AJson).object();
     bool video = false;
+    int videoIndex = -1;
     AIndex.audioTracks = 0;
+    AIndex.audioDispositions.clear();
     for (const QJsonValue& v : root.value(QStringLiteral("streams")).toArray()) {
         const QJsonObject s = v.toObject();
         const QString type = s.value(QStringLiteral("codec_type")).toString();
         if (type == QLatin1String("video") && !video) {
             video = true;
+            videoIndex = s.value(QStringLiteral("index")).toInt();
+            ReadColour(s, AIndex);
             AIndex.codec = s.value(QStringLiteral("codec_name")).toString();
             AIndex.profile = s.value(QStringLiteral("profile")).toString();
             AIndex.pixFmt = s.value(QStringLiteral("pix_fmt")).toString();
@@ -136,6 +209,7 @@ bool ParseStreamInfo(const QByteArray& AJson, MediaIndex& AIndex) {
             ParseRatio(s.value(QStringLiteral("r_frame_rate")).toString(), AIndex.rateNum,
                        AIndex.rateDen);
         } else if (type == QLatin1String("audio")) {
+            AIndex.audioDispositions << DispositionText(s);
             if (AIndex.audioTracks++ == 0) {
                 AIndex.audioCodec = s.value(QStringLiteral("codec_name")).toString();
                 AIndex.audioSampleRate = s.value(QStringLiteral("sample_rate")).toString().toInt();
@@ -145,6 +219,8 @@ bool ParseStreamInfo(const QByteArray& AJson, MediaIndex& AIndex) {
     const QJsonValue start =
         root.value(QStringLiteral("format")).toObject().value(QStringLiteral("start_time"));
     AIndex.startUs = start.isString() ? SecondsTextToUs(start.toString()) : 0;
+    if (video)
+        ReadHdr(root.value(QStringLiteral("frames")).toArray(), videoIndex, AIndex);
     return video;
 }
 
@@ -189,9 +265,13 @@ MediaIndex ReadMediaIndex(const QString& AFileName, const ClipEnv& AEnv) {
 
     const Command streams =
         Command(ffprobe)
-            .args({QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+            .args({QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-read_intervals"),
+                   // The first pictures (HDR data rides on them), not the whole file.
+                   QStringLiteral("%+#4"), QStringLiteral("-show_entries"),
                    QStringLiteral("format=start_time:stream=index,codec_type,codec_name,profile,"
-                                  "level,pix_fmt,width,height,r_frame_rate,time_base,sample_rate"),
+                                  "level,pix_fmt,width,height,r_frame_rate,time_base,sample_rate,"
+                                  "color_range,color_space,color_transfer,color_primaries:"
+                                  "stream_disposition:frame=stream_index:frame_side_data"),
                    QStringLiteral("-of"), QStringLiteral("json")})
             .path(AFileName);
     if (AEnv.onRun)

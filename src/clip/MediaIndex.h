@@ -3,6 +3,7 @@
 #include "ClipEnv.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <cstdint>
 
@@ -30,9 +31,21 @@ struct MediaIndex {
     int rateNum = 0; // frame rate (r_frame_rate)
     int rateDen = 1;
     std::int64_t startUs = 0; // the file's start time: ffmpeg's -ss counts from here
+    // The first video stream's colour description as ffprobe names it ("bt2020nc", "tv"...);
+    // empty when unspecified.
+    QString colorRange;
+    QString colorSpace;
+    QString colorTransfer;
+    QString colorPrimaries;
+    // HDR data of its first picture in x265's notation, empty when it has none:
+    // "G(x,y)B(x,y)R(x,y)WP(x,y)L(max,min)" and "maxcll,maxfall".
+    QString masterDisplay;
+    QString contentLight;
+    QString videoDisposition; // ffmpeg's -disposition value: "default", "0" for none
     int audioTracks = 0;
-    QString audioCodec;      // of the first audio track
-    int audioSampleRate = 0; // of the first audio track
+    QStringList audioDispositions; // per audio track, as videoDisposition
+    QString audioCodec;            // of the first audio track
+    int audioSampleRate = 0;       // of the first audio track
     QVector<VideoPacket> packets;
 
     // A stream timestamp in microseconds (rounded down).

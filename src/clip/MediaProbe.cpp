@@ -4,7 +4,9 @@
 #include "StreamList.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringDecoder>
+#include <cstdlib>
 
 namespace halvora {
 
@@ -188,10 +190,25 @@ std::int32_t ProbeDuration(const QString& AFileName, const ClipEnv& AEnv) {
     return found ? ParseDuration(text) : 0;
 }
 
+QString ShownVideoSize(const QString& ACapture) {
+    const QString stored = ParseVideoSize(ACapture);
+    // The first video stream's side data, up to the next stream.
+    const qsizetype video = ACapture.indexOf(QLatin1String("Video:"));
+    const qsizetype next = ACapture.indexOf(QLatin1String("Stream #"), video);
+    static const QRegularExpression turn(
+        QStringLiteral(R"(displaymatrix: rotation of (-?\d+)(?:\.\d+)? degrees)"));
+    const auto m = turn.match(QStringView(ACapture).mid(0, next < 0 ? ACapture.size() : next),
+                              video < 0 ? 0 : video);
+    const qsizetype x = stored.indexOf(QLatin1Char('x'));
+    if (!m.hasMatch() || x < 0 || std::abs(m.captured(1).toInt()) % 180 != 90)
+        return stored;
+    return stored.mid(x + 1) + QLatin1Char('x') + stored.left(x);
+}
+
 QString ProbeVideoSize(const QString& AFileName, const ClipEnv& AEnv) {
     bool found = false;
     const QString text = Capture(AFileName, AEnv, QStringLiteral("vsize.txt"), &found);
-    return found ? ParseVideoSize(text) : QString();
+    return found ? ShownVideoSize(text) : QString();
 }
 
 QStringList ProbeAudioTracks(const QString& AFileName, const ClipEnv& AEnv) {

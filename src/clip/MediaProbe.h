@@ -21,6 +21,9 @@ QString ReadTextFile(const QString& APath);
 std::int32_t ParseDuration(const QString& ACapture);
 // "WxH" of the first "Video:" line (within 300 characters after it), empty when not found.
 QString ParseVideoSize(const QString& ACapture);
+// The same as the picture is shown: width and height swapped when its display matrix turns it
+// a quarter (a phone's portrait video).
+QString ShownVideoSize(const QString& ACapture);
 
 // The language tag of every audio track of the first input, in order ("" when untagged).
 QStringList ParseAudioTracks(const QString& ACapture);

@@ -2,6 +2,8 @@
 
 #include "ClipExport.h"
 #include "Process.h"
+#include "SourceTags.h"
+#include "TrackMatrix.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -98,6 +100,30 @@ public:
 private:
     QStringList FPaths;
 };
+
+// The source's colour description, so the heads' pictures are read as the copies' are.
+QStringList ColourOptions(const MediaIndex& AIndex) {
+    QStringList o;
+    auto add = [&](const char* AOption, const QString& AValue) {
+        if (!AValue.isEmpty())
+            o << QLatin1String(AOption) << AValue;
+    };
+    add("-color_range", AIndex.colorRange);
+    add("-colorspace", AIndex.colorSpace);
+    add("-color_trc", AIndex.colorTransfer);
+    add("-color_primaries", AIndex.colorPrimaries);
+    return o;
+}
+
+// HDR10 static data repeated in the heads' bitstream, as the source has it at its keyframes.
+QString X265HdrParams(const MediaIndex& AIndex) {
+    QString p;
+    if (!AIndex.masterDisplay.isEmpty())
+        p += QStringLiteral(":master-display=") + AIndex.masterDisplay;
+    if (!AIndex.contentLight.isEmpty())
+        p += QStringLiteral(":max-cll=") + AIndex.contentLight;
+    return p;
+}
 
 bool WriteFile(const QString& APath, const QByteArray& AData) {
     QFile f(APath);
@@ -240,7 +266,7 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
         o << QStringLiteral("-pix_fmt") << AIndex.pixFmt << QStringLiteral("-x264-params")
           << QStringLiteral("keyint=infinite:bframes=%1:b-pyramid=%2")
                  .arg(bframes, delay == 2 ? QStringLiteral("normal") : QStringLiteral("none"));
-        return o;
+        return o + ColourOptions(AIndex);
     }
     if (AIndex.codec == QLatin1String("hevc")) {
         const QString profile = HevcProfile(AIndex.profile);
@@ -251,12 +277,14 @@ QStringList MatchingEncoder(const MediaIndex& AIndex) {
                              .arg(delay == 2 ? 1 : 0);
         if (AIndex.level > 0)
             params += QStringLiteral(":level-idc=") + QString::number(AIndex.level / 30.0, 'f', 1);
-        return {QStringLiteral("-c:v"),         QStringLiteral("libx265"),
-                QStringLiteral("-preset"),      QStringLiteral("ultrafast"),
-                QStringLiteral("-crf"),         QStringLiteral("16"),
-                QStringLiteral("-profile:v"),   profile,
-                QStringLiteral("-pix_fmt"),     AIndex.pixFmt,
-                QStringLiteral("-x265-params"), params};
+        params += X265HdrParams(AIndex);
+        return QStringList{QStringLiteral("-c:v"),         QStringLiteral("libx265"),
+                           QStringLiteral("-preset"),      QStringLiteral("ultrafast"),
+                           QStringLiteral("-crf"),         QStringLiteral("16"),
+                           QStringLiteral("-profile:v"),   profile,
+                           QStringLiteral("-pix_fmt"),     AIndex.pixFmt,
+                           QStringLiteral("-x265-params"), params} +
+               ColourOptions(AIndex);
     }
     return {};
 }
@@ -271,9 +299,10 @@ Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaI
         c.args({QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-c"),
                 QStringLiteral("copy"), QStringLiteral("-copypriorss"), QStringLiteral("0")});
     } else {
-        // Half a frame early: decoding drops everything before the seek point.
+        // Half a frame early: decoding drops everything before the seek point. The picture is
+        // encoded as stored, like the copies; the join puts the display matrix back.
         c.arg(UsText(SeekUs(AIndex, APiece.startUs - AIndex.frameUs() / 2)));
-        c.arg(QStringLiteral("-i")).path(AInput);
+        c.arg(QStringLiteral("-noautorotate")).arg(QStringLiteral("-i")).path(AInput);
         c.args({QStringLiteral("-map"), QStringLiteral("0:v:0")}).args(MatchingEncoder(AIndex));
     }
     c.args({QStringLiteral("-frames:v"), QString::number(APiece.frames)});
@@ -322,16 +351,11 @@ Command SmartJoinCommand(const QString& AFFmpeg, const QString& AVideoList,
         c.path(AAudioList);
     }
     // The input itself only lends its tags.
-    const QString tags = audio ? QStringLiteral("2") : QStringLiteral("1");
     c.arg(QStringLiteral("-i")).path(AInput);
     c.args({QStringLiteral("-map"), QStringLiteral("0:v")});
     if (audio)
         c.args({QStringLiteral("-map"), QStringLiteral("1:a")});
-    c.args({QStringLiteral("-map_metadata"), tags, QStringLiteral("-map_metadata:s:v"),
-            tags + QStringLiteral(":s:v:0")});
-    for (int i = 0; audio && i < AIndex.audioTracks; ++i)
-        c.args({QStringLiteral("-map_metadata:s:a:%1").arg(i),
-                tags + QStringLiteral(":s:a:%1").arg(i)});
+    KeepSourceTags(c, audio ? 2 : 1, AIndex, audio);
     c.args({QStringLiteral("-c"), QStringLiteral("copy")});
     if (AIndex.tbNum == 1)
         c.args({QStringLiteral("-video_track_timescale"), QString::number(AIndex.tbDen)});
@@ -465,6 +489,12 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
     if (Run(SmartJoinCommand(AFFmpeg, videoListPath, audioListPath, AInput, AIndex, AOutput),
             AEnv) != 0) {
         AError = QStringLiteral("join");
+        return false;
+    }
+    // MPEG-TS pieces carry no display matrix: the picture would lie on its side.
+    const QByteArray matrix = ReadVideoMatrix(AInput);
+    if (!matrix.isEmpty() && !IsIdentityMatrix(matrix) && !WriteVideoMatrix(AOutput, matrix)) {
+        AError = QStringLiteral("rotation");
         return false;
     }
     return true;

@@ -6,6 +6,8 @@ add_library(halvora_clip STATIC
     ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipExport.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipExport.h
     ${CMAKE_CURRENT_LIST_DIR}/SmartCut.cpp ${CMAKE_CURRENT_LIST_DIR}/SmartCut.h
+    ${CMAKE_CURRENT_LIST_DIR}/TrackMatrix.cpp ${CMAKE_CURRENT_LIST_DIR}/TrackMatrix.h
+    ${CMAKE_CURRENT_LIST_DIR}/SourceTags.cpp ${CMAKE_CURRENT_LIST_DIR}/SourceTags.h
     ${CMAKE_CURRENT_LIST_DIR}/JpegImage.cpp ${CMAKE_CURRENT_LIST_DIR}/JpegImage.h
     ${CMAKE_CURRENT_LIST_DIR}/FramePreview.cpp ${CMAKE_CURRENT_LIST_DIR}/FramePreview.h)
 target_include_directories(halvora_clip PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -72,6 +72,31 @@ TEST(ParseVideoSize, FindsTheFirstSizeTokenAfterVideo) {
     EXPECT_EQ(ParseVideoSize("Video:" + QString(290, 'a') + " 640x480"), "640x480");
 }
 
+TEST(ShownVideoSize, TurnsAQuarterTurnOfTheFirstVideoOnly) {
+    const QString video =
+        "  Stream #0:0[0x1](und): Video: hevc (Main), yuv420p(tv), 320x240, 25 fps\r\n"
+        "    Side data:\r\n"
+        "      displaymatrix: rotation of %1 degrees\r\n";
+    const QString audio = "  Stream #0:1[0x2](eng): Audio: aac (LC), 48000 Hz, stereo\r\n";
+    const struct {
+        QString capture;
+        QString shown;
+    } cases[]{
+        {video.arg("-90.00"), "240x320"},
+        {video.arg("90.00"), "240x320"},
+        {video.arg("-270.00"), "240x320"},
+        {video.arg("180.00"), "320x240"},
+        {video.arg("-0.00"), "320x240"},
+        // Side data of a later stream is not the picture's.
+        {video.section("\r\n", 0, 0) + "\r\n" + audio +
+             "      displaymatrix: rotation of -90.00 degrees\r\n",
+         "320x240"},
+        {audio, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ShownVideoSize(c.capture), c.shown) << c.capture.toStdString();
+}
+
 TEST(Probe, RealCapturesOfMp4TsAndMkv) {
     RecordingEnv rec;
     const QString dir = NewTempDir(QStringLiteral("media"));

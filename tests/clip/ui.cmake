@@ -37,3 +37,10 @@ halvora_add_test(clip_editor_tests TIMEOUT 120
 halvora_add_test(clip_longwork_tests GUI TIMEOUT 900
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ExportLongWorkTests.cpp
     LIBS halvora_clip_ui Qt6::Test)
+
+# What a source carries (rotation, colour and HDR, dates, places, track names) through every
+# kind of export, in the real window with the real ffmpeg.
+halvora_add_test(clip_keep_tests GUI TIMEOUT 600
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/KeepPropertiesTests.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/ClipCoreFixtures.cpp
+    LIBS halvora_clip_ui Qt6::Test)

@@ -13,5 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         for (qsizetype i = 0; i < size.size(); ++i)
             fuzz::Require(i == x || (size[i] >= u'0' && size[i] <= u'9'), "a size holds digits");
     }
+    const QString shown = ShownVideoSize(text);
+    fuzz::Require(shown.size() == size.size(), "the shown size is the stored one, maybe turned");
     return 0;
 }

@@ -924,3 +924,72 @@ TEST_F(Real, SavedMasterPlaylistKeepsItsWebVttSubtitles) {
         ". The playlists' subtitle tracks could not be saved and were not kept: alpha, gamma"))
         << view.status().toStdString();
 }
+
+// An HDR video saved as TS (titles are for the Matroska test: MPEG-TS holds none): both the
+// copy and the re-encode keep its colour description and languages; the copy its HDR data too.
+TEST_F(Real, HdrHevcKeepsColourHdrDataAndTrackNames) {
+    const QString ts = dir + "/hlg.ts";
+    ASSERT_TRUE(RunFixtureFFmpeg(
+        {"-f",
+         "lavfi",
+         "-i",
+         "testsrc2=size=320x240:rate=25:duration=2",
+         "-f",
+         "lavfi",
+         "-i",
+         "sine=frequency=300:duration=2",
+         "-f",
+         "lavfi",
+         "-i",
+         "sine=frequency=700:duration=2",
+         "-map",
+         "0",
+         "-map",
+         "1",
+         "-map",
+         "2",
+         "-pix_fmt",
+         "yuv420p10le",
+         "-c:v",
+         "libx265",
+         "-preset",
+         "ultrafast",
+         "-x265-params",
+         "log-level=error:colorprim=bt2020:transfer=smpte2084:colormatrix=bt2020nc:master-display="
+         "G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,50):max-cll=1000,400",
+         "-c:a",
+         "aac",
+         "-metadata:s:a:0",
+         "language=eng",
+         "-metadata:s:a:1",
+         "language=spa",
+         "-f",
+         "mpegts",
+         ts}));
+    auto colour = [](const QString& AFile) {
+        return RunTool("/usr/bin/ffprobe",
+                       {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                        "stream=color_range,color_space,color_transfer,color_primaries", "-of",
+                        "csv=p=0", AFile})
+            .trimmed()
+            .split('\n')
+            .value(0)
+            .toStdString();
+    };
+    ASSERT_EQ(colour(ts), "tv,bt2020nc,smpte2084,bt2020");
+    ASSERT_FALSE(HdrSideData(ts, 0).isEmpty());
+    for (const bool fast : {true, false}) {
+        SCOPED_TRACE(fast);
+        view.fast = fast;
+        const QString mp4 = dir + (fast ? "/copy.mp4" : "/encoded.mp4");
+        ASSERT_EQ(flow.ConvertFile(ts, mp4), 0);
+        EXPECT_EQ(colour(mp4), colour(ts));
+        if (fast) {
+            EXPECT_EQ(HdrSideData(mp4, 0), HdrSideData(ts, 0));
+        }
+        const QList<TrackInfo> tracks = ProbeTracks(mp4);
+        ASSERT_EQ(tracks.size(), 3);
+        EXPECT_EQ(tracks[1].language, "eng");
+        EXPECT_EQ(tracks[2].language, "spa");
+    }
+}

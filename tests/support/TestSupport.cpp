@@ -347,6 +347,25 @@ bool MakeToneVideo(const QString& APath, int ASeconds, const QList<ToneTrack>& A
     return ok;
 }
 
+QString HdrSideData(const QString& AFile, double ASeconds) {
+    const QJsonObject o =
+        QJsonDocument::fromJson(
+            RunTool("/usr/bin/ffprobe", {"-v", "error", "-of", "json", "-select_streams", "v:0",
+                                         "-read_intervals", QString::number(ASeconds) + "%+#1",
+                                         "-show_entries", "frame_side_data", AFile}))
+            .object();
+    QStringList parts;
+    for (const QJsonValue& f : o.value("frames").toArray())
+        for (const QJsonValue& sd : f.toObject().value("side_data_list").toArray()) {
+            const QJsonObject s = sd.toObject();
+            if (s.value("side_data_type").toString().startsWith("H.26"))
+                continue; // the encoder's own notes
+            for (auto it = s.begin(); it != s.end(); ++it)
+                parts << it.key() + "=" + it.value().toVariant().toString();
+        }
+    return parts.join(' ');
+}
+
 QList<TrackInfo> ProbeTracks(const QString& AFile) {
     const QByteArray json =
         RunTool(QStringLiteral("/usr/bin/ffprobe"),

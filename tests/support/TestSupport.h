@@ -94,6 +94,10 @@ struct TrackInfo {
 };
 QList<TrackInfo> ProbeTracks(const QString& AFile);
 
+// The HDR side data (mastering display, content light) of the first picture shown at or after
+// ASeconds, as "key=value" words; empty when it has none.
+QString HdrSideData(const QString& AFile, double ASeconds);
+
 // The tone of the file's audio track AIndex (0-based among its audio tracks) in Hz, measured on
 // its decoded samples by counting rising zero crossings; -1 when it cannot be decoded.
 // ASeconds (optional) receives the length of the decoded track.
