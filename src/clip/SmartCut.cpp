@@ -1,6 +1,6 @@
 #include "SmartCut.h"
 
-#include "ClipExport.h"
+#include "CutCommands.h"
 #include "Process.h"
 #include "SourceTags.h"
 #include "TrackMatrix.h"

@@ -5,6 +5,13 @@ add_library(halvora_clip STATIC
     ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.h
     ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipExport.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipExport.h
+    ${CMAKE_CURRENT_LIST_DIR}/CutCommands.cpp ${CMAKE_CURRENT_LIST_DIR}/CutCommands.h
+    ${CMAKE_CURRENT_LIST_DIR}/ExportView.h
+    ${CMAKE_CURRENT_LIST_DIR}/ExportMeter.cpp ${CMAKE_CURRENT_LIST_DIR}/ExportMeter.h
+    ${CMAKE_CURRENT_LIST_DIR}/ExportTarget.cpp ${CMAKE_CURRENT_LIST_DIR}/ExportTarget.h
+    ${CMAKE_CURRENT_LIST_DIR}/ExportPlan.h
+    ${CMAKE_CURRENT_LIST_DIR}/ExactCutPlan.cpp ${CMAKE_CURRENT_LIST_DIR}/ExactCutPlan.h
+    ${CMAKE_CURRENT_LIST_DIR}/KeyframeCopyPlan.cpp ${CMAKE_CURRENT_LIST_DIR}/KeyframeCopyPlan.h
     ${CMAKE_CURRENT_LIST_DIR}/SmartCut.cpp ${CMAKE_CURRENT_LIST_DIR}/SmartCut.h
     ${CMAKE_CURRENT_LIST_DIR}/TrackMatrix.cpp ${CMAKE_CURRENT_LIST_DIR}/TrackMatrix.h
     ${CMAKE_CURRENT_LIST_DIR}/SourceTags.cpp ${CMAKE_CURRENT_LIST_DIR}/SourceTags.h

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Dialogs.h"
+#include "MediaIndex.h"
+#include "SegmentModel.h"
+
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+namespace halvora {
+
+// What export needs of the clip window.
+class ExportView {
+public:
+    virtual ~ExportView() = default;
+    virtual void setStatus(const QString& AText) = 0;
+    // A modal box: Warning, Error and Information with BoxButtons::Ok; the question whether to
+    // replace an existing output is a Confirmation with BoxButtons::YesNo.
+    virtual BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
+    // Let the window process its pending messages once (so a status text gets painted).
+    virtual void processMessages() = 0;
+};
+
+// The inputs of one export, read from the window when the user presses Export.
+struct ExportRequest {
+    QString inFile;              // the loaded video; empty: none loaded
+    QString outText;             // text of the output field (trimmed here)
+    QString cropText;            // text of the crop field (trimmed here); empty: no crop
+    QVector<DeleteSegment> rows; // the delete segments in list order
+    std::int32_t duration = 0;   // of the loaded video, whole seconds
+    // The output is the name the window filled in: a file of that name is kept and the first
+    // free "name (N).mp4" is written instead. Otherwise the user typed it, and an existing file
+    // is replaced only when the user says so.
+    bool freeName = false;
+    // Keyframes and coding parameters read when the video was opened; null: read them here.
+    const MediaIndex* index = nullptr;
+};
+
+} // namespace halvora
