@@ -164,6 +164,32 @@ bool CutPoints::CleanBefore(qsizetype APos) const {
     return FPrefixMax[APos - 1] < FSuffixMin[APos];
 }
 
+// The copy starts on a keyframe that nothing before it in decode order shows after, and that
+// nothing after it shows before (no leading pictures of an open GOP). -1: none in [ALo, AHi).
+qsizetype CutPoints::CopyStart(std::int64_t ALo, std::int64_t AHi) const {
+    for (qsizetype k : FKeys) {
+        if (FPts[k] < ALo)
+            continue;
+        if (FPts[k] >= AHi)
+            break;
+        if (CleanBefore(k) && FSuffixMin[k] == FPts[k])
+            return k;
+    }
+    return -1;
+}
+
+// The copy from AStart ends where everything before is kept and shown before everything after
+// (AHi == kNoEnd: at the end of the file).
+qsizetype CutPoints::CopyEnd(qsizetype AStart, std::int64_t AHi) const {
+    if (AHi == kNoEnd)
+        return FPts.size();
+    qsizetype q =
+        std::lower_bound(FPrefixMax.begin() + AStart, FPrefixMax.end(), AHi) - FPrefixMax.begin();
+    while (q > AStart && !CleanBefore(q))
+        --q;
+    return q;
+}
+
 bool CutPoints::Plan(std::int32_t AFrom, std::int32_t ATo, StretchPlan& APlan) const {
     APlan = StretchPlan();
     const qsizetype n = FPts.size();
@@ -183,30 +209,8 @@ bool CutPoints::Plan(std::int32_t AFrom, std::int32_t ATo, StretchPlan& APlan) c
     APlan.frames = static_cast<int>(keptEnd - keptBegin);
     APlan.startUs = FSorted[keptBegin];
 
-    // The copy starts on a keyframe that nothing before it in decode order shows after, and
-    // that nothing after it shows before (no leading pictures of an open GOP).
-    qsizetype p = -1;
-    for (qsizetype k : FKeys) {
-        if (FPts[k] < lo)
-            continue;
-        if (FPts[k] >= hi)
-            break;
-        if (CleanBefore(k) && FSuffixMin[k] == FPts[k]) {
-            p = k;
-            break;
-        }
-    }
-    qsizetype q = -1;
-    if (p >= 0) {
-        if (ATo < 0) {
-            q = n;
-        } else {
-            // The copy ends where everything before is kept and shown before everything after.
-            q = std::lower_bound(FPrefixMax.begin() + p, FPrefixMax.end(), hi) - FPrefixMax.begin();
-            while (q > p && !CleanBefore(q))
-                --q;
-        }
-    }
+    const qsizetype p = CopyStart(lo, hi);
+    const qsizetype q = p < 0 ? -1 : CopyEnd(p, hi);
     if (p < 0 || q <= p) {
         APlan.pieces << CutPiece{false, APlan.startUs, APlan.frames};
         return true;
@@ -387,23 +391,20 @@ QVector<CutStep> SmartCutSteps(const QVector<QVector<std::int64_t>>& APieceMs,
     return steps;
 }
 
-bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
-                 const QVector<KeptRange>& ARanges, const QString& AOutput, const ClipEnv& AEnv,
-                 QString& AError, std::int64_t ATotalMs,
-                 const std::function<void(const CutStep&)>& AOnStep) {
-    AError.clear();
-    const CutPoints points(AIndex);
-    const QString dir = AEnv.dir();
-    const bool audio = AIndex.audioTracks > 0;
+namespace {
 
-    // Every stretch is planned before anything runs, so the progress knows the whole.
-    struct Stretch {
-        QString stem;
-        StretchPlan plan;
-        std::int64_t audioFrames = 0; // audio packets taken with its last piece
-    };
-    QVector<Stretch> stretches;
-    QVector<QVector<std::int64_t>> pieceMs;
+// A kept stretch as it will be cut, named after its marks.
+struct Stretch {
+    QString stem;
+    StretchPlan plan;
+    std::int64_t audioFrames = 0; // audio packets taken with its last piece
+};
+
+// Every stretch is planned before anything runs, so the progress knows the whole. False with
+// AError when a stretch has no exact plan.
+bool PlanStretches(const MediaIndex& AIndex, const QVector<KeptRange>& ARanges,
+                   QVector<Stretch>& AStretches, QString& AError) {
+    const CutPoints points(AIndex);
     std::int64_t videoFrames = 0;
     std::int64_t audioFrames = 0;
     for (const KeptRange& r : ARanges) {
@@ -419,7 +420,7 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
         videoFrames += st.plan.frames;
         // As many audio packets as keep the audio's end nearest the video's end, so the
         // seams never let the two drift apart.
-        if (audio) {
+        if (AIndex.audioTracks > 0) {
             const std::int64_t samples = AIndex.audioFrameSamples();
             const std::int64_t wanted =
                 (FramesUs(AIndex, videoFrames) * AIndex.audioSampleRate + samples * 500000) /
@@ -427,77 +428,118 @@ bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex
             st.audioFrames = std::max<std::int64_t>(0, wanted - audioFrames);
             audioFrames = std::max(audioFrames, wanted);
         }
-        QVector<std::int64_t> ms;
-        for (const CutPiece& piece : st.plan.pieces)
-            ms << FramesUs(AIndex, piece.frames) / 1000;
-        pieceMs << ms;
-        stretches << st;
+        AStretches << st;
     }
+    return true;
+}
+
+// The runs of one exact cut: the pieces of each stretch, then the join of their lists.
+class CutRun {
+public:
+    CutRun(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+           const ClipEnv& AEnv, std::function<void()> ANext)
+        : FFFmpeg(AFFmpeg), FInput(AInput), FIndex(AIndex), FEnv(AEnv), FDir(AEnv.dir()),
+          FNext(std::move(ANext)) {}
+
+    bool pieces(const Stretch& AStretch, QString& AError) {
+        const QString audioPath =
+            QFileInfo(FDir + AStretch.stem + QStringLiteral("_a.mp4")).absoluteFilePath();
+        const QVector<CutPiece>& all = AStretch.plan.pieces;
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            const QString name =
+                PieceInMp4(FIndex, all[i]) ? QStringLiteral("_v%1.mp4") : QStringLiteral("_v%1.ts");
+            const QString path = QFileInfo(FDir + AStretch.stem + name.arg(i)).absoluteFilePath();
+            Command cmd = PieceCommand(FFFmpeg, FInput, FIndex, all[i], path);
+            // The stretch's audio comes out of its last piece's run: one run fewer per stretch.
+            FWork.add(path);
+            if (AStretch.audioFrames > 0 && i == all.size() - 1)
+                AddAudioPiece(cmd, FInput, FIndex, AStretch.plan.startUs, AStretch.audioFrames,
+                              FWork.add(audioPath));
+            FNext();
+            if (Run(cmd, FEnv) != 0) {
+                AError = AStretch.stem +
+                         (all[i].copy ? QStringLiteral(": copy") : QStringLiteral(": encode"));
+                return false;
+            }
+            FVideoList += ConcatListText({path});
+            FVideoList += "duration " + UsText(FramesUs(FIndex, all[i].frames)).toUtf8() + "\r\n";
+        }
+        if (AStretch.audioFrames > 0) {
+            FAudioList += ConcatListText({audioPath});
+            FAudioList +=
+                "duration " + UsText(AudioFramesUs(FIndex, AStretch.audioFrames)).toUtf8() + "\r\n";
+        }
+        return true;
+    }
+
+    bool join(const QString& AOutput, QString& AError) {
+        const QString videoListPath = FWork.add(FDir + QStringLiteral("video.txt"));
+        const QString audioListPath =
+            FAudioList.isEmpty() ? QString() : FWork.add(FDir + QStringLiteral("audio.txt"));
+        if (!WriteFile(videoListPath, FVideoList) ||
+            (!audioListPath.isEmpty() && !WriteFile(audioListPath, FAudioList))) {
+            AError = QStringLiteral("lists");
+            return false;
+        }
+        FNext();
+        if (Run(SmartJoinCommand(FFFmpeg, videoListPath, audioListPath, FInput, FIndex, AOutput),
+                FEnv) != 0) {
+            AError = QStringLiteral("join");
+            return false;
+        }
+        // MPEG-TS pieces carry no display matrix: the picture would lie on its side.
+        const QByteArray matrix = ReadVideoMatrix(FInput);
+        if (!matrix.isEmpty() && !IsIdentityMatrix(matrix) && !WriteVideoMatrix(AOutput, matrix)) {
+            AError = QStringLiteral("rotation");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const QString& FFFmpeg;
+    const QString& FInput;
+    const MediaIndex& FIndex;
+    const ClipEnv& FEnv;
+    const QString FDir;
+    std::function<void()> FNext;
+    WorkFiles FWork;
+    QByteArray FVideoList;
+    QByteArray FAudioList;
+};
+
+} // namespace
+
+bool RunSmartCut(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
+                 const QVector<KeptRange>& ARanges, const QString& AOutput, const ClipEnv& AEnv,
+                 QString& AError, std::int64_t ATotalMs,
+                 const std::function<void(const CutStep&)>& AOnStep) {
+    AError.clear();
+    QVector<Stretch> stretches;
+    if (!PlanStretches(AIndex, ARanges, stretches, AError))
+        return false;
     if (stretches.isEmpty()) {
         AError = QStringLiteral("no video in the kept stretches");
         return false;
     }
+    QVector<QVector<std::int64_t>> pieceMs;
+    for (const Stretch& st : stretches) {
+        QVector<std::int64_t> ms;
+        for (const CutPiece& piece : st.plan.pieces)
+            ms << FramesUs(AIndex, piece.frames) / 1000;
+        pieceMs << ms;
+    }
     const QVector<CutStep> steps = SmartCutSteps(pieceMs, ATotalMs);
     qsizetype step = 0;
-    auto next = [&] {
+    CutRun run(AFFmpeg, AInput, AIndex, AEnv, [&] {
         if (AOnStep && step < steps.size())
             AOnStep(steps[step]);
         ++step;
-    };
-
-    WorkFiles work;
-    QByteArray videoList;
-    QByteArray audioList;
-    for (const Stretch& st : stretches) {
-        const QString audioPath =
-            QFileInfo(dir + st.stem + QStringLiteral("_a.mp4")).absoluteFilePath();
-        for (qsizetype i = 0; i < st.plan.pieces.size(); ++i) {
-            const CutPiece& piece = st.plan.pieces[i];
-            const QString name =
-                PieceInMp4(AIndex, piece) ? QStringLiteral("_v%1.mp4") : QStringLiteral("_v%1.ts");
-            const QString path = QFileInfo(dir + st.stem + name.arg(i)).absoluteFilePath();
-            Command cmd = PieceCommand(AFFmpeg, AInput, AIndex, piece, path);
-            // The stretch's audio comes out of its last piece's run: one run fewer per stretch.
-            work.add(path);
-            if (st.audioFrames > 0 && i == st.plan.pieces.size() - 1)
-                AddAudioPiece(cmd, AInput, AIndex, st.plan.startUs, st.audioFrames,
-                              work.add(audioPath));
-            next();
-            if (Run(cmd, AEnv) != 0) {
-                AError =
-                    st.stem + (piece.copy ? QStringLiteral(": copy") : QStringLiteral(": encode"));
-                return false;
-            }
-            videoList += ConcatListText({path});
-            videoList += "duration " + UsText(FramesUs(AIndex, piece.frames)).toUtf8() + "\r\n";
-        }
-        if (st.audioFrames > 0) {
-            audioList += ConcatListText({audioPath});
-            audioList +=
-                "duration " + UsText(AudioFramesUs(AIndex, st.audioFrames)).toUtf8() + "\r\n";
-        }
-    }
-    const QString videoListPath = work.add(dir + QStringLiteral("video.txt"));
-    const QString audioListPath =
-        audioList.isEmpty() ? QString() : work.add(dir + QStringLiteral("audio.txt"));
-    if (!WriteFile(videoListPath, videoList) ||
-        (!audioListPath.isEmpty() && !WriteFile(audioListPath, audioList))) {
-        AError = QStringLiteral("lists");
-        return false;
-    }
-    next();
-    if (Run(SmartJoinCommand(AFFmpeg, videoListPath, audioListPath, AInput, AIndex, AOutput),
-            AEnv) != 0) {
-        AError = QStringLiteral("join");
-        return false;
-    }
-    // MPEG-TS pieces carry no display matrix: the picture would lie on its side.
-    const QByteArray matrix = ReadVideoMatrix(AInput);
-    if (!matrix.isEmpty() && !IsIdentityMatrix(matrix) && !WriteVideoMatrix(AOutput, matrix)) {
-        AError = QStringLiteral("rotation");
-        return false;
-    }
-    return true;
+    });
+    for (const Stretch& st : stretches)
+        if (!run.pieces(st, AError))
+            return false;
+    return run.join(AOutput, AError);
 }
 
 } // namespace halvora

@@ -45,6 +45,8 @@ public:
 
 private:
     bool CleanBefore(qsizetype APos) const;
+    qsizetype CopyStart(std::int64_t ALo, std::int64_t AHi) const;
+    qsizetype CopyEnd(qsizetype AStart, std::int64_t AHi) const;
 
     const MediaIndex& FIndex;
     QVector<std::int64_t> FPts;    // decode order, microseconds
