@@ -52,21 +52,11 @@ struct ClipEditor::LoadResult {
 
 namespace {
 
-// What a job on a worker starts with: AEnv stopped through a fresh AStop, and the gate of
-// AContext (made on first use) to hand its results to the window.
-struct JobStart {
-    ClipEnv env;
-    std::shared_ptr<WindowGate> gate;
-};
-
-JobStart StartJob(const ClipEnv& AEnv, std::shared_ptr<StopToken>& AStop,
-                  std::unique_ptr<GateContext>& AContext) {
-    AStop = std::make_shared<StopToken>();
-    if (!AContext)
-        AContext = std::make_unique<GateContext>();
-    JobStart job{AEnv, AContext->Gate()};
-    job.env.stop = AStop;
-    return job;
+// The editor's environment for a job on a worker, stopped through the job's own token.
+ClipEnv JobEnv(const ClipEnv& AEnv, const WorkerJob::Context& AContext) {
+    ClipEnv env = AEnv;
+    env.stop = AContext.stop;
+    return env;
 }
 
 // The probes of an opened video, in order; any thread. Once AEnv's stop is asked for, the
@@ -112,16 +102,8 @@ ClipEditor::ClipEditor(ClipView& AView, QObject* AParent)
 
 ClipEditor::~ClipEditor() {
     // Nothing the workers hand over runs from now on; they stop at once.
-    FExportContext.reset();
-    FLoadContext.reset();
-    if (FExportJob.joinable()) {
-        FExportStop->request();
-        FExportJob.join();
-    }
-    if (FLoadJob.joinable()) {
-        FLoadStop->request();
-        FLoadJob.join();
-    }
+    FExportJob.stopAndWait();
+    FLoadJob.stopAndWait();
 }
 
 void ClipEditor::UseWorkDir(const QString& ADir) {
@@ -162,7 +144,7 @@ void ClipEditor::OpenChosenFile(const QString& APath) {
 
 void ClipEditor::StartLoad(const QString& Fn, bool APlay) {
     // The export works on the loaded video (a file dropped meanwhile is not opened).
-    if (FExporting || FClosed)
+    if (FExportJob.running() || FClosed)
         return;
     // Called directly (not through the open dialog) the working folder still has to exist.
     if (FTempDir.isEmpty())
@@ -180,9 +162,9 @@ void ClipEditor::StartLoad(const QString& Fn, bool APlay) {
         FVLC->Reset();
     FLoadFile = Fn;
     FView.setLoading(true);
-    if (FLoading) {
+    if (FLoadJob.running()) {
         // The running one ends at once; its results are dropped and this one starts then.
-        FLoadStop->request();
+        FLoadJob.requestStop();
         FPendingLoad = PendingLoad{Fn, APlay};
         return;
     }
@@ -190,27 +172,24 @@ void ClipEditor::StartLoad(const QString& Fn, bool APlay) {
 }
 
 void ClipEditor::BeginLoadJob(const QString& Fn, bool APlay) {
-    const auto [env, gate] = StartJob(FEnv, FLoadStop, FLoadContext);
-    FLoading = true;
-    FLoadJob = std::thread([this, gate, env, Fn, APlay] {
-        LoadResult result;
-        result.file = Fn;
-        result.play = APlay;
-        ReadVideo(result, env);
-        gate->Queue([this, result] { LoadDone(result); });
-    });
+    FLoadJob.start<LoadResult>(
+        [env = FEnv, Fn, APlay](const WorkerJob::Context& AContext) {
+            LoadResult result;
+            result.file = Fn;
+            result.play = APlay;
+            ReadVideo(result, JobEnv(env, AContext));
+            return result;
+        },
+        [this](const LoadResult& AResult) { LoadDone(AResult); });
 }
 
 void ClipEditor::LoadDone(const LoadResult& AResult) {
-    if (FLoadJob.joinable())
-        FLoadJob.join();
     if (FPendingLoad) {
         const PendingLoad next = *FPendingLoad;
         FPendingLoad.reset();
         BeginLoadJob(next.file, next.play);
         return;
     }
-    FLoading = false;
     FView.setLoading(false);
     if (FClosed) {
         emit loadFinished();
@@ -406,7 +385,7 @@ void ClipEditor::BtnClearClick() {
 }
 
 void ClipEditor::BtnExportClick() {
-    if (FExporting || FLoading || FClosed)
+    if (FExportJob.running() || FLoadJob.running() || FClosed)
         return;
     ExportRequest req;
     req.inFile = FInFile;
@@ -415,38 +394,33 @@ void ClipEditor::BtnExportClick() {
     req.cropText = FView.cropText();
     req.rows = FSegments.segments();
     req.duration = FDuration;
-    const auto [env, gate] = StartJob(FEnv, FExportStop, FExportContext);
-    FExporting = true;
     // Playback would compete with the export for the disk and the processor.
     StopPlayback();
     FPreview.disarm();
     FView.setExporting(true);
     // The worker keeps its own copy of the keyframe index: the window's may change meanwhile.
-    FExportJob = std::thread([this, req, env, gate, index = FIndex]() mutable {
-        req.index = &index;
-        GatedExportView view(FView, gate);
-        ExportClip(req, view, env);
-        gate->Queue([this] {
-            if (FExportJob.joinable())
-                FExportJob.join();
-            FExporting = false;
+    FExportJob.start<bool>(
+        [this, req, env = FEnv, index = FIndex](const WorkerJob::Context& AContext) mutable {
+            req.index = &index;
+            GatedExportView view(FView, AContext.gate);
+            return ExportClip(req, view, JobEnv(env, AContext));
+        },
+        [this](bool) {
             FView.setExporting(false);
             emit exportFinished();
         });
-    });
 }
 
 void ClipEditor::StopExport() {
-    if (FExporting && FExportStop)
-        FExportStop->request();
+    FExportJob.requestStop();
 }
 
 void ClipEditor::StopWork() {
-    if (FExporting) {
+    if (FExportJob.running()) {
         StopExport();
-    } else if (FLoading) {
+    } else if (FLoadJob.running()) {
         FPendingLoad.reset();
-        FLoadStop->request();
+        FLoadJob.requestStop();
     }
 }
 
@@ -454,8 +428,7 @@ void ClipEditor::FormClose() {
     FClosed = true;
     // An opening still running ends now; the window going away waits for it (no child left).
     FPendingLoad.reset();
-    if (FLoading)
-        FLoadStop->request();
+    FLoadJob.requestStop();
     StopPlayback();
     FPreview.disarm();
     FVLC.reset();

@@ -6,7 +6,7 @@
 #include "FramePreview.h"
 #include "MediaIndex.h"
 #include "SegmentModel.h"
-#include "WindowGate.h"
+#include "WorkerJob.h"
 
 #include <QObject>
 #include <QStringList>
@@ -95,9 +95,9 @@ public:
     // Stop and Esc: ends the export, or the opening of a video, whichever runs.
     void StopWork();
     // An export runs on the worker.
-    bool Exporting() const { return FExporting; }
+    bool Exporting() const { return FExportJob.running(); }
     // A video is being opened (LoadFile has not finished yet).
-    bool Loading() const { return FLoading; }
+    bool Loading() const { return FLoadJob.running(); }
 
     const QString& InFile() const { return FInFile; }
     std::int32_t Duration() const { return FDuration; }
@@ -150,17 +150,11 @@ private:
     PlayerFactory FPlayerFactory;
     // The export's worker reaches the view only through this gate, closed first when the
     // editor goes.
-    std::unique_ptr<GateContext> FExportContext;
-    std::thread FExportJob;
-    std::shared_ptr<StopToken> FExportStop;
-    bool FExporting = false;
+    WorkerJob FExportJob;
     // The opening on the worker, one at a time: a newer one waits in FPendingLoad while the
     // running one is stopped, and only the last one's results reach the window.
-    std::unique_ptr<GateContext> FLoadContext;
-    std::thread FLoadJob;
-    std::shared_ptr<StopToken> FLoadStop;
-    bool FLoading = false; // a load worker has started and its results have not been taken
-    QString FLoadFile;     // the video last asked for
+    WorkerJob FLoadJob;
+    QString FLoadFile; // the video last asked for
     struct PendingLoad {
         QString file;
         bool play = false;

@@ -54,11 +54,7 @@ FramePreview::FramePreview(QObject* AParent) : QObject(AParent) {
 }
 
 FramePreview::~FramePreview() {
-    FGrabContext.reset();
-    if (FGrabJob.joinable()) {
-        FGrabStop->request();
-        FGrabJob.join();
-    }
+    FGrabJob.stopAndWait();
 }
 
 void FramePreview::show(std::int32_t ASec, QImage AImage) {
@@ -79,22 +75,14 @@ void FramePreview::startGrab(std::int32_t ASec) {
     const Command cmd = FrameGrabCommand(ffmpeg, FInFile, ASec, path);
     if (FEnv.onRun)
         FEnv.onRun(cmd);
-    if (!FGrabContext)
-        FGrabContext = std::make_unique<GateContext>();
-    FGrabStop = std::make_shared<StopToken>();
-    FGrabbing = true;
-    const std::shared_ptr<WindowGate> gate = FGrabContext->Gate();
-    FGrabJob = std::thread(
-        [this, gate, cmd, path, ASec, video = FInFile, stall = FEnv.stallMs, stop = FGrabStop] {
-            const QImage image = RunGrab(cmd, path, stall, stop);
-            gate->Queue([this, ASec, video, image] { grabDone(ASec, video, image); });
-        });
+    FGrabJob.start<QImage>(
+        [cmd, path, stall = FEnv.stallMs](const WorkerJob::Context& AContext) {
+            return RunGrab(cmd, path, stall, AContext.stop);
+        },
+        [this, ASec, video = FInFile](const QImage& AImage) { grabDone(ASec, video, AImage); });
 }
 
 void FramePreview::grabDone(std::int32_t ASec, const QString& AVideo, const QImage& AImage) {
-    if (FGrabJob.joinable())
-        FGrabJob.join();
-    FGrabbing = false;
     // A picture of a video that is no longer loaded is not shown.
     if (AVideo == FInFile)
         show(ASec, AImage);
@@ -137,7 +125,7 @@ void FramePreview::TimerTick() {
 void FramePreview::GrabSoon(std::int32_t ASec) {
     if (FInFile.isEmpty())
         return;
-    if (FGrabbing)
+    if (FGrabJob.running())
         FPendingSec = ASec;
     else
         startGrab(ASec);

@@ -2,7 +2,7 @@
 
 #include "ClipEnv.h"
 #include "Command.h"
-#include "WindowGate.h"
+#include "WorkerJob.h"
 
 #include <QImage>
 #include <QObject>
@@ -64,7 +64,7 @@ public:
     // one that waits); the picture is shown when it arrives.
     void GrabSoon(std::int32_t ASec);
     // A grab started by the timer or GrabSoon is still running.
-    bool grabbing() const { return FGrabbing; }
+    bool grabbing() const { return FGrabJob.running(); }
 
     const QImage& image() const { return FImage; }
     void clearImage();
@@ -86,10 +86,7 @@ private:
     QTimer FTimer;
     QImage FImage;
     // The timer's grabs: the worker reaches this object only through the gate.
-    std::unique_ptr<GateContext> FGrabContext;
-    std::thread FGrabJob;
-    std::shared_ptr<StopToken> FGrabStop;
-    bool FGrabbing = false;
+    WorkerJob FGrabJob;
     std::optional<std::int32_t> FPendingSec;
 };
 

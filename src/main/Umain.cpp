@@ -81,8 +81,7 @@ TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
                FFmpegFinder AFinder)
     : QWidget(AParent), FDialogs(ADialogs),
       FFinder(AFinder ? AFinder : FFmpegFinder([] { return FindFFmpeg(); })),
-      FJobContext(std::make_unique<GateContext>()), FWorkerView(*this, FJobContext->Gate()),
-      FFlow(FWorkerView, std::move(ARunner), FFinder) {
+      FWorkerView(*this, FJob.gate()), FFlow(FWorkerView, std::move(ARunner), FFinder) {
     InitHalvoraResources();
     setObjectName(QStringLiteral("TForm2"));
     setWindowTitle(QStringLiteral("Halvora"));
@@ -95,11 +94,9 @@ TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
 TForm2::~TForm2() {
     // Nothing the worker hands over runs from now on, and a worker waiting for an answer is
     // released; it then stops at its next step.
-    FJobContext.reset();
-    if (FJob.joinable()) {
+    if (FJob.running())
         FFlow.RequestStop();
-        FJob.join();
-    }
+    FJob.stopAndWait();
     DoDestroy();
 }
 
@@ -315,16 +312,16 @@ void TForm2::StartJob(std::function<void()> AWork) {
     FFlow.ResetStop();
     FWorkerView.setQuiet(false);
     UpdateButtons();
-    const std::shared_ptr<WindowGate> gate = FJobContext->Gate();
-    FJob = std::thread([this, gate, work = std::move(AWork)] {
-        work();
-        gate->Queue([this] { JobDone(); });
-    });
+    // The flow has its own stop: Stop reaches ffmpeg through it.
+    FJob.start<bool>(
+        [work = std::move(AWork)](const WorkerJob::Context&) {
+            work();
+            return true;
+        },
+        [this](bool) { JobDone(); });
 }
 
 void TForm2::JobDone() {
-    if (FJob.joinable())
-        FJob.join();
     FBusy = false;
     UpdateButtons();
     if (FCloseAfterJob) {

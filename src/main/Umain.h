@@ -7,6 +7,7 @@
 #include "GatedConvertView.h"
 #include "InputItems.h"
 #include "QualityReader.h"
+#include "WorkerJob.h"
 
 #include <QEvent>
 #include <QPixmap>
@@ -135,8 +136,8 @@ protected:
 
     DialogService& FDialogs;
     FFmpegFinder FFinder;
-    // The conversions run on FJob and reach this window only through FJobContext's gate.
-    std::unique_ptr<GateContext> FJobContext;
+    // The conversions run on FJob and reach this window only through its gate.
+    WorkerJob FJob;
     GatedConvertView FWorkerView;
     ConversionFlow FFlow;
     QPixmap FSmallIcon; // 16 x 16 window icon; null when none
@@ -151,7 +152,6 @@ private:
     void StartJob(std::function<void()> AWork);
     // The job's end, on the window thread.
     void JobDone();
-    std::thread FJob;
     bool FBusy = false;
     bool FCloseAfterJob = false; // the user chose to stop and close
     bool FShown = false;
