@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HttpServer.h"
+
 #include <QString>
 #include <QStringList>
 #include <string>
@@ -14,8 +16,9 @@ struct ServiceOptions {
     QString tlsCert; // PEM chain; with tlsKey, the service speaks HTTPS
     QString tlsKey;
     QStringList trustedProxies; // peers whose X-Forwarded-For names the client
-    int postsPerMinute = 10;    // per client address; 0: no limit
-    int threads = 32;
+    int postsPerMinute = 10;    // per IPv4 address or IPv6 /64; 0: no limit
+    int threads = 4;            // the server's event loops
+    HttpOptions http;           // connection and request limits (host, port, threads above)
 };
 
 // Reads "--site DIR --db FILE --listen ADDR:PORT ..." (see the usage text); false with AErr.
