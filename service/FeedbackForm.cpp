@@ -58,6 +58,15 @@ bool Matches(const QString& AText, const char* APattern) {
     return it->second.match(AText).hasMatch();
 }
 
+// Only line breaks and tabs: other control characters (escape sequences above all) would
+// reach the maker's terminal or spreadsheet.
+bool HasControl(const QString& AText) {
+    return std::any_of(AText.cbegin(), AText.cend(), [](QChar c) {
+        return c.category() == QChar::Other_Control && c != QLatin1Char('\r') &&
+               c != QLatin1Char('\n') && c != QLatin1Char('\t');
+    });
+}
+
 } // namespace
 
 bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AErr) {
@@ -91,11 +100,16 @@ bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AE
             return false;
         }
     }
-    for (const char* k : kKeys)
+    for (const char* k : kKeys) {
         if (!fields.count(k)) {
             AErr = QStringLiteral("missing field: ") + QLatin1String(k);
             return false;
         }
+        if (HasControl(fields[k])) {
+            AErr = QStringLiteral("control character in field: ") + QLatin1String(k);
+            return false;
+        }
+    }
     AOut.name = fields["name"];
     AOut.email = fields["email"];
     AOut.message = fields["message"];

@@ -1,0 +1,273 @@
+// halvora-service against clients an attacker would write, over plain HTTP and TLS on loopback:
+// slow and silent connections, oversized heads, framing tricks, smuggling and pipelining.
+#include "RawClient.h"
+#include "ServiceFixture.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using namespace halvora::test;
+
+namespace {
+
+struct HostileSite {
+    HostileSite() : root(NewTempDir("site")), db(NewTempDir("db") + "/feedback.db") {
+        QDir().mkpath(root + "/update/components");
+        WriteAll(root + "/update/components.json", R"({"components":[]})");
+        WriteAll(root + "/update/components/a.tar.gz", QByteArray(100000, 'x'));
+    }
+    QString root, db;
+};
+
+const QByteArray kGet = "GET /update/components.json HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+
+QByteArray PostHead(const QByteArray& AFraming,
+                    const QByteArray& AType = "application/x-www-form-urlencoded") {
+    return "POST /halvora/feedback HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + AType + "\r\n" +
+           AFraming + "\r\n";
+}
+
+// The service's resident memory in KiB.
+long RssKiB(qint64 APid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(APid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// A normal GET on a new connection: its time in ms, or -1 without a 200.
+qint64 TimedGet(int APort, bool ATls) {
+    QElapsedTimer t;
+    t.start();
+    RawClient c(APort, ATls);
+    QByteArray reply;
+    if (!c.connected() || !c.Send(kGet + "Connection: close\r\n\r\n") ||
+        !c.ReadToClose(reply, 5000) || ResponseStatuses(reply) != QList<int>{200})
+        return -1;
+    return t.elapsed();
+}
+
+class Hostile : public ::testing::TestWithParam<bool> {
+protected:
+    bool tls() const { return GetParam(); }
+    std::unique_ptr<ServiceProcess> Start(const QStringList& AExtra = {}) {
+        auto svc = std::make_unique<ServiceProcess>(
+            site.root, site.db, QStringList{"--posts-per-minute", "0"} + AExtra, tls());
+        EXPECT_TRUE(svc->started()) << svc->log().toStdString();
+        return svc;
+    }
+    // One request on a new connection; the statuses answered and whether it was closed.
+    QList<int> Ask(int APort, const QByteArray& ARequest, bool& AClosed, int AMs = 3000) {
+        RawClient c(APort, tls());
+        QByteArray got;
+        EXPECT_TRUE(c.connected());
+        c.Send(ARequest, &got);
+        AClosed = c.ReadToClose(got, AMs);
+        return ResponseStatuses(got);
+    }
+    HostileSite site;
+};
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, Hostile, ::testing::Bool(),
+                         [](const auto& AInfo) { return AInfo.param ? "Tls" : "Plain"; });
+
+} // namespace
+
+// 200 connections that send nothing, drip a head or drip a body (with TLS: a quarter never
+// even say hello) while normal requests come and go.
+TEST_P(Hostile, SlowClientsDoNotHoldUpANormalRequest) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 200; ++i) {
+        // Spread over 20 addresses, under the per-address limit.
+        const QByteArray from = "127.0.0." + QByteArray::number(2 + i % 20);
+        const int kind = i % 4; // silent, silent TLS without hello, head drip, body drip
+        slow.push_back(
+            std::make_unique<RawClient>(svc->port(), tls(), from.constData(), kind >= 2));
+        ASSERT_TRUE(slow.back()->connected()) << i;
+        if (kind == 2)
+            slow.back()->Send(kGet);
+        else if (kind == 3)
+            slow.back()->Send(PostHead("Content-Length: 1000\r\n") + "name=");
+    }
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 2; i < 200; i += 4) {
+            slow[size_t(i)]->Send("X-Drip: " + QByteArray::number(round) + "\r\n");
+            slow[size_t(i + 1)]->Send("a");
+        }
+        const qint64 ms = TimedGet(svc->port(), tls());
+        EXPECT_GE(ms, 0) << "round " << round;
+        EXPECT_LT(ms, 1000) << "round " << round;
+    }
+    // They were held open, not refused.
+    int open = 0;
+    for (auto& c : slow)
+        open += c->PeerClosed() ? 0 : 1;
+    EXPECT_EQ(open, 200);
+}
+
+// The head deadline counts from the connection, however the client trickles.
+TEST_P(Hostile, HeadDeadlineEndsDripsAndSilentClients) {
+    auto svc = Start({"--head-timeout", "2"});
+    ASSERT_TRUE(svc->started());
+    RawClient silent(svc->port(), tls(), "127.0.0.1", false);
+    RawClient drip(svc->port(), tls());
+    ASSERT_TRUE(drip.Send(kGet));
+    QElapsedTimer t;
+    t.start();
+    bool dripClosed = false;
+    while (!dripClosed && t.elapsed() < 10000) {
+        drip.Send("X-Drip: 1\r\n");
+        QByteArray got;
+        dripClosed = drip.ReadToClose(got, 300);
+    }
+    EXPECT_TRUE(dripClosed);
+    EXPECT_LT(t.elapsed(), 6000);
+    QByteArray got;
+    EXPECT_TRUE(silent.ReadToClose(got, 5000));
+    EXPECT_GE(TimedGet(svc->port(), tls()), 0);
+}
+
+TEST_P(Hostile, MillionHeadersRefusedWithLittleMemory) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    ASSERT_GE(TimedGet(svc->port(), tls()), 0); // warmed up
+    const long before = RssKiB(svc->pid());
+    QByteArray request = kGet;
+    request.reserve(16 * 1000000);
+    for (int i = 0; i < 1000000; ++i)
+        request += "X-H" + QByteArray::number(i).rightJustified(7, '0') + ": v\r\n";
+    request += "\r\n";
+    RawClient c(svc->port(), tls());
+    QByteArray got;
+    EXPECT_FALSE(c.Send(request, &got, 30000)); // the service stops reading
+    c.ReadToClose(got, 3000);
+    EXPECT_EQ(ResponseStatuses(got), QList<int>{431});
+    const long after = RssKiB(svc->pid());
+    EXPECT_LT(after - before, 10 * 1024) << before << " KiB, then " << after;
+    EXPECT_GE(TimedGet(svc->port(), tls()), 0);
+}
+
+TEST_P(Hostile, HeadLimits) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    auto headers = [](int ACount) {
+        QByteArray h;
+        for (int i = 0; i < ACount; ++i)
+            h += "X-" + QByteArray::number(i) + ": v\r\n";
+        return h;
+    };
+    struct Case {
+        QByteArray extra;
+        int status;
+        const char* why;
+    } cases[] = {
+        {headers(98), 200, "100 headers with Host and Connection"},
+        {headers(99), 431, "101 headers"},
+        {"X-Big: " + QByteArray(15 * 1024, 'a') + "\r\n", 200, "15 KiB head"},
+        {"X-Big: " + QByteArray(17 * 1024, 'a') + "\r\n", 431, "17 KiB head"},
+        {"X-Big: " + QByteArray(200 * 1024, 'a') + "\r\n", 431, "200 KiB head"},
+    };
+    for (const Case& k : cases) {
+        bool closed = false;
+        const QList<int> s = Ask(svc->port(), kGet + k.extra + "Connection: close\r\n\r\n", closed);
+        EXPECT_EQ(s, QList<int>{k.status}) << k.why;
+        EXPECT_TRUE(closed) << k.why;
+    }
+}
+
+// Each refused at once, before any body is read, and the connection closed.
+TEST_P(Hostile, FramingRefusedAtOnce) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    struct Case {
+        QByteArray request;
+        int status;
+        const char* why;
+    } cases[] = {
+        {PostHead("Content-Length: 1000000000000000000\r\n"), 413, "1e18"},
+        {PostHead("Content-Length: -1\r\n"), 400, "-1"},
+        {PostHead("Content-Length: +5\r\n") + "abcde", 400, "+N"},
+        {PostHead("Content-Length: 5\r\nContent-Length: 6\r\n") + "abcdef", 400, "two lengths"},
+        {PostHead("Transfer-Encoding: gzip, chunked\r\n") + "0\r\n\r\n", 400, "unknown coding"},
+        {PostHead("Transfer-Encoding: identity\r\n") + "0\r\n\r\n", 400, "identity coding"},
+        {PostHead("Content-Length: 5\r\nTransfer-Encoding: chunked\r\n") + "0\r\n\r\n", 400,
+         "both headers"},
+        {PostHead("Expect: 100-continue\r\nContent-Length: 52428800\r\n"), 413, "50 MB, Expect"},
+        {PostHead("Content-Length: 5\r\n", "multipart/form-data; boundary=x") + "abcde", 415,
+         "multipart"},
+    };
+    for (const Case& k : cases) {
+        QElapsedTimer t;
+        t.start();
+        bool closed = false;
+        const QList<int> s = Ask(svc->port(), k.request, closed);
+        EXPECT_EQ(s, QList<int>{k.status}) << k.why; // never a 100 Continue
+        EXPECT_TRUE(closed) << k.why;
+        EXPECT_LT(t.elapsed(), 2500) << k.why;
+    }
+}
+
+// A chunked body over the limit with a request hidden behind it: one answer, then the end.
+TEST_P(Hostile, SmugglingAnsweredOnceAndClosed) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    const QByteArray chunk = "4000\r\n" + QByteArray(0x4000, 'a') + "\r\n";
+    const QByteArray hidden = kGet + "\r\n";
+    const QByteArray requests[] = {
+        PostHead("Transfer-Encoding: chunked\r\n") + chunk.repeated(5) + "0\r\n\r\n" + hidden,
+        PostHead("Content-Length: 4\r\nTransfer-Encoding: chunked\r\n") + "0\r\n\r\n" + hidden,
+        PostHead("Transfer-Encoding: chunked\r\n") + chunk.repeated(200) + "0\r\n\r\n" + hidden,
+    };
+    for (const QByteArray& r : requests) {
+        bool closed = false;
+        const QList<int> s = Ask(svc->port(), r, closed, 5000);
+        EXPECT_LE(s.size(), 1) << s.size();
+        EXPECT_FALSE(s.contains(200));
+        EXPECT_TRUE(closed);
+    }
+}
+
+TEST_P(Hostile, PipelinedRequestsAnsweredInOrder) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    RawClient c(svc->port(), tls());
+    ASSERT_TRUE(c.Send(kGet + "\r\n" + "GET /update/missing HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" +
+                       "GET /update/components/a.tar.gz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" +
+                       kGet + "Connection: close\r\n\r\n"));
+    QByteArray got;
+    EXPECT_TRUE(c.ReadToClose(got, 5000));
+    EXPECT_EQ(ResponseStatuses(got), QList<int>({200, 404, 200, 200}));
+}
+
+TEST_P(Hostile, OtherMethodsGet405WithAllow) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    struct Case {
+        QByteArray request, allow;
+    } cases[] = {
+        {"PUT /update/components.json HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n",
+         "allow: get, head"},
+        {"DELETE /update/components.json HTTP/1.1\r\nHost: x\r\n\r\n", "allow: get, head"},
+        {"GET /halvora/feedback HTTP/1.1\r\nHost: x\r\n\r\n", "allow: post"},
+        {"OPTIONS /halvora/feedback HTTP/1.1\r\nHost: x\r\n\r\n", "allow: post"},
+    };
+    for (const Case& k : cases) {
+        RawClient c(svc->port(), tls());
+        QByteArray got;
+        c.Send(k.request);
+        c.ReadResponses(got, 1, 3000);
+        EXPECT_EQ(ResponseStatuses(got), QList<int>{405}) << k.request.constData();
+        EXPECT_TRUE(got.toLower().contains("\r\n" + k.allow + "\r\n")) << got.constData();
+    }
+}
