@@ -254,10 +254,15 @@ void HttpServer::Impl::Completed(MHD_Connection* AConnection, Exchange* AX) {
     if (!AX)
         return;
     if (AX->headSeen) {
-        handler.Log(AX->request, AX->reply);
         // The next request's head is due within the same time as the first.
         deadlines.Set(AConnection, options.headSeconds);
+    } else {
+        // The library refused the head itself (malformed, too large) or the client left.
+        AX->request.method = "-";
+        AX->request.peer = PeerOf(AConnection);
+        AX->reply.status = 0;
     }
+    handler.Log(AX->request, AX->reply);
     if (AX->active) {
         std::lock_guard lock(mutex);
         if (--active == 0)

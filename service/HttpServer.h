@@ -50,7 +50,8 @@ public:
     virtual void Refused(const HttpRequest& ARequest, HttpReply& AReply) = 0;
     // The whole request.
     virtual void Handle(const HttpRequest& ARequest, HttpReply& AReply) = 0;
-    // Once per request with a head, after the reply (status 0: none could be sent).
+    // Once per request line, after the reply; status 0 when the library refused the head itself
+    // (a 400 or 431 of its own) or the client left before the head was whole.
     virtual void Log(const HttpRequest& ARequest, const HttpReply& AReply) = 0;
 };
 

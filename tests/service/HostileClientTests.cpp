@@ -109,11 +109,41 @@ TEST_P(Hostile, SlowClientsDoNotHoldUpANormalRequest) {
         EXPECT_GE(ms, 0) << "round " << round;
         EXPECT_LT(ms, 1000) << "round " << round;
     }
-    // They were held open, not refused.
+    // They were held open, not refused, and a head finished late is still answered.
     int open = 0;
     for (auto& c : slow)
         open += c->PeerClosed() ? 0 : 1;
     EXPECT_EQ(open, 200);
+    for (int i = 2; i < 40; i += 4) {
+        QByteArray got;
+        slow[size_t(i)]->Send("Connection: close\r\n\r\n");
+        EXPECT_TRUE(slow[size_t(i)]->ReadToClose(got, 5000));
+        EXPECT_EQ(ResponseStatuses(got), QList<int>{200});
+    }
+}
+
+// Connections past the per-address limit are closed at once, other addresses still served.
+TEST_P(Hostile, ConnectionLimits) {
+    auto svc = Start({"--max-connections", "6", "--max-connections-per-address", "3"});
+    ASSERT_TRUE(svc->started());
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < 3; ++i)
+        held.push_back(std::make_unique<RawClient>(svc->port(), tls(), "127.0.0.50", false));
+    RawClient overAddress(svc->port(), tls(), "127.0.0.50", false);
+    QByteArray got;
+    EXPECT_TRUE(overAddress.ReadToClose(got, 3000));
+    EXPECT_GE(TimedGet(svc->port(), tls()), 0);
+    for (int i = 0; i < 3; ++i)
+        held.push_back(std::make_unique<RawClient>(svc->port(), tls(), "127.0.0.51", false));
+    // Past the total the server stops accepting: the next connection waits in the backlog.
+    RawClient overAll(svc->port(), tls(), "127.0.0.52", false);
+    EXPECT_FALSE(overAll.ReadToClose(got, 1000));
+    held.clear();
+    // The slots come back once the clients leave.
+    bool served = false;
+    for (int i = 0; i < 50 && !served; ++i)
+        served = TimedGet(svc->port(), tls()) >= 0;
+    EXPECT_TRUE(served);
 }
 
 // The head deadline counts from the connection, however the client trickles.
