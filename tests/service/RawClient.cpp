@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -23,6 +24,9 @@ RawClient::RawClient(int APort, bool ATls, const char* ASource, bool AHandshake)
     ::inet_pton(AF_INET, ASource, &from.sin_addr);
     ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
     to.sin_port = htons(uint16_t(APort));
+    // Each write goes out at once, as a browser's or curl's would.
+    const int one = 1;
+    ::setsockopt(FFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const timeval tv{10, 0};
     ::setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
