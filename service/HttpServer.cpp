@@ -99,6 +99,42 @@ std::string PeerOf(MHD_Connection* AConnection) {
     return CanonicalAddress(text);
 }
 
+struct FilePart {
+    int fd;
+    unsigned long long offset;
+};
+
+ssize_t ReadFilePart(void* APart, uint64_t APos, char* ABuf, size_t AMax) {
+    const auto* part = static_cast<FilePart*>(APart);
+    const ssize_t n = ::pread(part->fd, ABuf, AMax, off_t(part->offset + APos));
+    // A file that shrank ends the connection rather than send garbage.
+    return n > 0 ? n : ssize_t(MHD_CONTENT_READER_END_WITH_ERROR);
+}
+
+void CloseFilePart(void* APart) {
+    auto* part = static_cast<FilePart*>(APart);
+    ::close(part->fd);
+    delete part;
+}
+
+// A part of a file, owning AFd. Plain HTTP uses sendfile; over TLS the library's own reads of a
+// file go 4 KiB at a time, so the file is read in large blocks here instead.
+MHD_Response* FileResponse(int AFd, unsigned long long AOffset, unsigned long long ALength,
+                           bool ATls) {
+    MHD_Response* r = nullptr;
+    if (!ATls) {
+        r = MHD_create_response_from_fd_at_offset64(ALength, AFd, AOffset);
+        if (!r)
+            ::close(AFd);
+        return r;
+    }
+    auto* part = new FilePart{AFd, AOffset};
+    r = MHD_create_response_from_callback(ALength, 256 * 1024, ReadFilePart, part, CloseFilePart);
+    if (!r)
+        CloseFilePart(part);
+    return r;
+}
+
 } // namespace
 
 struct HttpServer::Impl {
@@ -229,9 +265,7 @@ enum MHD_Result HttpServer::Impl::Queue(MHD_Connection* AConnection, Exchange& A
     HttpReply& reply = AX.reply;
     MHD_Response* response = nullptr;
     if (reply.fd >= 0) {
-        response = MHD_create_response_from_fd_at_offset64(reply.length, reply.fd, reply.offset);
-        if (!response)
-            ::close(reply.fd);
+        response = FileResponse(reply.fd, reply.offset, reply.length, !options.certPem.empty());
         reply.fd = -1; // the response owns it now
     } else {
         response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(),
