@@ -67,12 +67,10 @@ bool HasControl(const QString& AText) {
     });
 }
 
-} // namespace
+const char* const kKeys[] = {"name", "email", "message", "ver", "os", "mc", "src"};
 
-bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AErr) {
-    AOut = {};
-    static const char* const kKeys[] = {"name", "email", "message", "ver", "os", "mc", "src"};
-    std::map<std::string, QString> fields;
+// The body's items by key: each known, once, and well encoded.
+bool ReadFields(const std::string& ABody, std::map<std::string, QString>& fields, QString& AErr) {
     size_t pos = 0;
     while (pos <= ABody.size()) {
         size_t end = ABody.find('&', pos);
@@ -100,6 +98,16 @@ bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AE
             return false;
         }
     }
+    return true;
+}
+
+} // namespace
+
+bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AErr) {
+    AOut = {};
+    std::map<std::string, QString> fields;
+    if (!ReadFields(ABody, fields, AErr))
+        return false;
     for (const char* k : kKeys) {
         if (!fields.count(k)) {
             AErr = QStringLiteral("missing field: ") + QLatin1String(k);

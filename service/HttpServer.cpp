@@ -135,6 +135,23 @@ MHD_Response* FileResponse(int AFd, unsigned long long AOffset, unsigned long lo
     return r;
 }
 
+bool ListenAddress(const std::string& AHost, int APort, sockaddr_storage& AOut) {
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&AOut);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&AOut);
+    const std::string host = AHost == "localhost" ? "127.0.0.1" : AHost;
+    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(uint16_t(APort));
+        return true;
+    }
+    if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(uint16_t(APort));
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 struct HttpServer::Impl {
@@ -326,25 +343,12 @@ void HttpServer::Impl::ConnectionEvent(MHD_Connection* AConnection,
 }
 
 bool HttpServer::Impl::StartDaemon(std::string& AErr) {
-    sockaddr_in v4{};
-    sockaddr_in6 v6{};
-    const bool ipv6 = options.host.find(':') != std::string::npos;
-    const sockaddr* addr = nullptr;
-    if (ipv6 && ::inet_pton(AF_INET6, options.host.c_str(), &v6.sin6_addr) == 1) {
-        v6.sin6_family = AF_INET6;
-        v6.sin6_port = htons(uint16_t(options.port));
-        addr = reinterpret_cast<const sockaddr*>(&v6);
-    } else if (!ipv6 &&
-               ::inet_pton(AF_INET,
-                           options.host == "localhost" ? "127.0.0.1" : options.host.c_str(),
-                           &v4.sin_addr) == 1) {
-        v4.sin_family = AF_INET;
-        v4.sin_port = htons(uint16_t(options.port));
-        addr = reinterpret_cast<const sockaddr*>(&v4);
-    } else {
+    sockaddr_storage addr{};
+    if (!ListenAddress(options.host, options.port, addr)) {
         AErr = "not an IP address: " + options.host;
         return false;
     }
+    const bool ipv6 = addr.ss_family == AF_INET6;
     const bool tls = !options.certPem.empty();
     if (tls && gnutls_session_ticket_key_generate(&ticketKey) != GNUTLS_E_SUCCESS) {
         AErr = "cannot make a session ticket key";
@@ -358,7 +362,7 @@ bool HttpServer::Impl::StartDaemon(std::string& AErr) {
     if (ipv6)
         flags |= MHD_USE_IPv6;
     std::vector<MHD_OptionItem> items = {
-        {MHD_OPTION_SOCK_ADDR, 0, const_cast<sockaddr*>(addr)},
+        {MHD_OPTION_SOCK_ADDR, 0, reinterpret_cast<sockaddr*>(&addr)},
         {MHD_OPTION_THREAD_POOL_SIZE, std::max(1, options.threads), nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, intptr_t(options.maxConnections), nullptr},
         {MHD_OPTION_PER_IP_CONNECTION_LIMIT, intptr_t(options.maxPerAddress), nullptr},

@@ -101,6 +101,17 @@ void SetJson(HttpReply& AReply, int AStatus, const std::string& ABody) {
     AReply.headers.emplace_back("Content-Type", kJson);
 }
 
+// The client's copy (by If-None-Match, else If-Modified-Since) is the current one.
+bool NotModified(const HttpRequest& AReq, const std::string& ATag, time_t AModified) {
+    if (AReq.Has("If-None-Match")) {
+        const std::string inm = AReq.Value("If-None-Match");
+        return inm == "*" || inm.find(ATag) != std::string::npos;
+    }
+    time_t since = 0;
+    return AReq.Has("If-Modified-Since") && ParseHttpDate(AReq.Value("If-Modified-Since"), since) &&
+           AModified <= since;
+}
+
 class Service : public HttpHandler {
 public:
     explicit Service(const ServiceOptions& AOptions)
@@ -236,16 +247,7 @@ void Service::ServeFile(const HttpRequest& AReq, HttpReply& ARes) {
                     {"Last-Modified", HttpDate(st.st_mtim.tv_sec)},
                     {"Cache-Control", list ? "no-cache" : "public, max-age=3600"},
                     {"Accept-Ranges", "bytes"}};
-    bool notModified = false;
-    if (AReq.Has("If-None-Match")) {
-        const std::string inm = AReq.Value("If-None-Match");
-        notModified = inm == "*" || inm.find(tag) != std::string::npos;
-    } else if (AReq.Has("If-Modified-Since")) {
-        time_t since = 0;
-        notModified =
-            ParseHttpDate(AReq.Value("If-Modified-Since"), since) && st.st_mtim.tv_sec <= since;
-    }
-    if (notModified) {
+    if (NotModified(AReq, tag, st.st_mtim.tv_sec)) {
         ::close(fd);
         ARes.status = 304;
         return;
