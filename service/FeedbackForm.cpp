@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "EmailCheck.h"
+#include "RequestChecks.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -12,16 +13,6 @@
 namespace halvora::service {
 
 namespace {
-
-int HexValue(char AChar) {
-    if (AChar >= '0' && AChar <= '9')
-        return AChar - '0';
-    if (AChar >= 'a' && AChar <= 'f')
-        return AChar - 'a' + 10;
-    if (AChar >= 'A' && AChar <= 'F')
-        return AChar - 'A' + 10;
-    return -1;
-}
 
 // Strict form decoding: '+' is a blank, '%' must be followed by two hex digits, and the result
 // must be UTF-8.

@@ -50,34 +50,6 @@ struct Exchange {
 // What is read past the body limit before the connection is given up.
 const unsigned long long kDiscardBytes = 1024 * 1024;
 
-int HexValue(char AChar) {
-    if (AChar >= '0' && AChar <= '9')
-        return AChar - '0';
-    if (AChar >= 'a' && AChar <= 'f')
-        return AChar - 'a' + 10;
-    if (AChar >= 'A' && AChar <= 'F')
-        return AChar - 'A' + 10;
-    return -1;
-}
-
-// The path of a target, decoded with every byte kept (a NUL stays a NUL, for the caller to
-// refuse); a malformed escape stays as it is.
-std::string DecodePath(const std::string& ATarget) {
-    const std::string raw = ATarget.substr(0, ATarget.find('?'));
-    std::string out;
-    out.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '%' && i + 2 < raw.size() && HexValue(raw[i + 1]) >= 0 &&
-            HexValue(raw[i + 2]) >= 0) {
-            out += char(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
-            i += 2;
-        } else {
-            out += raw[i];
-        }
-    }
-    return out;
-}
-
 enum MHD_Result CollectHeader(void* AList, enum MHD_ValueKind, const char* AKey,
                               const char* AValue) {
     static_cast<HeaderList*>(AList)->emplace_back(AKey ? AKey : "", AValue ? AValue : "");
@@ -231,7 +203,7 @@ enum MHD_Result HttpServer::Impl::OnHead(MHD_Connection* AConnection, const char
     HttpRequest& r = AX.request;
     r.method = AMethod ? AMethod : "";
     r.version = AVersion ? AVersion : "";
-    r.path = DecodePath(r.target);
+    r.path = DecodedPath(r.target);
     r.peer = PeerOf(AConnection);
     MHD_get_connection_values(AConnection, MHD_HEADER_KIND, CollectHeader, &r.headers);
     const HeadVerdict verdict = CheckHead(r.target, r.headers, options.head);

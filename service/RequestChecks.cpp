@@ -63,6 +63,32 @@ HeadVerdict CheckHead(const std::string& ATarget, const HeaderList& AHeaders,
     return CheckFraming(AHeaders, ALimits);
 }
 
+int HexValue(char AChar) {
+    if (AChar >= '0' && AChar <= '9')
+        return AChar - '0';
+    if (AChar >= 'a' && AChar <= 'f')
+        return AChar - 'a' + 10;
+    if (AChar >= 'A' && AChar <= 'F')
+        return AChar - 'A' + 10;
+    return -1;
+}
+
+std::string DecodedPath(const std::string& ATarget) {
+    const std::string raw = ATarget.substr(0, ATarget.find('?'));
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '%' && i + 2 < raw.size() && HexValue(raw[i + 1]) >= 0 &&
+            HexValue(raw[i + 2]) >= 0) {
+            out += char(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+            i += 2;
+        } else {
+            out += raw[i];
+        }
+    }
+    return out;
+}
+
 std::string CanonicalAddress(const std::string& AText) {
     const std::string t = Trim(AText);
     char out[INET6_ADDRSTRLEN] = {};

@@ -27,6 +27,13 @@ struct HeadVerdict {
 HeadVerdict CheckHead(const std::string& ATarget, const HeaderList& AHeaders,
                       const HeadLimits& ALimits);
 
+// The value of a hexadecimal digit, or -1.
+int HexValue(char AChar);
+
+// The path of a request target, percent-decoded with every byte kept (a NUL stays a NUL, for
+// the caller to refuse); a malformed escape stays as it is.
+std::string DecodedPath(const std::string& ATarget);
+
 // A client address as a canonical text (IPv4 dotted, IPv6 compressed), or empty when the text
 // is no IP address. IPv4-mapped IPv6 addresses give their IPv4 form.
 std::string CanonicalAddress(const std::string& AText);

@@ -66,3 +66,18 @@ TEST(RequestChecks, AddressesAndRateKeys) {
         }
     }
 }
+
+TEST(RequestChecks, PathsDecodedWithEveryByteKept) {
+    struct Case {
+        std::string target, path;
+    } cases[] = {
+        {"/update/a.json", "/update/a.json"},
+        {"/update/a.json?x=%41", "/update/a.json"},
+        {"/update/%2e%2E/secret", "/update/../secret"},
+        {"/update/a%00b", std::string("/update/a\0b", 11)},
+        {"/update/%zz%4", "/update/%zz%4"},
+        {"/update/%2F", "/update//"},
+    };
+    for (const Case& k : cases)
+        EXPECT_EQ(DecodedPath(k.target), k.path) << k.target;
+}
