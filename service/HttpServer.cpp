@@ -1,6 +1,7 @@
 #include "HttpServer.h"
 
 #include "ConnectionDeadlines.h"
+#include "WorkQueue.h"
 
 #include <arpa/inet.h>
 #include <gnutls/gnutls.h>
@@ -43,7 +44,8 @@ struct Exchange {
     HttpRequest request;
     HttpReply reply;
     bool headSeen = false;
-    bool active = false; // counted among the requests a stop waits for
+    bool active = false;  // counted among the requests a stop waits for
+    bool handled = false; // by a worker, while the connection was suspended
     unsigned long long received = 0;
 };
 
@@ -142,6 +144,7 @@ struct HttpServer::Impl {
     HttpOptions options;
     HttpHandler& handler;
     ConnectionDeadlines deadlines;
+    WorkQueue work{8};
     MHD_Daemon* daemon = nullptr;
     gnutls_datum_t ticketKey{nullptr, 0};
     std::mutex mutex;
@@ -239,6 +242,18 @@ enum MHD_Result HttpServer::Impl::OnBody(MHD_Connection* AConnection, const char
         return MHD_YES;
     }
     deadlines.Set(AConnection, 0);
+    if (AX.handled)
+        return Queue(AConnection, AX);
+    if (AX.received <= options.head.maxBodyBytes && handler.Slow(AX.request)) {
+        // The connection leaves the event loop until a worker has handled the request.
+        MHD_suspend_connection(AConnection);
+        work.Post([this, AConnection, x = &AX] {
+            handler.Handle(x->request, x->reply);
+            x->handled = true;
+            MHD_resume_connection(AConnection);
+        });
+        return MHD_YES;
+    }
     if (AX.received > options.head.maxBodyBytes) {
         AX.reply.status = 413;
         AX.reply.close = true;
@@ -328,7 +343,7 @@ bool HttpServer::Impl::StartDaemon(std::string& AErr) {
     }
     // The pool holds the head and the reply's headers; twice the head limit leaves room.
     const size_t pool = std::max<size_t>(32 * 1024, 2 * options.head.maxHeadBytes);
-    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC;
+    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME;
     if (tls)
         flags |= MHD_USE_TLS;
     if (ipv6)
@@ -393,6 +408,8 @@ void HttpServer::Stop(int AGraceSeconds) {
         FImpl->idle.wait_for(lock, std::chrono::seconds(AGraceSeconds),
                              [&] { return FImpl->active == 0; });
     }
+    // Every suspended connection is resumed before the daemon goes.
+    FImpl->work.Finish();
     MHD_stop_daemon(FImpl->daemon);
     FImpl->daemon = nullptr;
 }

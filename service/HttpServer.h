@@ -48,8 +48,10 @@ public:
     // A refusal of the head by the server's own limits (AReply's status and text set): the
     // handler may give it its own form.
     virtual void Refused(const HttpRequest& ARequest, HttpReply& AReply) = 0;
-    // The whole request.
+    // The whole request. Called on a worker thread when Slow says so, else on an event loop.
     virtual void Handle(const HttpRequest& ARequest, HttpReply& AReply) = 0;
+    // Whether handling the request may wait (on the disk, say).
+    virtual bool Slow(const HttpRequest& ARequest) const = 0;
     // Once per request line, after the reply; status 0 when the library refused the head itself
     // (a 400 or 431 of its own) or the client left before the head was whole.
     virtual void Log(const HttpRequest& ARequest, const HttpReply& AReply) = 0;

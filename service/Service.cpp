@@ -121,6 +121,8 @@ public:
     bool Screen(const HttpRequest& ARequest, HttpReply& AReply) override;
     void Refused(const HttpRequest& ARequest, HttpReply& AReply) override;
     void Handle(const HttpRequest& ARequest, HttpReply& AReply) override;
+    // A post waits for its commit.
+    bool Slow(const HttpRequest& ARequest) const override { return ARequest.path == kFeedbackPath; }
     void Log(const HttpRequest& ARequest, const HttpReply& AReply) override;
 
 private:
