@@ -159,8 +159,8 @@ HttpServer::Impl* ImplOf(void* ACls) {
     return static_cast<HttpServer::Impl*>(ACls);
 }
 
-void* OnUri(void* ACls, const char* AUri, MHD_Connection*) {
-    (void)ACls;
+// The request line has come: the raw target is kept for the log and for decoding.
+void* OnUri(void*, const char* AUri, MHD_Connection*) {
     auto* x = new Exchange;
     x->request.target = AUri ? AUri : "";
     return x;
