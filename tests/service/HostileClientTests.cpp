@@ -275,6 +275,22 @@ TEST_P(Hostile, FramingRefusedAtOnce) {
     }
 }
 
+// The other side of the 413 above: a post within the limit is invited and taken.
+TEST_P(Hostile, ExpectContinueWithinTheLimit) {
+    auto svc = Start();
+    ASSERT_TRUE(svc->started());
+    const QByteArray body = FeedbackBody("me@mail-host.org", QString(3000, QLatin1Char('x')));
+    RawClient c(svc->port(), tls());
+    QByteArray got;
+    ASSERT_TRUE(c.Send(PostHead(
+        "Expect: 100-continue\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n")));
+    c.ReadResponses(got, 1, 3000);
+    EXPECT_EQ(ResponseStatuses(got), QList<int>{100});
+    ASSERT_TRUE(c.Send(body));
+    c.ReadResponses(got, 2, 5000);
+    EXPECT_EQ(ResponseStatuses(got), QList<int>({100, 200}));
+}
+
 // A chunked body over the limit with a request hidden behind it: one answer, then the end.
 TEST_P(Hostile, SmugglingAnsweredOnceAndClosed) {
     auto svc = Start();
