@@ -8,8 +8,44 @@ namespace halvora::service {
 
 namespace {
 
+// Control characters shown as text (\x1b, \u009b), so that a stored escape sequence never
+// reaches the maker's terminal; AKeep names the ones left as they are.
+QString Visible(const QString& AText, const QString& AKeep) {
+    QString out;
+    out.reserve(AText.size());
+    for (QChar c : AText) {
+        if (c.category() != QChar::Other_Control || AKeep.contains(c))
+            out += c;
+        else if (c.unicode() < 0x80)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+// QJsonDocument escapes C0 controls itself but writes DEL and C1 controls as they are; in its
+// output those bytes occur only inside strings.
+QByteArray JsonVisible(const QByteArray& AJson) {
+    QByteArray out;
+    out.reserve(AJson.size());
+    for (qsizetype i = 0; i < AJson.size(); ++i) {
+        const unsigned char c = uchar(AJson[i]),
+                            next = i + 1 < AJson.size() ? uchar(AJson[i + 1]) : 0;
+        if (c == 0x7f) {
+            out += "\\u007f";
+        } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            out += "\\u00" + QByteArray::number(next, 16);
+            ++i;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
 QByteArray CsvCell(const QString& AText) {
-    QString t = AText;
+    QString t = Visible(AText, QStringLiteral("\t\r\n"));
     if (!t.isEmpty() && QStringLiteral("=+-@\t\r").contains(t[0]))
         t.prepend(QLatin1Char('\''));
     if (t.contains(QLatin1Char(',')) || t.contains(QLatin1Char('"')) ||
@@ -30,13 +66,15 @@ QByteArray FormatFeedback(const QList<StoredFeedback>& APosts, ExportFormat AFor
         for (const StoredFeedback& f : APosts) {
             out += QStringLiteral("#%1  %2  %3\n  from %4  version %5  %6  machine %7\n")
                        .arg(f.id)
-                       .arg(f.received, f.post.email, f.client, f.post.ver, f.post.os,
-                            f.post.mc.isEmpty() ? QStringLiteral("-") : f.post.mc.left(16))
+                       .arg(Visible(f.received, {}), Visible(f.post.email, {}),
+                            Visible(f.client, {}), Visible(f.post.ver, {}), Visible(f.post.os, {}),
+                            f.post.mc.isEmpty() ? QStringLiteral("-")
+                                                : Visible(f.post.mc.left(16), {}))
                        .toUtf8();
             QString message = f.post.message;
             message.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
             for (const QString& line : message.split(QLatin1Char('\n')))
-                out += "  | " + line.toUtf8() + "\n";
+                out += "  | " + Visible(line, QStringLiteral("\t")).toUtf8() + "\n";
             out += "\n";
         }
         break;
@@ -64,7 +102,7 @@ QByteArray FormatFeedback(const QList<StoredFeedback>& APosts, ExportFormat AFor
                                     {QStringLiteral("os"), f.post.os},
                                     {QStringLiteral("mc"), f.post.mc},
                                     {QStringLiteral("src"), f.post.src}});
-        out = QJsonDocument(list).toJson(QJsonDocument::Indented);
+        out = JsonVisible(QJsonDocument(list).toJson(QJsonDocument::Indented));
         break;
     }
     }

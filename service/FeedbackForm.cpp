@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "EmailCheck.h"
+#include "RequestChecks.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -12,16 +13,6 @@
 namespace halvora::service {
 
 namespace {
-
-int HexValue(char AChar) {
-    if (AChar >= '0' && AChar <= '9')
-        return AChar - '0';
-    if (AChar >= 'a' && AChar <= 'f')
-        return AChar - 'a' + 10;
-    if (AChar >= 'A' && AChar <= 'F')
-        return AChar - 'A' + 10;
-    return -1;
-}
 
 // Strict form decoding: '+' is a blank, '%' must be followed by two hex digits, and the result
 // must be UTF-8.
@@ -58,12 +49,19 @@ bool Matches(const QString& AText, const char* APattern) {
     return it->second.match(AText).hasMatch();
 }
 
-} // namespace
+// Only line breaks and tabs: other control characters (escape sequences above all) would
+// reach the maker's terminal or spreadsheet.
+bool HasControl(const QString& AText) {
+    return std::any_of(AText.cbegin(), AText.cend(), [](QChar c) {
+        return c.category() == QChar::Other_Control && c != QLatin1Char('\r') &&
+               c != QLatin1Char('\n') && c != QLatin1Char('\t');
+    });
+}
 
-bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AErr) {
-    AOut = {};
-    static const char* const kKeys[] = {"name", "email", "message", "ver", "os", "mc", "src"};
-    std::map<std::string, QString> fields;
+const char* const kKeys[] = {"name", "email", "message", "ver", "os", "mc", "src"};
+
+// The body's items by key: each known, once, and well encoded.
+bool ReadFields(const std::string& ABody, std::map<std::string, QString>& fields, QString& AErr) {
     size_t pos = 0;
     while (pos <= ABody.size()) {
         size_t end = ABody.find('&', pos);
@@ -91,11 +89,26 @@ bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AE
             return false;
         }
     }
-    for (const char* k : kKeys)
+    return true;
+}
+
+} // namespace
+
+bool ParseFeedbackForm(const std::string& ABody, FeedbackPost& AOut, QString& AErr) {
+    AOut = {};
+    std::map<std::string, QString> fields;
+    if (!ReadFields(ABody, fields, AErr))
+        return false;
+    for (const char* k : kKeys) {
         if (!fields.count(k)) {
             AErr = QStringLiteral("missing field: ") + QLatin1String(k);
             return false;
         }
+        if (HasControl(fields[k])) {
+            AErr = QStringLiteral("control character in field: ") + QLatin1String(k);
+            return false;
+        }
+    }
     AOut.name = fields["name"];
     AOut.email = fields["email"];
     AOut.message = fields["message"];

@@ -93,8 +93,10 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QDir().mkpath(dir.path() + "/site/update");
     const QString db = dir.path() + "/feedback.db";
-    // All clients come from 127.0.0.1: the per-address limit (10 a minute) is off here.
-    ServiceProcess svc(dir.path() + "/site", db, {"--posts-per-minute", "0"});
+    // All clients come from 127.0.0.1: the per-address limits (10 posts a minute, 32
+    // connections) are off here.
+    ServiceProcess svc(dir.path() + "/site", db,
+                       {"--posts-per-minute", "0", "--max-connections-per-address", "0"});
     if (!svc.started()) {
         std::fprintf(stderr, "service did not start:\n%s\n", svc.log().constData());
         return 1;

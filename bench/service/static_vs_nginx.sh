@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# A 256 MiB archive over loopback HTTPS: halvora-service against nginx, same file, same
-# certificate, same client (curl), rounds interleaved. Installs Debian's nginx-light when no
-# nginx is there.
+# Over loopback HTTPS, halvora-service against nginx, same files, same certificate, rounds
+# interleaved: a 256 MiB archive (MiB/s, curl), then a 100 KB file (requests/s, 8 keep-alive
+# clients of bench_http, 5 s a round). Installs Debian's nginx-light when no nginx is there.
 # usage: bench/service/static_vs_nginx.sh BUILD_DIR [MIB] [ROUNDS]
 set -euo pipefail
 build=${1:?usage: static_vs_nginx.sh BUILD_DIR [MIB] [ROUNDS]}
 mib=${2:-256}
 rounds=${3:-3}
 service="$build/bin/halvora-service"
+bench_http="$build/bench/service/bench_http"
 [ -x "$service" ] || { echo "no $service; build it first" >&2; exit 1; }
+[ -x "$bench_http" ] || { echo "no $bench_http; build it first (HALVORA_BUILD_BENCH=ON)" >&2; exit 1; }
 if ! command -v nginx >/dev/null && [ ! -x /usr/sbin/nginx ]; then
     if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends nginx-light
@@ -31,6 +33,7 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
     -addext subjectAltName=IP:127.0.0.1 2>/dev/null
 mkdir -p "$tmp/site/update/components" "$tmp/nginx"
 head -c "$((mib << 20))" /dev/urandom >"$tmp/site/update/components/big.tar.gz"
+head -c 100000 /dev/urandom >"$tmp/site/update/components/small.tar.gz"
 # nginx's workers run as another user when it is started as root.
 chmod -R a+rX "$tmp"
 
@@ -47,7 +50,7 @@ done
 nginx_port=$((20000 + RANDOM % 20000))
 cat >"$tmp/nginx.conf" <<CONF
 daemon off;
-worker_processes 1;
+worker_processes auto;
 pid $tmp/nginx/nginx.pid;
 error_log $tmp/nginx/error.log;
 events { worker_connections 64; }
@@ -90,3 +93,18 @@ for r in $(seq "$rounds"); do
 done
 echo "best of $rounds, $mib MiB over loopback HTTPS: halvora-service $best_svc MiB/s," \
     "nginx $best_nginx MiB/s, ratio $(awk -v a="$best_svc" -v b="$best_nginx" 'BEGIN { printf "%.2f", a / b }')"
+
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+small=/update/components/small.tar.gz
+best_svc=0
+best_nginx=0
+for r in $(seq "$rounds"); do
+    s=$("$bench_http" rps "$svc_port" "$small" 5 8)
+    n=$("$bench_http" rps "$nginx_port" "$small" 5 8)
+    echo "round $r: 100 KB file, 8 keep-alive clients: halvora-service $s req/s, nginx $n req/s"
+    best_svc=$(awk -v a="$best_svc" -v b="$s" 'BEGIN { print (b > a) ? b : a }')
+    best_nginx=$(awk -v a="$best_nginx" -v b="$n" 'BEGIN { print (b > a) ? b : a }')
+done
+echo "best of $rounds, 100 KB over loopback HTTPS: halvora-service $best_svc req/s," \
+    "nginx $best_nginx req/s, ratio $(awk -v a="$best_svc" -v b="$best_nginx" 'BEGIN { printf "%.2f", a / b }');" \
+    "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -56,17 +56,18 @@ int RunPublish(const QString& ARelease, const QString& ASite, QString* AOutput,
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-ServiceProcess::ServiceProcess(const QString& ASite, const QString& ADb, const QStringList& AExtra)
-    : FLog(NewTempDir(QStringLiteral("servicelog")) + QStringLiteral("/service.log")) {
+ServiceProcess::ServiceProcess(const QString& ASite, const QString& ADb, const QStringList& AExtra,
+                               bool ATls)
+    : FLog(NewTempDir(QStringLiteral("servicelog")) + QStringLiteral("/service.log")), FTls(ATls) {
     // A client still sending a body the service refused must see an error, not die.
     std::signal(SIGPIPE, SIG_IGN);
     FProc.setStandardErrorFile(FLog);
     FProc.setStandardOutputFile(QProcess::nullDevice());
-    FProc.start(ServiceProgram(),
-                QStringList{"--site", ASite, "--db", ADb, "--listen", "127.0.0.1:0", "--tls-cert",
-                            TestHttpServer::serverCertFile(), "--tls-key",
-                            TestHttpServer::serverKeyFile()} +
-                    AExtra);
+    QStringList args{"--site", ASite, "--db", ADb, "--listen", "127.0.0.1:0"};
+    if (ATls)
+        args << "--tls-cert" << TestHttpServer::serverCertFile() << "--tls-key"
+             << TestHttpServer::serverKeyFile();
+    FProc.start(ServiceProgram(), args + AExtra);
     if (!FProc.waitForStarted(10000))
         return;
     const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
@@ -86,7 +87,7 @@ ServiceProcess::~ServiceProcess() {
 }
 
 QString ServiceProcess::baseUrl() const {
-    return QStringLiteral("https://127.0.0.1:%1").arg(FPort);
+    return QStringLiteral("%1://127.0.0.1:%2").arg(FTls ? "https" : "http").arg(FPort);
 }
 
 QByteArray ServiceProcess::log() const {

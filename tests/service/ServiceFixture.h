@@ -21,11 +21,12 @@ QString PublishProgram();
 int RunPublish(const QString& ARelease, const QString& ASite, QString* AOutput = nullptr,
                const QByteArray& AKillAt = {});
 
-// halvora-service as a separate process over HTTPS on 127.0.0.1 with the test CA's certificate,
-// its log in a file.
+// halvora-service as a separate process on 127.0.0.1, over HTTPS with the test CA's certificate
+// (or plain HTTP), its log in a file.
 class ServiceProcess {
 public:
-    ServiceProcess(const QString& ASite, const QString& ADb, const QStringList& AExtra = {});
+    ServiceProcess(const QString& ASite, const QString& ADb, const QStringList& AExtra = {},
+                   bool ATls = true);
     ~ServiceProcess();
     bool started() const { return FPort > 0; }
     int port() const { return FPort; }
@@ -41,6 +42,7 @@ public:
 private:
     QProcess FProc;
     QString FLog;
+    bool FTls = true;
     int FPort = 0;
 };
 
