@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     form.findChild<QPushButton*>(QStringLiteral("BtnEnd"))->click();
     out->setText(outFile);
     t.restart();
-    editor.BtnExportClick();
+    editor.StartExport();
     const qint64 exportGap = LongestTickGap([&] { return editor.Exporting(); });
     std::printf("export of 29:30 kept: %lld ms, longest tick gap %lld ms\n", (long long)t.elapsed(),
                 (long long)exportGap);
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     // Stop latency: a cropped export (libx264 re-encode) stopped three seconds into its cut.
     crop->setText(QStringLiteral("640:360:0:0"));
     QLabel* status = form.findChild<QLabel*>(QStringLiteral("LblStatus"));
-    editor.BtnExportClick();
+    editor.StartExport();
     QElapsedTimer sinceCut;
     QElapsedTimer sinceStop;
     QString stoppedAt;

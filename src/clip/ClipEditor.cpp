@@ -1,19 +1,16 @@
 #include "ClipEditor.h"
 
 #include "AppPaths.h"
+#include "ClipOutputNames.h"
 #include "MediaProbe.h"
 #include "VLCPlayer.h"
+#include "VideoOpening.h"
 
 #include <QFileInfo>
 
 namespace halvora {
 
 namespace {
-
-QString CutExtension(const QString& AFileName) {
-    const qsizetype dot = AFileName.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? AFileName : AFileName.left(dot);
-}
 
 // The window as the export on the worker sees it: the status is queued, boxes wait for their
 // answer; once the window is gone, boxes give Closed.
@@ -40,16 +37,6 @@ private:
 
 } // namespace
 
-struct ClipEditor::LoadResult {
-    QString file;
-    bool play = false;
-    bool stopped = false;
-    QString size;
-    QStringList audio;
-    std::int32_t duration = 0;
-    MediaIndex index;
-};
-
 namespace {
 
 // The editor's environment for a job on a worker, stopped through the job's own token.
@@ -59,36 +46,7 @@ ClipEnv JobEnv(const ClipEnv& AEnv, const WorkerJob::Context& AContext) {
     return env;
 }
 
-// The probes of an opened video, in order; any thread. Once AEnv's stop is asked for, the
-// running probe ends and no further one starts.
-void ReadVideo(ClipEditor::LoadResult& AResult, const ClipEnv& AEnv) {
-    const auto stopped = [&] { return AEnv.stop && AEnv.stop->requested(); };
-    const QString& fn = AResult.file;
-    AResult.size = ProbeVideoSize(fn, AEnv);
-    if (!stopped())
-        AResult.audio = ProbeAudioTracks(fn, AEnv);
-    if (!stopped())
-        AResult.duration = ProbeDuration(fn, AEnv);
-    // Read once here, so marking and every export know the keyframes without another pass.
-    if (!stopped() && AResult.duration > 0)
-        AResult.index = ReadMediaIndex(fn, AEnv);
-    AResult.stopped = stopped();
-}
-
 } // namespace
-
-QString DefaultClipOutput(const QString& AInFile) {
-    const qsizetype slash = AInFile.lastIndexOf(QLatin1Char('/'));
-    return AInFile.left(slash + 1) + CutExtension(AInFile.mid(slash + 1)) +
-           QStringLiteral("cit.mp4");
-}
-
-QString EditedClipOutput(const QString& AFolder, const QString& AInFile) {
-    QString out = AFolder;
-    if (!out.endsWith(QLatin1Char('/')))
-        out += QLatin1Char('/');
-    return out + CutExtension(QFileInfo(AInFile).fileName()) + QStringLiteral("_edited.mp4");
-}
 
 ClipEditor::ClipEditor(ClipView& AView, QObject* AParent)
     : QObject(AParent), FView(AView), FTimer(FPreview.timer()),
@@ -118,7 +76,7 @@ void ClipEditor::SetClipEnv(const ClipEnv& AEnv) {
     FPreview.setEnv(FEnv);
 }
 
-void ClipEditor::BtnOpenClick() {
+void ClipEditor::ChooseAndOpen() {
     // Only a player that is actually playing is paused for the dialog, and only then resumed:
     // libVLC's pause toggles, so "pausing" a paused player would start it.
     const bool paused = FPlaying && FVLC && FVLC->IsPlaying();
@@ -172,18 +130,18 @@ void ClipEditor::StartLoad(const QString& Fn, bool APlay) {
 }
 
 void ClipEditor::BeginLoadJob(const QString& Fn, bool APlay) {
-    FLoadJob.start<LoadResult>(
+    FLoadJob.start<OpenedVideo>(
         [env = FEnv, Fn, APlay](const WorkerJob::Context& AContext) {
-            LoadResult result;
+            OpenedVideo result;
             result.file = Fn;
             result.play = APlay;
-            ReadVideo(result, JobEnv(env, AContext));
+            ReadOpenedVideo(result, JobEnv(env, AContext));
             return result;
         },
-        [this](const LoadResult& AResult) { LoadDone(AResult); });
+        [this](const OpenedVideo& AResult) { LoadDone(AResult); });
 }
 
-void ClipEditor::LoadDone(const LoadResult& AResult) {
+void ClipEditor::LoadDone(const OpenedVideo& AResult) {
     if (FPendingLoad) {
         const PendingLoad next = *FPendingLoad;
         FPendingLoad.reset();
@@ -234,11 +192,11 @@ void ClipEditor::LoadDone(const LoadResult& AResult) {
     FView.setPreviewVisible(true);
     FView.SetEditingEnabled(true);
     if (AResult.play)
-        BtnPlayClick();
+        TogglePlayback();
     emit loadFinished();
 }
 
-void ClipEditor::BtnOutClick() {
+void ClipEditor::ChooseOutputFolder() {
     const QString dir = FView.pickFolder(QStringLiteral("Select output directory"));
     if (dir.isEmpty())
         return;
@@ -246,7 +204,7 @@ void ClipEditor::BtnOutClick() {
     FView.setOutputText(FDefaultOut);
 }
 
-void ClipEditor::TrackBarChange() {
+void ClipEditor::PositionChanged() {
     if (FInFile.isEmpty())
         return;
     const int pos = FView.trackPosition();
@@ -261,7 +219,7 @@ void ClipEditor::TrackBarChange() {
     }
 }
 
-void ClipEditor::BtnPlayClick() {
+void ClipEditor::TogglePlayback() {
     if (FClosed)
         return;
     if (FInFile.isEmpty()) {
@@ -351,7 +309,7 @@ QString ClipEditor::KeyframeNote(std::int32_t ASecond) const {
                                          : QStringLiteral("between keyframes");
 }
 
-void ClipEditor::BtnStartClick() {
+void ClipEditor::MarkStart() {
     if (FInFile.isEmpty())
         return;
     const int pos = FView.trackPosition();
@@ -362,7 +320,7 @@ void ClipEditor::BtnStartClick() {
     FView.setStatus(text);
 }
 
-void ClipEditor::BtnEndClick() {
+void ClipEditor::MarkEnd() {
     if (FInFile.isEmpty())
         return;
     const std::int32_t start = FSegments.markA();
@@ -374,17 +332,17 @@ void ClipEditor::BtnEndClick() {
     FView.setStatus(text);
 }
 
-void ClipEditor::BtnDelClick() {
+void ClipEditor::RemoveMarks() {
     const QString text = FSegments.removeSegment(FView.selectedSegment());
     if (!text.isEmpty())
         FView.setStatus(text);
 }
 
-void ClipEditor::BtnClearClick() {
+void ClipEditor::ClearSegments() {
     FView.setStatus(FSegments.clearAll());
 }
 
-void ClipEditor::BtnExportClick() {
+void ClipEditor::StartExport() {
     if (FExportJob.running() || FLoadJob.running() || FClosed)
         return;
     ExportRequest req;
@@ -424,7 +382,7 @@ void ClipEditor::StopWork() {
     }
 }
 
-void ClipEditor::FormClose() {
+void ClipEditor::WindowClosing() {
     FClosed = true;
     // An opening still running ends now; the window going away waits for it (no child left).
     FPendingLoad.reset();

@@ -2,10 +2,12 @@
 
 #include "ClipEnv.h"
 #include "ClipExport.h"
+#include "ClipOutputNames.h"
 #include "ClipPlayer.h"
 #include "FramePreview.h"
 #include "MediaIndex.h"
 #include "SegmentModel.h"
+#include "VideoOpening.h"
 #include "WorkerJob.h"
 
 #include <QObject>
@@ -19,12 +21,6 @@
 
 namespace halvora {
 
-// The default output for a loaded video: its extension (from the last dot of the file name on)
-// replaced by "cit.mp4", in the same folder: /v/movie.mp4 -> /v/moviecit.mp4.
-QString DefaultClipOutput(const QString& AInFile);
-// The output in a picked folder: /out + movie.mp4 -> /out/movie_edited.mp4.
-QString EditedClipOutput(const QString& AFolder, const QString& AInFile);
-
 // What the clip window's logic needs of the window (status line, boxes and the
 // message-processing step come from ExportView).
 class ClipView : public ExportView {
@@ -35,7 +31,7 @@ public:
     virtual void setFileText(const QString& AText) = 0; // EdtClip
     virtual int trackPosition() = 0;
     virtual void setTrackMaximum(int AMax) = 0;
-    // Raises TrackBarChange when the position changes, as a move by the user does.
+    // Raises PositionChanged when the position changes, as a move by the user does.
     virtual void setTrackPosition(int APos) = 0;
     virtual void setTimeText(const QString& AText) = 0;        // LblTime
     virtual void setVideoSizeText(const QString& AText) = 0;   // LblVideoSize
@@ -76,20 +72,20 @@ public:
     // Opens Fn: the probes, the keyframe index and the first still run on the worker while the
     // window keeps working; a newer open replaces one still running, whose results are dropped.
     void LoadFile(const QString& Fn) { StartLoad(Fn, false); }
-    void BtnOpenClick();
+    void ChooseAndOpen();
     // Opens APath as a file chosen in the open dialog is opened (also for a dropped file).
     void OpenChosenFile(const QString& APath);
-    void BtnOutClick();
-    void BtnPlayClick();
-    void BtnStartClick();
-    void BtnEndClick();
-    void BtnDelClick();
-    void BtnClearClick();
-    void BtnExportClick();
-    void TrackBarChange();
+    void ChooseOutputFolder();
+    void TogglePlayback();
+    void MarkStart();
+    void MarkEnd();
+    void RemoveMarks();
+    void ClearSegments();
+    void StartExport();
+    void PositionChanged();
     void PlayTick();
     void StopPlayback();
-    void FormClose();
+    void WindowClosing();
     // Ends a running export (also Esc in the window); nothing of it is left behind.
     void StopExport();
     // Stop and Esc: ends the export, or the opening of a video, whichever runs.
@@ -118,12 +114,11 @@ signals:
 
 public:
     // What the worker read of a video being opened.
-    struct LoadResult;
 
 private:
     void StartLoad(const QString& Fn, bool APlay);
     void BeginLoadJob(const QString& Fn, bool APlay);
-    void LoadDone(const LoadResult& AResult);
+    void LoadDone(const OpenedVideo& AResult);
     void UseWorkDir(const QString& ADir);
     // "on a keyframe" / "between keyframes" for a mark at ASecond.
     QString KeyframeNote(std::int32_t ASecond) const;
@@ -138,7 +133,7 @@ private:
     QString FDefaultOut;
     bool FPlaying = false;
     bool FSyncing = false;
-    // Set by FormClose: a handler still running when the window closed (the load lets messages
+    // Set by WindowClosing: a handler still running when the window closed (the load lets messages
     // through) must not start playback into a window that is going away.
     bool FClosed = false;
     std::unique_ptr<ClipPlayer> FVLC;

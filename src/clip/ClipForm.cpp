@@ -106,7 +106,7 @@ TClipForm::TClipForm(DialogService& ADialogs, QWidget* AOwner)
 }
 
 TClipForm::~TClipForm() {
-    FEditor.FormClose();
+    FEditor.WindowClosing();
 }
 
 void TClipForm::SetLibVlcCandidates(const QStringList& ACandidates) {
@@ -248,15 +248,15 @@ void TClipForm::BuildLayout() {
     FEditor.PlayTimer().setObjectName(QStringLiteral("FTimerPlay"));
 
     ClipEditor* e = &FEditor;
-    connect(BtnOpen, &QPushButton::clicked, e, &ClipEditor::BtnOpenClick);
-    connect(BtnOut, &QPushButton::clicked, e, &ClipEditor::BtnOutClick);
-    connect(BtnPlay, &QPushButton::clicked, e, &ClipEditor::BtnPlayClick);
-    connect(BtnStart, &QPushButton::clicked, e, &ClipEditor::BtnStartClick);
-    connect(BtnEnd, &QPushButton::clicked, e, &ClipEditor::BtnEndClick);
-    connect(BtnDel, &QPushButton::clicked, e, &ClipEditor::BtnDelClick);
-    connect(BtnClear, &QPushButton::clicked, e, &ClipEditor::BtnClearClick);
-    connect(BtnExport, &QPushButton::clicked, e, &ClipEditor::BtnExportClick);
-    connect(TrackBar1, &QSlider::valueChanged, e, &ClipEditor::TrackBarChange);
+    connect(BtnOpen, &QPushButton::clicked, e, &ClipEditor::ChooseAndOpen);
+    connect(BtnOut, &QPushButton::clicked, e, &ClipEditor::ChooseOutputFolder);
+    connect(BtnPlay, &QPushButton::clicked, e, &ClipEditor::TogglePlayback);
+    connect(BtnStart, &QPushButton::clicked, e, &ClipEditor::MarkStart);
+    connect(BtnEnd, &QPushButton::clicked, e, &ClipEditor::MarkEnd);
+    connect(BtnDel, &QPushButton::clicked, e, &ClipEditor::RemoveMarks);
+    connect(BtnClear, &QPushButton::clicked, e, &ClipEditor::ClearSegments);
+    connect(BtnExport, &QPushButton::clicked, e, &ClipEditor::StartExport);
+    connect(TrackBar1, &QSlider::valueChanged, e, &ClipEditor::PositionChanged);
     connect(BtnStop, &QPushButton::clicked, e, &ClipEditor::StopWork);
     connect(e, &ClipEditor::loadFinished, this, [this] {
         if (!FLoadNote.isEmpty())
@@ -443,7 +443,7 @@ void TClipForm::done(int ACode) {
             return;
         }
     }
-    FEditor.FormClose();
+    FEditor.WindowClosing();
     QDialog::done(ACode);
 }
 

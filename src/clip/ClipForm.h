@@ -76,7 +76,7 @@ public:
     FramePreview& Preview() { return FEditor.Preview(); }
     QTimer& PlayTimer() { return FEditor.PlayTimer(); }
 
-    void BtnPlayClick() { FEditor.BtnPlayClick(); }
+    void BtnPlayClick() { FEditor.TogglePlayback(); }
 
     void done(int ACode) override;
 

@@ -4,6 +4,8 @@ add_library(halvora_clip STATIC
     ${CMAKE_CURRENT_LIST_DIR}/MediaProbe.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaProbe.h
     ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.h
     ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.h
+    ${CMAKE_CURRENT_LIST_DIR}/ClipOutputNames.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipOutputNames.h
+    ${CMAKE_CURRENT_LIST_DIR}/VideoOpening.cpp ${CMAKE_CURRENT_LIST_DIR}/VideoOpening.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipExport.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipExport.h
     ${CMAKE_CURRENT_LIST_DIR}/CutCommands.cpp ${CMAKE_CURRENT_LIST_DIR}/CutCommands.h
     ${CMAKE_CURRENT_LIST_DIR}/ExportView.h

@@ -104,13 +104,13 @@ public:
         max = AMax;
         setTrackPosition(std::min(pos, max));
     }
-    // Like the track bar: a change of position raises TrackBarChange.
+    // Like the track bar: a change of position raises PositionChanged.
     void setTrackPosition(int APos) override {
         APos = std::clamp(APos, 0, max);
         if (APos == pos)
             return;
         pos = APos;
-        editor->TrackBarChange();
+        editor->PositionChanged();
     }
     void setTimeText(const QString& AText) override { timeText = AText; }
     void setVideoSizeText(const QString& AText) override { videoSize = AText; }
@@ -143,7 +143,7 @@ protected:
     }
     // Export runs on a worker: starts it and waits until it has ended (boxes answered).
     void Export() {
-        FEditor->BtnExportClick();
+        FEditor->StartExport();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !FEditor->Exporting(); }, 60000));
     }
     void SetUp() override {
@@ -167,7 +167,7 @@ protected:
         WaitLoaded();
     }
     void Open() {
-        FEditor->BtnOpenClick();
+        FEditor->ChooseAndOpen();
         WaitLoaded();
     }
     // Opens the movie through the dialog; playback starts at once.
@@ -204,13 +204,13 @@ TEST_F(ClipEditorTest, NothingLoaded) {
     EXPECT_EQ(FEditor->PlayTimer().interval(), 500);
     EXPECT_EQ(FEditor->Preview().timer().interval(), 500);
     EXPECT_FALSE(FEditor->PlayTimer().isActive());
-    FEditor->BtnStartClick();
-    FEditor->BtnEndClick();
-    FEditor->TrackBarChange();
+    FEditor->MarkStart();
+    FEditor->MarkEnd();
+    FEditor->PositionChanged();
     EXPECT_TRUE(FView.statuses.isEmpty());
     EXPECT_TRUE(FView.timeText.isEmpty());
     EXPECT_FALSE(FEditor->Preview().armed());
-    FEditor->BtnPlayClick();
+    FEditor->TogglePlayback();
     ASSERT_EQ(FView.boxes.size(), 1);
     EXPECT_EQ(FView.boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(FView.boxes[0].text, "Please open a video first");
@@ -271,14 +271,14 @@ TEST_F(ClipEditorTest, PlaybackModeTicksSeeksAndEnds) {
     FPlayer->time = 2000;
 
     // Play pauses and resumes inside playback mode.
-    FEditor->BtnPlayClick();
+    FEditor->TogglePlayback();
     EXPECT_EQ(FLog, QStringList{"Toggle"});
     EXPECT_EQ(FView.playText, "Play");
     EXPECT_TRUE(FEditor->Playing());
     // Paused well before the end: still in playback mode.
     FEditor->PlayTick();
     EXPECT_TRUE(FEditor->Playing());
-    FEditor->BtnPlayClick();
+    FEditor->TogglePlayback();
     EXPECT_EQ(FView.playText, "Stop");
     FLog.clear();
 
@@ -311,7 +311,7 @@ TEST_F(ClipEditorTest, PlaybackModeTicksSeeksAndEnds) {
     EXPECT_EQ(FView.pos, 3);
 
     // Play with the thumb at the end starts from 0, opening the player again.
-    FEditor->BtnPlayClick();
+    FEditor->TogglePlayback();
     EXPECT_EQ(FLog, QStringList({"Open(4242,movie.mp4)", "Play", "SetTime(0)"}));
     FLog.clear();
 
@@ -324,7 +324,7 @@ TEST_F(ClipEditorTest, PlaybackModeTicksSeeksAndEnds) {
     // From a position inside the clip, Play starts there.
     FLog.clear();
     FView.setTrackPosition(1);
-    FEditor->BtnPlayClick();
+    FEditor->TogglePlayback();
     EXPECT_EQ(FLog, QStringList({"Open(4242,movie.mp4)", "Play", "SetTime(1000)"}));
 }
 
@@ -336,17 +336,17 @@ TEST_F(ClipEditorTest, KeyframesShownAndNamedWhenMarking) {
     EXPECT_TRUE(FEditor->Index().ok);
     EXPECT_EQ(FView.ticks, QVector<double>({0, 2, 4}));
     FView.setTrackPosition(1);
-    FEditor->BtnStartClick();
+    FEditor->MarkStart();
     EXPECT_EQ(FView.statuses.last(),
               "Start marked: 00:01 (drag to end position and mark end) - between keyframes");
     FView.setTrackPosition(4);
-    FEditor->BtnEndClick();
+    FEditor->MarkEnd();
     EXPECT_EQ(FView.statuses.last(),
               "Delete segment added [00:01 - 00:04] - start between keyframes, end on a keyframe");
-    FEditor->BtnEndClick(); // no start mark: the refusal stays as it was
+    FEditor->MarkEnd(); // no start mark: the refusal stays as it was
     EXPECT_EQ(FView.statuses.last(), "Invalid range: mark start first and end must be after start");
     FView.setTrackPosition(2);
-    FEditor->BtnStartClick();
+    FEditor->MarkStart();
     EXPECT_EQ(FView.statuses.last(),
               "Start marked: 00:02 (drag to end position and mark end) - on a keyframe");
 
@@ -362,7 +362,7 @@ TEST_F(ClipEditorTest, OpenDialogPausesOnlyAPlayingPlayer) {
     EXPECT_EQ(FLog, QStringList({"Pause", "Play"}));
     EXPECT_TRUE(FEditor->Playing());
     FLog.clear();
-    FEditor->BtnPlayClick(); // paused by the user
+    FEditor->TogglePlayback(); // paused by the user
     FLog.clear();
     Open(); // cancelled: stays paused
     EXPECT_TRUE(FLog.isEmpty());
@@ -410,7 +410,7 @@ TEST_F(ClipEditorTest, NoPlayerAvailable) {
     EXPECT_FALSE(FEditor->Playing());
     EXPECT_TRUE(FView.preview); // the still frame stands in for playback
     // The next Play goes on to open, which loads again and fails.
-    FEditor->BtnPlayClick();
+    FEditor->TogglePlayback();
     ASSERT_EQ(FView.boxes.size(), 2);
     EXPECT_EQ(FView.boxes[1].text, "Failed to open video in VLC player");
     EXPECT_TRUE(FView.preview);
@@ -419,22 +419,22 @@ TEST_F(ClipEditorTest, NoPlayerAvailable) {
 
     // Marking and the output folder still work.
     FView.setTrackPosition(1);
-    FEditor->BtnStartClick();
+    FEditor->MarkStart();
     FView.setTrackPosition(2);
-    FEditor->BtnEndClick();
+    FEditor->MarkEnd();
     EXPECT_EQ(FView.statuses.last(),
               "Delete segment added [00:01 - 00:02] - start on a keyframe, end on a keyframe");
-    FEditor->BtnDelClick(); // no row selected
+    FEditor->RemoveMarks(); // no row selected
     EXPECT_EQ(FEditor->Segments().rowCount(), 1);
     FView.selected = 0;
-    FEditor->BtnDelClick();
+    FEditor->RemoveMarks();
     EXPECT_EQ(FView.statuses.last(), "Delete segment mark removed");
     EXPECT_EQ(FEditor->Segments().rowCount(), 0);
     FView.folders << "/out";
-    FEditor->BtnOutClick();
+    FEditor->ChooseOutputFolder();
     EXPECT_EQ(FView.titles.last(), "Select output directory");
     EXPECT_EQ(FView.out, "/out/movie_edited.mp4");
-    FEditor->BtnOutClick(); // cancelled
+    FEditor->ChooseOutputFolder(); // cancelled
     EXPECT_EQ(FView.out, "/out/movie_edited.mp4");
 }
 
@@ -450,7 +450,7 @@ TEST_F(ClipEditorTest, PlayerOpenFailsOnce) {
 
 TEST_F(ClipEditorTest, CloseDestroysThePlayer) {
     OpenMovie();
-    FEditor->FormClose();
+    FEditor->WindowClosing();
     EXPECT_TRUE(FDestroyed);
     EXPECT_EQ(FEditor->Player(), nullptr);
     EXPECT_FALSE(FEditor->Playing());
@@ -462,10 +462,10 @@ TEST_F(ClipEditorTest, CloseDestroysThePlayer) {
 TEST_F(ClipEditorTest, ClosedWhileLoadingStartsNoPlayback) {
     OpenMovie();
     FView.files << Movie();
-    FEditor->BtnOpenClick();
+    FEditor->ChooseAndOpen();
     ASSERT_TRUE(FEditor->Loading());
     // The window is closed while the worker still reads the video.
-    FEditor->FormClose();
+    FEditor->WindowClosing();
     WaitLoaded();
     EXPECT_TRUE(FDestroyed);
     EXPECT_EQ(FEditor->Player(), nullptr);
@@ -512,7 +512,7 @@ TEST_F(ClipEditorTest, FilledInOutputsGetFreeNamesTypedOnesAsk) {
     // The folder button fills in a name of its own, which follows the free-name rule too.
     ASSERT_TRUE(QDir().mkpath(dir + "/picked"));
     FView.folders << dir + "/picked";
-    FEditor->BtnOutClick();
+    FEditor->ChooseOutputFolder();
     ASSERT_EQ(FView.out, dir + "/picked/movie_edited.mp4");
     Export();
     Export();
@@ -555,7 +555,7 @@ TEST_F(ClipEditorTest, NewerOpenReplacesAnOlderOneAndStopEndsIt) {
 
     // Export waits for a loaded video.
     FEditor->LoadFile(other);
-    FEditor->BtnExportClick();
+    FEditor->StartExport();
     EXPECT_FALSE(FEditor->Exporting());
     WaitLoaded();
     EXPECT_EQ(FEditor->InFile(), other);

@@ -601,7 +601,7 @@ TEST_F(ClipFormTest, ClosingDuringExportAsksAndNoLetsTheRunGoOn) {
     W<QLineEdit>("EdtOut")->setText(out);
     FDialogs.answers = {BoxAnswer::No};
     // The export stops playback; the close is asked about and refused.
-    FForm->Editor().BtnExportClick();
+    FForm->Editor().StartExport();
     EXPECT_FALSE(FForm->Playing());
     EXPECT_FALSE(FForm->PlayTimer().isActive());
     FForm->close();
