@@ -39,7 +39,6 @@ public:
             failure = AText;
         return BoxAnswer::Ok;
     }
-    void processMessages() override {}
 };
 
 void BM_GrabFrame(benchmark::State& AState) {

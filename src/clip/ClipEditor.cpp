@@ -28,7 +28,6 @@ public:
         FGate->RunAndWait([&] { answer = FWindow.message(AKind, AText, AButtons); });
         return answer;
     }
-    void processMessages() override {}
 
 private:
     ExportView& FWindow;

@@ -21,8 +21,8 @@
 
 namespace halvora {
 
-// What the clip window's logic needs of the window (status line, boxes and the
-// message-processing step come from ExportView).
+// What the clip window's logic needs of the window (the status line and boxes come from
+// ExportView).
 class ClipView : public ExportView {
 public:
     // The open dialog ("" when cancelled) and the folder dialog ("" when cancelled).

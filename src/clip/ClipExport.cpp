@@ -104,7 +104,6 @@ bool TryExactCut(ExportJob& AJob, PlanOutcome& AOutcome) {
             QStringLiteral("Exact cut failed (%1); cutting at keyframes").arg(AOutcome.detail));
     else
         return false;
-    AJob.view.processMessages();
     return true;
 }
 
@@ -127,7 +126,6 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
         return false;
     }
     AView.setStatus(QStringLiteral("Exporting..."));
-    AView.processMessages();
 
     std::int64_t keptMs = 0;
     for (const KeptRange& r : ranges)

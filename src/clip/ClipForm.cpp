@@ -347,10 +347,6 @@ BoxAnswer TClipForm::message(BoxKind AKind, const QString& AText, BoxButtons ABu
     return FDialogs.message(this, AKind, QStringLiteral("Halvora"), AText, AButtons);
 }
 
-void TClipForm::processMessages() {
-    QCoreApplication::processEvents();
-}
-
 QString TClipForm::openFile(const QString& ATitle, const QString& AFilter) {
     return FDialogs.openFile(this, ATitle, QString(), AFilter);
 }

@@ -93,7 +93,6 @@ private:
     // ClipView
     void setStatus(const QString& AText) override;
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
-    void processMessages() override;
     QString openFile(const QString& ATitle, const QString& AFilter) override;
     QString pickFolder(const QString& ATitle) override;
     void setFileText(const QString& AText) override;

@@ -18,8 +18,6 @@ public:
     // A modal box: Warning, Error and Information with BoxButtons::Ok; the question whether to
     // replace an existing output is a Confirmation with BoxButtons::YesNo.
     virtual BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
-    // Let the window process its pending messages once (so a status text gets painted).
-    virtual void processMessages() = 0;
 };
 
 // The inputs of one export, read from the window when the user presses Export.

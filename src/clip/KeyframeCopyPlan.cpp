@@ -105,7 +105,6 @@ PlanOutcome KeyframeCopyPlan::join(ExportJob& AJob) {
         return stopped(out);
     if (rc != 0) {
         AJob.view.setStatus(QStringLiteral("Concatenation failed, retrying with re-encode..."));
-        AJob.view.processMessages();
         AJob.meter.restart();
         AJob.meter.begin(QStringLiteral("Joining (re-encoding)"), 0, AJob.keptMs);
         if (AJob.index)

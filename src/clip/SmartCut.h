@@ -64,7 +64,7 @@ QString SmartCutUnsupported(const MediaIndex& AIndex);
 // format and B-frame delay. Empty when they can't be matched.
 QStringList MatchingEncoder(const MediaIndex& AIndex);
 
-// Command lines of the pieces (AStartUs: display time of the first frame on the stream's clock).
+// The command line of a piece: a copy from its keyframe, or the encoding of its frames.
 Command PieceCommand(const QString& AFFmpeg, const QString& AInput, const MediaIndex& AIndex,
                      const CutPiece& APiece, const QString& APath);
 // True when the piece is written as MP4 rather than MPEG-TS.

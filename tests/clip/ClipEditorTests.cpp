@@ -72,7 +72,6 @@ class RecordingView : public ClipView, public BoxRecorder {
 public:
     ClipEditor* editor = nullptr;
     QStringList statuses;
-    int processed = 0;
     QStringList files, folders, titles;
     QString filter, fileText, timeText, videoSize, audioText, out, crop, playText = "Play";
     int pos = 0, max = 0, selected = -1;
@@ -82,12 +81,6 @@ public:
     void setStatus(const QString& AText) override { statuses << AText; }
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
         return record(AKind, AText, AButtons);
-    }
-    std::function<void()> onProcess; // what the user does while messages are processed
-    void processMessages() override {
-        ++processed;
-        if (onProcess)
-            onProcess();
     }
     QString openFile(const QString& ATitle, const QString& AFilter) override {
         titles << ATitle;

@@ -27,7 +27,6 @@ public:
         boxes << AText;
         return BoxAnswer::Ok;
     }
-    void processMessages() override {}
 };
 
 // Where the run of ASource's frames [AFrom, AFrom + ACount) starts inside AOut, bit for bit;

@@ -19,7 +19,6 @@ class FakeView : public ExportView, public BoxRecorder {
 public:
     QStringList statuses;
     QStringList progress; // the live progress lines, apart from the other statuses
-    QStringList painted;  // status shown when messages were processed
 
     void setStatus(const QString& AText) override {
         static const QRegularExpression line("^\\w[^:]*: \\d\\d:\\d\\d:\\d\\d / ");
@@ -29,9 +28,6 @@ public:
         // Only the question whether to replace a file has more than OK.
         EXPECT_EQ(AButtons, AKind == BoxKind::Confirmation ? BoxButtons::YesNo : BoxButtons::Ok);
         return record(AKind, AText, AButtons);
-    }
-    void processMessages() override {
-        painted << (statuses.isEmpty() ? QString() : statuses.last());
     }
 };
 
@@ -130,7 +126,6 @@ TEST(Export, CutsKeptRangesInOrderAndJoinsThem) {
     ASSERT_FALSE(view.progress.isEmpty());
     EXPECT_TRUE(view.progress.first().startsWith("Cutting: "))
         << view.progress.first().toStdString();
-    EXPECT_EQ(view.painted, QStringList{"Exporting..."});
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
     EXPECT_EQ(view.boxes[0].text, "Export complete!\r\n" + out);
@@ -193,7 +188,6 @@ TEST(Export, OutputInAMissingFolderGivesTheConcatError) {
     EXPECT_EQ(view.statuses,
               QStringList({"Exporting...", "Exact cut failed (join); cutting at keyframes",
                            "Concatenation failed, retrying with re-encode..."}));
-    EXPECT_EQ(view.painted, view.statuses);
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(view.boxes[0].text,
