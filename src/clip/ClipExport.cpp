@@ -52,10 +52,13 @@ bool Report(ExportJob& AJob, const PlanOutcome& AOutcome) {
                     QStringLiteral(": ") + err);
             return false;
         }
-        view.setStatus(QStringLiteral("Export complete: ") + AJob.target.result());
+        // What could not be kept is named once, as a conversion names it.
+        view.setStatus(
+            QStringLiteral("Export complete: ") + AJob.target.result() +
+            (AOutcome.lost.isEmpty() ? QString() : QStringLiteral(". ") + AOutcome.lost));
         Box(view, BoxKind::Information,
             QStringLiteral("Export complete!\r\n") + AJob.target.result() +
-                (AOutcome.lost.isEmpty() ? QString() : QStringLiteral("\r\n") + AOutcome.lost));
+                (AOutcome.lost.isEmpty() ? QString() : QStringLiteral("\r\n\r\n") + AOutcome.lost));
         return true;
     case PlanResult::Stopped:
         AJob.target.release();

@@ -217,9 +217,10 @@ TEST_F(KeepProperties, ExportsKeepRotationColourHdrDatesPlacesAndTrackNames) {
         ASSERT_FALSE(source.isEmpty());
         const QString out = NewTempDir("kept") + "/out.mp4";
         FDialogs.boxes.clear();
-        EXPECT_EQ(Export(source, 3, 5, c.crop, out), "Export complete: " + out);
+        EXPECT_EQ(Export(source, 3, 5, c.crop, out),
+                  "Export complete: " + out + (c.lost.isEmpty() ? "" : ". " + c.lost));
         EXPECT_EQ(FDialogs.texts(), QStringList{"Export complete!\r\n" + out +
-                                                (c.lost.isEmpty() ? "" : "\r\n" + c.lost)});
+                                                (c.lost.isEmpty() ? "" : "\r\n\r\n" + c.lost)});
         EXPECT_EQ(W<QLabel>("LblVideoSize")->text(), c.sizeShown);
 
         QMap<QString, QString> expected = Facts(source);
