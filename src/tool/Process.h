@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,6 +63,9 @@ struct RunOptions {
     QString watchFile;
     // ffmpeg's progress as read from its stderr, called whenever it moves forward.
     std::function<void(const FFmpegProgress&)> onProgress;
+    // Sent to the child when this program dies, however it dies (0: the child may outlive it).
+    // A recording gets SIGINT, on which ffmpeg finishes its file as on Stop.
+    int deathSignal = SIGKILL;
 };
 
 // Runs one command as a child with stdin from /dev/null and waits for it.
