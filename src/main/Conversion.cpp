@@ -339,8 +339,10 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     options.stopGraceMs = AStopGraceMs;
     options.stopAgainMs = AStopAgainMs;
     // Only a recording is asked again (its TS is written packet by packet): if this program
-    // dies, it is finished as on Stop, so the TS stays readable; any other run is killed.
+    // dies, it is asked to finish as on Stop, and killed if it is still waiting for its next
+    // segment soon after (the TS already holds every packet received); any other run is killed.
     options.deathSignal = AStopAgainMs >= 0 ? SIGINT : SIGKILL;
+    options.deathGraceMs = AStopAgainMs >= 0 ? kRecordingDeathGraceMs : 0;
     options.onProgress = [&](const FFmpegProgress& AProgress) { report(ALabel, AProgress, text); };
     // ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to
     // open segment N of playlist 0"); a segment cut short by a lost connection is only reported

@@ -2,6 +2,7 @@
 
 #include "AppPaths.h"
 #include "Spawn.h"
+#include "Warden.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -181,6 +182,7 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
     request.stderrFd = pipeFds[1];
     request.workDir = AOptions.workDir.isEmpty() ? nullptr : workDir.constData();
     request.deathSignal = AOptions.deathSignal;
+    request.deathGraceMs = AOptions.deathGraceMs;
     const pid_t pid = SpawnChild(request, nullptr);
     if (pipeFds[1] >= 0)
         ::close(pipeFds[1]);
@@ -329,6 +331,8 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
     }
     if (pidFd >= 0)
         ::close(pidFd);
+    if (AOptions.deathGraceMs > 0)
+        WardenForget(pid);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "Spawn.h"
 
+#include "Warden.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -132,6 +134,8 @@ private:
             FJobs.pop_front();
             g.unlock();
             job->pid = ForkExec(*job->request, &job->err);
+            if (job->pid > 0 && job->request->deathGraceMs > 0)
+                WardenWatch(job->pid, job->request->deathGraceMs);
             g.lock();
             job->done = true;
             FWake.notify_all();

@@ -14,6 +14,8 @@ struct SpawnRequest {
     const char* workDir = nullptr;     // null: the current directory
     // Sent to the child when this program ends, however it ends; 0: none (it may outlive us).
     int deathSignal = 0;
+    // > 0: a child still running this long after the program died is killed (see Warden.h).
+    int deathGraceMs = 0;
 };
 
 // Starts a child with stdin from /dev/null and every signal at its default. Children are
