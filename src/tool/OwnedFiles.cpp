@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QUrl>
+#include <QtEndian>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -60,6 +62,31 @@ QList<Entry> ReadJournal(const QString& AFile) {
     return entries;
 }
 
+// An MP4 whose writer never got to its index: ffmpeg writes the top-level "moov" box only when
+// it finishes (at the end, or moved to the front), so a killed run's MP4 has none and plays
+// nowhere. Only the top-level boxes are walked.
+bool UnfinishedMp4(const QString& APath, qint64 ASize) {
+    if (!APath.endsWith(QLatin1String(".mp4"), Qt::CaseInsensitive))
+        return false;
+    QFile f(APath);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    for (qint64 at = 0; at + 8 <= ASize;) {
+        uchar head[16];
+        if (!f.seek(at) || f.read(reinterpret_cast<char*>(head), 16) < 8)
+            return true;
+        quint64 size = qFromBigEndian<quint32>(head);
+        if (size == 1 && at + 16 <= ASize)
+            size = qFromBigEndian<quint64>(head + 8); // a 64-bit size follows the type
+        if (std::memcmp(head + 4, "moov", 4) == 0)
+            return false;
+        if (size == 0 || size < 8)
+            return true; // the last box, or no box at all: no index
+        at += static_cast<qint64>(size);
+    }
+    return true;
+}
+
 // Does with one file of a run that ended what its kind says; only the very file the run
 // made (same device and inode) is touched. A kept recording is added to AKept.
 void Settle(const Entry& AEntry, QStringList* AKept) {
@@ -79,7 +106,7 @@ void Settle(const Entry& AEntry, QStringList* AKept) {
         }
         [[fallthrough]];
     case OwnedKind::Reservation:
-        if (file && st.st_size == 0)
+        if (file && (st.st_size == 0 || UnfinishedMp4(AEntry.path, st.st_size)))
             ::unlink(path.constData());
         return;
     case OwnedKind::TempFile:

@@ -9,7 +9,7 @@ namespace halvora {
 // What a run made on disk that is its own until it is done with it, and what becomes of it
 // when the run dies without saying so.
 enum class OwnedKind {
-    Reservation, // a reserved output name: removed while still empty
+    Reservation, // a reserved output name: removed while still empty, or an MP4 left unfinished
     Recording,   // a link's TS: kept when it holds anything (the user's data), else removed
     TempFile,    // a hidden temporary file: removed
     WorkFolder,  // a working folder: removed with all it holds
