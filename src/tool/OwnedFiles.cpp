@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <QSysInfo>
 #include <QUrl>
 #include <QtEndian>
 
@@ -198,7 +199,8 @@ QString JournalDir() {
     QString base = QFile::decodeName(qgetenv("XDG_STATE_HOME"));
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/halvora/runs/");
+    // Per machine: a home shared over the network must not see another machine's runs as dead.
+    return base + QStringLiteral("/halvora/runs/") + QSysInfo::machineHostName() + QLatin1Char('/');
 }
 
 void OwnFile(const QString& APath, OwnedKind AKind) {

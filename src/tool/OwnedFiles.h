@@ -21,8 +21,8 @@ void OwnFile(const QString& APath, OwnedKind AKind);
 // Done with APath: it is no longer the journal's business.
 void DisownFile(const QString& APath);
 
-// $XDG_STATE_HOME/halvora/runs/, else ~/.local/state/halvora/runs/ (kept across a logout,
-// which empties $XDG_RUNTIME_DIR).
+// $XDG_STATE_HOME/halvora/runs/HOST/, else ~/.local/state/halvora/runs/HOST/ (kept across a
+// logout, which empties $XDG_RUNTIME_DIR).
 QString JournalDir();
 
 // At start: for every run whose journal is left and that no longer runs, does with its files

@@ -5,6 +5,8 @@
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace halvora {
@@ -67,13 +69,21 @@ int StartWarden() {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return -1;
+    // Forked twice, so it is no child of the program: nobody waits for it or counts it.
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[1]);
-        WardenMain(fds[0]);
+        if (::fork() == 0) {
+            ::prctl(PR_SET_NAME, "halvora-warden");
+            WardenMain(fds[0]);
+        }
+        ::_exit(0);
     }
     ::close(fds[0]);
-    if (pid < 0) {
+    int status = 0;
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (pid < 0 || !WIFEXITED(status)) {
         ::close(fds[1]);
         return -1;
     }

@@ -110,12 +110,6 @@ const KillPoint kKillPoints[] = {
     {"ExportCutting", Flow::Export, "^Cutting: "},
 };
 
-class Crash : public ::testing::TestWithParam<KillPoint> {
-protected:
-    QString dir = NewTempDir("crash");
-    QString out = dir + "/out";
-};
-
 // Files below the folder and hidden ones too, by name relative to it.
 QStringList Names(const QString& ADir) {
     QStringList names;
@@ -127,66 +121,96 @@ QStringList Names(const QString& ADir) {
     return names;
 }
 
+// A top-level MP4 box of that type with a few bytes of content.
+QByteArray Box(const char* AType) {
+    return QByteArray("\0\0\0\x0c", 4) + AType + QByteArray("\1\2\3\4", 4);
+}
+
+class Crash : public ::testing::TestWithParam<KillPoint> {
+protected:
+    // The media of the flow and the arguments that start it.
+    void prepare(Flow AFlow) {
+        ASSERT_TRUE(QDir().mkpath(out));
+        switch (AFlow) {
+        case Flow::Record:
+            ASSERT_TRUE(QDir().mkpath(dir + "/media"));
+            // Segments longer than a second: SIGINT alone would leave ffmpeg waiting for more.
+            ASSERT_TRUE(MakeHls(dir + "/media/vod.m3u8", 40, 3));
+            srv = std::make_unique<TestHttpServer>(TestHttpServer::Mode::Http);
+            live = std::make_unique<LivePlaylist>(*srv, dir + "/media", "/live/", 3);
+            args = QStringList{"record", srv->url("/live/live.m3u8"), out};
+            return;
+        case Flow::Convert:
+            ASSERT_TRUE(MakeVideo(dir + "/in.mp4", 60, 640, 360));
+            args = QStringList{"convert", dir + "/in.mp4", out};
+            return;
+        case Flow::Batch:
+            for (const char* name : {"a", "b", "c"}) {
+                ASSERT_TRUE(QDir().mkpath(dir + "/root/" + name));
+                ASSERT_TRUE(MakeVideo(dir + "/root/" + name + "/local.ts", 20, 640, 360));
+            }
+            args = QStringList{"batch", dir + "/root", out};
+            return;
+        case Flow::Export:
+            ASSERT_TRUE(MakeVideo(dir + "/in.mp4", 60, 1280, 720));
+            ASSERT_TRUE(QFile::copy(dir + "/in.mp4", typed));
+            typedDigest = FileDigest(typed);
+            args = QStringList{"export", dir + "/in.mp4", typed};
+            return;
+        }
+    }
+    // Kills the probe once APattern's status is shown while a child runs; that status. Its
+    // children must end within a second.
+    void killAt(Probe& AProbe, const QRegularExpression& APattern, QString* AShown) {
+        QList<RunId> children;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                if (AProbe.matching(APattern).isEmpty())
+                    return false;
+                children = ChildrenOf(AProbe.pid());
+                return !children.isEmpty();
+            },
+            120000))
+            << AProbe.lines().join('\n').toStdString();
+        *AShown = AProbe.matching(APattern);
+        AProbe.kill();
+        QElapsedTimer sinceKill;
+        sinceKill.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return AllEnded(children); }, 5000));
+        EXPECT_LT(sinceKill.elapsed(), 1000);
+    }
+    // The next start's status line; a start after it says nothing.
+    QString nextStart() {
+        Probe start({"start"});
+        EXPECT_TRUE(start.finish());
+        Probe again({"start"});
+        EXPECT_TRUE(again.finish());
+        EXPECT_EQ(again.matching(QRegularExpression("^status:")), "status:") << "said once";
+        return start.matching(QRegularExpression("^status:")).mid(7).trimmed();
+    }
+
+    QString dir = NewTempDir("crash");
+    QString out = dir + "/out";
+    QString typed = out + "/typed.mp4";
+    QString typedDigest;
+    QStringList args;
+    std::unique_ptr<TestHttpServer> srv;
+    std::unique_ptr<LivePlaylist> live;
+};
+
 } // namespace
 
 TEST_P(Crash, ChildrenEndAndTheNextStartRemovesOnlyTheDeadRunsLeftovers) {
     const KillPoint& point = GetParam();
-    ASSERT_TRUE(QDir().mkpath(out));
-    QStringList args;
-    std::unique_ptr<TestHttpServer> srv;
-    std::unique_ptr<LivePlaylist> live;
-    const QString typed = out + "/typed.mp4";
-    QString typedDigest;
-    switch (point.flow) {
-    case Flow::Record:
-        ASSERT_TRUE(QDir().mkpath(dir + "/media"));
-        // Segments longer than a second: SIGINT alone would leave ffmpeg waiting for the next.
-        ASSERT_TRUE(MakeHls(dir + "/media/vod.m3u8", 40, 3));
-        srv = std::make_unique<TestHttpServer>(TestHttpServer::Mode::Http);
-        live = std::make_unique<LivePlaylist>(*srv, dir + "/media", "/live/", 3);
-        args = QStringList{"record", srv->url("/live/live.m3u8"), out};
-        break;
-    case Flow::Convert:
-        ASSERT_TRUE(MakeVideo(dir + "/in.mp4", 60, 640, 360));
-        args = QStringList{"convert", dir + "/in.mp4", out};
-        break;
-    case Flow::Batch:
-        for (const char* name : {"a", "b", "c"}) {
-            ASSERT_TRUE(QDir().mkpath(dir + "/root/" + name));
-            ASSERT_TRUE(MakeVideo(dir + "/root/" + name + "/local.ts", 20, 640, 360));
-        }
-        args = QStringList{"batch", dir + "/root", out};
-        break;
-    case Flow::Export:
-        ASSERT_TRUE(MakeVideo(dir + "/in.mp4", 60, 1280, 720));
-        ASSERT_TRUE(QFile::copy(dir + "/in.mp4", typed));
-        typedDigest = FileDigest(typed);
-        args = QStringList{"export", dir + "/in.mp4", typed};
-        break;
-    }
+    ASSERT_NO_FATAL_FAILURE(prepare(point.flow));
     const QString clipBase =
         QDir::fromNativeSeparators(qEnvironmentVariable("TEMP")) + "/Halvora_clip/";
     const QStringList clipBefore = QDir(clipBase).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-
-    // Killed once the kill point's status is shown while a child runs.
-    Probe probe(args);
-    const QRegularExpression status(point.status);
-    QList<RunId> children;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            if (probe.matching(status).isEmpty())
-                return false;
-            children = ChildrenOf(probe.pid());
-            return !children.isEmpty();
-        },
-        120000))
-        << probe.lines().join('\n').toStdString();
-    const QString shown = probe.matching(status);
-    probe.kill();
-    QElapsedTimer sinceKill;
-    sinceKill.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return AllEnded(children); }, 5000));
-    EXPECT_LT(sinceKill.elapsed(), 1000) << point.name;
+    QString shown;
+    {
+        Probe probe(args);
+        ASSERT_NO_FATAL_FAILURE(killAt(probe, QRegularExpression(point.status), &shown));
+    }
 
     // A second instance goes on while the next start runs.
     const QString otherOut = dir + "/other";
@@ -198,23 +222,21 @@ TEST_P(Crash, ChildrenEndAndTheNextStartRemovesOnlyTheDeadRunsLeftovers) {
     ASSERT_EQ(otherFiles.size(), 2); // held.mp4 and the hidden temporary beside typed.mp4
     const QStringList clipRuns = QDir(clipBase).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 
-    Probe start({"start"});
-    ASSERT_TRUE(start.finish());
-    const QString said = start.matching(QRegularExpression("^status:")).mid(7).trimmed();
-    Probe again({"start"});
-    ASSERT_TRUE(again.finish());
-    EXPECT_EQ(again.matching(QRegularExpression("^status:")), "status:") << "said once";
+    const QString said = nextStart();
 
     // The other instance's files are all there.
     EXPECT_EQ(Names(otherOut), otherFiles);
     EXPECT_TRUE(QFileInfo(otherDownload).isDir());
-    QStringList clipAfter = QDir(clipBase).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList clipAfter = QDir(clipBase).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    int removed = 0;
     for (const QString& run : clipRuns) {
         if (clipBefore.contains(run))
             continue;
         const bool others = run.startsWith("run-" + QString::number(other.pid()) + "-");
         EXPECT_EQ(clipAfter.contains(run), others) << run.toStdString();
+        removed += others ? 0 : 1;
     }
+    EXPECT_EQ(removed, point.flow == Flow::Export ? 1 : 0); // the dead export's working folder
 
     // The dead run's: no empty reservation, no temporary, no working folder.
     for (const QString& name : Names(out)) {
@@ -240,11 +262,6 @@ TEST_P(Crash, ChildrenEndAndTheNextStartRemovesOnlyTheDeadRunsLeftovers) {
 
 INSTANTIATE_TEST_SUITE_P(KillPoints, Crash, ::testing::ValuesIn(kKillPoints),
                          [](const auto& AInfo) { return std::string(AInfo.param.name); });
-
-// A top-level MP4 box of that type with a few bytes of content.
-QByteArray Box(const char* AType) {
-    return QByteArray("\0\0\0\x0c", 4) + AType + QByteArray("\1\2\3\4", 4);
-}
 
 // What a dead run owned, by kind and by what became of the file since.
 TEST(DeadRun, TheNextStartSettlesEachKindOfFileItOwned) {
