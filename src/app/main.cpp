@@ -3,6 +3,7 @@
 #include "DialogService.h"
 #include "HttpClient.h"
 #include "InputItems.h"
+#include "OwnedFiles.h"
 #include "Umain.h"
 
 #include <QApplication>
@@ -56,11 +57,17 @@ int main(int argc, char** argv) {
         halvora::DefaultDialogs().message(nullptr, halvora::BoxKind::Error, QStringLiteral("Error"),
                                           QStringLiteral("Cannot apply the visual style \"Sky\""),
                                           halvora::BoxButtons::Ok);
+    // What an earlier run that died left behind (its own files only; running ones are left).
+    const QString kept = halvora::KeptRecordingsText(halvora::CleanDeadRuns());
     halvora::TForm2 form(halvora::DefaultDialogs());
     form.show();
+    if (!kept.isEmpty())
+        form.setStatus(kept);
     const QList<QUrl> items = halvora::ArgumentItems(commandLine.items, QDir::currentPath());
     if (!items.isEmpty())
         QTimer::singleShot(
             0, &form, [&form, items] { form.OpenInput(items, halvora::InputTarget::CommandLine); });
-    return app.exec();
+    const int code = app.exec();
+    halvora::EndRun();
+    return code;
 }

@@ -1,9 +1,14 @@
 #include "ClipEnv.h"
 
 #include "FFmpegLocator.h"
+#include "OwnedFiles.h"
+#include "RunOwner.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <mutex>
 
 namespace halvora {
 
@@ -17,8 +22,16 @@ QString ClipWorkDir() {
 }
 
 QString MakeClipWorkDir() {
-    const QString dir = ClipWorkDir();
-    QDir().mkpath(dir);
+    // A folder of this run's own: two programs at once never share its fixed file names, and
+    // what a run that died left there is removed by the next start.
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> g(lock);
+    const QString dir =
+        ClipWorkDir() + QStringLiteral("run-") + ThisRun().text() + QLatin1Char('/');
+    if (!QFileInfo(dir).isDir()) {
+        QDir().mkpath(dir);
+        OwnFile(dir, OwnedKind::WorkFolder);
+    }
     return dir;
 }
 

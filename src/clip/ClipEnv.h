@@ -19,7 +19,8 @@ constexpr int kClipStallMs = 60000;
 // "/Halvora_clip/" (always ends with '/'). Only computed, not created.
 QString ClipWorkDir();
 
-// ClipWorkDir(), created with its missing parents. Gives the path even when creating fails.
+// This run's folder inside ClipWorkDir() ("run-<run>/"), created with its missing parents and
+// owned by the run (OwnFile). Gives the path even when creating fails.
 QString MakeClipWorkDir();
 
 // Where and how the clip editor runs ffmpeg. A default-constructed value is what the

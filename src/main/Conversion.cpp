@@ -4,6 +4,7 @@
 #include "Encoding.h"
 #include "FFmpegLocator.h"
 #include "FreeName.h"
+#include "OwnedFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -11,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <cmath>
 
@@ -338,6 +338,11 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     options.stop = stopToken();
     options.stopGraceMs = AStopGraceMs;
     options.stopAgainMs = AStopAgainMs;
+    // Only a recording is asked again (its TS is written packet by packet): if this program
+    // dies, it is asked to finish as on Stop, and killed if it is still waiting for its next
+    // segment soon after (the TS already holds every packet received); any other run is killed.
+    options.deathSignal = AStopAgainMs >= 0 ? SIGINT : SIGKILL;
+    options.deathGraceMs = AStopAgainMs >= 0 ? kRecordingDeathGraceMs : 0;
     options.onProgress = [&](const FFmpegProgress& AProgress) { report(ALabel, AProgress, text); };
     // ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to
     // open segment N of playlist 0"); a segment cut short by a lost connection is only reported
@@ -596,7 +601,7 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     // A saved master's subtitle renditions, which ffmpeg does not read, are read here: from
     // files in the master's folder or below it only.
     QList<SubtitleFile> subs = ASubs;
-    QTemporaryDir subsDir;
+    OwnedTempDir subsDir;
     QStringList subsLost;
     const bool localSubs = !url && !inputs.label.isEmpty() && !inputs.subtitles.isEmpty();
     if (localSubs) {
@@ -763,13 +768,16 @@ void ConversionFlow::BtnConvertClick() {
             return;
         const QString ts = names[0];
         mp4 = names[1];
+        // A run that dies keeps what the TS recorded (a live stream cannot be fetched again).
+        OwnFile(ts, OwnedKind::Recording);
+        const DisownAtEnd owned({ts, mp4});
         int missing = 0;
         bool subtitlesLost = false;
         QList<HlsRendition> renditions;
         const int d = DownloadStream(input, ts, &missing, &subtitlesLost, &renditions);
         // The subtitle renditions are read once the video is saved, into files that live until
         // the conversion has taken them.
-        QTemporaryDir subsDir;
+        OwnedTempDir subsDir;
         QStringList subsLost;
         const auto saveSubtitles = [&](qint64 ALimitMs) {
             if (renditions.isEmpty())
@@ -929,6 +937,7 @@ void ConversionFlow::BtnConvertClick() {
     mp4 = reserveOutputs({mp4}).value(0);
     if (mp4.isEmpty())
         return;
+    const DisownAtEnd owned({mp4});
     int missing = 0;
     QStringList leftOut;
     QString subtitlesNote;
@@ -1044,6 +1053,7 @@ void ConversionFlow::BtnBatchClick() {
             ++failures;
             continue;
         }
+        const DisownAtEnd owned({output});
         QStringList itemLeftOut;
         QString itemSubs;
         const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut, {}, &itemSubs);

@@ -45,6 +45,8 @@ QString JoinPath(const QString& ADir, const QString& AName);
 
 // How long a stopped link download's ffmpeg may take on its own before it is stopped again.
 constexpr int kLiveStopAgainMs = 1000;
+// How long a recording may take to finish on its own once this program has died.
+constexpr int kRecordingDeathGraceMs = 700;
 
 // The templates of the download and the conversion. A plan from the input's stream listing
 // names every stream to keep; without one the conversion keeps every video (no attached

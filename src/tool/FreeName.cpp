@@ -1,5 +1,7 @@
 #include "FreeName.h"
 
+#include "OwnedFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -70,8 +72,12 @@ QStringList ReserveFreeNames(const QStringList& APaths, QString* AErr) {
             taken = true;
             break;
         }
-        if (!taken)
+        if (!taken) {
+            // Known as this run's until it is done with them, so a run that dies leaves none.
+            for (const QString& m : made)
+                OwnFile(m, OwnedKind::Reservation);
             return made;
+        }
     }
     if (AErr)
         *AErr = QStringLiteral("no free name for ") + APaths.value(0);
@@ -87,6 +93,7 @@ void DropUnwritten(const QString& APath) {
     if (::lstat(QFile::encodeName(APath).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_size == 0)
         QFile::remove(APath);
+    DisownFile(APath);
 }
 
 QString ReserveTempBeside(const QString& APath, QString* AErr) {
@@ -105,8 +112,10 @@ QString ReserveTempBeside(const QString& APath, QString* AErr) {
             tag += QLatin1Char(kChars[QRandomGenerator::global()->bounded(62)]);
         const QString name = folder + QLatin1Char('.') + stem + QStringLiteral(".tmp-") + tag + ext;
         const Created c = CreateExclusive(name, AErr);
-        if (c == Created::Yes)
+        if (c == Created::Yes) {
+            OwnFile(name, OwnedKind::TempFile);
             return name;
+        }
         if (c == Created::Failed) {
             if (AErr)
                 *AErr = name + QStringLiteral(": ") + *AErr;
@@ -130,8 +139,10 @@ bool ReplaceWithTemp(const QString& ATemp, const QString& ATarget, QString* AErr
         ::fsync(fd);
         ::close(fd);
     }
-    if (::rename(temp.constData(), target.constData()) == 0)
+    if (::rename(temp.constData(), target.constData()) == 0) {
+        DisownFile(ATemp);
         return true;
+    }
     if (AErr)
         *AErr = QString::fromLocal8Bit(std::strerror(errno));
     return false;

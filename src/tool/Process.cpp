@@ -1,6 +1,8 @@
 #include "Process.h"
 
 #include "AppPaths.h"
+#include "Spawn.h"
+#include "Warden.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -15,7 +17,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -122,14 +123,6 @@ struct KillAtExit {
     ~KillAtExit() { KillAllChildren(); }
 };
 
-struct SpawnActions {
-    posix_spawn_file_actions_t fa;
-    SpawnActions() { posix_spawn_file_actions_init(&fa); }
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&fa); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-};
-
 } // namespace
 
 void KillAllChildren() {
@@ -173,44 +166,27 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    SpawnActions actions;
-    posix_spawn_file_actions_addopen(&actions.fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-
     int pipeFds[2] = {-1, -1};
     const QByteArray capture = QFile::encodeName(AOptions.captureFile);
-    if (!AOptions.captureFile.isEmpty()) {
-        posix_spawn_file_actions_addopen(&actions.fa, STDOUT_FILENO, capture.constData(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions.fa, STDOUT_FILENO, STDERR_FILENO);
-    } else if (AOptions.onStderrLine || AOptions.onProgress || AOptions.stallMs > 0) {
-        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-            return kRunNotStarted;
-        posix_spawn_file_actions_adddup2(&actions.fa, pipeFds[1], STDERR_FILENO);
-    }
+    const bool piped = AOptions.captureFile.isEmpty() &&
+                       (AOptions.onStderrLine || AOptions.onProgress || AOptions.stallMs > 0);
+    if (piped && ::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return kRunNotStarted;
     const QByteArray workDir = QFile::encodeName(AOptions.workDir);
-    if (!AOptions.workDir.isEmpty())
-        posix_spawn_file_actions_addchdir_np(&actions.fa, workDir.constData());
-
-    // The child must hear the SIGINT of a stop even when the spawning thread blocks it.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    sigset_t dfl;
-    sigemptyset(&dfl);
-    sigaddset(&dfl, SIGINT);
-    posix_spawnattr_setsigdefault(&attr, &dfl);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     const QByteArray programPath = QFile::encodeName(program);
-    pid_t pid = -1;
-    const int spawnErr =
-        ::posix_spawn(&pid, programPath.constData(), &actions.fa, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
+    SpawnRequest request;
+    request.path = programPath.constData();
+    request.argv = argv.data();
+    request.envp = environ;
+    request.captureFile = AOptions.captureFile.isEmpty() ? nullptr : capture.constData();
+    request.stderrFd = pipeFds[1];
+    request.workDir = AOptions.workDir.isEmpty() ? nullptr : workDir.constData();
+    request.deathSignal = AOptions.deathSignal;
+    request.deathGraceMs = AOptions.deathGraceMs;
+    const pid_t pid = SpawnChild(request, nullptr);
     if (pipeFds[1] >= 0)
         ::close(pipeFds[1]);
-    if (spawnErr != 0) {
+    if (pid < 0) {
         if (pipeFds[0] >= 0)
             ::close(pipeFds[0]);
         return kRunNotStarted;
@@ -355,6 +331,8 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
     }
     if (pidFd >= 0)
         ::close(pidFd);
+    if (AOptions.deathGraceMs > 0)
+        WardenForget(pid);
     return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,6 +63,11 @@ struct RunOptions {
     QString watchFile;
     // ffmpeg's progress as read from its stderr, called whenever it moves forward.
     std::function<void(const FFmpegProgress&)> onProgress;
+    // Sent to the child when this program dies, however it dies (0: the child may outlive it).
+    // A recording gets SIGINT, on which ffmpeg finishes its file as on Stop.
+    int deathSignal = SIGKILL;
+    // > 0: one that the death signal has not ended this long after the program died is killed.
+    int deathGraceMs = 0;
 };
 
 // Runs one command as a child with stdin from /dev/null and waits for it.

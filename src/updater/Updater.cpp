@@ -317,6 +317,8 @@ int TUpdater::RunHelper(const QString& AOption, const QStringList& APaths, const
         cmd.path(p);
     RunOptions options;
     options.timeoutMs = kUnpackWaitMs;
+    // An install cut short is only finished by the next start: better let it end on its own.
+    options.deathSignal = 0;
     const int rc = RunCommand(cmd, options);
     if (rc == kRunNotStarted) {
         const QString program = elevated ? ResolveProgram(FElevator) : FHelperPath;

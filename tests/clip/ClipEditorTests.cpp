@@ -232,8 +232,11 @@ TEST_F(ClipEditorTest, OpenLoadsAndPlaysAtOnce) {
     EXPECT_TRUE(FView.editing);
     // The first still follows from the preview's worker.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !FEditor->Preview().image().isNull(); }, 20000));
-    EXPECT_TRUE(QFile::exists(QDir::fromNativeSeparators(qEnvironmentVariable("TEMP")) +
-                              "/Halvora_clip/frame_0.jpg"));
+    // In this run's own folder inside $TEMP/Halvora_clip/.
+    const QString work = MakeClipWorkDir();
+    EXPECT_TRUE(work.startsWith(QDir::fromNativeSeparators(qEnvironmentVariable("TEMP")) +
+                                "/Halvora_clip/run-"));
+    EXPECT_TRUE(QFile::exists(work + "frame_0.jpg"));
     // Playback: the panel is shown before the player gets its window; the seek follows Play.
     EXPECT_EQ(FLog, QStringList({"Load", "Open(4242,movie.mp4)", "Play", "SetTime(0)"}));
     EXPECT_EQ(FView.previewChanges.last(), true);

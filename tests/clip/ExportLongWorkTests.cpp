@@ -136,7 +136,7 @@ TEST_F(ExportLongWork, StopAndEscLeaveNothingBehindAndCloseWithYesStops) {
     W<QLineEdit>("EdtCrop")->setText("640:360:0:0");
     const QString out = dir + "/out.mp4";
     W<QLineEdit>("EdtOut")->setText(out);
-    const QString work = ClipWorkDir();
+    const QString work = MakeClipWorkDir(); // the editor's, this run's own
     // A finished export leaves its cuts; only what this test's stopped exports leave counts.
     for (const QString& f : Leftovers(work))
         QFile::remove(work + f);
@@ -180,7 +180,7 @@ TEST_F(ExportLongWork, StopAndEscDuringAnExactCutLeaveTheFoldersAsTheyWere) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Preview().grabbing(); }, 30000));
     const QString out = dir + "/out.mp4";
     W<QLineEdit>("EdtOut")->setText(out);
-    const QString work = ClipWorkDir();
+    const QString work = MakeClipWorkDir(); // the editor's, this run's own
     const QStringList folders{work, dir, QDir::tempPath()};
     const QStringList before = FilesIn(folders);
 

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         return 2;
     const QString root = sandbox.path();
     for (const char* sub : {"home", "home/Documents", "tmp", "work", "xdg/config", "xdg/data",
-                            "xdg/cache", "xdg/runtime"})
+                            "xdg/cache", "xdg/state", "xdg/runtime"})
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
     QFile::setPermissions(root + QStringLiteral("/xdg/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/xdg/config")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/xdg/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/xdg/cache")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(root + QStringLiteral("/xdg/state")));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root + QStringLiteral("/xdg/runtime")));
     qputenv("XDG_DOCUMENTS_DIR", QFile::encodeName(root + QStringLiteral("/home/Documents")));
     // Nothing listens here; a test that needs the service starts its own and sets this again.
