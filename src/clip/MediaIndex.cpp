@@ -2,6 +2,7 @@
 
 #include "Process.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -179,6 +180,11 @@ QString FindFFprobe(const QString& AFFmpeg) {
     // The application folder may hold only a link to the system's ffmpeg.
     const QString target = QFileInfo(ResolveProgram(AFFmpeg)).canonicalFilePath();
     if (target.isEmpty())
+        return {};
+    // A bare name may have been found in the current folder, which is never searched for
+    // ffprobe: not even beside an ffmpeg there.
+    if (!AFFmpeg.contains(QLatin1Char('/')) &&
+        QFileInfo(target).absolutePath() == QDir::current().canonicalPath())
         return {};
     found = FFprobeBeside(target);
     return QFileInfo(found).isFile() ? found : QString();

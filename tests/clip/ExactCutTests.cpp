@@ -87,6 +87,19 @@ TEST(MediaIndex, FindsFFprobeBesideFFmpegOrItsLinkTarget) {
     ASSERT_TRUE(QFile::link(FixtureFFmpeg(), dir + "/ffmpeg"));
     EXPECT_EQ(FindFFprobe(dir + "/ffmpeg"), "/usr/bin/ffprobe");
     EXPECT_EQ(FindFFprobe(dir + "/nothing"), "");
+
+    // A bare ffmpeg found in the current folder does not lead to an ffprobe planted beside it.
+    const QString cwd = NewTempDir("cwd");
+    for (const char* name : {"/ffmpeg", "/ffprobe"}) {
+        ASSERT_TRUE(WriteAll(cwd + name, "#!/bin/sh\n"));
+        QFile::setPermissions(cwd + name, QFile::permissions(cwd + name) | QFileDevice::ExeOwner);
+    }
+    CurrentDir here(cwd);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(NewTempDir("emptypath")));
+    const QString found = FindFFprobe("ffmpeg");
+    qputenv("PATH", path);
+    EXPECT_EQ(found.toStdString(), "");
 }
 
 TEST(MediaIndex, ParsesPacketLinesAndStreams) {
