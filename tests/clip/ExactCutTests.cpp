@@ -134,6 +134,28 @@ TEST(MediaIndex, ParsesPacketLinesAndStreams) {
     EXPECT_FALSE(ParseStreamInfo(R"({"streams":[{"codec_type":"audio"}]})", index));
 }
 
+// ffprobe's output is read by the same rules as every JSON reply: the first of repeated keys
+// counts, and a number is taken from its literal text.
+TEST(MediaIndex, StreamInfoTakesFirstOfRepeatedKeysAndLiteralNumbers) {
+    MediaIndex index;
+    const QByteArray json = R"({"streams":[
+        {"index":0,"codec_type":"video","codec_type":"audio","codec_name":"h264",
+         "codec_name":"x","width":64,"width":32,"height":48,"time_base":"1/90000",
+         "time_base":"bad","disposition":{"forced":0,"default":1,"forced":1,"attached_pic":1}},
+        {"index":1,"codec_type":"audio","sample_rate":"48000","sample_rate":"8000",
+         "disposition":{"dub":0}}],
+        "format":{"start_time":0.000001,"start_time":"9"},"format":{"start_time":"7"}})";
+    ASSERT_TRUE(ParseStreamInfo(json, index));
+    EXPECT_EQ(index.codec, "h264");
+    EXPECT_EQ(index.width, 64);
+    EXPECT_EQ(index.tbDen, 90000);
+    EXPECT_EQ(index.videoDisposition, "attached_pic+default");
+    EXPECT_EQ(index.audioTracks, 1);
+    EXPECT_EQ(index.audioSampleRate, 48000);
+    EXPECT_EQ(index.audioDispositions, QStringList{"0"});
+    EXPECT_EQ(index.startUs, 1);
+}
+
 // A copy that starts on a keyframe keeps every picture from it, with and without B-frames;
 // ffmpeg's copy that seeks after the input loses a whole keyframe interval with B-frames.
 TEST(KeyframeCopy, KeepsEveryFrameFromTheKeyframe) {
