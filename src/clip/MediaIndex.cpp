@@ -1,12 +1,11 @@
 #include "MediaIndex.h"
 
+#include "JsonReader.h"
 #include "Process.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 
 namespace halvora {
@@ -52,9 +51,9 @@ std::int64_t SecondsTextToUs(const QString& AText) {
 }
 
 // "34000/50000" in units of 1/AScale, rounded; -1 when not a ratio.
-std::int64_t Scaled(const QJsonValue& AValue, std::int64_t AScale) {
+std::int64_t Scaled(const JsonValue& AValue, std::int64_t AScale) {
     int num = 0, den = 1;
-    const QString t = AValue.toString();
+    const QString t = AValue.text();
     if (t.startsWith(QLatin1String("0/")))
         return 0;
     if (!ParseRatio(t, num, den))
@@ -62,57 +61,63 @@ std::int64_t Scaled(const QJsonValue& AValue, std::int64_t AScale) {
     return (static_cast<std::int64_t>(num) * AScale + den / 2) / den;
 }
 
-QString MasterDisplayText(const QJsonObject& AData) {
+QString MasterDisplayText(const JsonValue& AData) {
     auto xy = [&](const char* AName) {
-        const QString n = QLatin1String(AName);
-        const std::int64_t x = Scaled(AData.value(n + QLatin1String("_x")), 50000);
-        const std::int64_t y = Scaled(AData.value(n + QLatin1String("_y")), 50000);
+        const QByteArray n(AName);
+        const std::int64_t x = Scaled(AData.member((n + "_x").constData()), 50000);
+        const std::int64_t y = Scaled(AData.member((n + "_y").constData()), 50000);
         return x < 0 || y < 0 ? QString() : QStringLiteral("(%1,%2)").arg(x).arg(y);
     };
     const QString g = xy("green"), b = xy("blue"), r = xy("red"), wp = xy("white_point");
-    const std::int64_t max = Scaled(AData.value(QLatin1String("max_luminance")), 10000);
-    const std::int64_t min = Scaled(AData.value(QLatin1String("min_luminance")), 10000);
+    const std::int64_t max = Scaled(AData.member("max_luminance"), 10000);
+    const std::int64_t min = Scaled(AData.member("min_luminance"), 10000);
     if (g.isEmpty() || b.isEmpty() || r.isEmpty() || wp.isEmpty() || max <= 0 || min < 0)
         return {};
     return QStringLiteral("G%1B%2R%3WP%4L(%5,%6)").arg(g, b, r, wp).arg(max).arg(min);
 }
 
 // The HDR side data of the video's first picture.
-void ReadHdr(const QJsonArray& AFrames, int AVideoIndex, MediaIndex& AIndex) {
-    for (const QJsonValue& f : AFrames) {
-        const QJsonObject frame = f.toObject();
-        if (frame.value(QLatin1String("stream_index")).toInt(-1) != AVideoIndex)
+void ReadHdr(const JsonValue& AFrames, int AVideoIndex, MediaIndex& AIndex) {
+    for (int i = 0; i < AFrames.size(); ++i) {
+        const JsonValue frame = AFrames.at(i);
+        if (frame.member("stream_index").toInt(-1) != AVideoIndex)
             continue;
-        for (const QJsonValue& v : frame.value(QLatin1String("side_data_list")).toArray()) {
-            const QJsonObject sd = v.toObject();
-            const QString type = sd.value(QLatin1String("side_data_type")).toString();
+        const JsonValue list = frame.member("side_data_list");
+        for (int j = 0; j < list.size(); ++j) {
+            const JsonValue sd = list.at(j);
+            const QString type = sd.member("side_data_type").text();
             if (type == QLatin1String("Mastering display metadata"))
                 AIndex.masterDisplay = MasterDisplayText(sd);
             else if (type == QLatin1String("Content light level metadata"))
                 AIndex.contentLight = QStringLiteral("%1,%2")
-                                          .arg(sd.value(QLatin1String("max_content")).toInt())
-                                          .arg(sd.value(QLatin1String("max_average")).toInt());
+                                          .arg(sd.member("max_content").toInt())
+                                          .arg(sd.member("max_average").toInt());
         }
         return;
     }
 }
 
 // ffprobe's disposition object as ffmpeg's -disposition value.
-QString DispositionText(const QJsonObject& AStream) {
-    const QJsonObject d = AStream.value(QLatin1String("disposition")).toObject();
-    QStringList set;
-    for (auto it = d.begin(); it != d.end(); ++it)
-        if (it.value().toInt() != 0)
-            set << it.key();
+QString DispositionText(const JsonValue& AStream) {
+    QStringList seen, set;
+    AStream.member("disposition").forEachMember([&](const QString& AKey, const JsonValue& AFlag) {
+        if (seen.contains(AKey))
+            return; // the first of a repeated key counts
+        seen << AKey;
+        if (AFlag.toInt() != 0)
+            set << AKey;
+    });
+    // In name order, so the value does not depend on the order ffprobe writes its fields in.
+    set.sort();
     return set.isEmpty() ? QStringLiteral("0") : set.join(QLatin1Char('+'));
 }
 
-QString Specified(const QJsonObject& AStream, const char* AKey) {
-    const QString v = AStream.value(QLatin1String(AKey)).toString();
+QString Specified(const JsonValue& AStream, const char* AKey) {
+    const QString v = AStream.member(AKey).text();
     return v == QLatin1String("unknown") ? QString() : v;
 }
 
-void ReadColour(const QJsonObject& AStream, MediaIndex& AIndex) {
+void ReadColour(const JsonValue& AStream, MediaIndex& AIndex) {
     AIndex.colorRange = Specified(AStream, "color_range");
     AIndex.colorSpace = Specified(AStream, "color_space");
     AIndex.colorTransfer = Specified(AStream, "color_transfer");
@@ -180,47 +185,51 @@ QString FindFFprobe(const QString& AFFmpeg) {
     const QString target = QFileInfo(ResolveProgram(AFFmpeg)).canonicalFilePath();
     if (target.isEmpty())
         return {};
+    // A bare name may have been found in the current folder, which is never searched for
+    // ffprobe: not even beside an ffmpeg there.
+    if (!AFFmpeg.contains(QLatin1Char('/')) &&
+        QFileInfo(target).absolutePath() == QDir::current().canonicalPath())
+        return {};
     found = FFprobeBeside(target);
     return QFileInfo(found).isFile() ? found : QString();
 }
 
 bool ParseStreamInfo(const QByteArray& AJson, MediaIndex& AIndex) {
-    const QJsonObject root = QJsonDocument::fromJson(AJson).object();
+    const JsonDocument doc(AJson);
+    const JsonValue root = doc.root();
     bool video = false;
     int videoIndex = -1;
     AIndex.audioTracks = 0;
     AIndex.audioDispositions.clear();
-    for (const QJsonValue& v : root.value(QStringLiteral("streams")).toArray()) {
-        const QJsonObject s = v.toObject();
-        const QString type = s.value(QStringLiteral("codec_type")).toString();
+    const JsonValue streams = root.member("streams");
+    for (int i = 0; i < streams.size(); ++i) {
+        const JsonValue s = streams.at(i);
+        const QString type = s.member("codec_type").text();
         if (type == QLatin1String("video") && !video) {
             video = true;
-            videoIndex = s.value(QStringLiteral("index")).toInt();
+            videoIndex = s.member("index").toInt();
             ReadColour(s, AIndex);
-            AIndex.codec = s.value(QStringLiteral("codec_name")).toString();
-            AIndex.profile = s.value(QStringLiteral("profile")).toString();
-            AIndex.pixFmt = s.value(QStringLiteral("pix_fmt")).toString();
-            AIndex.level = s.value(QStringLiteral("level")).toInt();
-            AIndex.width = s.value(QStringLiteral("width")).toInt();
-            AIndex.height = s.value(QStringLiteral("height")).toInt();
-            if (!ParseRatio(s.value(QStringLiteral("time_base")).toString(), AIndex.tbNum,
-                            AIndex.tbDen))
+            AIndex.codec = s.member("codec_name").text();
+            AIndex.profile = s.member("profile").text();
+            AIndex.pixFmt = s.member("pix_fmt").text();
+            AIndex.level = s.member("level").toInt();
+            AIndex.width = s.member("width").toInt();
+            AIndex.height = s.member("height").toInt();
+            if (!ParseRatio(s.member("time_base").text(), AIndex.tbNum, AIndex.tbDen))
                 return false;
-            ParseRatio(s.value(QStringLiteral("r_frame_rate")).toString(), AIndex.rateNum,
-                       AIndex.rateDen);
+            ParseRatio(s.member("r_frame_rate").text(), AIndex.rateNum, AIndex.rateDen);
         } else if (type == QLatin1String("audio")) {
             AIndex.audioDispositions << DispositionText(s);
             if (AIndex.audioTracks++ == 0) {
-                AIndex.audioCodec = s.value(QStringLiteral("codec_name")).toString();
-                AIndex.audioSampleRate = s.value(QStringLiteral("sample_rate")).toString().toInt();
+                AIndex.audioCodec = s.member("codec_name").text();
+                AIndex.audioSampleRate = s.member("sample_rate").toInt();
             }
         }
     }
-    const QJsonValue start =
-        root.value(QStringLiteral("format")).toObject().value(QStringLiteral("start_time"));
-    AIndex.startUs = start.isString() ? SecondsTextToUs(start.toString()) : 0;
+    const JsonValue start = root.member("format").member("start_time");
+    AIndex.startUs = start.hasText() ? SecondsTextToUs(start.text()) : 0;
     if (video)
-        ReadHdr(root.value(QStringLiteral("frames")).toArray(), videoIndex, AIndex);
+        ReadHdr(root.member("frames"), videoIndex, AIndex);
     return video;
 }
 

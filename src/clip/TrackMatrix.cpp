@@ -49,10 +49,12 @@ const Box* Find(const QVector<Box>& ABoxes, const char* AType) {
 }
 
 bool IsVideoTrack(QFile& AFile, const Box& ATrak) {
-    const Box* mdia = Find(ChildBoxes(AFile, ATrak.payload, ATrak.end), "mdia");
+    const QVector<Box> trak = ChildBoxes(AFile, ATrak.payload, ATrak.end);
+    const Box* mdia = Find(trak, "mdia");
     if (!mdia)
         return false;
-    const Box* hdlr = Find(ChildBoxes(AFile, mdia->payload, mdia->end), "hdlr");
+    const QVector<Box> media = ChildBoxes(AFile, mdia->payload, mdia->end);
+    const Box* hdlr = Find(media, "hdlr");
     // version and flags, pre_defined, then the handler type.
     return hdlr && hdlr->payload + 12 <= hdlr->end && AFile.seek(hdlr->payload + 8) &&
            AFile.read(4) == "vide";
@@ -68,7 +70,8 @@ qint64 VideoMatrixOffset(QFile& AFile) {
     for (const Box& trak : ChildBoxes(AFile, moov->payload, moov->end)) {
         if (trak.type != "trak" || !IsVideoTrack(AFile, trak))
             continue;
-        const Box* tkhd = Find(ChildBoxes(AFile, trak.payload, trak.end), "tkhd");
+        const QVector<Box> children = ChildBoxes(AFile, trak.payload, trak.end);
+        const Box* tkhd = Find(children, "tkhd");
         if (!tkhd || !AFile.seek(tkhd->payload))
             return -1;
         const QByteArray version = AFile.read(1);

@@ -1,6 +1,6 @@
 #include "FeedbackPost.h"
 
-#include <rapidjson/document.h>
+#include "JsonReader.h"
 
 namespace halvora {
 
@@ -103,22 +103,13 @@ QByteArray FormBody(const QStringList& AItems) {
 }
 
 QString ServerErrorText(const QString& AReply) {
-    const QByteArray utf8 = AReply.toUtf8();
-    rapidjson::Document doc;
-    // Iterative: a reply nested a million levels deep must not exhaust the stack.
-    doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(
-        utf8.constData(), static_cast<size_t>(utf8.size()));
-    if (doc.HasParseError() || !doc.IsObject())
-        return {};
-    const auto it = doc.FindMember("error");
-    if (it == doc.MemberEnd())
-        return {};
-    const rapidjson::Value& v = it->value;
-    if (v.IsString())
-        return QString::fromUtf8(v.GetString(), static_cast<qsizetype>(v.GetStringLength()));
-    if (v.IsBool())
-        return v.GetBool() ? QStringLiteral("true") : QStringLiteral("false");
-    return {};
+    const JsonDocument doc(AReply.toUtf8());
+    const JsonValue v = doc.root().member("error");
+    if (v.isTrue())
+        return QStringLiteral("true");
+    if (v.isFalse())
+        return QStringLiteral("false");
+    return v.text();
 }
 
 bool IsReplyAccepted(const QString& AReply) {

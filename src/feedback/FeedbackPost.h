@@ -35,7 +35,8 @@ bool PostFeedback(const QStringList& AItems, QString& AReply, QString& AErr,
 QString ServerErrorText(const QString& AReply);
 
 // The service accepted the feedback: with blanks removed and ASCII letters lower-cased, the
-// reply holds "ok":true.
+// reply holds "ok":true. A rule on the text, not a reading of the JSON: it also accepts a
+// reply that isn't JSON or writes TRUE, and refuses a tab or line break before the value.
 bool IsReplyAccepted(const QString& AReply);
 
 } // namespace halvora

@@ -4,6 +4,7 @@
 #include "Encoding.h"
 #include "FFmpegLocator.h"
 #include "FreeName.h"
+#include "Links.h"
 #include "OwnedFiles.h"
 
 #include <QDir>
@@ -34,14 +35,6 @@ QString ExtensionOf(const QString& AName) {
 QString ReplaceExtension(const QString& AName, const QString& AExt) {
     const qsizetype dot = AName.lastIndexOf(QLatin1Char('.'));
     return (dot < 0 ? AName : AName.left(dot)) + AExt;
-}
-
-QString AsciiLower(const QString& AText) {
-    QString s = AText;
-    for (QChar& c : s)
-        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
-            c = QChar(c.unicode() + ('a' - 'A'));
-    return s;
 }
 
 // Entry names of a folder as the file system lists them; hidden (dot) entries left out.
@@ -81,11 +74,6 @@ qint64 ListedStartPts(const QString& AText) {
 }
 
 } // namespace
-
-bool IsUrl(const QString& AText) {
-    const QString s = AsciiLower(AText);
-    return s.startsWith(QLatin1String("http://")) || s.startsWith(QLatin1String("https://"));
-}
 
 QString DocumentsDir() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);

@@ -26,9 +26,6 @@ constexpr int kDownloadStalled = kRunStalled;
 // file it leaves is a fragment, never a finished output.
 constexpr int kOutputWriteFailed = -7;
 
-// The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
-bool IsUrl(const QString& AText);
-
 // The user's Documents folder, else $HOME, else the application folder; never empty.
 QString DocumentsDir();
 

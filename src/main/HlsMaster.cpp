@@ -1,5 +1,7 @@
 #include "HlsMaster.h"
 
+#include "Links.h"
+
 #include <QDir>
 #include <QUrl>
 
@@ -9,15 +11,10 @@ namespace halvora {
 
 namespace {
 
-bool IsLink(const QString& AText) {
-    return AText.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-           AText.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-}
-
 // Only links and local paths are handed on: a remote playlist must not name other schemes
 // (file:, data:, ...) for ffmpeg to open.
 bool IsFetchable(const QString& AUri) {
-    return IsLink(AUri) || AUri.startsWith(QLatin1Char('/'));
+    return IsUrl(AUri) || AUri.startsWith(QLatin1Char('/'));
 }
 
 QString Value(const QList<QPair<QString, QString>>& AAttrs, QLatin1String AName) {
@@ -94,11 +91,11 @@ QList<QPair<QString, QString>> ReadAttributeList(QStringView AText) {
 }
 
 QString ResolveHlsUri(const QString& ABase, const QString& AUri) {
-    if (IsLink(ABase)) {
+    if (IsUrl(ABase)) {
         const QUrl resolved = QUrl(ABase).resolved(QUrl(AUri));
         return resolved.toString(QUrl::FullyEncoded);
     }
-    if (IsLink(AUri))
+    if (IsUrl(AUri))
         return AUri;
     const QUrl asUrl(AUri);
     if (asUrl.isLocalFile())

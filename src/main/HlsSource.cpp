@@ -1,6 +1,7 @@
 #include "HlsSource.h"
 
 #include "HttpClient.h"
+#include "Links.h"
 
 #include <QFile>
 
@@ -10,16 +11,11 @@ namespace {
 
 constexpr qint64 kPlaylistLimit = qint64(4) * 1024 * 1024;
 
-bool IsLinkText(const QString& AText) {
-    return AText.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-           AText.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-}
-
 } // namespace
 
 PlaylistText FetchPlaylist(const QString& AUrlOrPath, const std::function<bool()>& ACancel) {
     PlaylistText t;
-    if (!IsLinkText(AUrlOrPath)) {
+    if (!IsUrl(AUrlOrPath)) {
         QFile f(AUrlOrPath);
         if (!f.open(QIODevice::ReadOnly)) {
             t.error = f.errorString();

@@ -1,5 +1,7 @@
 #include "HlsSubtitles.h"
 
+#include "Links.h"
+
 #include <QLocale>
 #include <QRegularExpression>
 #include <QStringList>
@@ -13,11 +15,6 @@ namespace {
 
 constexpr qint64 kPtsWrap = qint64(1) << 33; // the MPEG-TS clock's range
 constexpr qint64 kMaxHours = 1000000;        // beyond any recording; keeps the sums small
-
-bool IsLink(const QString& AText) {
-    return AText.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-           AText.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-}
 
 // Lines of a text file: a UTF-8 BOM dropped, CRLF and lone CR read as line ends.
 QStringList LinesOf(const QByteArray& AText) {
@@ -186,7 +183,7 @@ bool FetchVttRendition(const QString& APlaylistUri, const PlaylistFetcher& AFetc
             continue;
         const QString uri = ResolveHlsUri(APlaylistUri, line);
         // A remote playlist names remote segments only.
-        if (IsLink(APlaylistUri) && !IsLink(uri))
+        if (IsUrl(APlaylistUri) && !IsUrl(uri))
             return fail(QStringLiteral("a segment is no link"));
         const PlaylistText segment = AFetch(uri);
         if (!segment.ok)

@@ -4,6 +4,7 @@
 #include "ClipForm.h"
 #include "DesignRows.h"
 #include "FFmpegLocator.h"
+#include "Links.h"
 #include "TFormFeedback.h"
 
 #include <QApplication>

@@ -136,11 +136,19 @@ QString ResolveProgram(const QString& AProgram) {
         return {};
     if (AProgram.contains(QLatin1Char('/')))
         return QFileInfo(AProgram).absoluteFilePath();
-    const QStringList dirs = [] {
-        QStringList d{AppDir(), QDir::currentPath() + QLatin1Char('/')};
+    // The folder the program was started from may hold anything: it is never searched for the
+    // program that grants root's rights, nor for the prober the clip editor runs unasked.
+    const bool skipCurrent =
+        AProgram == QLatin1String("pkexec") || AProgram == QLatin1String("ffprobe");
+    const QStringList dirs = [&] {
+        if (AProgram == QLatin1String("pkexec"))
+            return QStringList{QStringLiteral("/usr/bin/"), QStringLiteral("/bin/")};
+        QStringList d{AppDir()};
+        if (!skipCurrent)
+            d << QDir::currentPath() + QLatin1Char('/');
         const QByteArray path = qgetenv("PATH");
         for (const QByteArray& part : path.split(':'))
-            if (!part.isEmpty())
+            if (!part.isEmpty() && (!skipCurrent || part.startsWith('/')))
                 d << QFile::decodeName(part) + QLatin1Char('/');
         return d;
     }();

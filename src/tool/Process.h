@@ -89,6 +89,8 @@ void KillAllChildren();
 
 // A bare program name (no '/') is looked up in the application folder, the current directory,
 // then PATH; anything else is taken as it is. Empty when a bare name is found nowhere.
+// "ffprobe" skips the current directory and relative PATH entries; "pkexec" is looked up in
+// /usr/bin and /bin only.
 QString ResolveProgram(const QString& AProgram);
 
 } // namespace halvora

@@ -6,6 +6,7 @@
 #include "Download.h"
 #include "HelperLaunch.h"
 #include "InstallLayout.h"
+#include "JsonReader.h"
 #include "Process.h"
 
 #include <QCoreApplication>
@@ -13,8 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
-
-#include <rapidjson/document.h>
 
 #include <cerrno>
 #include <exception>
@@ -33,26 +32,6 @@ constexpr qint64 kMaxProgramBytes = qint64(1) << 30;
 
 const QString kFfmpegId = QStringLiteral("ffmpeg");
 const QString kVlcId = QStringLiteral("vlc");
-
-using JsonDoc = rapidjson::Document;
-
-bool ParseObject(const QByteArray& AJson, JsonDoc& ADoc) {
-    // Iterative: a reply nested a million levels deep must not exhaust the stack.
-    ADoc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag>(
-        AJson.constData(), static_cast<size_t>(AJson.size()));
-    return !ADoc.HasParseError() && ADoc.IsObject();
-}
-
-// A member's value as text: a string's content or a number's literal; the first of repeated
-// keys counts. Other kinds of value give the empty text.
-QString MemberText(const rapidjson::Value& AObject, const char* AKey, bool* APresent = nullptr) {
-    const auto it = AObject.FindMember(AKey);
-    if (APresent)
-        *APresent = it != AObject.MemberEnd();
-    if (it == AObject.MemberEnd() || !it->value.IsString())
-        return {};
-    return QString::fromUtf8(it->value.GetString(), it->value.GetStringLength());
-}
 
 // The value of an ASCII digit in ARadix (10 or 16), -1 for anything else.
 int DigitValue(QChar AChar, int ARadix) {
@@ -125,36 +104,38 @@ std::int64_t WholeNumberOr0(const QString& AText) {
 
 bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut) {
     AOut = {};
-    JsonDoc doc;
-    if (!ParseObject(AJson, doc))
+    const JsonDocument doc(AJson);
+    const JsonValue m = doc.root();
+    if (!m.isObject())
         return false;
-    AOut.version = MemberText(doc, "version");
-    AOut.url = MemberText(doc, "url", &AOut.hasUrl);
-    AOut.size = WholeNumberOr0(MemberText(doc, "size"));
-    AOut.sha256 = MemberText(doc, "sha256");
-    AOut.notes = MemberText(doc, "notes", &AOut.hasNotes);
+    AOut.version = m.member("version").text();
+    AOut.url = m.member("url").text();
+    AOut.hasUrl = m.member("url").isPresent();
+    AOut.size = WholeNumberOr0(m.member("size").text());
+    AOut.sha256 = m.member("sha256").text();
+    AOut.notes = m.member("notes").text();
+    AOut.hasNotes = m.member("notes").isPresent();
     return true;
 }
 
 ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut) {
     AOut.clear();
-    JsonDoc doc;
-    if (!ParseObject(AJson, doc))
+    const JsonDocument doc(AJson);
+    if (!doc.root().isObject())
         return ComponentListStatus::Unreadable;
-    const auto list = doc.FindMember("components");
-    if (list == doc.MemberEnd() || !list->value.IsArray())
+    const JsonValue list = doc.root().member("components");
+    if (!list.isArray())
         return ComponentListStatus::Empty;
-    const rapidjson::SizeType count = list->value.Size();
-    for (rapidjson::SizeType i = 0; i < count; ++i) {
-        const rapidjson::Value& item = list->value[i];
-        if (!item.IsObject())
+    for (int i = 0; i < list.size(); ++i) {
+        const JsonValue item = list.at(i);
+        if (!item.isObject())
             continue;
         ComponentEntry e;
-        e.file = MemberText(item, "file");
-        e.sha256 = MemberText(item, "sha256");
-        e.id = MemberText(item, "id");
-        e.name = MemberText(item, "name");
-        e.size = WholeNumberOr0(MemberText(item, "size"));
+        e.file = item.member("file").text();
+        e.sha256 = item.member("sha256").text();
+        e.id = item.member("id").text();
+        e.name = item.member("name").text();
+        e.size = WholeNumberOr0(item.member("size").text());
         if (!e.file.isEmpty())
             AOut.append(e);
     }

@@ -3,7 +3,7 @@ add_library(halvora_updater STATIC
     ${CMAKE_CURRENT_LIST_DIR}/Updater.cpp ${CMAKE_CURRENT_LIST_DIR}/Updater.h
     ${CMAKE_CURRENT_LIST_DIR}/HelperLaunch.cpp ${CMAKE_CURRENT_LIST_DIR}/HelperLaunch.h
     ${CMAKE_CURRENT_LIST_DIR}/Bootstrap.cpp ${CMAKE_CURRENT_LIST_DIR}/Bootstrap.h)
-target_include_directories(halvora_updater PUBLIC ${CMAKE_CURRENT_LIST_DIR} PRIVATE ${RAPIDJSON_INCLUDE_DIR})
+target_include_directories(halvora_updater PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(halvora_updater PUBLIC halvora_http halvora_tool Qt6::Core PRIVATE halvora_install_layout)
 
 include(${CMAKE_CURRENT_LIST_DIR}/SystemComponents.cmake)

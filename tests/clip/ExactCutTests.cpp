@@ -86,6 +86,19 @@ TEST(MediaIndex, FindsFFprobeBesideFFmpegOrItsLinkTarget) {
     ASSERT_TRUE(QFile::link(FixtureFFmpeg(), dir + "/ffmpeg"));
     EXPECT_EQ(FindFFprobe(dir + "/ffmpeg"), "/usr/bin/ffprobe");
     EXPECT_EQ(FindFFprobe(dir + "/nothing"), "");
+
+    // A bare ffmpeg found in the current folder does not lead to an ffprobe planted beside it.
+    const QString cwd = NewTempDir("cwd");
+    for (const char* name : {"/ffmpeg", "/ffprobe"}) {
+        ASSERT_TRUE(WriteAll(cwd + name, "#!/bin/sh\n"));
+        QFile::setPermissions(cwd + name, QFile::permissions(cwd + name) | QFileDevice::ExeOwner);
+    }
+    CurrentDir here(cwd);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(NewTempDir("emptypath")));
+    const QString found = FindFFprobe("ffmpeg");
+    qputenv("PATH", path);
+    EXPECT_EQ(found.toStdString(), "");
 }
 
 TEST(MediaIndex, ParsesPacketLinesAndStreams) {
@@ -118,6 +131,28 @@ TEST(MediaIndex, ParsesPacketLinesAndStreams) {
     EXPECT_EQ(index.toUs(90000), 1000000);
     EXPECT_EQ(index.toUs(-1), -12); // rounded down, below zero too
     EXPECT_FALSE(ParseStreamInfo(R"({"streams":[{"codec_type":"audio"}]})", index));
+}
+
+// ffprobe's output is read by the same rules as every JSON reply: the first of repeated keys
+// counts, and a number is taken from its literal text.
+TEST(MediaIndex, StreamInfoTakesFirstOfRepeatedKeysAndLiteralNumbers) {
+    MediaIndex index;
+    const QByteArray json = R"({"streams":[
+        {"index":0,"codec_type":"video","codec_type":"audio","codec_name":"h264",
+         "codec_name":"x","width":64,"width":32,"height":48,"time_base":"1/90000",
+         "time_base":"bad","disposition":{"forced":0,"default":1,"forced":1,"attached_pic":1}},
+        {"index":1,"codec_type":"audio","sample_rate":"48000","sample_rate":"8000",
+         "disposition":{"dub":0}}],
+        "format":{"start_time":0.000001,"start_time":"9"},"format":{"start_time":"7"}})";
+    ASSERT_TRUE(ParseStreamInfo(json, index));
+    EXPECT_EQ(index.codec, "h264");
+    EXPECT_EQ(index.width, 64);
+    EXPECT_EQ(index.tbDen, 90000);
+    EXPECT_EQ(index.videoDisposition, "attached_pic+default");
+    EXPECT_EQ(index.audioTracks, 1);
+    EXPECT_EQ(index.audioSampleRate, 48000);
+    EXPECT_EQ(index.audioDispositions, QStringList{"0"});
+    EXPECT_EQ(index.startUs, 1);
 }
 
 // A copy that starts on a keyframe keeps every picture from it, with and without B-frames;

@@ -31,6 +31,26 @@ void Touch(const QString& APath, bool AExecutable = false) {
         f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
 }
 
+// A script that leaves APath + ".ran" behind when it runs.
+void Planted(const QString& APath) {
+    ASSERT_TRUE(WriteAll(APath, "#!/bin/sh\n: > \"$0.ran\"\n"));
+    QFile::setPermissions(APath, QFile::permissions(APath) | QFileDevice::ExeOwner);
+}
+
+// PATH for one scope.
+class PathSetting {
+public:
+    explicit PathSetting(const QByteArray& APath) : FOld(qgetenv("PATH")) {
+        qputenv("PATH", APath);
+    }
+    ~PathSetting() { qputenv("PATH", FOld); }
+    PathSetting(const PathSetting&) = delete;
+    PathSetting& operator=(const PathSetting&) = delete;
+
+private:
+    QByteArray FOld;
+};
+
 } // namespace
 
 TEST(Command, TextQuotesProgramAndPathsOnly) {
@@ -111,6 +131,33 @@ TEST(RunProcess, BareNameFoundInCurrentDirectory) {
     Touch(dir + "/halvora-bare-test", true);
     CurrentDir here(dir);
     EXPECT_EQ(RunProcess(Command("halvora-bare-test"), {}), 0);
+}
+
+// An executable planted in the folder Halvora was started from, under the name of the
+// elevation front end or of the prober, is never run: not by its bare name, not through a
+// relative PATH entry. Any other bare name is still found there.
+TEST(RunProcess, CurrentFolderNeverSearchedForPkexecOrFFprobe) {
+    const QString dir = NewTempDir("planted");
+    for (const char* name : {"pkexec", "ffprobe", "halvora-planted"})
+        Planted(dir + "/" + name);
+    CurrentDir here(dir);
+    const QString cwd = QDir::currentPath() + "/";
+    const QByteArray empty = QFile::encodeName(NewTempDir("emptypath"));
+    for (const QByteArray& path : {empty, ".:" + empty, ":" + empty, "./:" + empty}) {
+        PathSetting setting(path);
+        const QString pkexec = ResolveProgram("pkexec");
+        // The system's own pkexec would ask for a password: it is only named, not run.
+        EXPECT_TRUE(pkexec.isEmpty() || pkexec == "/usr/bin/pkexec" || pkexec == "/bin/pkexec")
+            << pkexec.toStdString() << " PATH=" << path.constData();
+        EXPECT_EQ(ResolveProgram("ffprobe").toStdString(), "") << path.constData();
+        EXPECT_EQ(RunProcess(Command("ffprobe"), {}), kRunNotStarted);
+        EXPECT_EQ(ResolveProgram("halvora-planted"), cwd + "halvora-planted");
+    }
+    EXPECT_FALSE(QFile::exists(dir + "/ffprobe.ran"));
+    EXPECT_FALSE(QFile::exists(dir + "/pkexec.ran"));
+    // Named by its path, the planted file runs: the check above could have seen it.
+    EXPECT_EQ(RunProcess(Command(cwd + "ffprobe"), {}), 0);
+    EXPECT_TRUE(QFile::exists(dir + "/ffprobe.ran"));
 }
 
 TEST(RunProcess, ArgumentsArriveIntact) {
