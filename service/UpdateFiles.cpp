@@ -95,7 +95,7 @@ bool UpdateFiles::Open(const QString& ASite) {
 
 // The published file at ARel, opened; -1 when there is none to serve.
 int UpdateFiles::openFile(const std::string& ARel, struct stat& ASt) const {
-    // Links are resolved and must stay inside the site folder.
+    // Links are resolved and must stay inside the update folder.
     char* real = ::realpath((siteRoot + kUpdatePathPrefix + ARel).c_str(), nullptr);
     if (!real)
         return -1;
