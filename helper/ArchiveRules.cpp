@@ -114,6 +114,108 @@ int EntryRules::addData(std::uint64_t ABytes, std::int64_t AOffset, std::string&
     return guard.add(ABytes, AErr);
 }
 
+// The entry's name, cleaned; empty for the archive's root itself.
+int EntryRules::readName(archive_entry* AEntry, std::string& AName, std::string& AErr) const {
+    const char* raw = archive_entry_pathname(AEntry);
+    if (!raw)
+        raw = archive_entry_pathname_utf8(AEntry);
+    if (!CleanName(raw, AName, AErr))
+        return kUnsafeEntry;
+    if (!AName.empty() && AName.rfind(kReservedPrefix, 0) == 0) {
+        AErr = "reserved name refused: " + AName;
+        return kUnsafeEntry;
+    }
+    return kOk;
+}
+
+int EntryRules::checkKind(archive_entry* AEntry, const std::string& AName,
+                          std::string& AErr) const {
+    const mode_t type = archive_entry_filetype(AEntry);
+    if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK &&
+        !archive_entry_hardlink(AEntry)) {
+        AErr = "special file refused: " + AName;
+        return kUnsafeEntry;
+    }
+    if (archive_entry_perm(AEntry) & (S_ISUID | S_ISGID)) {
+        AErr = "set-id bit refused: " + AName;
+        return kUnsafeEntry;
+    }
+    return kOk;
+}
+
+// No entry may replace an earlier one or sit below a non-folder: that is how archives
+// sneak writes through links.
+int EntryRules::checkPlace(const std::string& AName, mode_t AType, std::string& AErr) const {
+    const auto earlier = written.find(AName);
+    if (earlier != written.end() && !(AType == AE_IFDIR && earlier->second == AE_IFDIR)) {
+        AErr = "entry appears twice: " + AName;
+        return kUnsafeEntry;
+    }
+    if (AType != AE_IFDIR && parents.count(AName)) {
+        AErr = "entry clashes with a folder: " + AName;
+        return kUnsafeEntry;
+    }
+    std::string prefix;
+    for (const std::string& p : SplitPath(AName)) {
+        if (!prefix.empty()) {
+            const auto it = written.find(prefix);
+            if (it != written.end() && it->second != AE_IFDIR) {
+                AErr = "entry below a non-folder refused: " + AName;
+                return kUnsafeEntry;
+            }
+        }
+        prefix += prefix.empty() ? p : "/" + p;
+    }
+    return kOk;
+}
+
+// A hard link must name an earlier file of the archive (its target is rewritten cleaned); a
+// symbolic link must stay inside the destination.
+int EntryRules::checkLink(archive_entry* AEntry, const std::string& AName,
+                          std::string& AErr) const {
+    if (const char* hardlink = archive_entry_hardlink(AEntry)) {
+        std::string target;
+        if (!CleanName(hardlink, target, AErr) || target.empty()) {
+            AErr = "hard link leaving the archive refused: " + AName;
+            return kUnsafeEntry;
+        }
+        const auto it = written.find(target);
+        if (it == written.end() || it->second != AE_IFREG) {
+            AErr = "hard link to something not unpacked before refused: " + AName;
+            return kUnsafeEntry;
+        }
+        archive_entry_set_hardlink(AEntry, target.c_str());
+    } else if (archive_entry_filetype(AEntry) == AE_IFLNK &&
+               !SafeLinkTarget(AName, archive_entry_symlink(AEntry))) {
+        AErr = "link leaving the destination refused: " + AName;
+        return kUnsafeEntry;
+    }
+    return kOk;
+}
+
+// A size announced in the header is refused before anything of it is written.
+int EntryRules::checkAnnouncedSize(archive_entry* AEntry, std::string& AErr) const {
+    if (archive_entry_filetype(AEntry) == AE_IFREG && !archive_entry_hardlink(AEntry) &&
+        archive_entry_size_is_set(AEntry) && archive_entry_size(AEntry) > 0)
+        return guard.wouldFit(std::uint64_t(archive_entry_size(AEntry)), AErr);
+    return kOk;
+}
+
+void EntryRules::accept(archive_entry* AEntry, const std::string& AName, mode_t AType,
+                        bool AHardLink) {
+    // Owner may always read and write; nobody else writes; no sticky bit.
+    const mode_t perm = archive_entry_perm(AEntry);
+    archive_entry_set_perm(AEntry, (perm & 0755) | (AType == AE_IFDIR ? 0700 : 0600));
+    archive_entry_set_pathname(AEntry, AName.c_str());
+    written[AName] = AHardLink ? mode_t(AE_IFREG) : AType;
+    const std::vector<std::string> parts = SplitPath(AName);
+    std::string prefix;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        prefix += prefix.empty() ? parts[i] : "/" + parts[i];
+        parents.insert(prefix);
+    }
+}
+
 int EntryRules::check(archive_entry* AEntry, bool& ASkip, std::string& AErr) {
     ASkip = false;
     if (++entries > limits.maxEntries) {
@@ -121,86 +223,25 @@ int EntryRules::check(archive_entry* AEntry, bool& ASkip, std::string& AErr) {
         return kLimitExceeded;
     }
     std::string name;
-    const char* raw = archive_entry_pathname(AEntry);
-    if (!raw)
-        raw = archive_entry_pathname_utf8(AEntry);
-    if (!CleanName(raw, name, AErr))
-        return kUnsafeEntry;
+    int rc = readName(AEntry, name, AErr);
+    if (rc != kOk)
+        return rc;
     if (name.empty()) {
         ASkip = true; // the root folder itself: nothing to write
         return kOk;
     }
-    if (name.rfind(kReservedPrefix, 0) == 0) {
-        AErr = "reserved name refused: " + name;
-        return kUnsafeEntry;
-    }
     const mode_t type = archive_entry_filetype(AEntry);
-    const char* hardlink = archive_entry_hardlink(AEntry);
-    if (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK && !hardlink) {
-        AErr = "special file refused: " + name;
-        return kUnsafeEntry;
-    }
-    const mode_t perm = archive_entry_perm(AEntry);
-    if (perm & (S_ISUID | S_ISGID)) {
-        AErr = "set-id bit refused: " + name;
-        return kUnsafeEntry;
-    }
-    // No entry may replace an earlier one or sit below a non-folder: that is how archives
-    // sneak writes through links.
-    const auto earlier = written.find(name);
-    if (earlier != written.end() && !(type == AE_IFDIR && earlier->second == AE_IFDIR)) {
-        AErr = "entry appears twice: " + name;
-        return kUnsafeEntry;
-    }
-    if (type != AE_IFDIR && parents.count(name)) {
-        AErr = "entry clashes with a folder: " + name;
-        return kUnsafeEntry;
-    }
-    const std::vector<std::string> parts = SplitPath(name);
-    std::string prefix;
-    for (const std::string& p : parts) {
-        if (!prefix.empty()) {
-            const auto it = written.find(prefix);
-            if (it != written.end() && it->second != AE_IFDIR) {
-                AErr = "entry below a non-folder refused: " + name;
-                return kUnsafeEntry;
-            }
-        }
-        prefix += prefix.empty() ? p : "/" + p;
-    }
-    if (hardlink) {
-        std::string target;
-        if (!CleanName(hardlink, target, AErr) || target.empty()) {
-            AErr = "hard link leaving the archive refused: " + name;
-            return kUnsafeEntry;
-        }
-        const auto it = written.find(target);
-        if (it == written.end() || it->second != AE_IFREG) {
-            AErr = "hard link to something not unpacked before refused: " + name;
-            return kUnsafeEntry;
-        }
-        archive_entry_set_hardlink(AEntry, target.c_str());
-    } else if (type == AE_IFLNK && !SafeLinkTarget(name, archive_entry_symlink(AEntry))) {
-        AErr = "link leaving the destination refused: " + name;
-        return kUnsafeEntry;
-    }
-    // A size announced in the header is refused before anything of it is written.
-    if (type == AE_IFREG && !hardlink && archive_entry_size_is_set(AEntry) &&
-        archive_entry_size(AEntry) > 0) {
-        const int rc = guard.wouldFit(std::uint64_t(archive_entry_size(AEntry)), AErr);
-        if (rc != kOk)
-            return rc;
-    }
-    // Owner may always read and write; nobody else writes; no sticky bit.
-    archive_entry_set_perm(AEntry, (perm & 0755) | (type == AE_IFDIR ? 0700 : 0600));
-    archive_entry_set_pathname(AEntry, name.c_str());
-    written[name] = hardlink ? mode_t(AE_IFREG) : type;
-    prefix.clear();
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        prefix += prefix.empty() ? parts[i] : "/" + parts[i];
-        parents.insert(prefix);
-    }
-    return kOk;
+    const bool hardlink = archive_entry_hardlink(AEntry) != nullptr;
+    rc = checkKind(AEntry, name, AErr);
+    if (rc == kOk)
+        rc = checkPlace(name, type, AErr);
+    if (rc == kOk)
+        rc = checkLink(AEntry, name, AErr);
+    if (rc == kOk)
+        rc = checkAnnouncedSize(AEntry, AErr);
+    if (rc == kOk)
+        accept(AEntry, name, type, hardlink);
+    return rc;
 }
 
 } // namespace helper

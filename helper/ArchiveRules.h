@@ -83,6 +83,14 @@ public:
     const ExpansionGuard& expansion() const { return guard; }
 
 private:
+    int readName(archive_entry* AEntry, std::string& AName, std::string& AErr) const;
+    int checkKind(archive_entry* AEntry, const std::string& AName, std::string& AErr) const;
+    int checkPlace(const std::string& AName, mode_t AType, std::string& AErr) const;
+    int checkLink(archive_entry* AEntry, const std::string& AName, std::string& AErr) const;
+    int checkAnnouncedSize(archive_entry* AEntry, std::string& AErr) const;
+    // Rewrites the accepted entry for writing and remembers where it went.
+    void accept(archive_entry* AEntry, const std::string& AName, mode_t AType, bool AHardLink);
+
     ArchiveLimits limits;
     ExpansionGuard guard;
     std::uint64_t entries = 0;

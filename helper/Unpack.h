@@ -15,17 +15,4 @@ namespace helper {
 int Unpack(const std::string& AArchive, const std::string& ADest, std::uint64_t AMaxBytes,
            std::uint64_t AMaxEntries, std::string& AErr);
 
-// Settles what helpers that no longer run left in ADir (a resolved folder). An install cut
-// short after its archive was wholly unpacked is completed: every entry its journal names moves
-// into place. One cut short earlier is dropped, the old component untouched. Set-aside entries
-// are removed, or put back where nothing took their place. kOk, or kWriteFailed with AErr set
-// when an install could not be completed; its journal then stays for the next run.
-int FinishInterrupted(const std::string& ADir, std::string& AErr);
-
-// The same for the folder ADest as given on the command line ("updater --finish DEST/").
-int FinishInterruptedInstall(const std::string& ADest, std::string& AErr);
-
-// Whether the process APidText (decimal) no longer exists; false for anything else.
-bool ProcessGone(const std::string& APidText);
-
 } // namespace helper

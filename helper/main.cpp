@@ -3,6 +3,7 @@
 // rights, or as root through pkexec when the application folder is not the user's.
 #include "HelperArgs.h"
 #include "Replace.h"
+#include "StagedInstall.h"
 #include "Unpack.h"
 
 #include <clocale>

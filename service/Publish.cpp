@@ -2,6 +2,7 @@
 
 #include "Download.h"
 #include "HelperArgs.h"
+#include "SiteFiles.h"
 #include "Unpack.h"
 #include "Updater.h"
 
@@ -13,12 +14,8 @@
 #include <QJsonObject>
 #include <QSet>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,97 +24,9 @@ namespace halvora::publish {
 
 namespace {
 
-const char kTempPrefix[] = ".publish-";
-
-QByteArray Path(const QString& APath) {
-    return QFile::encodeName(APath);
-}
-
-QString ErrnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 bool IsKnownId(const QString& AId) {
     return AId.compare(QStringLiteral("ffmpeg"), Qt::CaseInsensitive) == 0 ||
            AId.compare(QStringLiteral("vlc"), Qt::CaseInsensitive) == 0;
-}
-
-void SyncFolder(const QString& ADir) {
-    const int fd = ::open(Path(ADir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// AFill writes the new content to ADir/.publish-PID-NAME; it is then made durable and renamed
-// to ADir/NAME, so readers see either the old file or the whole new one.
-bool WriteBeside(const QString& ADir, const QString& AName, mode_t AMode,
-                 const std::function<bool(const QString&, QString&)>& AFill, QString& AErr) {
-    const QString temp = ADir + QLatin1Char('/') + kTempPrefix + QString::number(::getpid()) +
-                         QLatin1Char('-') + AName;
-    const QString target = ADir + QLatin1Char('/') + AName;
-    ::unlink(Path(temp).constData());
-    bool ok = AFill(temp, AErr);
-    if (ok) {
-        const int fd = ::open(Path(temp).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        ok = fd >= 0 && ::fchmod(fd, AMode) == 0 && ::fsync(fd) == 0;
-        if (!ok)
-            AErr = QStringLiteral("cannot write %1: %2").arg(temp, ErrnoText());
-        if (fd >= 0)
-            ::close(fd);
-    }
-    if (ok && ::rename(Path(temp).constData(), Path(target).constData()) != 0) {
-        AErr = QStringLiteral("cannot put %1 in place: %2").arg(target, ErrnoText());
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(Path(temp).constData());
-    return ok;
-}
-
-bool CopyFileInto(const QString& ASource, const QString& ADir, const QString& AName, mode_t AMode,
-                  QString& AErr) {
-    return WriteBeside(
-        ADir, AName, AMode,
-        [&](const QString& ATemp, QString& AFillErr) {
-            std::error_code ec;
-            std::filesystem::copy_file(Path(ASource).toStdString(), Path(ATemp).toStdString(), ec);
-            if (ec)
-                AFillErr = QStringLiteral("cannot copy %1: %2")
-                               .arg(ASource, QString::fromLocal8Bit(ec.message()));
-            return !ec;
-        },
-        AErr);
-}
-
-bool WriteTextInto(const QString& ADir, const QString& AName, const QByteArray& AText,
-                   QString& AErr) {
-    return WriteBeside(
-        ADir, AName, 0644,
-        [&](const QString& ATemp, QString& AFillErr) {
-            QFile f(ATemp);
-            const bool ok = f.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
-                            f.write(AText) == AText.size() && f.flush();
-            if (!ok)
-                AFillErr = QStringLiteral("cannot write %1: %2").arg(ATemp, f.errorString());
-            return ok;
-        },
-        AErr);
-}
-
-// Temporary files of publishers that were stopped half-way.
-void RemoveStaleTemps(const QString& ADir) {
-    DIR* dir = ::opendir(Path(ADir).constData());
-    if (!dir)
-        return;
-    QStringList stale;
-    while (dirent* e = ::readdir(dir))
-        if (std::strncmp(e->d_name, kTempPrefix, sizeof(kTempPrefix) - 1) == 0)
-            stale << ADir + QLatin1Char('/') + QFile::decodeName(e->d_name);
-    ::closedir(dir);
-    for (const QString& s : stale)
-        ::unlink(Path(s).constData());
 }
 
 // The program's own presence test on an unpacked tree. An updater makes its download folder in
@@ -195,233 +104,210 @@ private:
     int fd = -1;
 };
 
-} // namespace
+struct Digested {
+    QString sha256;
+    qint64 size = 0;
+};
 
-bool IsPublishableName(const QString& AName) {
-    if (!IsPlainFileName(AName) || AName.startsWith(QLatin1Char('.')) || AName.size() > 200)
-        return false;
-    for (QChar c : AName) {
-        const char16_t u = c.unicode();
-        const bool ok = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') ||
-                        (u >= u'0' && u <= u'9') || u == u'.' || u == u'-' || u == u'_' ||
-                        u == u'+' || u == u'~';
-        if (!ok)
-            return false;
-    }
-    return true;
+// A url_base the program can fetch the new program file from: https, no query, fragment or
+// space.
+bool IsServiceBase(const QString& ABase) {
+    return ABase.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive) && ABase.size() > 8 &&
+           !ABase.contains(QLatin1Char('?')) && !ABase.contains(QLatin1Char('#')) &&
+           !ABase.contains(QLatin1Char(' '));
 }
 
-bool ReadReleaseDescription(const QString& AReleaseDir, ReleaseDescription& AOut, QString& AErr) {
-    AOut = {};
-    const QString path = AReleaseDir + QStringLiteral("/release.json");
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        AErr = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
-        return false;
-    }
-    QJsonParseError perr{};
-    const QJsonDocument doc = QJsonDocument::fromJson(f.read(1 << 20), &perr);
-    if (perr.error != QJsonParseError::NoError || !doc.isObject()) {
-        AErr = QStringLiteral("%1 is not a JSON object (%2)").arg(path, perr.errorString());
-        return false;
-    }
-    const QJsonObject o = doc.object();
-    for (const QString& key : o.keys()) {
-        static const QStringList known{QStringLiteral("version"), QStringLiteral("program"),
-                                       QStringLiteral("url_base"), QStringLiteral("notes"),
-                                       QStringLiteral("components")};
-        if (!known.contains(key)) {
-            AErr = QStringLiteral("%1: unknown key \"%2\"").arg(path, key);
-            return false;
-        }
-    }
-    AOut.version = o.value(QStringLiteral("version")).toString();
-    AOut.program = o.value(QStringLiteral("program")).toString();
-    AOut.urlBase = o.value(QStringLiteral("url_base")).toString();
-    while (AOut.urlBase.endsWith(QLatin1Char('/')))
-        AOut.urlBase.chop(1);
-    AOut.notes = o.value(QStringLiteral("notes")).toString();
-    const QJsonValue comps = o.value(QStringLiteral("components"));
-    if (!comps.isArray()) {
-        AErr = QStringLiteral("%1: \"components\" must be an array").arg(path);
-        return false;
-    }
-    for (const QJsonValue& v : comps.toArray()) {
-        if (!v.isObject()) {
-            AErr = QStringLiteral("%1: every component must be an object").arg(path);
-            return false;
-        }
-        const QJsonObject c = v.toObject();
-        AOut.components.append({c.value(QStringLiteral("id")).toString(),
-                                c.value(QStringLiteral("name")).toString(),
-                                c.value(QStringLiteral("file")).toString()});
-    }
-    return true;
+// The program only offers a release newer than the one it was told about before.
+bool NewerThanPublished(const QString& AUpdateDir, const QString& AVersion, int AReleaseNumber,
+                        QString& AErr) {
+    QFile published(AUpdateDir + QStringLiteral("/version.json"));
+    UpdateManifest old;
+    if (!published.open(QIODevice::ReadOnly) || !ParseUpdateManifest(published.read(16 << 20), old))
+        return true;
+    const int oldRelease = TUpdater::ReleaseNumber(old.version);
+    if (AReleaseNumber > oldRelease)
+        return true;
+    AErr = QStringLiteral("version %1 (release %2) is not newer than the published "
+                          "%3 (release %4); the program would not offer it")
+               .arg(AVersion)
+               .arg(AReleaseNumber)
+               .arg(old.version)
+               .arg(oldRelease);
+    return false;
 }
 
-bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
-             const PublishOptions& AOptions) {
-    auto log = [&](const QString& AText) {
-        if (AOptions.log)
-            AOptions.log(AText);
-    };
-    auto step = [&](const QString& AStep) {
-        if (AOptions.afterStep)
-            AOptions.afterStep(AStep);
-    };
-    ReleaseDescription release;
-    if (!ReadReleaseDescription(AReleaseDir, release, AErr))
-        return false;
+// One run of Publish: the checks, then the files in the order readers rely on.
+class Publisher {
+public:
+    Publisher(const QString& AReleaseDir, const QString& ASiteDir, const PublishOptions& AOptions,
+              QString& AErr)
+        : releaseDir(AReleaseDir), siteDir(ASiteDir), update(ASiteDir + QStringLiteral("/update")),
+          store(update + QStringLiteral("/components")), options(AOptions), err(AErr) {}
+
+    bool run() {
+        if (!ReadReleaseDescription(releaseDir, release, err))
+            return false;
+        if (!checkComponents() || !checkProgram())
+            return false;
+        if (!QDir().mkpath(store)) {
+            err = QStringLiteral("cannot create %1").arg(store);
+            return false;
+        }
+        PublishLock lock(update + QStringLiteral("/.publish.lock"));
+        if (!lock.locked) {
+            err = QStringLiteral("another publish into %1 is running").arg(siteDir);
+            return false;
+        }
+        RemoveStaleTemps(update);
+        RemoveStaleTemps(store);
+        if (!digestComponents() || !digestProgram())
+            return false;
+        QJsonArray list;
+        if (!publishArchives(list) || !publishProgram() || !publishList(list))
+            return false;
+        log(QStringLiteral("published %1 component(s)%2")
+                .arg(release.components.size())
+                .arg(programName.isEmpty() ? QString() : QStringLiteral(" and ") + programName));
+        return true;
+    }
+
+private:
+    void log(const QString& AText) const {
+        if (options.log)
+            options.log(AText);
+    }
+    void step(const QString& AStep) const {
+        if (options.afterStep)
+            options.afterStep(AStep);
+    }
+    QString source(const QString& AName) const { return releaseDir + QLatin1Char('/') + AName; }
 
     // What the program would refuse, refused before anything is written.
-    QSet<QString> ids, files;
-    for (const ComponentDescription& c : release.components) {
-        if (c.id.isEmpty()) {
-            AErr = QStringLiteral("component \"%1\" has no id").arg(c.file);
-            return false;
+    bool checkComponents() {
+        QSet<QString> ids, files;
+        for (const ComponentDescription& c : release.components) {
+            if (c.id.isEmpty()) {
+                err = QStringLiteral("component \"%1\" has no id").arg(c.file);
+                return false;
+            }
+            if (ids.contains(c.id.toLower())) {
+                err = QStringLiteral("duplicate component id \"%1\"").arg(c.id);
+                return false;
+            }
+            ids.insert(c.id.toLower());
+            if (!IsPublishableName(c.file)) {
+                err = QStringLiteral("archive file name refused: \"%1\"").arg(c.file);
+                return false;
+            }
+            if (files.contains(c.file)) {
+                err = QStringLiteral("duplicate archive file name \"%1\"").arg(c.file);
+                return false;
+            }
+            files.insert(c.file);
+            if (!QFileInfo(source(c.file)).isFile()) {
+                err = QStringLiteral("archive %1 is not in the release folder").arg(c.file);
+                return false;
+            }
         }
-        if (ids.contains(c.id.toLower())) {
-            AErr = QStringLiteral("duplicate component id \"%1\"").arg(c.id);
-            return false;
-        }
-        ids.insert(c.id.toLower());
-        if (!IsPublishableName(c.file)) {
-            AErr = QStringLiteral("archive file name refused: \"%1\"").arg(c.file);
-            return false;
-        }
-        if (files.contains(c.file)) {
-            AErr = QStringLiteral("duplicate archive file name \"%1\"").arg(c.file);
-            return false;
-        }
-        files.insert(c.file);
-        if (!QFileInfo(AReleaseDir + QLatin1Char('/') + c.file).isFile()) {
-            AErr = QStringLiteral("archive %1 is not in the release folder").arg(c.file);
-            return false;
-        }
+        return true;
     }
 
-    const QString update = ASiteDir + QStringLiteral("/update");
-    const QString store = update + QStringLiteral("/components");
-    QString programName;
-    if (!release.program.isEmpty()) {
-        if (!IsPublishableName(release.program) ||
-            !QFileInfo(AReleaseDir + QLatin1Char('/') + release.program).isFile()) {
-            AErr = QStringLiteral("program file refused: \"%1\"").arg(release.program);
+    // A release with a program file: its name, address and version as the program needs them.
+    bool checkProgram() {
+        if (release.program.isEmpty())
+            return true;
+        if (!IsPublishableName(release.program) || !QFileInfo(source(release.program)).isFile()) {
+            err = QStringLiteral("program file refused: \"%1\"").arg(release.program);
             return false;
         }
-        if (!release.urlBase.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive) ||
-            release.urlBase.size() <= 8 || release.urlBase.contains(QLatin1Char('?')) ||
-            release.urlBase.contains(QLatin1Char('#')) ||
-            release.urlBase.contains(QLatin1Char(' '))) {
-            AErr = QStringLiteral("\"url_base\" must be the service's https address, as "
-                                  "https://host");
+        if (!IsServiceBase(release.urlBase)) {
+            err = QStringLiteral("\"url_base\" must be the service's https address, as "
+                                 "https://host");
             return false;
         }
         const int releaseNumber = TUpdater::ReleaseNumber(release.version);
         if (releaseNumber < 0 || !IsPublishableName(release.version) ||
             release.version.split(QLatin1Char('.')).size() != 4) {
-            AErr = QStringLiteral("version \"%1\" is not a four-part version").arg(release.version);
+            err = QStringLiteral("version \"%1\" is not a four-part version").arg(release.version);
             return false;
         }
-        QFile published(update + QStringLiteral("/version.json"));
-        UpdateManifest old;
-        if (published.open(QIODevice::ReadOnly) &&
-            ParseUpdateManifest(published.read(16 << 20), old)) {
-            const int oldRelease = TUpdater::ReleaseNumber(old.version);
-            if (releaseNumber <= oldRelease) {
-                AErr = QStringLiteral("version %1 (release %2) is not newer than the published "
-                                      "%3 (release %4); the program would not offer it")
-                           .arg(release.version)
-                           .arg(releaseNumber)
-                           .arg(old.version)
-                           .arg(oldRelease);
-                return false;
-            }
-        }
+        if (!NewerThanPublished(update, release.version, releaseNumber, err))
+            return false;
         programName = release.program + QLatin1Char('-') + release.version;
+        return true;
     }
 
-    if (!QDir().mkpath(store)) {
-        AErr = QStringLiteral("cannot create %1").arg(store);
-        return false;
-    }
-    PublishLock lock(update + QStringLiteral("/.publish.lock"));
-    if (!lock.locked) {
-        AErr = QStringLiteral("another publish into %1 is running").arg(ASiteDir);
-        return false;
-    }
-    RemoveStaleTemps(update);
-    RemoveStaleTemps(store);
-
-    struct Digested {
-        QString sha256;
-        qint64 size = 0;
-    };
-    QList<Digested> digests;
-    for (const ComponentDescription& c : release.components) {
-        const QString src = AReleaseDir + QLatin1Char('/') + c.file;
-        log(QStringLiteral("checking %1").arg(c.file));
+    bool digest(const QString& ASrc, Digested& AOut) {
         QString readErr;
-        Digested d{FileSha256(src, readErr), QFileInfo(src).size()};
-        if (!readErr.isEmpty()) {
-            AErr = readErr;
-            return false;
-        }
-        if (!CheckArchive(c, src, AErr) ||
-            !SameAsPublished(store + QLatin1Char('/') + c.file, d.sha256, AErr))
-            return false;
-        digests.append(d);
-    }
-    Digested program;
-    if (!programName.isEmpty()) {
-        const QString src = AReleaseDir + QLatin1Char('/') + release.program;
-        QString readErr;
-        program = {FileSha256(src, readErr), QFileInfo(src).size()};
-        if (!readErr.isEmpty()) {
-            AErr = readErr;
-            return false;
-        }
-        if (!SameAsPublished(update + QLatin1Char('/') + programName, program.sha256, AErr))
-            return false;
+        AOut = {FileSha256(ASrc, readErr), QFileInfo(ASrc).size()};
+        if (!readErr.isEmpty())
+            err = readErr;
+        return readErr.isEmpty();
     }
 
-    // Archives and the program file first; each copy is checked against the digest that will
-    // be announced, so a file changed during the run is never published under a stale digest.
-    auto copyChecked = [&](const QString& ASrc, const QString& ADir, const QString& AName,
-                           mode_t AMode, const Digested& AExpected) {
-        if (!CopyFileInto(ASrc, ADir, AName, AMode, AErr))
+    bool digestComponents() {
+        for (const ComponentDescription& c : release.components) {
+            const QString src = source(c.file);
+            log(QStringLiteral("checking %1").arg(c.file));
+            Digested d;
+            if (!digest(src, d) || !CheckArchive(c, src, err) ||
+                !SameAsPublished(store + QLatin1Char('/') + c.file, d.sha256, err))
+                return false;
+            digests.append(d);
+        }
+        return true;
+    }
+
+    bool digestProgram() {
+        if (programName.isEmpty())
+            return true;
+        return digest(source(release.program), program) &&
+               SameAsPublished(update + QLatin1Char('/') + programName, program.sha256, err);
+    }
+
+    // Each copy is checked against the digest that will be announced, so a file changed during
+    // the run is never published under a stale digest.
+    bool copyChecked(const QString& ASrc, const QString& ADir, const QString& AName, mode_t AMode,
+                     const Digested& AExpected) {
+        if (!CopyFileInto(ASrc, ADir, AName, AMode, err))
             return false;
         QString readErr;
         const QString target = ADir + QLatin1Char('/') + AName;
         if (FileSha256(target, readErr) != AExpected.sha256 ||
             QFileInfo(target).size() != AExpected.size) {
-            AErr = QStringLiteral("%1 changed while it was published").arg(ASrc);
+            err = QStringLiteral("%1 changed while it was published").arg(ASrc);
             return false;
         }
         return true;
-    };
-    QJsonArray list;
-    for (qsizetype i = 0; i < release.components.size(); ++i) {
-        const ComponentDescription& c = release.components[i];
-        if (!QFileInfo::exists(store + QLatin1Char('/') + c.file)) {
-            log(QStringLiteral("publishing %1").arg(c.file));
-            if (!copyChecked(AReleaseDir + QLatin1Char('/') + c.file, store, c.file, 0644,
-                             digests[i]))
-                return false;
-            step(QStringLiteral("archive"));
-        }
-        list.append(QJsonObject{{QStringLiteral("id"), c.id},
-                                {QStringLiteral("name"), c.name},
-                                {QStringLiteral("file"), c.file},
-                                {QStringLiteral("size"), double(digests[i].size)},
-                                {QStringLiteral("sha256"), digests[i].sha256}});
     }
-    SyncFolder(store);
-    if (!programName.isEmpty()) {
+
+    // Archives first: the lists written later must only name files already in place.
+    bool publishArchives(QJsonArray& AList) {
+        for (qsizetype i = 0; i < release.components.size(); ++i) {
+            const ComponentDescription& c = release.components[i];
+            if (!QFileInfo::exists(store + QLatin1Char('/') + c.file)) {
+                log(QStringLiteral("publishing %1").arg(c.file));
+                if (!copyChecked(source(c.file), store, c.file, 0644, digests[i]))
+                    return false;
+                step(QStringLiteral("archive"));
+            }
+            AList.append(QJsonObject{{QStringLiteral("id"), c.id},
+                                     {QStringLiteral("name"), c.name},
+                                     {QStringLiteral("file"), c.file},
+                                     {QStringLiteral("size"), double(digests[i].size)},
+                                     {QStringLiteral("sha256"), digests[i].sha256}});
+        }
+        SyncFolder(store);
+        return true;
+    }
+
+    // The program file, then version.json that announces it.
+    bool publishProgram() {
+        if (programName.isEmpty())
+            return true;
         if (!QFileInfo::exists(update + QLatin1Char('/') + programName)) {
             log(QStringLiteral("publishing %1").arg(programName));
-            if (!copyChecked(AReleaseDir + QLatin1Char('/') + release.program, update, programName,
-                             0755, program))
+            if (!copyChecked(source(release.program), update, programName, 0755, program))
                 return false;
             step(QStringLiteral("program"));
         }
@@ -433,21 +319,38 @@ bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
             {QStringLiteral("notes"), release.notes}};
         SyncFolder(update);
         if (!WriteTextInto(update, QStringLiteral("version.json"), QJsonDocument(manifest).toJson(),
-                           AErr))
+                           err))
             return false;
         step(QStringLiteral("version"));
+        return true;
     }
-    SyncFolder(update);
-    if (!WriteTextInto(update, QStringLiteral("components.json"),
-                       QJsonDocument(QJsonObject{{QStringLiteral("components"), list}}).toJson(),
-                       AErr))
-        return false;
-    SyncFolder(update);
-    step(QStringLiteral("components"));
-    log(QStringLiteral("published %1 component(s)%2")
-            .arg(release.components.size())
-            .arg(programName.isEmpty() ? QString() : QStringLiteral(" and ") + programName));
-    return true;
+
+    // components.json last, once everything it names is in place.
+    bool publishList(const QJsonArray& AList) {
+        SyncFolder(update);
+        if (!WriteTextInto(
+                update, QStringLiteral("components.json"),
+                QJsonDocument(QJsonObject{{QStringLiteral("components"), AList}}).toJson(), err))
+            return false;
+        SyncFolder(update);
+        step(QStringLiteral("components"));
+        return true;
+    }
+
+    const QString releaseDir, siteDir, update, store;
+    const PublishOptions& options;
+    QString& err;
+    ReleaseDescription release;
+    QString programName; // the program file's published name; empty: no self-update
+    QList<Digested> digests;
+    Digested program;
+};
+
+} // namespace
+
+bool Publish(const QString& AReleaseDir, const QString& ASiteDir, QString& AErr,
+             const PublishOptions& AOptions) {
+    return Publisher(AReleaseDir, ASiteDir, AOptions, AErr).run();
 }
 
 } // namespace halvora::publish

@@ -70,6 +70,15 @@ bool NotModified(const HttpRequest& AReq, const std::string& ATag, time_t AModif
            AModified <= since;
 }
 
+// Size and modification time to the nanosecond: a republished file gets a new tag.
+std::string EntityTag(const struct stat& ASt) {
+    char tag[64];
+    std::snprintf(tag, sizeof tag, "\"%llx-%llx\"", static_cast<unsigned long long>(ASt.st_size),
+                  static_cast<unsigned long long>(ASt.st_mtim.tv_sec) * 1000000000ull +
+                      static_cast<unsigned long long>(ASt.st_mtim.tv_nsec));
+    return tag;
+}
+
 } // namespace
 
 bool UpdateFiles::Open(const QString& ASite) {
@@ -84,6 +93,26 @@ bool UpdateFiles::Open(const QString& ASite) {
     return true;
 }
 
+// The published file at ARel, opened; -1 when there is none to serve.
+int UpdateFiles::openFile(const std::string& ARel, struct stat& ASt) const {
+    // Links are resolved and must stay inside the update folder.
+    char* real = ::realpath((siteRoot + kUpdatePathPrefix + ARel).c_str(), nullptr);
+    if (!real)
+        return -1;
+    const std::string path = real;
+    std::free(real);
+    if (path.rfind(updateRoot + "/", 0) != 0)
+        return -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &ASt) != 0 || !S_ISREG(ASt.st_mode)) {
+        ::close(fd);
+        return -1; // folders are never listed
+    }
+    return fd;
+}
+
 void UpdateFiles::Serve(const HttpRequest& AReq, HttpReply& ARes) const {
     ARes.status = 404;
     ARes.headers = {{"Content-Type", "text/plain"}};
@@ -91,27 +120,12 @@ void UpdateFiles::Serve(const HttpRequest& AReq, HttpReply& ARes) const {
     const std::string rel = SafeRelativePath(AReq.path);
     if (rel.empty())
         return;
-    // Links are resolved and must stay inside the site folder.
-    char* real = ::realpath((siteRoot + kUpdatePathPrefix + rel).c_str(), nullptr);
-    if (!real)
-        return;
-    const std::string path = real;
-    std::free(real);
-    if (path.rfind(updateRoot + "/", 0) != 0)
-        return;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     struct stat st {};
+    const int fd = openFile(rel, st);
     if (fd < 0)
         return;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return; // folders are never listed
-    }
     ARes.body.clear();
-    char tag[64];
-    std::snprintf(tag, sizeof tag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
-                  static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
-                      static_cast<unsigned long long>(st.st_mtim.tv_nsec));
+    const std::string tag = EntityTag(st);
     // Published names never change content, but the two lists do.
     const bool list = ContentType(rel) == kJson;
     ARes.headers = {{"ETag", tag},

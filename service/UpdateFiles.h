@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <string>
+#include <sys/stat.h>
 
 namespace halvora::service {
 
@@ -19,6 +20,8 @@ public:
     void Serve(const HttpRequest& AReq, HttpReply& ARes) const;
 
 private:
+    int openFile(const std::string& ARel, struct stat& ASt) const;
+
     std::string siteRoot;   // real path of the site folder
     std::string updateRoot; // real path of its update folder: nothing outside is served
 };

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+
 namespace halvora {
 
 namespace {
@@ -29,86 +31,122 @@ QString LeftOutKind(const StreamEntry& AStream) {
     return AStream.kind.toLower() + QStringLiteral(" streams");
 }
 
-} // namespace
-
-QList<StreamEntry> ParseStreamList(const QString& AListing) {
-    static const QRegularExpression streamRe(QStringLiteral(
-        R"(^\s*Stream #0:(\d+)(?:\[[^\]]*\])?(?:\(([^)]*)\))?: (\w+): ([^\s,]+)(.*)$)"));
-    static const QRegularExpression programRe(QStringLiteral(R"(^\s*Program (\d+))"));
+// A stream line's entry: its index, language, kind, codec, disposition flags and picture size.
+StreamEntry NewStream(const QRegularExpressionMatch& AMatch) {
     static const QRegularExpression sizeRe(QStringLiteral(R"(\b([1-9]\d*)x([1-9]\d*)\b)"));
-    static const QRegularExpression titleRe(QStringLiteral(R"(^\s+title\s*: (.*)$)"));
-    static const QRegularExpression commentRe(QStringLiteral(R"(^\s+comment\s*: (.*)$)"));
-    bool hls = false;
+    static const QRegularExpression flagRe(
+        QStringLiteral(R"(\((default|dub|original|comment|lyrics|karaoke|forced|hearing impaired|)"
+                       R"(visual impaired|clean effects|captions|descriptions)\))"));
+    StreamEntry s;
+    s.index = AMatch.captured(1).toInt();
+    s.language = AMatch.captured(2);
+    s.kind = AMatch.captured(3);
+    s.codec = AMatch.captured(4);
+    const QString rest = AMatch.captured(5);
+    s.attachedPicture = rest.contains(QLatin1String("(attached pic)"));
+    for (auto it = flagRe.globalMatch(rest); it.hasNext();)
+        s.flags << it.next().captured(1).replace(QLatin1Char(' '), QLatin1Char('_'));
+    if (s.kind == QLatin1String("Video"))
+        if (const auto sz = sizeRe.match(rest); sz.hasMatch()) {
+            s.width = sz.captured(1).toInt();
+            s.height = sz.captured(2).toInt();
+        }
+    return s;
+}
+
+// Reads ffmpeg's listing line by line; only the first input's streams count.
+class StreamListReader {
+public:
+    void readLine(const QString& ALine) {
+        if (readHeading(ALine) || !inFirst || readProgram(ALine) || readStream(ALine))
+            return;
+        if (last >= 0)
+            readMetadata(ALine);
+    }
+
+    QList<StreamEntry> take() {
+        std::sort(streams.begin(), streams.end(),
+                  [](const StreamEntry& A, const StreamEntry& B) { return A.index < B.index; });
+        return std::move(streams);
+    }
+
+private:
+    // "Input #N" starts an input; output and mapping sections end the first one.
+    bool readHeading(const QString& ALine) {
+        if (ALine.startsWith(QLatin1String("Input #"))) {
+            inFirst = ALine.startsWith(QLatin1String("Input #0,"));
+            hls = ALine.startsWith(QLatin1String("Input #0, hls,"));
+            return true;
+        }
+        if (ALine.startsWith(QLatin1String("Output #")) ||
+            ALine.startsWith(QLatin1String("Stream mapping:")))
+            inFirst = false;
+        return false;
+    }
+
+    bool readProgram(const QString& ALine) {
+        static const QRegularExpression programRe(QStringLiteral(R"(^\s*Program (\d+))"));
+        if (const auto m = programRe.match(ALine); m.hasMatch()) {
+            program = m.captured(1).toInt();
+            last = -1;
+            return true;
+        }
+        if (ALine.trimmed() == QLatin1String("No Program")) {
+            program = -1;
+            last = -1;
+            return true;
+        }
+        return false;
+    }
+
+    // A stream listed again under another program is the same stream, in one more program.
+    bool readStream(const QString& ALine) {
+        static const QRegularExpression streamRe(QStringLiteral(
+            R"(^\s*Stream #0:(\d+)(?:\[[^\]]*\])?(?:\(([^)]*)\))?: (\w+): ([^\s,]+)(.*)$)"));
+        const auto m = streamRe.match(ALine);
+        if (!m.hasMatch())
+            return false;
+        const int index = m.captured(1).toInt();
+        last = -1;
+        for (qsizetype i = 0; i < streams.size(); ++i)
+            if (streams[i].index == index)
+                last = static_cast<int>(i);
+        if (last < 0) {
+            streams << NewStream(m);
+            last = static_cast<int>(streams.size() - 1);
+        }
+        if (program >= 0 && !streams[last].programs.contains(program))
+            streams[last].programs << program;
+        return true;
+    }
+
+    void readMetadata(const QString& ALine) {
+        static const QRegularExpression titleRe(QStringLiteral(R"(^\s+title\s*: (.*)$)"));
+        static const QRegularExpression commentRe(QStringLiteral(R"(^\s+comment\s*: (.*)$)"));
+        if (const auto m = titleRe.match(ALine); m.hasMatch() && streams[last].title.isEmpty())
+            streams[last].title = m.captured(1);
+        // ffmpeg's HLS reader names a rendition's streams by the rendition's NAME.
+        if (const auto m = commentRe.match(ALine); hls && m.hasMatch())
+            streams[last].rendition = m.captured(1);
+    }
 
     QList<StreamEntry> streams;
+    bool hls = false;
     bool inFirst = false;
     int program = -1;
     int last = -1; // position in streams of the stream whose metadata may follow
+};
+
+} // namespace
+
+QList<StreamEntry> ParseStreamList(const QString& AListing) {
+    StreamListReader reader;
     for (QString line : AListing.split(QLatin1Char('\n'))) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        if (line.startsWith(QLatin1String("Input #"))) {
-            inFirst = line.startsWith(QLatin1String("Input #0,"));
-            hls = line.startsWith(QLatin1String("Input #0, hls,"));
-            continue;
-        }
-        if (line.startsWith(QLatin1String("Output #")) ||
-            line.startsWith(QLatin1String("Stream mapping:")))
-            inFirst = false;
-        if (!inFirst)
-            continue;
-        if (const auto m = programRe.match(line); m.hasMatch()) {
-            program = m.captured(1).toInt();
-            last = -1;
-            continue;
-        }
-        if (line.trimmed() == QLatin1String("No Program")) {
-            program = -1;
-            last = -1;
-            continue;
-        }
-        if (const auto m = streamRe.match(line); m.hasMatch()) {
-            const int index = m.captured(1).toInt();
-            last = -1;
-            for (qsizetype i = 0; i < streams.size(); ++i)
-                if (streams[i].index == index)
-                    last = static_cast<int>(i);
-            if (last < 0) {
-                StreamEntry s;
-                s.index = index;
-                s.language = m.captured(2);
-                s.kind = m.captured(3);
-                s.codec = m.captured(4);
-                const QString rest = m.captured(5);
-                s.attachedPicture = rest.contains(QLatin1String("(attached pic)"));
-                static const QRegularExpression flagRe(QStringLiteral(
-                    R"(\((default|dub|original|comment|lyrics|karaoke|forced|hearing impaired|)"
-                    R"(visual impaired|clean effects|captions|descriptions)\))"));
-                for (auto it = flagRe.globalMatch(rest); it.hasNext();)
-                    s.flags << it.next().captured(1).replace(QLatin1Char(' '), QLatin1Char('_'));
-                if (s.kind == QLatin1String("Video"))
-                    if (const auto sz = sizeRe.match(rest); sz.hasMatch()) {
-                        s.width = sz.captured(1).toInt();
-                        s.height = sz.captured(2).toInt();
-                    }
-                streams << s;
-                last = static_cast<int>(streams.size() - 1);
-            }
-            if (program >= 0 && !streams[last].programs.contains(program))
-                streams[last].programs << program;
-            continue;
-        }
-        if (last < 0)
-            continue;
-        if (const auto m = titleRe.match(line); m.hasMatch() && streams[last].title.isEmpty())
-            streams[last].title = m.captured(1);
-        // ffmpeg's HLS reader names a rendition's streams by the rendition's NAME.
-        if (const auto m = commentRe.match(line); hls && m.hasMatch())
-            streams[last].rendition = m.captured(1);
+        reader.readLine(line);
     }
-    std::sort(streams.begin(), streams.end(),
-              [](const StreamEntry& A, const StreamEntry& B) { return A.index < B.index; });
-    return streams;
+    return reader.take();
 }
 
 bool IsTextSubtitle(const QString& ACodec) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileDigest.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -32,11 +34,5 @@ bool DownloadFile(const QString& AUrl, const QString& ADestPath, const QString& 
                   qint64 AExpectedSize, QString& AErr, const DownloadTimeouts& ATimeouts = {},
                   const std::function<bool()>& ACancel = {}, qint64 AMaxBytes = 0,
                   const std::function<void(qint64)>& AProgress = {});
-
-// Digest texts compare with ASCII letters case-folded and nothing else forgiven (no trimming).
-bool SameDigest(const QString& AExpected, const QString& AActual);
-
-// Lower-case hex SHA-256 of a file, read in one pass; empty with AErr set when it can't be read.
-QString FileSha256(const QString& APath, QString& AErr);
 
 } // namespace halvora

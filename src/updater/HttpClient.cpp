@@ -108,6 +108,71 @@ CURLcode OnSslContext(CURL*, void* ASslCtx, void* AUser) {
     return CURLE_OK;
 }
 
+// Protocols, redirects, TLS and the connection timeout.
+void SetConnectionOptions(CURL* ACurl, const HttpRequest& ARequest) {
+    curl_easy_setopt(ACurl, CURLOPT_NOSIGNAL, 1L);
+    const char* protocols = ARequest.allowHttp ? "http,https" : "https";
+    curl_easy_setopt(ACurl, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(ACurl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(ACurl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(ACurl, CURLOPT_MAXREDIRS, long(ARequest.maxRedirects));
+    const long sslVersion =
+        long(CURL_SSLVERSION_TLSv1_2) |
+        (ARequest.tls13Max ? long(CURL_SSLVERSION_MAX_TLSv1_3) : long(CURL_SSLVERSION_MAX_DEFAULT));
+    curl_easy_setopt(ACurl, CURLOPT_SSLVERSION, sslVersion);
+    curl_easy_setopt(ACurl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(ACurl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(ACurl, CURLOPT_CONNECTTIMEOUT_MS, long(qMax(1, ARequest.connectTimeoutMs)));
+}
+
+// Progress (for cancelling and the response timeout), the body, and the extra trust anchors.
+void SetTransferCallbacks(CURL* ACurl, Transfer& AT) {
+    curl_easy_setopt(ACurl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(ACurl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(ACurl, CURLOPT_XFERINFODATA, &AT);
+    curl_easy_setopt(ACurl, CURLOPT_WRITEFUNCTION, OnWrite);
+    curl_easy_setopt(ACurl, CURLOPT_WRITEDATA, &AT);
+    if (AT.request->sink)
+        curl_easy_setopt(ACurl, CURLOPT_BUFFERSIZE, 256L * 1024);
+    if (!AT.caFile.isEmpty()) {
+        // With the OpenSSL backend the file is added to the system's anchors; a libcurl built
+        // on another backend can only be given the file instead of them.
+        if (curl_easy_setopt(ACurl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext) == CURLE_OK)
+            curl_easy_setopt(ACurl, CURLOPT_SSL_CTX_DATA, &AT);
+        else
+            curl_easy_setopt(ACurl, CURLOPT_CAINFO, AT.caFile.constData());
+    }
+}
+
+void SetMethod(CURL* ACurl, const HttpRequest& ARequest) {
+    if (ARequest.method == "POST") {
+        curl_easy_setopt(ACurl, CURLOPT_POST, 1L);
+        curl_easy_setopt(ACurl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ARequest.body.size()));
+        curl_easy_setopt(ACurl, CURLOPT_POSTFIELDS, ARequest.body.constData());
+        // A moved service must get the form itself: libcurl would otherwise turn the POST
+        // into a GET without a body on 301/302, whose reply could still read as accepted.
+        curl_easy_setopt(ACurl, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
+    } else {
+        curl_easy_setopt(ACurl, CURLOPT_HTTPGET, 1L);
+    }
+}
+
+// Why a transfer failed: our own reasons first, since libcurl only reports that a callback
+// stopped it.
+QString TransferError(CURLcode ACode, const Transfer& AT, const char* AErrorBuffer) {
+    if (AT.cancelled)
+        return QStringLiteral("cancelled");
+    if (AT.timedOut)
+        return QStringLiteral("Operation timed out after %1 milliseconds with no data received")
+            .arg(AT.request->responseTimeoutMs);
+    if (AT.tooLarge)
+        return QStringLiteral("reply larger than %1 bytes").arg(AT.limit);
+    if (!AT.caError.isEmpty())
+        return AT.caError;
+    const QString error = QString::fromUtf8(AErrorBuffer).trimmed();
+    return error.isEmpty() ? QString::fromUtf8(curl_easy_strerror(ACode)) : error;
+}
+
 std::once_flag GlobalInitOnce;
 
 } // namespace
@@ -147,71 +212,22 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
     curl_slist* headers = nullptr;
     for (const auto& h : ARequest.headers)
         headers = curl_slist_append(headers, (h.first + ": " + h.second).constData());
-
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    const char* protocols = ARequest.allowHttp ? "http,https" : "https";
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(ARequest.maxRedirects));
-    const long sslVersion =
-        long(CURL_SSLVERSION_TLSv1_2) |
-        (ARequest.tls13Max ? long(CURL_SSLVERSION_MAX_TLSv1_3) : long(CURL_SSLVERSION_MAX_DEFAULT));
-    curl_easy_setopt(curl, CURLOPT_SSLVERSION, sslVersion);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(qMax(1, ARequest.connectTimeoutMs)));
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnWrite);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    if (ARequest.sink)
-        curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024);
-    if (!t.caFile.isEmpty()) {
-        // With the OpenSSL backend the file is added to the system's anchors; a libcurl built
-        // on another backend can only be given the file instead of them.
-        if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext) == CURLE_OK)
-            curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &t);
-        else
-            curl_easy_setopt(curl, CURLOPT_CAINFO, t.caFile.constData());
-    }
+    SetConnectionOptions(curl, ARequest);
+    SetTransferCallbacks(curl, t);
     if (headers)
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    if (ARequest.method == "POST") {
-        curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ARequest.body.size()));
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, ARequest.body.constData());
-        // A moved service must get the form itself: libcurl would otherwise turn the POST
-        // into a GET without a body on 301/302, whose reply could still read as accepted.
-        curl_easy_setopt(curl, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
-    } else {
-        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    }
+    SetMethod(curl, ARequest);
 
     const CURLcode code = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     result.status = status;
-    if (code == CURLE_OK) {
+    if (code == CURLE_OK)
         result.transportOk = true;
-    } else if (t.cancelled) {
-        result.error = QStringLiteral("cancelled");
-    } else if (t.timedOut) {
-        result.error =
-            QStringLiteral("Operation timed out after %1 milliseconds with no data received")
-                .arg(ARequest.responseTimeoutMs);
-    } else if (t.tooLarge) {
-        result.error = QStringLiteral("reply larger than %1 bytes").arg(t.limit);
-    } else if (!t.caError.isEmpty()) {
-        result.error = t.caError;
-    } else {
-        result.error = QString::fromUtf8(errorBuffer).trimmed();
-        if (result.error.isEmpty())
-            result.error = QString::fromUtf8(curl_easy_strerror(code));
-    }
+    else
+        result.error = TransferError(code, t, errorBuffer);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     return result;
