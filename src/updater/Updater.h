@@ -130,6 +130,14 @@ private:
     // The question on the window thread: true when the user wants the update.
     bool Prompt(const QString& ANotes);
     void EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline);
+    // The service's list of components; false with AErr (and AOffline when unreachable).
+    bool FetchComponentList(const QString& ABase, QList<ComponentEntry>& AEntries, QString& AErr,
+                            bool& AOffline);
+    // Downloads, checks and unpacks one component; false with AErr.
+    bool InstallComponent(const ComponentEntry& AEntry, const QString& ABase,
+                          const StatusSink& AStatus, QString& AErr);
+    // True (with AErr "stopped") once the window asked the work to stop.
+    bool StopRequested(QString& AErr) const;
     bool NeedsElevation(const QString& ADir) const;
     // Runs "updater AOPTION PATHS..." for the folder ADest, elevated when that folder needs
     // it. Its exit code, kRunTimedOut, or kRunNotStarted with AErr set.
