@@ -109,6 +109,42 @@ QString ResolveHlsUri(const QString& ABase, const QString& AUri) {
         QDir(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath(AUri));
 }
 
+namespace {
+
+// The attributes of an EXT-X-STREAM-INF tag; its URI follows on the next line.
+HlsVariant ReadVariant(QStringView AAttributes) {
+    const auto attrs = ReadAttributeList(AAttributes);
+    HlsVariant variant;
+    variant.bandwidth = ReadCount(Value(attrs, QLatin1String("BANDWIDTH")));
+    variant.averageBandwidth = ReadCount(Value(attrs, QLatin1String("AVERAGE-BANDWIDTH")));
+    ReadResolution(Value(attrs, QLatin1String("RESOLUTION")), variant.width, variant.height);
+    variant.codecs = Value(attrs, QLatin1String("CODECS"));
+    bool ok = false;
+    const double rate = Value(attrs, QLatin1String("FRAME-RATE")).toDouble(&ok);
+    variant.frameRate = ok && rate > 0 && rate < 1000 ? rate : 0;
+    variant.audioGroup = Value(attrs, QLatin1String("AUDIO"));
+    variant.subtitlesGroup = Value(attrs, QLatin1String("SUBTITLES"));
+    return variant;
+}
+
+// An EXT-X-MEDIA tag; no type: not one to keep.
+HlsRendition ReadRendition(QStringView AAttributes, const QString& APlaylistUrl) {
+    const auto attrs = ReadAttributeList(AAttributes);
+    HlsRendition r;
+    r.type = Value(attrs, QLatin1String("TYPE")).toUpper();
+    r.groupId = Value(attrs, QLatin1String("GROUP-ID"));
+    r.name = Value(attrs, QLatin1String("NAME"));
+    r.language = Value(attrs, QLatin1String("LANGUAGE"));
+    const QString uri = Value(attrs, QLatin1String("URI"));
+    if (!uri.isEmpty())
+        r.uri = ResolveHlsUri(APlaylistUrl, uri);
+    r.isDefault = Value(attrs, QLatin1String("DEFAULT")).toUpper() == u"YES";
+    r.autoSelect = Value(attrs, QLatin1String("AUTOSELECT")).toUpper() == u"YES";
+    return r;
+}
+
+} // namespace
+
 HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl) {
     HlsPlaylist list;
     QByteArray bytes = AText;
@@ -132,32 +168,10 @@ HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl
                     continue;
             }
             if (line.startsWith(u"#EXT-X-STREAM-INF:")) {
-                const auto attrs = ReadAttributeList(line.mid(18));
-                variant = HlsVariant();
-                variant.bandwidth = ReadCount(Value(attrs, QLatin1String("BANDWIDTH")));
-                variant.averageBandwidth =
-                    ReadCount(Value(attrs, QLatin1String("AVERAGE-BANDWIDTH")));
-                ReadResolution(Value(attrs, QLatin1String("RESOLUTION")), variant.width,
-                               variant.height);
-                variant.codecs = Value(attrs, QLatin1String("CODECS"));
-                bool ok = false;
-                const double rate = Value(attrs, QLatin1String("FRAME-RATE")).toDouble(&ok);
-                variant.frameRate = ok && rate > 0 && rate < 1000 ? rate : 0;
-                variant.audioGroup = Value(attrs, QLatin1String("AUDIO"));
-                variant.subtitlesGroup = Value(attrs, QLatin1String("SUBTITLES"));
+                variant = ReadVariant(line.mid(18));
                 pending = true;
             } else if (line.startsWith(u"#EXT-X-MEDIA:")) {
-                const auto attrs = ReadAttributeList(line.mid(13));
-                HlsRendition r;
-                r.type = Value(attrs, QLatin1String("TYPE")).toUpper();
-                r.groupId = Value(attrs, QLatin1String("GROUP-ID"));
-                r.name = Value(attrs, QLatin1String("NAME"));
-                r.language = Value(attrs, QLatin1String("LANGUAGE"));
-                const QString uri = Value(attrs, QLatin1String("URI"));
-                if (!uri.isEmpty())
-                    r.uri = ResolveHlsUri(APlaylistUrl, uri);
-                r.isDefault = Value(attrs, QLatin1String("DEFAULT")).toUpper() == u"YES";
-                r.autoSelect = Value(attrs, QLatin1String("AUTOSELECT")).toUpper() == u"YES";
+                const HlsRendition r = ReadRendition(line.mid(13), APlaylistUrl);
                 if (!r.type.isEmpty())
                     list.renditions.append(r);
             } else if (line.startsWith(u"#EXTINF")) {
