@@ -41,6 +41,26 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     BtnSend = Named(new QPushButton(PnlBottom), "BtnSend");
     BtnClose = Named(new QPushButton(PnlBottom), "BtnClose");
 
+    BuildLayout();
+
+    // Smaller than designed, the message field would show hardly a line.
+    setMinimumSize(520, 372);
+
+    setTabOrder(EdtEmail, MemoMessage);
+    setTabOrder(MemoMessage, BtnSend);
+    setTabOrder(BtnSend, BtnClose);
+
+    // Enter anywhere but the message field presses Send; Esc (reject) closes.
+    BtnSend->setDefault(true);
+    BtnSend->setAutoDefault(true);
+    BtnClose->setAutoDefault(false);
+    connect(BtnSend, &QPushButton::clicked, this, &TFormFeedback::BtnSendClick);
+    connect(BtnClose, &QPushButton::clicked, this, &TFormFeedback::BtnCloseClick);
+
+    FormCreate();
+}
+
+void TFormFeedback::BuildLayout() {
     QFont titleFont = LblTitle->font();
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.35);
@@ -77,22 +97,6 @@ TFormFeedback::TFormFeedback(DialogService& ADialogs, QWidget* AParent)
     outer->setSpacing(0);
     outer->addLayout(column, 1);
     outer->addWidget(PnlBottom);
-
-    // Smaller than designed, the message field would show hardly a line.
-    setMinimumSize(520, 372);
-
-    setTabOrder(EdtEmail, MemoMessage);
-    setTabOrder(MemoMessage, BtnSend);
-    setTabOrder(BtnSend, BtnClose);
-
-    // Enter anywhere but the message field presses Send; Esc (reject) closes.
-    BtnSend->setDefault(true);
-    BtnSend->setAutoDefault(true);
-    BtnClose->setAutoDefault(false);
-    connect(BtnSend, &QPushButton::clicked, this, &TFormFeedback::BtnSendClick);
-    connect(BtnClose, &QPushButton::clicked, this, &TFormFeedback::BtnCloseClick);
-
-    FormCreate();
 }
 
 void TFormFeedback::FormCreate() {

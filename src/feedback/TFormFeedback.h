@@ -47,6 +47,7 @@ protected:
     void reject() override;
 
 private:
+    void BuildLayout();
     void FormCreate();
 
     QString messageText() override;
