@@ -1,11 +1,9 @@
 #include "ReleaseDescription.h"
 
+#include "JsonReader.h"
 #include "Updater.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 namespace halvora::publish {
 
@@ -31,42 +29,44 @@ bool ReadReleaseDescription(const QString& AReleaseDir, ReleaseDescription& AOut
         AErr = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
         return false;
     }
-    QJsonParseError perr{};
-    const QJsonDocument doc = QJsonDocument::fromJson(f.read(1 << 20), &perr);
-    if (perr.error != QJsonParseError::NoError || !doc.isObject()) {
-        AErr = QStringLiteral("%1 is not a JSON object (%2)").arg(path, perr.errorString());
+    // Read as every JSON the program reads: the first of a repeated key counts.
+    const JsonDocument doc(f.read(1 << 20));
+    const JsonValue o = doc.root();
+    if (!o.isObject()) {
+        AErr = QStringLiteral("%1 is not a JSON object").arg(path);
         return false;
     }
-    const QJsonObject o = doc.object();
-    for (const QString& key : o.keys()) {
-        static const QStringList known{QStringLiteral("version"), QStringLiteral("program"),
-                                       QStringLiteral("url_base"), QStringLiteral("notes"),
-                                       QStringLiteral("components")};
-        if (!known.contains(key)) {
-            AErr = QStringLiteral("%1: unknown key \"%2\"").arg(path, key);
-            return false;
-        }
+    static const QStringList known{QStringLiteral("version"), QStringLiteral("program"),
+                                   QStringLiteral("url_base"), QStringLiteral("notes"),
+                                   QStringLiteral("components")};
+    QString unknown;
+    o.forEachMember([&](const QString& AKey, const JsonValue&) {
+        if (unknown.isEmpty() && !known.contains(AKey))
+            unknown = AKey;
+    });
+    if (!unknown.isEmpty()) {
+        AErr = QStringLiteral("%1: unknown key \"%2\"").arg(path, unknown);
+        return false;
     }
-    AOut.version = o.value(QStringLiteral("version")).toString();
-    AOut.program = o.value(QStringLiteral("program")).toString();
-    AOut.urlBase = o.value(QStringLiteral("url_base")).toString();
+    AOut.version = o.member("version").text();
+    AOut.program = o.member("program").text();
+    AOut.urlBase = o.member("url_base").text();
     while (AOut.urlBase.endsWith(QLatin1Char('/')))
         AOut.urlBase.chop(1);
-    AOut.notes = o.value(QStringLiteral("notes")).toString();
-    const QJsonValue comps = o.value(QStringLiteral("components"));
+    AOut.notes = o.member("notes").text();
+    const JsonValue comps = o.member("components");
     if (!comps.isArray()) {
         AErr = QStringLiteral("%1: \"components\" must be an array").arg(path);
         return false;
     }
-    for (const QJsonValue& v : comps.toArray()) {
-        if (!v.isObject()) {
+    for (int i = 0; i < comps.size(); ++i) {
+        const JsonValue c = comps.at(i);
+        if (!c.isObject()) {
             AErr = QStringLiteral("%1: every component must be an object").arg(path);
             return false;
         }
-        const QJsonObject c = v.toObject();
-        AOut.components.append({c.value(QStringLiteral("id")).toString(),
-                                c.value(QStringLiteral("name")).toString(),
-                                c.value(QStringLiteral("file")).toString()});
+        AOut.components.append(
+            {c.member("id").text(), c.member("name").text(), c.member("file").text()});
     }
     return true;
 }

@@ -266,6 +266,14 @@ TEST(Publish, RefusesWhatTheProgramOrItsHelperWouldRefuse) {
              r.write(R"({"components":[],"versoin":"1"})");
          },
          "unknown key"},
+        // As every JSON the program reads: the first of a repeated key counts.
+        {"repeated key, the first not a list",
+         [](Release& r) {
+             r.standard("1.0.40.0", "9");
+             QByteArray j = ReadAll(r.dir + "/release.json");
+             r.write(j.insert(j.indexOf('{') + 1, R"("components":"none",)"));
+         },
+         "must be an array"},
     };
     for (const Case& k : cases) {
         Release r;
