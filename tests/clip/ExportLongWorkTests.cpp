@@ -1,7 +1,7 @@
 // Long work in the clip window under Xvfb with the real ffmpeg: no time limit on a long
 // cropped export, progress over the kept time, Stop (button and Esc), closing with Yes; the
 // opening of a video on the worker.
-#include "ClipForm.h"
+#include "ClipWindowTest.h"
 #include "Controls.h"
 #include "FakeDialogs.h"
 #include "MediaIndex.h"
@@ -52,16 +52,8 @@ QStringList Leftovers(const QString& ADir) {
     return names;
 }
 
-class ExportLongWork : public ::testing::Test {
+class ExportLongWork : public ClipWindowTest {
 protected:
-    void SetUp() override {
-        FForm = std::make_unique<TClipForm>(FDialogs);
-        FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
-        FForm->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
-    }
-    template <typename T> T* W(const char* AName) { return Child<T>(FForm.get(), AName); }
-    QString Status() { return W<QLabel>("LblStatus")->text(); }
     // Esc or the Stop button ends the running export: stopped, without a box.
     bool StopExport(bool AEsc) {
         if (AEsc)
@@ -77,9 +69,6 @@ protected:
     bool Idle(int AMs = 600000) {
         return QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, AMs);
     }
-
-    FakeDialogs FDialogs;
-    std::unique_ptr<TClipForm> FForm;
 };
 
 } // namespace

@@ -2,7 +2,7 @@
 // places, track names) survives every kind of export, driven through the real clip window with
 // the real ffmpeg on phone-style videos made here.
 #include "ClipCoreFixtures.h"
-#include "ClipForm.h"
+#include "ClipWindowTest.h"
 #include "Controls.h"
 #include "FakeDialogs.h"
 #include "TestSupport.h"
@@ -114,16 +114,8 @@ QMap<QString, QString> Facts(const QString& AFile) {
     return f;
 }
 
-class KeepProperties : public ::testing::Test {
+class KeepProperties : public ClipWindowTest {
 protected:
-    void SetUp() override {
-        FForm = std::make_unique<TClipForm>(FDialogs);
-        FForm->SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
-        FForm->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
-    }
-    template <typename T> T* W(const char* AName) { return Child<T>(FForm.get(), AName); }
-
     // Opens AVideo, deletes [AFrom, ATo) with the marks, exports to AOut as the user would;
     // the status line at the end.
     QString Export(const QString& AVideo, int AFrom, int ATo, const QString& ACrop,
@@ -140,11 +132,8 @@ protected:
         QTest::mouseClick(W<QPushButton>("BtnExport"), Qt::LeftButton);
         if (!QTest::qWaitFor([&] { return !FForm->Editor().Exporting(); }, 300000))
             return "still exporting";
-        return W<QLabel>("LblStatus")->text();
+        return Status();
     }
-
-    FakeDialogs FDialogs;
-    std::unique_ptr<TClipForm> FForm;
 };
 
 struct KeepCase {
