@@ -28,7 +28,6 @@ public:
         return halvora::BoxAnswer::Ok;
     }
     QString pickFolder(const QString&) override { return {}; }
-    void processMessages() override {}
 };
 
 } // namespace

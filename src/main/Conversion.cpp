@@ -463,7 +463,6 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
         FView.setStatus(in.skipped.isEmpty()
                             ? QStringLiteral("Downloading stream (%1)...").arg(in.label)
                             : QStringLiteral("%1; downloading %2...").arg(in.skipped, in.label));
-        FView.processMessages();
         if (FView.closed())
             return kRunCancelled;
     }
@@ -638,7 +637,6 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     if (result != 0 && result != kSegmentsMissing && result != kOutputWriteFailed &&
         FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
-        FView.processMessages();
         if (FView.closed())
             return result;
         result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan, subs), workDir,
@@ -682,7 +680,7 @@ bool ConversionFlow::ensureFolder(const QString& ADir) {
     return QFileInfo(ADir).isDir();
 }
 
-void ConversionFlow::BtnConvertClick() {
+void ConversionFlow::ConvertInput() {
     const QString input = Trimmed(FView.inputText());
     if (input.isEmpty()) {
         FView.setStatus(QStringLiteral("Please enter M3U8 URL"));
@@ -758,7 +756,6 @@ void ConversionFlow::BtnConvertClick() {
         FView.setStatus(QStringLiteral("Downloading stream..."));
         FView.setProgressMax(100);
         FBarBase = 0;
-        FView.processMessages();
         if (FView.closed())
             return;
         // The TS and its MP4 share one number, so output (2).ts becomes output (2).mp4.
@@ -931,7 +928,6 @@ void ConversionFlow::BtnConvertClick() {
     FView.setStatus(QStringLiteral("Converting..."));
     FView.setProgressMax(100);
     FBarBase = 0;
-    FView.processMessages();
     if (FView.closed())
         return;
     mp4 = reserveOutputs({mp4}).value(0);
@@ -970,7 +966,7 @@ void ConversionFlow::BtnConvertClick() {
     }
 }
 
-void ConversionFlow::BtnBatchClick() {
+void ConversionFlow::ConvertBatch() {
     const QString root = Trimmed(FView.rootText());
     if (root.isEmpty()) {
         FView.setStatus(QStringLiteral("Please enter root folder path"));
@@ -1035,7 +1031,6 @@ void ConversionFlow::BtnBatchClick() {
         FView.setStatus(item);
         FBarBase = (index - 1) * 100;
         FView.setProgress(FBarBase);
-        FView.processMessages();
         // Closed meanwhile: the application is ending, the remaining items are left alone.
         if (FView.closed())
             return;

@@ -75,7 +75,7 @@ using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
 using FFmpegFinder = std::function<QString()>;
 
 // Single and batch conversion of the main window, kept apart from the widgets.
-// Nothing is kept between runs: a second run started from a message-processing point is safe.
+// Nothing is kept between runs.
 class ConversionFlow {
 public:
     // AProbeRunner runs the stream listings (default RunCommand), apart from ARunner so that
@@ -115,8 +115,10 @@ public:
     StreamPlan PlanStreams(const QString& AInput, bool AAllowAll, const QString& AWorkDir,
                            int AStallMs = 0, QString* AListing = nullptr);
 
-    void BtnConvertClick();
-    void BtnBatchClick();
+    // Converts what the input field names (a link or a file) into the output folder.
+    void ConvertInput();
+    // Converts the saved stream of every folder under the root folder.
+    void ConvertBatch();
 
     // Any thread: ends the running job. A link's recording is finished and what was recorded is
     // converted (a second stop ends that conversion too); a conversion is ended without retry

@@ -543,11 +543,11 @@ void TForm2::BtnRootClick() {
 }
 
 void TForm2::BtnConvertClick() {
-    StartJob([this] { FFlow.BtnConvertClick(); });
+    StartJob([this] { FFlow.ConvertInput(); });
 }
 
 void TForm2::BtnBatchClick() {
-    StartJob([this] { FFlow.BtnBatchClick(); });
+    StartJob([this] { FFlow.ConvertBatch(); });
 }
 
 void TForm2::BtnClipClick() {
@@ -646,10 +646,6 @@ BoxAnswer TForm2::showMessage(BoxKind AKind, const QString& AText, BoxButtons AB
 
 QString TForm2::pickFolder(const QString& ATitle) {
     return FDialogs.pickFolder(this, ATitle, Trimmed(EdtOutput->text()));
-}
-
-void TForm2::processMessages() {
-    QCoreApplication::processEvents();
 }
 
 } // namespace halvora

@@ -112,7 +112,6 @@ public:
     int progressMax() const override;
     BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
     QString pickFolder(const QString& ATitle) override;
-    void processMessages() override;
     bool closed() const override { return FClosed; }
 
 protected:

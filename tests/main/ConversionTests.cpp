@@ -115,7 +115,7 @@ TEST(Conversion, FindLocalFileAndDocumentsDir) {
 
 TEST_F(Flow, EmptyInputAndMissingFFmpeg) {
     view.input = " \t ";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.statuses, QStringList{"Please enter M3U8 URL"});
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Warning);
@@ -126,7 +126,7 @@ TEST_F(Flow, EmptyInputAndMissingFFmpeg) {
     ffmpeg.clear();
     view.input = "https://h/a.m3u8";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.statuses, QStringList{"ffmpeg not found"});
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -149,7 +149,7 @@ TEST_F(Flow, EmptyOutputFolderQuestion) {
     view.input = dir + "/clip.ts";
     view.output = "  ";
     view.answers = {BoxAnswer::Yes};
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_GE(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_EQ(view.boxes[0].buttons, BoxButtons::YesNoCancel);
@@ -164,7 +164,7 @@ TEST_F(Flow, EmptyOutputFolderQuestion) {
         rec.runs.clear();
         view.input = dir + "/clip.ts";
         view.answers = {a};
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         EXPECT_EQ(view.boxes.size(), 1);
         EXPECT_EQ(view.status(), "Please select output directory");
         EXPECT_EQ(view.pickTitles.size(), a == BoxAnswer::No ? 1 : 0);
@@ -177,7 +177,7 @@ TEST_F(Flow, EmptyOutputFolderQuestion) {
     view.input = dir + "/clip.ts";
     view.answers = {BoxAnswer::No};
     view.pickAnswer = dir + "/picked";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.pickTitles, QStringList{"Select output directory (download + MP4)"});
     EXPECT_EQ(view.output, dir + "/picked");
     EXPECT_TRUE(QFileInfo(dir + "/picked").isDir());
@@ -189,7 +189,7 @@ TEST_F(Flow, OutputFolderProblems) {
     Touch(dir + "/afile");
     view.input = dir + "/clip.ts";
     view.output = dir + "/afile";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output directory");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -200,7 +200,7 @@ TEST_F(Flow, OutputFolderProblems) {
     view = FakeView();
     view.input = dir + "/clip.ts";
     view.output = "/proc/halvora-test/out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output directory");
     EXPECT_TRUE(rec.runs.isEmpty());
 
@@ -208,7 +208,7 @@ TEST_F(Flow, OutputFolderProblems) {
     view = FakeView();
     view.input = "  " + dir + "/clip.ts\t";
     view.output = " " + dir + "/x/y/z ";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(QFileInfo(dir + "/x/y/z").isDir());
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].text,
@@ -223,7 +223,7 @@ TEST_F(Flow, OutputFileThatCannotBeCreated) {
     Touch(dir + "/clip.ts");
     view.input = dir + "/clip.ts";
     view.output = "/proc";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output file");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -234,7 +234,7 @@ TEST_F(Flow, OutputFileThatCannotBeCreated) {
     view = FakeView();
     view.input = "https://h/a.m3u8";
     view.output = "/proc/";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output file");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_TRUE(view.boxes[0].text.startsWith("Cannot create output file:\r\n/proc/output.ts: "));
@@ -246,7 +246,7 @@ TEST_F(Flow, OutputFileThatCannotBeCreated) {
     view = FakeView();
     view.root = dir + "/root";
     view.output = "/proc";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Batch done: 0/1 succeeded, output: /proc");
     EXPECT_TRUE(rec.runs.isEmpty());
 }
@@ -262,7 +262,7 @@ TEST_F(Flow, LinkDownloadThenConvert) {
         WriteAll(ACmd.arguments().last(), "data");
         return 0;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_EQ(rec.runs[0].text,
               "\"" + kFF +
@@ -277,7 +277,8 @@ TEST_F(Flow, LinkDownloadThenConvert) {
     EXPECT_EQ(rec.runs[1].workDir, dir + "/");
     // "Downloading stream..." stays up through the conversion.
     EXPECT_EQ(statusAtRun, (QStringList{"Downloading stream...", "Downloading stream..."}));
-    EXPECT_EQ(view.processed, 1);
+    // Asked before the download and again before the conversion.
+    EXPECT_EQ(view.closedChecks, 2);
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
@@ -295,7 +296,7 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
         WriteAll(ACmd.arguments().last(), "partial");
         return 1;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(view.status(), "Download failed (exit=1). Partial TS kept");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -323,7 +324,7 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
         WriteAll(ACmd.arguments().last(), "second");
         return 0;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(rec.runs[0].text.endsWith("\"" + dir + "/output (2).ts\""));
     EXPECT_EQ(view.status(), "Download incomplete: 2 segment(s) missing. Partial TS kept");
@@ -348,7 +349,7 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
             WriteAll(ACmd.arguments().last(), "third");
         return rec.runs.size() == 1 ? 0 : 69;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 3);
     const QString ts3 = dir + "/output (3).ts";
     const QString mp43 = dir + "/output (3).mp4";
@@ -372,7 +373,7 @@ TEST_F(Flow, FailedDownloadsSayWhetherAnythingWasKept) {
         view.output = dir;
         rec.runs.clear();
         rec.next = std::move(ARun);
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         ASSERT_EQ(rec.runs.size(), 1);
         ASSERT_EQ(view.boxes.size(), 1);
         EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -428,13 +429,13 @@ TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {
     view.output = dir + "/out";
 
     view.input = dir + "/rec/show1/local.m3u8";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     view.input = dir + "/rec/clip.TS";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     view.input = dir + "/rec/list.M3U8";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     view.input = dir + "/rec/.ts";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 4);
     const QString o = dir + "/out/";
     EXPECT_EQ(rec.runs[0].text,
@@ -452,7 +453,7 @@ TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {
     EXPECT_TRUE(rec.runs[3].text.endsWith("\"" + o + "output.mp4\""));
     EXPECT_EQ(view.statuses.mid(0, 2),
               (QStringList{"Converting...", "Conversion complete: " + o + "local.mp4"}));
-    EXPECT_EQ(view.processed, 4);
+    EXPECT_EQ(view.closedChecks, 4);
 }
 
 TEST_F(Flow, FastModeFallbackAndLocalFailure) {
@@ -464,14 +465,14 @@ TEST_F(Flow, FastModeFallbackAndLocalFailure) {
         statusAtRun << view.status();
         return 1;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_TRUE(rec.runs[0].text.contains(" -c copy "));
     EXPECT_TRUE(rec.runs[1].text.contains(" -c:v libx264 -preset medium -c:a aac "));
     EXPECT_EQ(rec.runs[1].workDir, rec.runs[0].workDir);
     EXPECT_EQ(statusAtRun,
               (QStringList{"Converting...", "Fast mode failed, switching to re-encode..."}));
-    EXPECT_EQ(view.processed, 2);
+    EXPECT_EQ(view.closedChecks, 2);
     EXPECT_EQ(view.status(), "Conversion failed (exit=1)");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -500,7 +501,7 @@ TEST_F(Flow, RefusesToConvertAFileIntoItself) {
     Touch(dir + "/movie.mp4");
     view.input = dir + "/movie.mp4";
     view.output = dir + "/sub/..";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_EQ(view.status(), "Input and output are the same file");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -514,7 +515,7 @@ TEST_F(Flow, RefusesToConvertAFileIntoItself) {
     view = FakeView();
     view.input = dir + "/movie.mp4";
     view.output = dir + "/alias";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_EQ(view.status(), "Input and output are the same file");
 
@@ -526,7 +527,7 @@ TEST_F(Flow, RefusesToConvertAFileIntoItself) {
     view = FakeView();
     view.input = dir + "/movie.mp4";
     view.output = dir + "/other";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_EQ(view.status(), "Input and output are the same file");
 }
@@ -538,7 +539,7 @@ TEST_F(Flow, RelativeInputIsReadOnce) {
     QDir::setCurrent(dir);
     view.input = "sub/clip.ts";
     view.output = "out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     QDir::setCurrent(old);
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].workDir, dir + "/sub/");
@@ -550,7 +551,7 @@ TEST_F(Flow, RelativeInputIsReadOnce) {
 
 TEST_F(Flow, BatchRefusals) {
     view.root = "  ";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Please enter root folder path");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Warning);
@@ -558,7 +559,7 @@ TEST_F(Flow, BatchRefusals) {
 
     view = FakeView();
     view.root = " " + dir + "/nope ";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Root folder does not exist: " + dir + "/nope");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -567,7 +568,7 @@ TEST_F(Flow, BatchRefusals) {
     view = FakeView();
     view.root = dir;
     ffmpeg.clear();
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "ffmpeg not found");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].text, "ffmpeg not found. Please install ffmpeg and add it to PATH");
@@ -579,7 +580,7 @@ TEST_F(Flow, BatchRefusals) {
     Touch(dir + "/local.m3u8"); // in the root itself: not converted
     view.root = dir;
     view.output = dir + "/made/for/batch";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "No subfolder with local.* found");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
@@ -593,7 +594,7 @@ TEST_F(Flow, BatchRefusals) {
     Touch(dir + "/s/local.ts");
     view.root = dir;
     view.output = dir + "/plainfile";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Cannot create output directory");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].text, "Cannot create output directory:\r\n" + dir + "/plainfile");
@@ -613,8 +614,8 @@ TEST_F(Flow, BatchCountsAndSummaries) {
         return ACmd.text().contains("/two/") ? 0 : 1;
     };
     QList<QPair<int, int>> bar;
-    view.onProcess = [&] { bar << qMakePair(view.progress, view.max); };
-    flow.BtnBatchClick();
+    view.onClosedCheck = [&] { bar << qMakePair(view.progress, view.max); };
+    flow.ConvertBatch();
     EXPECT_EQ(rec.runs.size(), 5);
     for (const RecordedRun& r : rec.runs) {
         EXPECT_FALSE(r.text.contains("//"));
@@ -651,34 +652,34 @@ TEST_F(Flow, BatchNeverWritesOverAnInput) {
     Touch(dir + "/other/local.ts");
     view.root = dir;
     view.output = dir + "/local";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(rec.runs[0].text.contains("/other/local.ts"));
     EXPECT_EQ(ReadAll(dir + "/local/local.mp4"), "x");
     EXPECT_EQ(view.status(), "Batch done: 1/2 succeeded, output: " + dir + "/local");
 }
 
-TEST_F(Flow, WindowClosedAtAMessageStepStartsNothingMore) {
-    // The user closes the window while a flow lets it handle its messages: the application is
-    // ending, so no further ffmpeg run is started behind a window that is gone.
-    view.onProcess = [&] { view.isClosed = true; };
+TEST_F(Flow, WindowClosedBeforeARunStartsNothingMore) {
+    // The user closes the window while a flow is under way: the application is ending, so no
+    // further ffmpeg run is started behind a window that is gone.
+    view.onClosedCheck = [&] { view.isClosed = true; };
     view.input = "https://h/a.m3u8";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_TRUE(view.boxes.isEmpty());
 
     Touch(dir + "/clip.ts");
     view.input = dir + "/clip.ts";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_TRUE(view.boxes.isEmpty());
 
     // Closed while the fast copy failed: no re-encoding.
     view.isClosed = false;
-    view.onProcess = {};
+    view.onClosedCheck = {};
     rec.next = [&](const Command&, const RunOptions&) {
-        view.onProcess = [&] { view.isClosed = true; };
+        view.onClosedCheck = [&] { view.isClosed = true; };
         return 1;
     };
     EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), 1);
@@ -693,8 +694,8 @@ TEST_F(Flow, WindowClosedAtAMessageStepStartsNothingMore) {
     rec.runs.clear();
     rec.next = {};
     view.root = dir + "/root";
-    view.onProcess = [&] { view.isClosed = view.processed == 2; };
-    flow.BtnBatchClick();
+    view.onClosedCheck = [&] { view.isClosed = view.closedChecks == 2; };
+    flow.ConvertBatch();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(view.boxes.isEmpty());
 }
@@ -720,7 +721,7 @@ TEST_F(Flow, StreamListingDecidesTheMapsAndTheNote) {
     Touch(dir + "/rec.ts");
     view.input = dir + "/rec.ts";
     view.output = dir;
-    planned.BtnConvertClick();
+    planned.ConvertInput();
     ASSERT_EQ(probes.size(), 1);
     EXPECT_EQ(probes[0], "\"" + kFF + "\" -hide_banner -i \"" + dir + "/rec.ts\"");
     ASSERT_EQ(rec.runs.size(), 1);
@@ -733,7 +734,7 @@ TEST_F(Flow, StreamListingDecidesTheMapsAndTheNote) {
     rec.runs.clear();
     rec.next = [&](const Command&, const RunOptions&) { return rec.runs.size() == 2 ? 1 : 0; };
     view.input = "https://h/live.m3u8";
-    planned.BtnConvertClick();
+    planned.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 3);
     EXPECT_TRUE(rec.runs[0].text.contains("\"https://h/live.m3u8\" -map 0:1 -map 0:0 -map 0:2 -map "
                                           "0:3 -c copy -flush_packets 1 -f mpegts "));
