@@ -4,8 +4,10 @@
 
 #include "Command.h"
 #include "ConvertView.h"
+#include "FFmpegCommands.h"
 #include "HlsSource.h"
 #include "HlsSubtitles.h"
+#include "OutputNames.h"
 #include "Process.h"
 #include "StreamList.h"
 
@@ -26,48 +28,10 @@ constexpr int kDownloadStalled = kRunStalled;
 // file it leaves is a fragment, never a finished output.
 constexpr int kOutputWriteFailed = -7;
 
-// The link test: the text, ASCII letters lower-cased, begins with http:// or https://.
-bool IsUrl(const QString& AText);
-
-// The user's Documents folder, else $HOME, else the application folder; never empty.
-QString DocumentsDir();
-
-// The saved stream of a folder: its local.m3u8, else the first local.* entry the file system
-// lists (empty when that entry is a folder). Empty when there is none.
-QString FindLocalFile(const QString& ADir);
-
-// The MP4 name for an input: "output.mp4" for a link, else the input's file name with its
-// extension replaced by ".mp4" ("output.mp4" when only the extension would be left).
-QString OutputName(const QString& AInput);
-
-// ADir + '/' (unless it ends with one) + AName.
-QString JoinPath(const QString& ADir, const QString& AName);
-
 // How long a stopped link download's ffmpeg may take on its own before it is stopped again.
 constexpr int kLiveStopAgainMs = 1000;
 // How long a recording may take to finish on its own once this program has died.
 constexpr int kRecordingDeathGraceMs = 700;
-
-// The templates of the download and the conversion. A plan from the input's stream listing
-// names every stream to keep; without one the conversion keeps every video (no attached
-// pictures) and audio stream and the download takes ffmpeg's own choice.
-// AStreamTags: output options that put back tags ffmpeg's HLS reader does not pass on.
-Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
-                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
-// ASubs: WebVTT files added as inputs of their own, each kept as a mov_text track with its
-// language, name and default flag.
-Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {},
-                       const QList<SubtitleFile>& ASubs = {});
-// "ffmpeg -i" with no output: lists the input's streams on stderr and ends with 1.
-Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll);
-// The same for a variant of a master playlist: with separate audio, two inputs whose video
-// and audio are both kept; with one input, the plan's streams as above.
-Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
-                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
-Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {},
-                       const QList<SubtitleFile>& ASubs = {});
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
