@@ -2,36 +2,51 @@
 
 #include "AppPaths.h"
 #include "ConversionMessages.h"
-#include "FFmpegLog.h"
 #include "FreeName.h"
 #include "OwnedFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSet>
 
 namespace halvora {
+
+// What a batch has done so far.
+struct ConversionFlow::BatchTally {
+    int total = 0;
+    int index = 0;
+    int successes = 0;
+    int failures = 0;
+    bool stopped = false;
+    QStringList renamed;     // file names of the outputs written under a new name
+    QStringList wantedNames; // and the names they would have had
+    QStringList leftOut;     // over every item, each kind named once
+    QStringList subsLost;    // the folders whose playlist's subtitles were not kept
+};
+
+namespace {
+
+int CountSavedStreams(const QString& ARoot) {
+    int total = 0;
+    for (const QString& name : ListFolder(ARoot))
+        if (!FindLocalFile(JoinPath(ARoot, name)).isEmpty())
+            ++total;
+    return total;
+}
+
+} // namespace
 
 void ConversionFlow::ConvertBatch() {
     const QString root = Trimmed(FView.rootText());
     if (root.isEmpty()) {
-        FView.setStatus(QStringLiteral("Please enter root folder path"));
-        FView.showMessage(
-            BoxKind::Warning,
-            QStringLiteral("Please enter root folder path (batch scan all subfolders)"),
-            BoxButtons::Ok);
+        tell(BoxKind::Warning, NoRootNotice());
         return;
     }
     if (!QFileInfo(root).isDir()) {
         const QString text = QStringLiteral("Root folder does not exist: ") + root;
-        FView.setStatus(text);
-        FView.showMessage(BoxKind::Error, text, BoxButtons::Ok);
+        tell(BoxKind::Error, {text, text});
         return;
     }
     if (FFinder().isEmpty()) {
-        FView.setStatus(kFFmpegNotFound);
-        FView.showMessage(BoxKind::Error, kFFmpegNotFoundBox, BoxButtons::Ok);
+        tell(BoxKind::Error, {kFFmpegNotFound, kFFmpegNotFoundBox});
         return;
     }
     QString out = Trimmed(FView.outputText());
@@ -39,132 +54,89 @@ void ConversionFlow::ConvertBatch() {
         out = root;
     // Every item would fail against a folder that cannot exist: say so once instead.
     if (!ensureFolder(out)) {
-        FView.setStatus(QStringLiteral("Cannot create output directory"));
-        FView.showMessage(BoxKind::Error,
-                          QStringLiteral("Cannot create output directory:\r\n") + out,
-                          BoxButtons::Ok);
+        tell(BoxKind::Error, CannotCreateFolderNotice(out));
         return;
     }
-
-    int total = 0;
-    for (const QString& name : ListFolder(root))
-        if (!FindLocalFile(JoinPath(root, name)).isEmpty())
-            ++total;
-    if (total == 0) {
-        FView.setStatus(QStringLiteral("No subfolder with local.* found"));
-        FView.showMessage(BoxKind::Information,
-                          QStringLiteral("No subfolder containing local.* files under root"),
-                          BoxButtons::Ok);
+    BatchTally tally;
+    tally.total = CountSavedStreams(root);
+    if (tally.total == 0) {
+        tell(BoxKind::Information, NoSavedStreamNotice());
         return;
     }
-
-    int index = 0;
-    int successes = 0;
-    QStringList renamed;     // file names of the outputs written under a new name
-    QStringList wantedNames; // and the names they would have had
-    QStringList leftOut;     // over every item, each kind named once
-    QStringList subsLost;    // the folders whose playlist's subtitles were not kept
-    int failures = 0;
-    bool stopped = false;
     // The bar runs over 100 steps per folder: finished folders plus the current one's share.
-    FView.setProgressMax(total * 100);
+    FView.setProgressMax(tally.total * 100);
     for (const QString& name : ListFolder(root)) {
         const QString input = FindLocalFile(JoinPath(root, name));
         if (input.isEmpty())
             continue;
-        ++index;
-        const QString wanted = JoinPath(out, name + QStringLiteral(".mp4"));
-        const QString item = QStringLiteral("Converting %1/%2: %3").arg(index).arg(total).arg(name);
-        FView.setStatus(item);
-        FBarBase = (index - 1) * 100;
-        FView.setProgress(FBarBase);
         // Closed meanwhile: the application is ending, the remaining items are left alone.
-        if (FView.closed())
+        if (!convertBatchItem(tally, input, name, out))
             return;
-        if (stopRequested()) {
-            stopped = true;
+        if (tally.stopped)
             break;
-        }
-        if (SameFile(input, wanted)) {
-            ++failures; // would overwrite its own input
-            continue;
-        }
-        // Two roots may hold folders of one name: the second gets "name (2).mp4".
-        const QString output = ReserveFreeName(wanted);
-        if (output.isEmpty()) {
-            ++failures;
-            continue;
-        }
-        const DisownAtEnd owned({output});
-        QStringList itemLeftOut;
-        QString itemSubs;
-        const int c = ConvertFileAs(input, output, item, nullptr, &itemLeftOut, {}, &itemSubs);
-        if (c != 0)
-            DropUnwritten(output);
-        if (c == kRunStopped) {
-            stopped = true;
-            break;
-        }
-        if (c != 0) {
-            ++failures;
-            continue;
-        }
-        ++successes;
-        MergeKinds(leftOut, itemLeftOut);
+    }
+    reportBatch(tally, out);
+}
+
+bool ConversionFlow::convertBatchItem(BatchTally& ATally, const QString& AInput,
+                                      const QString& AName, const QString& AOut) {
+    ++ATally.index;
+    const QString wanted = JoinPath(AOut, AName + QStringLiteral(".mp4"));
+    const QString item =
+        QStringLiteral("Converting %1/%2: %3").arg(ATally.index).arg(ATally.total).arg(AName);
+    FView.setStatus(item);
+    FBarBase = (ATally.index - 1) * 100;
+    FView.setProgress(FBarBase);
+    if (FView.closed())
+        return false;
+    if (stopRequested()) {
+        ATally.stopped = true;
+        return true;
+    }
+    if (SameFile(AInput, wanted)) {
+        ++ATally.failures; // would overwrite its own input
+        return true;
+    }
+    // Two roots may hold folders of one name: the second gets "name (2).mp4".
+    const QString output = ReserveFreeName(wanted);
+    if (output.isEmpty()) {
+        ++ATally.failures;
+        return true;
+    }
+    const DisownAtEnd owned({output});
+    QStringList itemLeftOut;
+    QString itemSubs;
+    const int c = ConvertFileAs(AInput, output, item, nullptr, &itemLeftOut, {}, &itemSubs);
+    if (c != 0)
+        DropUnwritten(output);
+    if (c == kRunStopped) {
+        ATally.stopped = true;
+    } else if (c != 0) {
+        ++ATally.failures;
+    } else {
+        ++ATally.successes;
+        MergeKinds(ATally.leftOut, itemLeftOut);
         if (!itemSubs.isEmpty())
-            subsLost << name;
+            ATally.subsLost << AName;
         if (output != wanted) {
-            wantedNames << FileNameOf(wanted);
-            renamed << FileNameOf(output);
+            ATally.wantedNames << FileNameOf(wanted);
+            ATally.renamed << FileNameOf(output);
         }
     }
-    if (stopped) {
-        const int skipped = total - successes - failures;
-        FView.setStatus(QStringLiteral("Batch stopped: %1 converted, %2 failed, %3 skipped, "
-                                       "output: %4")
-                            .arg(successes)
-                            .arg(failures)
-                            .arg(skipped)
-                            .arg(out));
-        FView.showMessage(BoxKind::Information,
-                          QStringLiteral("Batch conversion stopped. %1 converted, %2 failed, %3 "
-                                         "skipped\r\nOutput dir: %4")
-                              .arg(successes)
-                              .arg(failures)
-                              .arg(skipped)
-                              .arg(out),
-                          BoxButtons::Ok);
+    return true;
+}
+
+void ConversionFlow::reportBatch(const BatchTally& ATally, const QString& AOut) {
+    if (ATally.stopped) {
+        const int skipped = ATally.total - ATally.successes - ATally.failures;
+        tell(BoxKind::Information,
+             BatchStoppedNotice(ATally.successes, ATally.failures, skipped, AOut));
         return;
     }
     FView.setProgress(FView.progressMax());
-    QString status = QStringLiteral("Batch done: %1/%2 succeeded, output: %3")
-                         .arg(successes)
-                         .arg(total)
-                         .arg(out);
-    QString box = QStringLiteral("Batch conversion complete! %1/%2 succeeded\r\nOutput dir: %3")
-                      .arg(successes)
-                      .arg(total)
-                      .arg(out);
-    if (!renamed.isEmpty()) {
-        status += QStringLiteral("; renamed: ") + renamed.join(QStringLiteral(", "));
-        box += QStringLiteral("\r\n\r\nSaved under a new name (the name was taken):");
-        for (qsizetype i = 0; i < renamed.size(); ++i)
-            box += QStringLiteral("\r\n") + wantedNames[i] + QStringLiteral(" -> ") + renamed[i];
-    }
-    if (!leftOut.isEmpty()) {
-        status += QStringLiteral(". ") + LeftOutSentence(leftOut);
-        box += QStringLiteral("\r\n\r\n") + LeftOutSentence(leftOut);
-    }
-    if (!subsLost.isEmpty()) {
-        const QString note = (subsLost.size() == 1 ? kPlaylistSubtitlesLost
-                                                   : QStringLiteral("The playlists' subtitle "
-                                                                    "tracks could not be saved "
-                                                                    "and were not kept")) +
-                             QStringLiteral(": ") + subsLost.join(QStringLiteral(", "));
-        status += QStringLiteral(". ") + note;
-        box += QStringLiteral("\r\n\r\n") + note;
-    }
-    FView.setStatus(status);
-    FView.showMessage(BoxKind::Information, box, BoxButtons::Ok);
+    tell(BoxKind::Information,
+         BatchDoneNotice(ATally.successes, ATally.total, AOut, ATally.wantedNames, ATally.renamed,
+                         ATally.leftOut, ATally.subsLost));
 }
+
 } // namespace halvora

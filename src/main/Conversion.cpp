@@ -3,14 +3,11 @@
 #include "AppPaths.h"
 #include "ConversionMessages.h"
 #include "FFmpegLocator.h"
-#include "FFmpegLog.h"
 #include "FreeName.h"
 #include "OwnedFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSet>
 
 namespace halvora {
 
@@ -64,14 +61,16 @@ void ConversionFlow::report(const QString& ALabel, const FFmpegProgress& AProgre
     }
 }
 
+void ConversionFlow::tell(BoxKind AKind, const Notice& ANotice) {
+    FView.setStatus(ANotice.status);
+    FView.showMessage(AKind, ANotice.box, BoxButtons::Ok);
+}
+
 QStringList ConversionFlow::reserveOutputs(const QStringList& APaths) {
     QString err;
     const QStringList names = ReserveFreeNames(APaths, &err);
-    if (names.isEmpty()) {
-        FView.setStatus(QStringLiteral("Cannot create output file"));
-        FView.showMessage(BoxKind::Error, QStringLiteral("Cannot create output file:\r\n") + err,
-                          BoxButtons::Ok);
-    }
+    if (names.isEmpty())
+        tell(BoxKind::Error, CannotCreateOutputNotice(err));
     return names;
 }
 

@@ -18,6 +18,9 @@
 
 namespace halvora {
 
+class OwnedTempDir;
+struct Notice;
+
 // Result codes of DownloadStream and ConvertFile besides ffmpeg's own exit code.
 constexpr int kFFmpegMissing = -2; // nothing was run
 // ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
@@ -118,6 +121,35 @@ private:
     int ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
                       QList<SubtitleFile>& ASubs, QStringList* ALost);
     std::shared_ptr<StopToken> stopToken() const;
+    // The status line and the box of one outcome.
+    void tell(BoxKind AKind, const Notice& ANotice);
+
+    // The single conversion (SingleConversion.cpp, LinkConversion.cpp).
+    struct LinkRun;
+    // The output folder as typed, else as the user chooses it; empty when none was chosen.
+    QString outputFolder();
+    bool checkOutputFolder(const QString& AOut);
+    void convertLocalFile(const QString& AInput, const QString& AMp4);
+    void convertLink(const QString& AInput, const QString& AOut, const QString& AMp4);
+    QList<SubtitleFile> saveLinkSubtitles(LinkRun& ARun, qint64 ALimitMs);
+    // A recording ended by Stop: what was recorded is converted.
+    void convertRecording(LinkRun& ARun);
+    void reportDownloadFailure(const LinkRun& ARun, int ACode);
+    void convertDownload(LinkRun& ARun);
+
+    // The file conversion (FileConversion.cpp).
+    struct FileRun;
+    void prepareFileRun(FileRun& ARun, const QString& AInFile, const QString& AOutFile);
+    bool removeIfStopped(const FileRun& ARun, int AResult);
+    bool saveLocalSubtitles(FileRun& ARun, const OwnedTempDir& ADir);
+    int runAttempts(FileRun& ARun, bool& AWindowGone);
+
+    // The batch (BatchConversion.cpp).
+    struct BatchTally;
+    // False when the window has gone and the batch ends without a word.
+    bool convertBatchItem(BatchTally& ATally, const QString& AInput, const QString& AName,
+                          const QString& AOut);
+    void reportBatch(const BatchTally& ATally, const QString& AOut);
     // Shows a run's progress: percent on the bar between FBarBase and FBarBase + 100, position,
     // duration and time left (or recorded time and size) in the status line.
     void report(const QString& ALabel, const FFmpegProgress& AProgress, const ProgressText& AText);

@@ -1,24 +1,43 @@
 #include "Conversion.h"
 
-#include "AppPaths.h"
 #include "ConversionMessages.h"
 #include "FFmpegLog.h"
-#include "FreeName.h"
 #include "OwnedFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSet>
 
 namespace halvora {
 
+// One file conversion: where it runs, what it reads, and what its attempts share.
+struct ConversionFlow::FileRun {
+    QString ffmpeg;
+    QString label;
+    QString in;
+    QString out;     // absolute when the child runs in the input's folder
+    QString workDir; // the input's folder; empty for a link
+    bool url = false;
+    bool allowAll = false;
+    StreamInputs inputs;
+    StreamPlan plan;
+    QString listing;
+    QList<SubtitleFile> subs;
+    QStringList subsLost;
+    bool localSubs = false;
+    int* missing = nullptr;
+};
+
+namespace {
+
+// Re-encoding cannot bring back segments that could not be read, so that case is final.
+// Re-encoding cannot make room on a full disk either.
+bool WorthRetrying(int AResult) {
+    return AResult != 0 && AResult != kSegmentsMissing && AResult != kOutputWriteFailed;
+}
+
+} // namespace
+
 int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
                         const QString& ALabel, int AStallMs, int AStopGraceMs, int AStopAgainMs) {
-    // A segment may be reported more than once (one line per failed attempt or stream).
-    QSet<QString> segments;
-    int cutShort = 0;
-    bool writeFailed = false;
     FLastMs = 0;
     FInputStartPts = -1;
     FBarMoved = false;
@@ -36,33 +55,16 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     options.deathSignal = AStopAgainMs >= 0 ? SIGINT : SIGKILL;
     options.deathGraceMs = AStopAgainMs >= 0 ? kRecordingDeathGraceMs : 0;
     options.onProgress = [&](const FFmpegProgress& AProgress) { report(ALabel, AProgress, text); };
-    // ffmpeg's HLS reader skips a segment it cannot open and goes on, ending with 0 ("Failed to
-    // open segment N of playlist 0"); a segment cut short by a lost connection is only reported
-    // by the HTTP layer ("Stream ends prematurely").
+    FFmpegLogReader log;
     options.onStderrLine = [&](const QString& ALine) {
-        // Keyed by reader and playlist too: a variant and its audio rendition are two inputs
-        // whose segments are numbered alike.
-        static const QRegularExpression failed(QStringLiteral(
-            "(?:\\[hls @ ([^\\]]*)\\] )?Failed to open segment (\\d+)(?: of playlist "
-            "(\\d+))?"));
-        // Input #0's line comes first; the outputs have none.
-        if (FInputStartPts < 0)
-            FInputStartPts = ListedStartPts(ALine);
-        const QRegularExpressionMatch m = failed.match(ALine);
-        if (m.hasMatch())
-            segments.insert(m.captured(1) + u':' + m.captured(3) + u':' + m.captured(2));
-        else if (ALine.contains(QLatin1String("Stream ends prematurely")))
-            ++cutShort;
-        else if (ALine.contains(QLatin1String("Error writing trailer")) ||
-                 ALine.contains(QLatin1String("No space left on device")) ||
-                 ALine.contains(QLatin1String("File too large")))
-            writeFailed = true;
+        log.readLine(ALine);
+        FInputStartPts = log.startPts();
     };
     const int result = FRunner(ACmd, options);
-    const int missing = static_cast<int>(segments.size()) + cutShort;
+    const int missing = log.missingSegments();
     if (AMissing)
         *AMissing = missing;
-    if (result == 0 && writeFailed)
+    if (result == 0 && log.writeFailed())
         return kOutputWriteFailed;
     return result == 0 && missing > 0 ? kSegmentsMissing : result;
 }
@@ -106,118 +108,136 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
         ALeftOut->clear();
     if (ASubtitlesNote)
         ASubtitlesNote->clear();
-    const QString ffmpeg = FFinder();
-    if (ffmpeg.isEmpty()) {
+    FileRun r;
+    r.ffmpeg = FFinder();
+    if (r.ffmpeg.isEmpty()) {
         FView.setStatus(kFFmpegNotFound);
         return kFFmpegMissing;
     }
-    const bool url = IsUrl(AInFile);
-    const QString ext = ExtensionOf(FileNameOf(AInFile)).toLower();
-    const bool allowAll = url || ext == QLatin1String(".m3u8") || ext == QLatin1String(".m3u");
-    QString workDir;
-    if (!url)
-        workDir = AInFile.left(AInFile.lastIndexOf(QLatin1Char('/')) + 1);
-    // The child runs in the input's folder, so relative paths must not be read against it twice.
-    QString in = AInFile;
-    QString out = AOutFile;
-    if (!workDir.isEmpty()) {
-        if (QFileInfo(in).isRelative())
-            in = QFileInfo(in).absoluteFilePath();
-        if (QFileInfo(out).isRelative())
-            out = QFileInfo(out).absoluteFilePath();
-        workDir = QFileInfo(workDir).absoluteFilePath();
-        if (!workDir.endsWith(QLatin1Char('/')))
-            workDir += QLatin1Char('/');
-    }
-
-    // A local master playlist: its best variant, no question.
-    StreamInputs inputs;
-    inputs.video = in;
-    if (!url && allowAll)
-        inputs = PlanStreamInputs(QFileInfo(in).absoluteFilePath(), {}, FFetch);
-    if (inputs.label.isEmpty())
-        inputs.video = in;
-
-    // A stopped run leaves no half-written MP4 behind, and is not retried.
-    auto stopped = [&](int AResult) {
-        if (AResult == 0 || (AResult != kRunStopped && !stopRequested()))
-            return false;
-        QFile::remove(out);
-        return true;
-    };
+    r.label = ALabel;
+    r.missing = AMissing;
+    r.subs = ASubs;
+    prepareFileRun(r, AInFile, AOutFile);
     // One listing serves both attempts; two inputs keep all of their audio without one.
-    StreamPlan plan;
-    QString listing;
-    if (inputs.audio.isEmpty()) {
-        plan = PlanStreams(inputs.video, allowAll, workDir, url ? FStallMs : 0, &listing);
-        if (stopped(stopRequested() ? kRunStopped : 0))
+    if (r.inputs.audio.isEmpty()) {
+        r.plan =
+            PlanStreams(r.inputs.video, r.allowAll, r.workDir, r.url ? FStallMs : 0, &r.listing);
+        if (removeIfStopped(r, stopRequested() ? kRunStopped : 0))
             return kRunStopped;
         if (ALeftOut)
-            *ALeftOut = plan.leftOut;
+            *ALeftOut = r.plan.leftOut;
     }
-    // A saved master's subtitle renditions, which ffmpeg does not read, are read here: from
-    // files in the master's folder or below it only.
-    QList<SubtitleFile> subs = ASubs;
     OwnedTempDir subsDir;
-    QStringList subsLost;
-    const bool localSubs = !url && !inputs.label.isEmpty() && !inputs.subtitles.isEmpty();
-    if (localSubs) {
-        if (listing.isEmpty())
-            PlanStreams(inputs.video, allowAll, workDir, 0, &listing);
-        if (stopped(stopRequested() ? kRunStopped : 0))
-            return kRunStopped;
-        QString root = QFileInfo(QFileInfo(in).absolutePath()).canonicalFilePath();
-        if (!root.isEmpty() && !root.endsWith(QLatin1Char('/')))
-            root += QLatin1Char('/');
-        const PlaylistFetcher fetch = [&](const QString& APath) {
-            const QString real = QFileInfo(APath).canonicalFilePath();
-            if (IsUrl(APath) || root.isEmpty() || real.isEmpty() || !real.startsWith(root)) {
-                PlaylistText refused;
-                refused.error = QStringLiteral("not beside the playlist");
-                return refused;
-            }
-            return FFetch(real);
-        };
-        if (subsDir.isValid())
-            subs = SaveSubtitles(inputs.subtitles, 0, subsDir.path(), &subsLost, fetch,
-                                 ListedStartPts(listing));
-        else
-            for (const HlsRendition& r : inputs.subtitles)
-                subsLost << r.name;
-        FView.setStatus(ALabel);
-    }
-    int result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, subs),
-                     workDir, AMissing, ALabel);
-    if (stopped(result))
+    r.localSubs = !r.url && !r.inputs.label.isEmpty() && !r.inputs.subtitles.isEmpty();
+    if (r.localSubs && !saveLocalSubtitles(r, subsDir))
         return kRunStopped;
-    // Re-encoding cannot bring back segments that could not be read, so that case is final.
-    // Re-encoding cannot make room on a full disk either.
-    if (result != 0 && result != kSegmentsMissing && result != kOutputWriteFailed &&
-        FView.fastMode()) {
+    bool windowGone = false;
+    const int result = runAttempts(r, windowGone);
+    if (result == kRunStopped || windowGone)
+        return result;
+    if (ASubtitlesNote && r.localSubs)
+        *ASubtitlesNote = SubtitlesNote(kPlaylistSubtitlesLost, r.subsLost, r.subs.size(), false);
+    // What is left of an output whose writing failed is no MP4 to keep under its name.
+    if (result == kOutputWriteFailed)
+        QFile::remove(r.out);
+    return result;
+}
+
+void ConversionFlow::prepareFileRun(FileRun& ARun, const QString& AInFile,
+                                    const QString& AOutFile) {
+    ARun.url = IsUrl(AInFile);
+    const QString ext = ExtensionOf(FileNameOf(AInFile)).toLower();
+    ARun.allowAll = ARun.url || ext == QLatin1String(".m3u8") || ext == QLatin1String(".m3u");
+    if (!ARun.url)
+        ARun.workDir = AInFile.left(AInFile.lastIndexOf(QLatin1Char('/')) + 1);
+    // The child runs in the input's folder, so relative paths must not be read against it twice.
+    ARun.in = AInFile;
+    ARun.out = AOutFile;
+    if (!ARun.workDir.isEmpty()) {
+        if (QFileInfo(ARun.in).isRelative())
+            ARun.in = QFileInfo(ARun.in).absoluteFilePath();
+        if (QFileInfo(ARun.out).isRelative())
+            ARun.out = QFileInfo(ARun.out).absoluteFilePath();
+        ARun.workDir = QFileInfo(ARun.workDir).absoluteFilePath();
+        if (!ARun.workDir.endsWith(QLatin1Char('/')))
+            ARun.workDir += QLatin1Char('/');
+    }
+    // A local master playlist: its best variant, no question.
+    ARun.inputs.video = ARun.in;
+    if (!ARun.url && ARun.allowAll)
+        ARun.inputs = PlanStreamInputs(QFileInfo(ARun.in).absoluteFilePath(), {}, FFetch);
+    if (ARun.inputs.label.isEmpty())
+        ARun.inputs.video = ARun.in;
+}
+
+// A stopped run leaves no half-written MP4 behind, and is not retried.
+bool ConversionFlow::removeIfStopped(const FileRun& ARun, int AResult) {
+    if (AResult == 0 || (AResult != kRunStopped && !stopRequested()))
+        return false;
+    QFile::remove(ARun.out);
+    return true;
+}
+
+// A saved master's subtitle renditions, which ffmpeg does not read, are read here: from files in
+// the master's folder or below it only. False when a stop came first.
+bool ConversionFlow::saveLocalSubtitles(FileRun& ARun, const OwnedTempDir& ADir) {
+    if (ARun.listing.isEmpty())
+        PlanStreams(ARun.inputs.video, ARun.allowAll, ARun.workDir, 0, &ARun.listing);
+    if (removeIfStopped(ARun, stopRequested() ? kRunStopped : 0))
+        return false;
+    QString root = QFileInfo(QFileInfo(ARun.in).absolutePath()).canonicalFilePath();
+    if (!root.isEmpty() && !root.endsWith(QLatin1Char('/')))
+        root += QLatin1Char('/');
+    const PlaylistFetcher fetch = [&](const QString& APath) {
+        const QString real = QFileInfo(APath).canonicalFilePath();
+        if (IsUrl(APath) || root.isEmpty() || real.isEmpty() || !real.startsWith(root)) {
+            PlaylistText refused;
+            refused.error = QStringLiteral("not beside the playlist");
+            return refused;
+        }
+        return FFetch(real);
+    };
+    if (ADir.isValid())
+        ARun.subs = SaveSubtitles(ARun.inputs.subtitles, 0, ADir.path(), &ARun.subsLost, fetch,
+                                  ListedStartPts(ARun.listing));
+    else
+        for (const HlsRendition& r : ARun.inputs.subtitles)
+            ARun.subsLost << r.name;
+    FView.setStatus(ARun.label);
+    return true;
+}
+
+// Fast mode when chosen, then re-encoding, then without the subtitles; kRunStopped once
+// stopped. AWindowGone: the window closed before the re-encoding, which was not started.
+int ConversionFlow::runAttempts(FileRun& ARun, bool& AWindowGone) {
+    const auto attempt = [&](bool AFast, const QString& ALabel) {
+        return run(ConvertCommand(ARun.ffmpeg, ARun.inputs, ARun.out, AFast, ARun.allowAll,
+                                  ARun.plan, ARun.subs),
+                   ARun.workDir, ARun.missing, ALabel);
+    };
+    int result = attempt(FView.fastMode(), ARun.label);
+    if (removeIfStopped(ARun, result))
+        return kRunStopped;
+    if (WorthRetrying(result) && FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
-        if (FView.closed())
+        if (FView.closed()) {
+            AWindowGone = true;
             return result;
-        result = run(ConvertCommand(ffmpeg, inputs, out, false, allowAll, plan, subs), workDir,
-                     AMissing, ALabel + QStringLiteral(", re-encoding"));
-        if (stopped(result))
+        }
+        result = attempt(false, ARun.label + QStringLiteral(", re-encoding"));
+        if (removeIfStopped(ARun, result))
             return kRunStopped;
     }
     // The video matters more than its subtitles: once more without them.
-    if (result != 0 && result != kSegmentsMissing && result != kOutputWriteFailed && localSubs &&
-        !subs.isEmpty()) {
-        for (const SubtitleFile& f : subs)
-            subsLost << f.name;
-        subs.clear();
-        result = run(ConvertCommand(ffmpeg, inputs, out, FView.fastMode(), allowAll, plan, subs),
-                     workDir, AMissing, ALabel);
-        if (stopped(result))
+    if (WorthRetrying(result) && ARun.localSubs && !ARun.subs.isEmpty()) {
+        for (const SubtitleFile& f : ARun.subs)
+            ARun.subsLost << f.name;
+        ARun.subs.clear();
+        result = attempt(FView.fastMode(), ARun.label);
+        if (removeIfStopped(ARun, result))
             return kRunStopped;
     }
-    if (ASubtitlesNote && localSubs)
-        *ASubtitlesNote = SubtitlesNote(kPlaylistSubtitlesLost, subsLost, subs.size(), false);
-    // What is left of an output whose writing failed is no MP4 to keep under its name.
-    if (result == kOutputWriteFailed)
-        QFile::remove(out);
     return result;
 }
+
 } // namespace halvora

@@ -1,15 +1,8 @@
 #include "Conversion.h"
 
-#include "AppPaths.h"
-#include "ConversionMessages.h"
 #include "FFmpegLog.h"
-#include "FreeName.h"
-#include "OwnedFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSet>
 
 namespace halvora {
 
@@ -19,43 +12,12 @@ QStringList ConversionFlow::segmentTags(const QString& AListing, const StreamPla
     for (const StreamEntry& e : streams)
         if (e.programs.size() > 1 || (!e.programs.isEmpty() && e.programs != streams[0].programs))
             return {};
-    static const QRegularExpression opening(
-        QStringLiteral(R"(^\[hls @ [^\]]*\] Opening '(.*)' for reading\s*$)"));
-    QString segment;
-    for (const QString& line : AListing.split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch m = opening.match(line);
-        const QString url = m.captured(1);
-        const QString path = url.section(QLatin1Char('?'), 0, 0).toLower();
-        if (m.hasMatch() && !path.endsWith(QLatin1String(".m3u8")) &&
-            !path.endsWith(QLatin1String(".m3u"))) {
-            segment = url;
-            break;
-        }
-    }
+    const QString segment = FirstSegmentUrl(AListing);
     if (segment.isEmpty())
         return {};
     QString segListing;
     PlanStreams(segment, false, QString(), FStallMs, &segListing);
-    const QList<StreamEntry> inSegment = ParseStreamList(segListing);
-    if (inSegment.size() != streams.size())
-        return {};
-    for (qsizetype i = 0; i < streams.size(); ++i)
-        if (inSegment[i].kind != streams[i].kind || inSegment[i].codec != streams[i].codec)
-            return {};
-    QStringList args;
-    int k = 0; // the output stream, in the order the download maps them
-    for (const QList<int>* group : {&APlan.video, &APlan.audio, &APlan.other})
-        for (int index : *group) {
-            const StreamEntry& e = inSegment[index];
-            if (!e.language.isEmpty() && e.language != QLatin1String("und") &&
-                streams[index].language.isEmpty())
-                args << QStringLiteral("-metadata:s:%1").arg(k)
-                     << QStringLiteral("language=") + e.language;
-            if (!e.flags.isEmpty() && streams[index].flags.isEmpty())
-                args << QStringLiteral("-disposition:%1").arg(k) << e.flags.join(QLatin1Char('+'));
-            ++k;
-        }
-    return args;
+    return SegmentTagArgs(streams, ParseStreamList(segListing), APlan);
 }
 
 int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing,
