@@ -106,12 +106,13 @@ bool ConversionFlow::convertBatchItem(BatchTally& ATally, const QString& AInput,
     const DisownAtEnd owned({output});
     QStringList itemLeftOut;
     QString itemSubs;
-    const int c = ConvertFileAs(AInput, output, item, nullptr, &itemLeftOut, {}, &itemSubs);
-    if (c != 0)
+    const ConversionOutcome c =
+        ConvertFileAs(AInput, output, item, nullptr, &itemLeftOut, {}, &itemSubs);
+    if (!c.done())
         DropUnwritten(output);
-    if (c == kRunStopped) {
+    if (c.is(ConversionResult::Stopped)) {
         ATally.stopped = true;
-    } else if (c != 0) {
+    } else if (!c.done()) {
         ++ATally.failures;
     } else {
         ++ATally.successes;

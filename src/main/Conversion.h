@@ -3,6 +3,7 @@
 #include "AppPaths.h"
 
 #include "Command.h"
+#include "ConversionResult.h"
 #include "ConvertView.h"
 #include "FFmpegCommands.h"
 #include "HlsSource.h"
@@ -20,16 +21,6 @@ namespace halvora {
 
 class OwnedTempDir;
 struct Notice;
-
-// Result codes of DownloadStream and ConvertFile besides ffmpeg's own exit code.
-constexpr int kFFmpegMissing = -2; // nothing was run
-// ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
-constexpr int kSegmentsMissing = -4;
-// A download that made no progress for the stall limit was stopped.
-constexpr int kDownloadStalled = kRunStalled;
-// ffmpeg ended with 0 although writing its output failed (a full disk, a file-size limit): the
-// file it leaves is a fragment, never a finished output.
-constexpr int kOutputWriteFailed = -7;
 
 // How long a stopped link download's ffmpeg may take on its own before it is stopped again.
 constexpr int kLiveStopAgainMs = 1000;
@@ -52,14 +43,15 @@ public:
 
     // Saves the stream of a link as one TS file; of a master playlist, only the variant the
     // view's quality choice names (the status line names it). AMissing (optional) receives the
-    // number of segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download
-    // during which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
+    // number of segments ffmpeg skipped; any skipped segment gives SegmentsMissing. A download
+    // during which ffmpeg reports nothing for the stall limit is stopped: Stalled.
     // ASubtitlesLost (optional) is set when the playlist offers subtitles the TS cannot take:
     // renditions ffmpeg's HLS reader skips ("Can't support the subtitle") or text subtitles.
     // ASubtitles (optional) receives the chosen variant's subtitle renditions, which are read
     // apart (SaveSubtitles) since ffmpeg does not read them.
-    int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr,
-                       bool* ASubtitlesLost = nullptr, QList<HlsRendition>* ASubtitles = nullptr);
+    ConversionOutcome DownloadStream(const QString& AUrl, const QString& ASaveTo,
+                                     int* AMissing = nullptr, bool* ASubtitlesLost = nullptr,
+                                     QList<HlsRendition>* ASubtitles = nullptr);
     // After DownloadStream: each rendition read into one WebVTT file in ADir, its cues placed on
     // the saved TS's timeline and, when ALimitMs is positive, none from there on. The names of
     // those that could not be read go to ALost.
@@ -73,8 +65,9 @@ public:
     // A saved master playlist's chosen variant keeps its WebVTT subtitle renditions as mov_text;
     // ASubtitlesNote (optional) receives the sentence about those that were not kept, empty
     // when none was lost.
-    int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,
-                    QStringList* ALeftOut = nullptr, QString* ASubtitlesNote = nullptr);
+    ConversionOutcome ConvertFile(const QString& AInFile, const QString& AOutFile,
+                                  int* AMissing = nullptr, QStringList* ALeftOut = nullptr,
+                                  QString* ASubtitlesNote = nullptr);
 
     // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
     // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent;
@@ -106,20 +99,23 @@ public:
 private:
     // AStopGraceMs: how long a stopped ffmpeg may take to finish its output (short when the
     // output is removed after a stop anyway); AStopAgainMs as RunOptions::stopAgainMs.
-    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, const QString& ALabel,
-            int AStallMs = 0, int AStopGraceMs = kDiscardStopGraceMs, int AStopAgainMs = -1);
+    ConversionOutcome run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
+                          const QString& ALabel, int AStallMs = 0,
+                          int AStopGraceMs = kDiscardStopGraceMs, int AStopAgainMs = -1);
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
     QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
     // ConvertFile with the label its progress is shown under.
-    int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
-                      int* AMissing, QStringList* ALeftOut = nullptr,
-                      const QList<SubtitleFile>& ASubs = {}, QString* ASubtitlesNote = nullptr);
+    ConversionOutcome ConvertFileAs(const QString& AInFile, const QString& AOutFile,
+                                    const QString& ALabel, int* AMissing,
+                                    QStringList* ALeftOut = nullptr,
+                                    const QList<SubtitleFile>& ASubs = {},
+                                    QString* ASubtitlesNote = nullptr);
     // A link's TS into its MP4, with the subtitles read apart; when they stand in the way, once
     // more without them (ASubs is then emptied, their names added to ALost).
-    int ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
-                      QList<SubtitleFile>& ASubs, QStringList* ALost);
+    ConversionOutcome ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
+                                    QList<SubtitleFile>& ASubs, QStringList* ALost);
     std::shared_ptr<StopToken> stopToken() const;
     // The status line and the box of one outcome.
     void tell(BoxKind AKind, const Notice& ANotice);
@@ -134,15 +130,15 @@ private:
     QList<SubtitleFile> saveLinkSubtitles(LinkRun& ARun, qint64 ALimitMs);
     // A recording ended by Stop: what was recorded is converted.
     void convertRecording(LinkRun& ARun);
-    void reportDownloadFailure(const LinkRun& ARun, int ACode);
+    void reportDownloadFailure(const LinkRun& ARun, const ConversionOutcome& AOutcome);
     void convertDownload(LinkRun& ARun);
 
     // The file conversion (FileConversion.cpp).
     struct FileRun;
     void prepareFileRun(FileRun& ARun, const QString& AInFile, const QString& AOutFile);
-    bool removeIfStopped(const FileRun& ARun, int AResult);
+    bool removeIfStopped(const FileRun& ARun, const ConversionOutcome& AOutcome);
     bool saveLocalSubtitles(FileRun& ARun, const OwnedTempDir& ADir);
-    int runAttempts(FileRun& ARun, bool& AWindowGone);
+    ConversionOutcome runAttempts(FileRun& ARun, bool& AWindowGone);
 
     // The batch (BatchConversion.cpp).
     struct BatchTally;

@@ -1,6 +1,5 @@
 #include "ConversionMessages.h"
 
-#include "Conversion.h"
 #include "StreamList.h"
 
 namespace halvora {
@@ -84,29 +83,30 @@ Notice RecordingConversionFailedNotice(const QString& AAt, int ACode, const QStr
             .arg(ATs)};
 }
 
-Notice DownloadFailedNotice(int ACode, int AMissing, int AStallMs, const QString& ATs, bool AKept) {
+Notice DownloadFailedNotice(const ConversionOutcome& AOutcome, int AMissing, int AStallMs,
+                            const QString& ATs, bool AKept) {
     const QString keptStatus =
         AKept ? QStringLiteral("Partial TS kept") : QStringLiteral("Nothing was saved");
     const QString keptLine = AKept ? QStringLiteral("Partial TS kept (may be playable): ") + ATs
                                    : QStringLiteral("Nothing was saved");
     Notice n;
-    if (ACode == kSegmentsMissing) {
+    if (AOutcome.is(ConversionResult::SegmentsMissing)) {
         n.status = QStringLiteral("Download incomplete: %1 segment(s) missing. %2")
                        .arg(QString::number(AMissing), keptStatus);
         n.box = QStringLiteral("Download incomplete: %1 segment(s) of the playlist could "
                                "not be fetched.\r\n%2")
                     .arg(QString::number(AMissing), keptLine);
-    } else if (ACode == kDownloadStalled) {
+    } else if (AOutcome.is(ConversionResult::Stalled)) {
         const QString secs = QString::number((AStallMs + 999) / 1000);
         n.status = QStringLiteral("Download stalled (no data for %1 s). %2").arg(secs, keptStatus);
         n.box = QStringLiteral("Download stalled: nothing arrived for %1 s, so it was "
                                "stopped.\r\n%2")
                     .arg(secs, keptLine);
     } else {
-        n.status =
-            QStringLiteral("Download failed (exit=%1). %2").arg(QString::number(ACode), keptStatus);
+        n.status = QStringLiteral("Download failed (exit=%1). %2")
+                       .arg(QString::number(AOutcome.code), keptStatus);
         n.box = QStringLiteral("Download failed (exit=%1).\r\n%2")
-                    .arg(QString::number(ACode), keptLine);
+                    .arg(QString::number(AOutcome.code), keptLine);
     }
     n.box += QStringLiteral("\r\nFix the network and click Convert again to retry.");
     return n;

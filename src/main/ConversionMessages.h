@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "ConversionResult.h"
+
 namespace halvora {
 
 // What the single and batch conversions tell the user: the status line and, where there is
@@ -39,8 +41,9 @@ Notice DoneNotice(const QString& AMp4, const QStringList& ANotes);
 Notice RecordingDoneNotice(const QString& AAt, const QString& AMp4, const QString& ANote);
 QString RecordingConversionStoppedStatus(const QString& AAt, const QString& ATs);
 Notice RecordingConversionFailedNotice(const QString& AAt, int ACode, const QString& ATs);
-// A download that ended with ACode; AKept: a partial TS is left at ATs.
-Notice DownloadFailedNotice(int ACode, int AMissing, int AStallMs, const QString& ATs, bool AKept);
+// A download that ended with AOutcome; AKept: a partial TS is left at ATs.
+Notice DownloadFailedNotice(const ConversionOutcome& AOutcome, int AMissing, int AStallMs,
+                            const QString& ATs, bool AKept);
 Notice LinkConversionFailedNotice(int ACode, const QString& ATs);
 Notice FileIncompleteNotice(int AMissing, const QString& AMp4);
 Notice FileConversionFailedNotice(int ACode);

@@ -30,14 +30,21 @@ namespace {
 
 // Re-encoding cannot bring back segments that could not be read, so that case is final.
 // Re-encoding cannot make room on a full disk either.
-bool WorthRetrying(int AResult) {
-    return AResult != 0 && AResult != kSegmentsMissing && AResult != kOutputWriteFailed;
+bool WorthRetrying(const ConversionOutcome& AOutcome) {
+    return !AOutcome.done() && !AOutcome.is(ConversionResult::SegmentsMissing) &&
+           !AOutcome.is(ConversionResult::OutputWriteFailed);
+}
+
+// What a stop requested meanwhile makes of a step that is otherwise fine.
+ConversionOutcome StopOr(bool AStopped) {
+    return AStopped ? OutcomeOf(ConversionResult::Stopped) : ConversionOutcome{};
 }
 
 } // namespace
 
-int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
-                        const QString& ALabel, int AStallMs, int AStopGraceMs, int AStopAgainMs) {
+ConversionOutcome ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
+                                      const QString& ALabel, int AStallMs, int AStopGraceMs,
+                                      int AStopAgainMs) {
     FLastMs = 0;
     FInputStartPts = -1;
     FBarMoved = false;
@@ -65,8 +72,10 @@ int ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMiss
     if (AMissing)
         *AMissing = missing;
     if (result == 0 && log.writeFailed())
-        return kOutputWriteFailed;
-    return result == 0 && missing > 0 ? kSegmentsMissing : result;
+        return OutcomeOf(ConversionResult::OutputWriteFailed);
+    if (result == 0 && missing > 0)
+        return OutcomeOf(ConversionResult::SegmentsMissing);
+    return OutcomeOfRun(result);
 }
 
 StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
@@ -93,15 +102,18 @@ StreamPlan ConversionFlow::PlanStreams(const QString& AInput, bool AAllowAll,
     return PlanMp4Streams(ParseStreamList(listing));
 }
 
-int ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing,
-                                QStringList* ALeftOut, QString* ASubtitlesNote) {
+ConversionOutcome ConversionFlow::ConvertFile(const QString& AInFile, const QString& AOutFile,
+                                              int* AMissing, QStringList* ALeftOut,
+                                              QString* ASubtitlesNote) {
     return ConvertFileAs(AInFile, AOutFile, QStringLiteral("Converting ") + FileNameOf(AInFile),
                          AMissing, ALeftOut, {}, ASubtitlesNote);
 }
 
-int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
-                                  const QString& ALabel, int* AMissing, QStringList* ALeftOut,
-                                  const QList<SubtitleFile>& ASubs, QString* ASubtitlesNote) {
+ConversionOutcome ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFile,
+                                                const QString& ALabel, int* AMissing,
+                                                QStringList* ALeftOut,
+                                                const QList<SubtitleFile>& ASubs,
+                                                QString* ASubtitlesNote) {
     if (AMissing)
         *AMissing = 0;
     if (ALeftOut)
@@ -112,7 +124,7 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     r.ffmpeg = FFinder();
     if (r.ffmpeg.isEmpty()) {
         FView.setStatus(kFFmpegNotFound);
-        return kFFmpegMissing;
+        return OutcomeOf(ConversionResult::FFmpegMissing);
     }
     r.label = ALabel;
     r.missing = AMissing;
@@ -122,23 +134,23 @@ int ConversionFlow::ConvertFileAs(const QString& AInFile, const QString& AOutFil
     if (r.inputs.audio.isEmpty()) {
         r.plan =
             PlanStreams(r.inputs.video, r.allowAll, r.workDir, r.url ? FStallMs : 0, &r.listing);
-        if (removeIfStopped(r, stopRequested() ? kRunStopped : 0))
-            return kRunStopped;
+        if (removeIfStopped(r, StopOr(stopRequested())))
+            return OutcomeOf(ConversionResult::Stopped);
         if (ALeftOut)
             *ALeftOut = r.plan.leftOut;
     }
     OwnedTempDir subsDir;
     r.localSubs = !r.url && !r.inputs.label.isEmpty() && !r.inputs.subtitles.isEmpty();
     if (r.localSubs && !saveLocalSubtitles(r, subsDir))
-        return kRunStopped;
+        return OutcomeOf(ConversionResult::Stopped);
     bool windowGone = false;
-    const int result = runAttempts(r, windowGone);
-    if (result == kRunStopped || windowGone)
+    const ConversionOutcome result = runAttempts(r, windowGone);
+    if (result.is(ConversionResult::Stopped) || windowGone)
         return result;
     if (ASubtitlesNote && r.localSubs)
         *ASubtitlesNote = SubtitlesNote(kPlaylistSubtitlesLost, r.subsLost, r.subs.size(), false);
     // What is left of an output whose writing failed is no MP4 to keep under its name.
-    if (result == kOutputWriteFailed)
+    if (result.is(ConversionResult::OutputWriteFailed))
         QFile::remove(r.out);
     return result;
 }
@@ -171,8 +183,8 @@ void ConversionFlow::prepareFileRun(FileRun& ARun, const QString& AInFile,
 }
 
 // A stopped run leaves no half-written MP4 behind, and is not retried.
-bool ConversionFlow::removeIfStopped(const FileRun& ARun, int AResult) {
-    if (AResult == 0 || (AResult != kRunStopped && !stopRequested()))
+bool ConversionFlow::removeIfStopped(const FileRun& ARun, const ConversionOutcome& AOutcome) {
+    if (AOutcome.done() || (!AOutcome.is(ConversionResult::Stopped) && !stopRequested()))
         return false;
     QFile::remove(ARun.out);
     return true;
@@ -183,7 +195,7 @@ bool ConversionFlow::removeIfStopped(const FileRun& ARun, int AResult) {
 bool ConversionFlow::saveLocalSubtitles(FileRun& ARun, const OwnedTempDir& ADir) {
     if (ARun.listing.isEmpty())
         PlanStreams(ARun.inputs.video, ARun.allowAll, ARun.workDir, 0, &ARun.listing);
-    if (removeIfStopped(ARun, stopRequested() ? kRunStopped : 0))
+    if (removeIfStopped(ARun, StopOr(stopRequested())))
         return false;
     QString root = QFileInfo(QFileInfo(ARun.in).absolutePath()).canonicalFilePath();
     if (!root.isEmpty() && !root.endsWith(QLatin1Char('/')))
@@ -207,17 +219,17 @@ bool ConversionFlow::saveLocalSubtitles(FileRun& ARun, const OwnedTempDir& ADir)
     return true;
 }
 
-// Fast mode when chosen, then re-encoding, then without the subtitles; kRunStopped once
+// Fast mode when chosen, then re-encoding, then without the subtitles; Stopped once
 // stopped. AWindowGone: the window closed before the re-encoding, which was not started.
-int ConversionFlow::runAttempts(FileRun& ARun, bool& AWindowGone) {
+ConversionOutcome ConversionFlow::runAttempts(FileRun& ARun, bool& AWindowGone) {
     const auto attempt = [&](bool AFast, const QString& ALabel) {
         return run(ConvertCommand(ARun.ffmpeg, ARun.inputs, ARun.out, AFast, ARun.allowAll,
                                   ARun.plan, ARun.subs),
                    ARun.workDir, ARun.missing, ALabel);
     };
-    int result = attempt(FView.fastMode(), ARun.label);
+    ConversionOutcome result = attempt(FView.fastMode(), ARun.label);
     if (removeIfStopped(ARun, result))
-        return kRunStopped;
+        return OutcomeOf(ConversionResult::Stopped);
     if (WorthRetrying(result) && FView.fastMode()) {
         FView.setStatus(QStringLiteral("Fast mode failed, switching to re-encode..."));
         if (FView.closed()) {
@@ -226,7 +238,7 @@ int ConversionFlow::runAttempts(FileRun& ARun, bool& AWindowGone) {
         }
         result = attempt(false, ARun.label + QStringLiteral(", re-encoding"));
         if (removeIfStopped(ARun, result))
-            return kRunStopped;
+            return OutcomeOf(ConversionResult::Stopped);
     }
     // The video matters more than its subtitles: once more without them.
     if (WorthRetrying(result) && ARun.localSubs && !ARun.subs.isEmpty()) {
@@ -235,7 +247,7 @@ int ConversionFlow::runAttempts(FileRun& ARun, bool& AWindowGone) {
         ARun.subs.clear();
         result = attempt(FView.fastMode(), ARun.label);
         if (removeIfStopped(ARun, result))
-            return kRunStopped;
+            return OutcomeOf(ConversionResult::Stopped);
     }
     return result;
 }

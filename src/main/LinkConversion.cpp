@@ -40,7 +40,8 @@ void ConversionFlow::convertLink(const QString& AInput, const QString& AOut, con
     LinkRun r;
     r.ts = names[0];
     r.mp4 = names[1];
-    const int d = DownloadStream(AInput, r.ts, &r.missing, &r.subtitlesLost, &r.renditions);
+    const ConversionOutcome d =
+        DownloadStream(AInput, r.ts, &r.missing, &r.subtitlesLost, &r.renditions);
     r.subsDir.emplace();
     if (FView.closed()) { // the window went while the variant was being chosen
         DropUnwritten(r.ts);
@@ -49,9 +50,9 @@ void ConversionFlow::convertLink(const QString& AInput, const QString& AOut, con
     }
     // Stop is how a live stream's recording ends: ffmpeg has finished the TS, which is
     // converted as usual (a second stop ends that conversion).
-    if (d == kRunStopped || (d == 0 && stopRequested()))
+    if (d.is(ConversionResult::Stopped) || (d.done() && stopRequested()))
         convertRecording(r);
-    else if (d != 0)
+    else if (!d.done())
         reportDownloadFailure(r, d);
     else
         convertDownload(r);
@@ -94,25 +95,25 @@ void ConversionFlow::convertRecording(LinkRun& ARun) {
     // Only what was recorded: no cue from where the recording stopped.
     QList<SubtitleFile> subs = saveLinkSubtitles(ARun, std::max<qint64>(recordedMs, 1));
     QStringList leftOut;
-    const int c = ConvertLinkTs(ARun.ts, ARun.mp4, &leftOut, subs, &ARun.subsLost);
+    const ConversionOutcome c = ConvertLinkTs(ARun.ts, ARun.mp4, &leftOut, subs, &ARun.subsLost);
     FView.setProgress(100);
-    if (c != 0)
+    if (!c.done())
         DropUnwritten(ARun.mp4);
     // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
-    if (c == 0) {
+    if (c.done()) {
         QStringList notes{LeftOutSentence(leftOut),
                           LinkSubtitlesNote(ARun.subsLost, subs.size(), ARun.subtitlesLost)};
         notes.removeAll(QString());
         tell(BoxKind::Information,
              RecordingDoneNotice(at, ARun.mp4, notes.join(QStringLiteral(". "))));
-    } else if (c == kRunStopped) {
+    } else if (c.is(ConversionResult::Stopped)) {
         FView.setStatus(RecordingConversionStoppedStatus(at, ARun.ts));
     } else {
-        tell(BoxKind::Error, RecordingConversionFailedNotice(at, c, ARun.ts));
+        tell(BoxKind::Error, RecordingConversionFailedNotice(at, c.code, ARun.ts));
     }
 }
 
-void ConversionFlow::reportDownloadFailure(const LinkRun& ARun, int ACode) {
+void ConversionFlow::reportDownloadFailure(const LinkRun& ARun, const ConversionOutcome& AOutcome) {
     // What a failed download wrote stays; a reservation it never wrote into does not.
     DropUnwritten(ARun.ts);
     DropUnwritten(ARun.mp4);
@@ -120,33 +121,34 @@ void ConversionFlow::reportDownloadFailure(const LinkRun& ARun, int ACode) {
     if (FBarMoved)
         FView.setProgress(0);
     const bool kept = QFileInfo(ARun.ts).size() > 0;
-    tell(BoxKind::Error, DownloadFailedNotice(ACode, ARun.missing, FStallMs, ARun.ts, kept));
+    tell(BoxKind::Error, DownloadFailedNotice(AOutcome, ARun.missing, FStallMs, ARun.ts, kept));
 }
 
 void ConversionFlow::convertDownload(LinkRun& ARun) {
     QList<SubtitleFile> subs = saveLinkSubtitles(ARun, 0);
     QStringList leftOut;
-    const int c = ConvertLinkTs(ARun.ts, ARun.mp4, &leftOut, subs, &ARun.subsLost);
-    if (c == 0) {
+    const ConversionOutcome c = ConvertLinkTs(ARun.ts, ARun.mp4, &leftOut, subs, &ARun.subsLost);
+    if (c.done()) {
         QFile::remove(ARun.ts);
         tell(BoxKind::Information,
              DoneNotice(ARun.mp4,
                         {LeftOutSentence(leftOut),
                          LinkSubtitlesNote(ARun.subsLost, subs.size(), ARun.subtitlesLost)}));
-    } else if (c == kRunStopped) {
+    } else if (c.is(ConversionResult::Stopped)) {
         FView.setStatus(QStringLiteral("Conversion stopped. TS kept: ") + ARun.ts);
     } else {
         DropUnwritten(ARun.mp4);
-        tell(BoxKind::Error, LinkConversionFailedNotice(c, ARun.ts));
+        tell(BoxKind::Error, LinkConversionFailedNotice(c.code, ARun.ts));
     }
     FView.setProgress(100);
 }
 
-int ConversionFlow::ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
-                                  QList<SubtitleFile>& ASubs, QStringList* ALost) {
+ConversionOutcome ConversionFlow::ConvertLinkTs(const QString& ATs, const QString& AMp4,
+                                                QStringList* ALeftOut, QList<SubtitleFile>& ASubs,
+                                                QStringList* ALost) {
     const QString label = QStringLiteral("Converting ") + FileNameOf(ATs);
-    int c = ConvertFileAs(ATs, AMp4, label, nullptr, ALeftOut, ASubs);
-    if (c != 0 && c != kRunStopped && !stopRequested() && !ASubs.isEmpty()) {
+    ConversionOutcome c = ConvertFileAs(ATs, AMp4, label, nullptr, ALeftOut, ASubs);
+    if (!c.done() && !c.is(ConversionResult::Stopped) && !stopRequested() && !ASubs.isEmpty()) {
         // The video matters more than its subtitles.
         for (const SubtitleFile& f : ASubs)
             *ALost << f.name;

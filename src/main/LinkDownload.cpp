@@ -20,8 +20,9 @@ QStringList ConversionFlow::segmentTags(const QString& AListing, const StreamPla
     return SegmentTagArgs(streams, ParseStreamList(segListing), APlan);
 }
 
-int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing,
-                                   bool* ASubtitlesLost, QList<HlsRendition>* ASubtitles) {
+ConversionOutcome ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo,
+                                                 int* AMissing, bool* ASubtitlesLost,
+                                                 QList<HlsRendition>* ASubtitles) {
     if (AMissing)
         *AMissing = 0;
     if (ASubtitlesLost)
@@ -30,7 +31,7 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
         ASubtitles->clear();
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
-        return kFFmpegMissing;
+        return OutcomeOf(ConversionResult::FFmpegMissing);
     const StreamInputs in =
         PlanStreamInputs(AUrl, FView.qualityChoice(), FFetch,
                          [this](const QString& AText) { FView.setStatus(AText); });
@@ -40,7 +41,7 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
                             ? QStringLiteral("Downloading stream (%1)...").arg(in.label)
                             : QStringLiteral("%1; downloading %2...").arg(in.skipped, in.label));
         if (FView.closed())
-            return kRunCancelled;
+            return OutcomeOf(ConversionResult::WindowClosed);
     }
     // A variant with its audio apart keeps all of both inputs' audio; otherwise the listing
     // names every stream to keep.
@@ -50,7 +51,7 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
         QString listing;
         plan = PlanStreams(in.video, true, QString(), FStallMs, &listing);
         if (stopRequested())
-            return kRunStopped;
+            return OutcomeOf(ConversionResult::Stopped);
         tags = plan.known ? segmentTags(listing, plan) : QStringList();
         if (ASubtitlesLost)
             *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
@@ -59,7 +60,7 @@ int ConversionFlow::DownloadStream(const QString& AUrl, const QString& ASaveTo, 
     if (ASubtitles)
         *ASubtitles = in.subtitles;
     if (stopRequested())
-        return kRunStopped;
+        return OutcomeOf(ConversionResult::Stopped);
     // A live reader waiting for its next segment hears only a second stop; the TS already
     // holds every packet received (see DownloadCommand), so that costs at most what ffmpeg
     // still held back to interleave.

@@ -84,21 +84,21 @@ void ConversionFlow::convertLocalFile(const QString& AInput, const QString& AMp4
     int missing = 0;
     QStringList leftOut;
     QString subtitlesNote;
-    const int c = ConvertFile(AInput, mp4, &missing, &leftOut, &subtitlesNote);
-    if (c != 0)
+    const ConversionOutcome c = ConvertFile(AInput, mp4, &missing, &leftOut, &subtitlesNote);
+    if (!c.done())
         DropUnwritten(mp4);
-    if (c == kRunStopped) {
+    if (c.is(ConversionResult::Stopped)) {
         FView.setProgress(0);
         FView.setStatus(QStringLiteral("Conversion stopped"));
         return;
     }
     FView.setProgress(100);
-    if (c == 0)
+    if (c.done())
         tell(BoxKind::Information, DoneNotice(mp4, {LeftOutSentence(leftOut), subtitlesNote}));
-    else if (c == kSegmentsMissing)
+    else if (c.is(ConversionResult::SegmentsMissing))
         tell(BoxKind::Error, FileIncompleteNotice(missing, mp4));
     else
-        tell(BoxKind::Error, FileConversionFailedNotice(c));
+        tell(BoxKind::Error, FileConversionFailedNotice(c.code));
 }
 
 } // namespace halvora

@@ -55,6 +55,7 @@ public:
         return showMessage(AKind, AText, AButtons);
     }
     QString pickFolder(const QString&) override { return {}; }
+    void processMessages() override {} // of ExportView
 };
 
 int Export(const QString& AInput, const QString& AOutput) {

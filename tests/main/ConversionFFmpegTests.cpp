@@ -537,9 +537,9 @@ TEST_F(Real, OneVideoOneAudioGivesTheSameBytesAsBefore) {
         {"-i", dir + "/one.ts", "-c", "copy", "-movflags", "+faststart", dir + "/old.mp4"}));
     ASSERT_TRUE(RunFixtureFFmpeg({"-i", dir + "/one.ts", "-c:v", "libx264", "-preset", "medium",
                                   "-c:a", "aac", "-movflags", "+faststart", dir + "/oldre.mp4"}));
-    EXPECT_EQ(flow.ConvertFile(dir + "/one.ts", dir + "/new.mp4"), 0);
+    EXPECT_TRUE(flow.ConvertFile(dir + "/one.ts", dir + "/new.mp4").done());
     view.fast = false;
-    EXPECT_EQ(flow.ConvertFile(dir + "/one.ts", dir + "/newre.mp4"), 0);
+    EXPECT_TRUE(flow.ConvertFile(dir + "/one.ts", dir + "/newre.mp4").done());
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_TRUE(rec.runs[0].text.contains(" -map 0:0 -map 0:1 -c copy "));
     EXPECT_EQ(ReadAll(dir + "/new.mp4"), ReadAll(dir + "/old.mp4"));
@@ -552,7 +552,7 @@ TEST_F(Real, OneVideoOneAudioGivesTheSameBytesAsBefore) {
     srv.serveFolder("/live/", HlsFixture());
     ASSERT_TRUE(RunFixtureFFmpeg({"-allowed_extensions", "ALL", "-i", srv.url("/live/local.m3u8"),
                                   "-c", "copy", "-f", "mpegts", dir + "/old.ts"}));
-    EXPECT_EQ(flow.DownloadStream(srv.url("/live/local.m3u8"), dir + "/new.ts"), 0);
+    EXPECT_TRUE(flow.DownloadStream(srv.url("/live/local.m3u8"), dir + "/new.ts").done());
     EXPECT_EQ(ReadAll(dir + "/new.ts"), ReadAll(dir + "/old.ts"));
 }
 

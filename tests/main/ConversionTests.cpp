@@ -132,8 +132,10 @@ TEST_F(Flow, EmptyInputAndMissingFFmpeg) {
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(view.boxes[0].text, "ffmpeg not found. Please install ffmpeg and add it to PATH");
     EXPECT_TRUE(rec.runs.isEmpty());
-    EXPECT_EQ(flow.DownloadStream("https://h/a.m3u8", dir + "/o.ts"), kFFmpegMissing);
-    EXPECT_EQ(flow.ConvertFile(dir + "/a.ts", dir + "/a.mp4"), kFFmpegMissing);
+    EXPECT_EQ(flow.DownloadStream("https://h/a.m3u8", dir + "/o.ts").result,
+              ConversionResult::FFmpegMissing);
+    EXPECT_EQ(flow.ConvertFile(dir + "/a.ts", dir + "/a.mp4").result,
+              ConversionResult::FFmpegMissing);
     EXPECT_EQ(view.status(), "ffmpeg not found");
     EXPECT_TRUE(rec.runs.isEmpty());
 }
@@ -387,7 +389,7 @@ TEST_F(Flow, FailedDownloadsSayWhetherAnythingWasKept) {
     EXPECT_EQ(view.boxes[0].text, "Download failed (exit=1).\r\nNothing was saved" + fix);
     EXPECT_FALSE(QFile::exists(dir + "/output.ts"));
 
-    convert([](const Command&, const RunOptions&) { return kDownloadStalled; });
+    convert([](const Command&, const RunOptions&) { return kRunStalled; });
     EXPECT_EQ(view.status(), "Download stalled (no data for 60 s). Nothing was saved");
     EXPECT_EQ(
         view.boxes[0].text,
@@ -409,7 +411,7 @@ TEST_F(Flow, FailedDownloadsSayWhetherAnythingWasKept) {
     // A stalled download that wrote something keeps it and says where.
     convert([](const Command& ACmd, const RunOptions&) {
         WriteAll(ACmd.arguments().last(), "some");
-        return kDownloadStalled;
+        return kRunStalled;
     });
     EXPECT_EQ(view.status(), "Download stalled (no data for 60 s). Partial TS kept");
     EXPECT_EQ(view.boxes[0].text,
@@ -482,7 +484,7 @@ TEST_F(Flow, FastModeFallbackAndLocalFailure) {
     // Fast mode clear: one run only.
     rec.runs.clear();
     view.fast = false;
-    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), 1);
+    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4").code, 1);
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(rec.runs[0].text.contains("libx264"));
 
@@ -493,7 +495,7 @@ TEST_F(Flow, FastModeFallbackAndLocalFailure) {
         view.fast = false;
         return -1;
     };
-    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), -1);
+    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4").code, -1);
     EXPECT_EQ(rec.runs.size(), 1);
 }
 
@@ -682,7 +684,7 @@ TEST_F(Flow, WindowClosedBeforeARunStartsNothingMore) {
         view.onClosedCheck = [&] { view.isClosed = true; };
         return 1;
     };
-    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), 1);
+    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4").code, 1);
     EXPECT_EQ(rec.runs.size(), 1);
 
     // Batch: closed before the second item; the rest is left alone.
