@@ -36,8 +36,6 @@ Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QStri
 
 namespace {
 
-// Stream copy or H.264/AAC (text subtitles as mov_text), into an MP4 that can play while it
-// loads.
 // Each subtitle file as an input of its own.
 void AddSubtitleInputs(Command& ACmd, const QList<SubtitleFile>& ASubs) {
     for (const SubtitleFile& s : ASubs)
@@ -63,6 +61,8 @@ void MapSubtitleInputs(Command& ACmd, const QList<SubtitleFile>& ASubs, int AFir
     }
 }
 
+// Stream copy or H.264/AAC (text subtitles as mov_text), into an MP4 that can play while it
+// loads.
 void AddMp4Output(Command& ACmd, const QString& AOutFile, bool AFast, bool ATextSubs = false) {
     if (AFast)
         ACmd.arg("-c").arg("copy");
