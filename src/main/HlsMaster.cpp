@@ -112,6 +112,42 @@ QString ResolveHlsUri(const QString& ABase, const QString& AUri) {
         QDir(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath(AUri));
 }
 
+namespace {
+
+// The attributes of an #EXT-X-STREAM-INF tag (ATag: what follows the colon).
+HlsVariant ReadVariantTag(QStringView ATag) {
+    const auto attrs = ReadAttributeList(ATag);
+    HlsVariant variant;
+    variant.bandwidth = ReadCount(Value(attrs, QLatin1String("BANDWIDTH")));
+    variant.averageBandwidth = ReadCount(Value(attrs, QLatin1String("AVERAGE-BANDWIDTH")));
+    ReadResolution(Value(attrs, QLatin1String("RESOLUTION")), variant.width, variant.height);
+    variant.codecs = Value(attrs, QLatin1String("CODECS"));
+    bool ok = false;
+    const double rate = Value(attrs, QLatin1String("FRAME-RATE")).toDouble(&ok);
+    variant.frameRate = ok && rate > 0 && rate < 1000 ? rate : 0;
+    variant.audioGroup = Value(attrs, QLatin1String("AUDIO"));
+    variant.subtitlesGroup = Value(attrs, QLatin1String("SUBTITLES"));
+    return variant;
+}
+
+// An #EXT-X-MEDIA tag (ATag: what follows the colon), its URI resolved against APlaylistUrl.
+HlsRendition ReadRenditionTag(QStringView ATag, const QString& APlaylistUrl) {
+    const auto attrs = ReadAttributeList(ATag);
+    HlsRendition r;
+    r.type = Value(attrs, QLatin1String("TYPE")).toUpper();
+    r.groupId = Value(attrs, QLatin1String("GROUP-ID"));
+    r.name = Value(attrs, QLatin1String("NAME"));
+    r.language = Value(attrs, QLatin1String("LANGUAGE"));
+    const QString uri = Value(attrs, QLatin1String("URI"));
+    if (!uri.isEmpty())
+        r.uri = ResolveHlsUri(APlaylistUrl, uri);
+    r.isDefault = Value(attrs, QLatin1String("DEFAULT")).toUpper() == u"YES";
+    r.autoSelect = Value(attrs, QLatin1String("AUTOSELECT")).toUpper() == u"YES";
+    return r;
+}
+
+} // namespace
+
 HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl) {
     HlsPlaylist list;
     QByteArray bytes = AText;
@@ -135,32 +171,10 @@ HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl
                     continue;
             }
             if (line.startsWith(u"#EXT-X-STREAM-INF:")) {
-                const auto attrs = ReadAttributeList(line.mid(18));
-                variant = HlsVariant();
-                variant.bandwidth = ReadCount(Value(attrs, QLatin1String("BANDWIDTH")));
-                variant.averageBandwidth =
-                    ReadCount(Value(attrs, QLatin1String("AVERAGE-BANDWIDTH")));
-                ReadResolution(Value(attrs, QLatin1String("RESOLUTION")), variant.width,
-                               variant.height);
-                variant.codecs = Value(attrs, QLatin1String("CODECS"));
-                bool ok = false;
-                const double rate = Value(attrs, QLatin1String("FRAME-RATE")).toDouble(&ok);
-                variant.frameRate = ok && rate > 0 && rate < 1000 ? rate : 0;
-                variant.audioGroup = Value(attrs, QLatin1String("AUDIO"));
-                variant.subtitlesGroup = Value(attrs, QLatin1String("SUBTITLES"));
+                variant = ReadVariantTag(line.mid(18));
                 pending = true;
             } else if (line.startsWith(u"#EXT-X-MEDIA:")) {
-                const auto attrs = ReadAttributeList(line.mid(13));
-                HlsRendition r;
-                r.type = Value(attrs, QLatin1String("TYPE")).toUpper();
-                r.groupId = Value(attrs, QLatin1String("GROUP-ID"));
-                r.name = Value(attrs, QLatin1String("NAME"));
-                r.language = Value(attrs, QLatin1String("LANGUAGE"));
-                const QString uri = Value(attrs, QLatin1String("URI"));
-                if (!uri.isEmpty())
-                    r.uri = ResolveHlsUri(APlaylistUrl, uri);
-                r.isDefault = Value(attrs, QLatin1String("DEFAULT")).toUpper() == u"YES";
-                r.autoSelect = Value(attrs, QLatin1String("AUTOSELECT")).toUpper() == u"YES";
+                const HlsRendition r = ReadRenditionTag(line.mid(13), APlaylistUrl);
                 if (!r.type.isEmpty())
                     list.renditions.append(r);
             } else if (line.startsWith(u"#EXTINF")) {
