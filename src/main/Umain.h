@@ -143,6 +143,12 @@ protected:
 
 private:
     void createControls();
+    void createSingleControls();
+    void createBatchControls();
+    void layOutPanels();
+    void layOutBatchAndBottom();
+    // Tab order, drops and the controls' handlers.
+    void connectControls();
     // Refills CmbQuality from the variants read, keeping the choice where it still exists.
     void FillQuality();
     QualityReader FQuality;
