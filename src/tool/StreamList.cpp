@@ -29,13 +29,35 @@ QString LeftOutKind(const StreamEntry& AStream) {
     return AStream.kind.toLower() + QStringLiteral(" streams");
 }
 
+// A stream of the listing from its "Stream #0:N..." line.
+StreamEntry StreamOfLine(const QRegularExpressionMatch& AMatch) {
+    static const QRegularExpression sizeRe(QStringLiteral(R"(\b([1-9]\d*)x([1-9]\d*)\b)"));
+    StreamEntry s;
+    s.index = AMatch.captured(1).toInt();
+    s.language = AMatch.captured(2);
+    s.kind = AMatch.captured(3);
+    s.codec = AMatch.captured(4);
+    const QString rest = AMatch.captured(5);
+    s.attachedPicture = rest.contains(QLatin1String("(attached pic)"));
+    static const QRegularExpression flagRe(
+        QStringLiteral(R"(\((default|dub|original|comment|lyrics|karaoke|forced|hearing impaired|)"
+                       R"(visual impaired|clean effects|captions|descriptions)\))"));
+    for (auto it = flagRe.globalMatch(rest); it.hasNext();)
+        s.flags << it.next().captured(1).replace(QLatin1Char(' '), QLatin1Char('_'));
+    if (s.kind == QLatin1String("Video"))
+        if (const auto sz = sizeRe.match(rest); sz.hasMatch()) {
+            s.width = sz.captured(1).toInt();
+            s.height = sz.captured(2).toInt();
+        }
+    return s;
+}
+
 } // namespace
 
 QList<StreamEntry> ParseStreamList(const QString& AListing) {
     static const QRegularExpression streamRe(QStringLiteral(
         R"(^\s*Stream #0:(\d+)(?:\[[^\]]*\])?(?:\(([^)]*)\))?: (\w+): ([^\s,]+)(.*)$)"));
     static const QRegularExpression programRe(QStringLiteral(R"(^\s*Program (\d+))"));
-    static const QRegularExpression sizeRe(QStringLiteral(R"(\b([1-9]\d*)x([1-9]\d*)\b)"));
     static const QRegularExpression titleRe(QStringLiteral(R"(^\s+title\s*: (.*)$)"));
     static const QRegularExpression commentRe(QStringLiteral(R"(^\s+comment\s*: (.*)$)"));
     bool hls = false;
@@ -74,24 +96,7 @@ QList<StreamEntry> ParseStreamList(const QString& AListing) {
                 if (streams[i].index == index)
                     last = static_cast<int>(i);
             if (last < 0) {
-                StreamEntry s;
-                s.index = index;
-                s.language = m.captured(2);
-                s.kind = m.captured(3);
-                s.codec = m.captured(4);
-                const QString rest = m.captured(5);
-                s.attachedPicture = rest.contains(QLatin1String("(attached pic)"));
-                static const QRegularExpression flagRe(QStringLiteral(
-                    R"(\((default|dub|original|comment|lyrics|karaoke|forced|hearing impaired|)"
-                    R"(visual impaired|clean effects|captions|descriptions)\))"));
-                for (auto it = flagRe.globalMatch(rest); it.hasNext();)
-                    s.flags << it.next().captured(1).replace(QLatin1Char(' '), QLatin1Char('_'));
-                if (s.kind == QLatin1String("Video"))
-                    if (const auto sz = sizeRe.match(rest); sz.hasMatch()) {
-                        s.width = sz.captured(1).toInt();
-                        s.height = sz.captured(2).toInt();
-                    }
-                streams << s;
+                streams << StreamOfLine(m);
                 last = static_cast<int>(streams.size() - 1);
             }
             if (program >= 0 && !streams[last].programs.contains(program))
