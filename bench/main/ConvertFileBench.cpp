@@ -28,7 +28,6 @@ public:
         return halvora::BoxAnswer::Ok;
     }
     QString pickFolder(const QString&) override { return {}; }
-    void processMessages() override {}
 };
 
 } // namespace
@@ -47,7 +46,8 @@ int main(int argc, char** argv) {
     t.start();
     int result = -1;
     std::thread worker([&] {
-        result = flow.ConvertFile(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+        result =
+            flow.ConvertFile(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2])).code;
         context.Gate()->Queue([] { QCoreApplication::quit(); });
     });
     QCoreApplication::exec();

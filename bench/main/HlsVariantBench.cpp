@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         srv.clearRequests();
         t.restart();
         int missing = 0;
-        const int rc = flow.DownloadStream(link, tmp.path() + "/one.ts", &missing);
+        const int rc = flow.DownloadStream(link, tmp.path() + "/one.ts", &missing).code;
         const qint64 ms = t.elapsed();
         const qint64 moved = BytesServed(srv, root);
         const qint64 own =

@@ -3,9 +3,12 @@
 #include "AppPaths.h"
 
 #include "Command.h"
+#include "ConversionResult.h"
 #include "ConvertView.h"
+#include "FFmpegCommands.h"
 #include "HlsSource.h"
 #include "HlsSubtitles.h"
+#include "OutputNames.h"
 #include "Process.h"
 #include "StreamList.h"
 
@@ -16,55 +19,13 @@
 
 namespace halvora {
 
-// Result codes of DownloadStream and ConvertFile besides ffmpeg's own exit code.
-constexpr int kFFmpegMissing = -2; // nothing was run
-// ffmpeg ended with 0 but skipped segments of the playlist it could not fetch or read.
-constexpr int kSegmentsMissing = -4;
-// A download that made no progress for the stall limit was stopped.
-constexpr int kDownloadStalled = kRunStalled;
-// ffmpeg ended with 0 although writing its output failed (a full disk, a file-size limit): the
-// file it leaves is a fragment, never a finished output.
-constexpr int kOutputWriteFailed = -7;
-
-// The user's Documents folder, else $HOME, else the application folder; never empty.
-QString DocumentsDir();
-
-// The saved stream of a folder: its local.m3u8, else the first local.* entry the file system
-// lists (empty when that entry is a folder). Empty when there is none.
-QString FindLocalFile(const QString& ADir);
-
-// The MP4 name for an input: "output.mp4" for a link, else the input's file name with its
-// extension replaced by ".mp4" ("output.mp4" when only the extension would be left).
-QString OutputName(const QString& AInput);
-
-// ADir + '/' (unless it ends with one) + AName.
-QString JoinPath(const QString& ADir, const QString& AName);
+class OwnedTempDir;
+struct Notice;
 
 // How long a stopped link download's ffmpeg may take on its own before it is stopped again.
 constexpr int kLiveStopAgainMs = 1000;
 // How long a recording may take to finish on its own once this program has died.
 constexpr int kRecordingDeathGraceMs = 700;
-
-// The templates of the download and the conversion. A plan from the input's stream listing
-// names every stream to keep; without one the conversion keeps every video (no attached
-// pictures) and audio stream and the download takes ffmpeg's own choice.
-// AStreamTags: output options that put back tags ffmpeg's HLS reader does not pass on.
-Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
-                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
-// ASubs: WebVTT files added as inputs of their own, each kept as a mov_text track with its
-// language, name and default flag.
-Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {},
-                       const QList<SubtitleFile>& ASubs = {});
-// "ffmpeg -i" with no output: lists the input's streams on stderr and ends with 1.
-Command ProbeCommand(const QString& AFFmpeg, const QString& AInput, bool AAllowAll);
-// The same for a variant of a master playlist: with separate audio, two inputs whose video
-// and audio are both kept; with one input, the plan's streams as above.
-Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
-                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
-Command ConvertCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& AOutFile,
-                       bool AFast, bool AAllowAll, const StreamPlan& APlan = {},
-                       const QList<SubtitleFile>& ASubs = {});
 
 // Runs a command; the default is RunCommand.
 using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
@@ -72,7 +33,7 @@ using ProcessRunner = std::function<int(const Command&, const RunOptions&)>;
 using FFmpegFinder = std::function<QString()>;
 
 // Single and batch conversion of the main window, kept apart from the widgets.
-// Nothing is kept between runs: a second run started from a message-processing point is safe.
+// Nothing is kept between runs.
 class ConversionFlow {
 public:
     // AProbeRunner runs the stream listings (default RunCommand), apart from ARunner so that
@@ -82,14 +43,15 @@ public:
 
     // Saves the stream of a link as one TS file; of a master playlist, only the variant the
     // view's quality choice names (the status line names it). AMissing (optional) receives the
-    // number of segments ffmpeg skipped; any skipped segment gives kSegmentsMissing. A download
-    // during which ffmpeg reports nothing for the stall limit is stopped: kDownloadStalled.
+    // number of segments ffmpeg skipped; any skipped segment gives SegmentsMissing. A download
+    // during which ffmpeg reports nothing for the stall limit is stopped: Stalled.
     // ASubtitlesLost (optional) is set when the playlist offers subtitles the TS cannot take:
     // renditions ffmpeg's HLS reader skips ("Can't support the subtitle") or text subtitles.
     // ASubtitles (optional) receives the chosen variant's subtitle renditions, which are read
     // apart (SaveSubtitles) since ffmpeg does not read them.
-    int DownloadStream(const QString& AUrl, const QString& ASaveTo, int* AMissing = nullptr,
-                       bool* ASubtitlesLost = nullptr, QList<HlsRendition>* ASubtitles = nullptr);
+    ConversionOutcome DownloadStream(const QString& AUrl, const QString& ASaveTo,
+                                     int* AMissing = nullptr, bool* ASubtitlesLost = nullptr,
+                                     QList<HlsRendition>* ASubtitles = nullptr);
     // After DownloadStream: each rendition read into one WebVTT file in ADir, its cues placed on
     // the saved TS's timeline and, when ALimitMs is positive, none from there on. The names of
     // those that could not be read go to ALost.
@@ -103,8 +65,9 @@ public:
     // A saved master playlist's chosen variant keeps its WebVTT subtitle renditions as mov_text;
     // ASubtitlesNote (optional) receives the sentence about those that were not kept, empty
     // when none was lost.
-    int ConvertFile(const QString& AInFile, const QString& AOutFile, int* AMissing = nullptr,
-                    QStringList* ALeftOut = nullptr, QString* ASubtitlesNote = nullptr);
+    ConversionOutcome ConvertFile(const QString& AInFile, const QString& AOutFile,
+                                  int* AMissing = nullptr, QStringList* ALeftOut = nullptr,
+                                  QString* ASubtitlesNote = nullptr);
 
     // Lists the input's streams with ffmpeg and plans what an MP4 keeps; unknown (plan.known
     // false) when ffmpeg lists nothing. A positive AStallMs stops a listing that stays silent;
@@ -112,8 +75,10 @@ public:
     StreamPlan PlanStreams(const QString& AInput, bool AAllowAll, const QString& AWorkDir,
                            int AStallMs = 0, QString* AListing = nullptr);
 
-    void BtnConvertClick();
-    void BtnBatchClick();
+    // Converts what the input field names (a link or a file) into the output folder.
+    void ConvertInput();
+    // Converts the saved stream of every folder under the root folder.
+    void ConvertBatch();
 
     // Any thread: ends the running job. A link's recording is finished and what was recorded is
     // converted (a second stop ends that conversion too); a conversion is ended without retry
@@ -134,21 +99,53 @@ public:
 private:
     // AStopGraceMs: how long a stopped ffmpeg may take to finish its output (short when the
     // output is removed after a stop anyway); AStopAgainMs as RunOptions::stopAgainMs.
-    int run(const Command& ACmd, const QString& AWorkDir, int* AMissing, const QString& ALabel,
-            int AStallMs = 0, int AStopGraceMs = kDiscardStopGraceMs, int AStopAgainMs = -1);
+    ConversionOutcome run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
+                          const QString& ALabel, int AStallMs = 0,
+                          int AStopGraceMs = kDiscardStopGraceMs, int AStopAgainMs = -1);
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
     QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
     // ConvertFile with the label its progress is shown under.
-    int ConvertFileAs(const QString& AInFile, const QString& AOutFile, const QString& ALabel,
-                      int* AMissing, QStringList* ALeftOut = nullptr,
-                      const QList<SubtitleFile>& ASubs = {}, QString* ASubtitlesNote = nullptr);
+    ConversionOutcome ConvertFileAs(const QString& AInFile, const QString& AOutFile,
+                                    const QString& ALabel, int* AMissing,
+                                    QStringList* ALeftOut = nullptr,
+                                    const QList<SubtitleFile>& ASubs = {},
+                                    QString* ASubtitlesNote = nullptr);
     // A link's TS into its MP4, with the subtitles read apart; when they stand in the way, once
     // more without them (ASubs is then emptied, their names added to ALost).
-    int ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
-                      QList<SubtitleFile>& ASubs, QStringList* ALost);
+    ConversionOutcome ConvertLinkTs(const QString& ATs, const QString& AMp4, QStringList* ALeftOut,
+                                    QList<SubtitleFile>& ASubs, QStringList* ALost);
     std::shared_ptr<StopToken> stopToken() const;
+    // The status line and the box of one outcome.
+    void tell(BoxKind AKind, const Notice& ANotice);
+
+    // The single conversion (SingleConversion.cpp, LinkConversion.cpp).
+    struct LinkRun;
+    // The output folder as typed, else as the user chooses it; empty when none was chosen.
+    QString outputFolder();
+    bool checkOutputFolder(const QString& AOut);
+    void convertLocalFile(const QString& AInput, const QString& AMp4);
+    void convertLink(const QString& AInput, const QString& AOut, const QString& AMp4);
+    QList<SubtitleFile> saveLinkSubtitles(LinkRun& ARun, qint64 ALimitMs);
+    // A recording ended by Stop: what was recorded is converted.
+    void convertRecording(LinkRun& ARun);
+    void reportDownloadFailure(const LinkRun& ARun, const ConversionOutcome& AOutcome);
+    void convertDownload(LinkRun& ARun);
+
+    // The file conversion (FileConversion.cpp).
+    struct FileRun;
+    void prepareFileRun(FileRun& ARun, const QString& AInFile, const QString& AOutFile);
+    bool removeIfStopped(const FileRun& ARun, const ConversionOutcome& AOutcome);
+    bool saveLocalSubtitles(FileRun& ARun, const OwnedTempDir& ADir);
+    ConversionOutcome runAttempts(FileRun& ARun, bool& AWindowGone);
+
+    // The batch (BatchConversion.cpp).
+    struct BatchTally;
+    // False when the window has gone and the batch ends without a word.
+    bool convertBatchItem(BatchTally& ATally, const QString& AInput, const QString& AName,
+                          const QString& AOut);
+    void reportBatch(const BatchTally& ATally, const QString& AOut);
     // Shows a run's progress: percent on the bar between FBarBase and FBarBase + 100, position,
     // duration and time left (or recorded time and size) in the status line.
     void report(const QString& ALabel, const FFmpegProgress& AProgress, const ProgressText& AText);

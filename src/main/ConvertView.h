@@ -30,10 +30,8 @@ public:
     virtual BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
     // The folder picker; empty when cancelled.
     virtual QString pickFolder(const QString& ATitle) = 0;
-    // Lets the window handle its pending messages once (repaint the status, the bar).
-    virtual void processMessages() = 0;
-    // True once the window has been closed (the application is ending): a flow that finds it
-    // so after processMessages starts no further ffmpeg run.
+    // True once the window has been closed (the application is ending): the flow asks before
+    // each ffmpeg run it starts and starts none once it is so.
     virtual bool closed() const { return false; }
 };
 

@@ -31,7 +31,6 @@ public:
     int progressMax() const override;
     BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
     QString pickFolder(const QString& ATitle) override;
-    void processMessages() override {} // the window thread handles its own
     bool closed() const override { return !FGate->IsOpen(); }
 
 private:

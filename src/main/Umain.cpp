@@ -128,6 +128,14 @@ void TForm2::createControls() {
     BtnStop->setText(QStringLiteral("Stop"));
     BtnStop->setEnabled(false);
 
+    createSingleControls();
+    createBatchControls();
+    layOutPanels();
+    layOutBatchAndBottom();
+    connectControls();
+}
+
+void TForm2::createSingleControls() {
     LblInput = Make<QLabel>(pnlSingle, "LblInput");
     LblInput->setText(QStringLiteral("M3U8 URL (local file path or http(s) link):"));
     EdtInput = Make<QLineEdit>(pnlSingle, "EdtInput");
@@ -151,7 +159,9 @@ void TForm2::createControls() {
     ChkFast->setChecked(true);
     BtnConvert = Make<QPushButton>(pnlSingle, "BtnConvert");
     BtnConvert->setText(QStringLiteral("Convert single"));
+}
 
+void TForm2::createBatchControls() {
     LblRoot = Make<QLabel>(pnlBatch, "LblRoot");
     LblRoot->setText(QStringLiteral("Root folder (batch scan all subfolders):"));
     // Placed inside the panel so that the version can be read.
@@ -166,7 +176,9 @@ void TForm2::createControls() {
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+}
 
+void TForm2::layOutPanels() {
     // The panels keep their heights and widen with the window; the status panel takes any
     // extra height, the fields and the wide buttons any extra width.
     DesignRows window(this, {933, 722});
@@ -196,7 +208,9 @@ void TForm2::createControls() {
     single.Row(152, 40);
     single.Add(BtnConvert, 12, 893, 1, 0, 40);
     single.Finish();
+}
 
+void TForm2::layOutBatchAndBottom() {
     DesignRows batch(pnlBatch, {917, 217});
     batch.Row(16, 22);
     batch.Add(LblRoot, 12, 740, 1);
@@ -233,7 +247,9 @@ void TForm2::createControls() {
     buttons->addStretch(1);
     bottom.Add(buttons, 762, 143);
     bottom.Finish();
+}
 
+void TForm2::connectControls() {
     setTabOrder(EdtInput, CmbQuality);
     setTabOrder(CmbQuality, BtnBrowse);
     setTabOrder(BtnBrowse, EdtOutput);
@@ -541,11 +557,11 @@ void TForm2::BtnRootClick() {
 }
 
 void TForm2::BtnConvertClick() {
-    StartJob([this] { FFlow.BtnConvertClick(); });
+    StartJob([this] { FFlow.ConvertInput(); });
 }
 
 void TForm2::BtnBatchClick() {
-    StartJob([this] { FFlow.BtnBatchClick(); });
+    StartJob([this] { FFlow.ConvertBatch(); });
 }
 
 void TForm2::BtnClipClick() {
@@ -644,10 +660,6 @@ BoxAnswer TForm2::showMessage(BoxKind AKind, const QString& AText, BoxButtons AB
 
 QString TForm2::pickFolder(const QString& ATitle) {
     return FDialogs.pickFolder(this, ATitle, Trimmed(EdtOutput->text()));
-}
-
-void TForm2::processMessages() {
-    QCoreApplication::processEvents();
 }
 
 } // namespace halvora

@@ -113,7 +113,6 @@ public:
     int progressMax() const override;
     BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
     QString pickFolder(const QString& ATitle) override;
-    void processMessages() override;
     bool closed() const override { return FClosed; }
 
 protected:
@@ -145,6 +144,12 @@ protected:
 
 private:
     void createControls();
+    void createSingleControls();
+    void createBatchControls();
+    void layOutPanels();
+    void layOutBatchAndBottom();
+    // Tab order, drops and the controls' handlers.
+    void connectControls();
     // Refills CmbQuality from the variants read, keeping the choice where it still exists.
     void FillQuality();
     QualityReader FQuality;

@@ -160,31 +160,40 @@ QString ResolveProgram(const QString& AProgram) {
     return {};
 }
 
-int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
-    const QString program = ResolveProgram(ACmd.program());
-    if (program.isEmpty())
-        return kRunNotStarted;
+namespace {
 
-    std::vector<QByteArray> argStore;
-    argStore.push_back(QFile::encodeName(ACmd.program()));
-    for (const QString& a : ACmd.arguments())
-        argStore.push_back(a.toUtf8());
+// The argument vector the child is started with, and the storage it points into.
+struct ArgVector {
+    std::vector<QByteArray> store;
     std::vector<char*> argv;
-    for (QByteArray& a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+};
 
+void FillArgv(const Command& ACmd, ArgVector& AOut) {
+    AOut.store.push_back(QFile::encodeName(ACmd.program()));
+    for (const QString& a : ACmd.arguments())
+        AOut.store.push_back(a.toUtf8());
+    for (QByteArray& a : AOut.store)
+        AOut.argv.push_back(a.data());
+    AOut.argv.push_back(nullptr);
+}
+
+// Starts AProgram with its stderr in a pipe (AReadFd, -1 when not read) or the capture file;
+// -1 when it could not be started.
+pid_t StartChild(const Command& ACmd, const RunOptions& AOptions, const QString& AProgram,
+                 int& AReadFd) {
+    ArgVector args;
+    FillArgv(ACmd, args);
     int pipeFds[2] = {-1, -1};
     const QByteArray capture = QFile::encodeName(AOptions.captureFile);
     const bool piped = AOptions.captureFile.isEmpty() &&
                        (AOptions.onStderrLine || AOptions.onProgress || AOptions.stallMs > 0);
     if (piped && ::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return kRunNotStarted;
+        return -1;
     const QByteArray workDir = QFile::encodeName(AOptions.workDir);
-    const QByteArray programPath = QFile::encodeName(program);
+    const QByteArray programPath = QFile::encodeName(AProgram);
     SpawnRequest request;
     request.path = programPath.constData();
-    request.argv = argv.data();
+    request.argv = args.argv.data();
     request.envp = environ;
     request.captureFile = AOptions.captureFile.isEmpty() ? nullptr : capture.constData();
     request.stderrFd = pipeFds[1];
@@ -194,153 +203,199 @@ int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
     const pid_t pid = SpawnChild(request, nullptr);
     if (pipeFds[1] >= 0)
         ::close(pipeFds[1]);
-    if (pid < 0) {
-        if (pipeFds[0] >= 0)
-            ::close(pipeFds[0]);
-        return kRunNotStarted;
-    }
+    if (pid < 0 && pipeFds[0] >= 0)
+        ::close(pipeFds[0]);
+    AReadFd = pid < 0 ? -1 : pipeFds[0];
+    return pid;
+}
 
+// A started child: waited for (with its pidfd where there is one) while its stderr is read line
+// by line, until it ends or a time limit, onWait, Stop or a stall ends the wait.
+class ChildWatch {
+public:
+    ChildWatch(pid_t APid, int AReadFd, const RunOptions& AOptions)
+        : FPid(APid), FReadFd(AReadFd), FOptions(AOptions), FPipeOpen(AReadFd >= 0),
+          FPidFd(OpenPidFd(APid)) {
+        if (FReadFd >= 0)
+            ::fcntl(FReadFd, F_SETFL, ::fcntl(FReadFd, F_GETFL) | O_NONBLOCK);
+    }
+    ChildWatch(const ChildWatch&) = delete;
+    ChildWatch& operator=(const ChildWatch&) = delete;
+
+    // The run's result; the child may still be running when it is not its exit code.
+    int watch();
+    // Asks a stopped child to finish, kills what is left, and reads what it wrote last.
+    void end();
+
+private:
+    void onLine(const QString& ALine);
+    // Waits up to AMs for the child to end (reaping it) while reading its stderr.
+    bool waitFor(long long AMs);
+    long long nextSliceMs(bool APolled) const;
+    long long elapsedMs() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - FStart).count();
+    }
+    bool stalled();
+    void askToFinish();
+
+    const pid_t FPid;
+    const int FReadFd;
+    const RunOptions& FOptions;
+    FFmpegProgress FProgress;
+    Clock::time_point FLastActivity = Clock::now();
+    const std::function<void(const QString&)> FSink = [this](const QString& L) { onLine(L); };
+    LineSplitter FLines{FSink};
+    bool FPipeOpen;
+    qint64 FWatchedSize = -1;
+    const int FPidFd;
+    const Clock::time_point FStart = Clock::now();
+    int FStatus = 0;
+    bool FReaped = false;
+    bool FStopped = false; // to be killed
+    bool FAsked = false;   // stopped by the user: ask first, kill only after the grace
+};
+
+void ChildWatch::onLine(const QString& ALine) {
+    if (FOptions.onStderrLine)
+        FOptions.onStderrLine(ALine);
+    if (FProgress.feed(ALine)) {
+        FLastActivity = Clock::now();
+        if (FOptions.onProgress)
+            FOptions.onProgress(FProgress);
+    }
+}
+
+bool ChildWatch::waitFor(long long AMs) {
+    const auto until = Clock::now() + std::chrono::milliseconds(AMs);
+    for (;;) {
+        const pid_t w = ::waitpid(FPid, &FStatus, WNOHANG);
+        if (w == FPid || (w < 0 && errno != EINTR)) {
+            FReaped = w == FPid;
+            return true;
+        }
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd fds[2];
+        nfds_t n = 0;
+        if (FPidFd >= 0)
+            fds[n++] = {FPidFd, POLLIN, 0};
+        if (FPipeOpen)
+            fds[n++] = {FReadFd, POLLIN, 0};
+        // Without a pidfd the exit is noticed by polling waitpid.
+        const int slice =
+            FPidFd >= 0 ? static_cast<int>(left) : static_cast<int>(std::min(left, 10LL));
+        ::poll(fds, n, slice);
+        if (FPipeOpen)
+            FPipeOpen = DrainPipe(FReadFd, FLines);
+    }
+}
+
+long long ChildWatch::nextSliceMs(bool APolled) const {
+    long long slice = -1;
+    if (FOptions.timeoutMs) {
+        slice = static_cast<long long>(*FOptions.timeoutMs) - elapsedMs();
+        if (slice < 0)
+            slice = 0;
+    }
+    if (APolled)
+        slice = slice < 0 ? FOptions.pollIntervalMs
+                          : std::min<long long>(slice, FOptions.pollIntervalMs);
+    return slice < 0 ? 24LL * 3600 * 1000 : slice;
+}
+
+bool ChildWatch::stalled() {
+    if (FOptions.stallMs <= 0)
+        return false;
+    if (!FOptions.watchFile.isEmpty()) {
+        const qint64 size = QFileInfo(FOptions.watchFile).size();
+        if (size > FWatchedSize) {
+            if (FWatchedSize >= 0)
+                FLastActivity = Clock::now();
+            FWatchedSize = size;
+        }
+    }
+    return Clock::now() - FLastActivity >= std::chrono::milliseconds(FOptions.stallMs);
+}
+
+int ChildWatch::watch() {
+    const bool polled = FOptions.onWait || FOptions.stop || FOptions.stallMs > 0;
+    for (;;) {
+        if (waitFor(nextSliceMs(polled)))
+            return FReaped ? ExitCodeOf(FStatus) : kRunNotStarted;
+        if (FOptions.timeoutMs && elapsedMs() >= static_cast<long long>(*FOptions.timeoutMs)) {
+            FStopped = true;
+            return kRunTimedOut;
+        }
+        if (FOptions.onWait && !FOptions.onWait()) {
+            FStopped = true;
+            return kRunCancelled;
+        }
+        if (FOptions.stop && FOptions.stop->requested()) {
+            FAsked = true;
+            return kRunStopped;
+        }
+        if (stalled()) {
+            FStopped = true;
+            return kRunStalled;
+        }
+    }
+}
+
+// ffmpeg finishes its output on SIGINT (the MP4 gets its index, the TS its last packets); one
+// that does not is killed after the grace.
+void ChildWatch::askToFinish() {
+    ::kill(FPid, SIGINT);
+    const int grace = std::max(FOptions.stopGraceMs, 0);
+    const int again = FOptions.stopAgainMs;
+    if (again >= 0 && again < grace) {
+        if (!waitFor(again)) {
+            ::kill(FPid, SIGINT);
+            if (!waitFor(grace - again))
+                FStopped = true;
+        }
+    } else if (!waitFor(grace)) {
+        FStopped = true;
+    }
+}
+
+void ChildWatch::end() {
+    if (FAsked)
+        askToFinish();
+    if (FStopped) {
+        ::kill(FPid, SIGKILL);
+        waitFor(5000);
+    }
+    if (FReadFd >= 0) {
+        // What the child wrote before it ended (a pipe holds 64 KiB by default).
+        if (FPipeOpen)
+            DrainPipe(FReadFd, FLines, 1024);
+        FLines.flush();
+        ::close(FReadFd);
+    }
+    if (FPidFd >= 0)
+        ::close(FPidFd);
+    if (FOptions.deathGraceMs > 0)
+        WardenForget(FPid);
+}
+
+} // namespace
+
+int RunCommand(const Command& ACmd, const RunOptions& AOptions) {
+    const QString program = ResolveProgram(ACmd.program());
+    if (program.isEmpty())
+        return kRunNotStarted;
+    int readFd = -1;
+    const pid_t pid = StartChild(ACmd, AOptions, program, readFd);
+    if (pid < 0)
+        return kRunNotStarted;
     static KillAtExit killAtExit;
     // Registered until reaped (or given up on), so exit never kills a recycled pid for long.
     ChildEntry entry(pid);
-
-    const int readFd = pipeFds[0];
-    if (readFd >= 0)
-        ::fcntl(readFd, F_SETFL, ::fcntl(readFd, F_GETFL) | O_NONBLOCK);
-    FFmpegProgress progress;
-    auto lastActivity = Clock::now();
-    const std::function<void(const QString&)> sink = [&](const QString& ALine) {
-        if (AOptions.onStderrLine)
-            AOptions.onStderrLine(ALine);
-        if (progress.feed(ALine)) {
-            lastActivity = Clock::now();
-            if (AOptions.onProgress)
-                AOptions.onProgress(progress);
-        }
-    };
-    LineSplitter lines(sink);
-    bool pipeOpen = readFd >= 0;
-    const QString watched = AOptions.watchFile;
-    qint64 watchedSize = -1;
-
-    const int pidFd = OpenPidFd(pid);
-    const auto start = Clock::now();
-    auto elapsedMs = [&] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    };
-
-    int status = 0;
-    bool reaped = false;
-    // Waits up to AMs for the child to end (reaping it) while reading its stderr.
-    auto waitFor = [&](long long AMs) {
-        const auto until = Clock::now() + std::chrono::milliseconds(AMs);
-        for (;;) {
-            const pid_t w = ::waitpid(pid, &status, WNOHANG);
-            if (w == pid || (w < 0 && errno != EINTR)) {
-                reaped = w == pid;
-                return true;
-            }
-            const long long left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            pollfd fds[2];
-            nfds_t n = 0;
-            if (pidFd >= 0)
-                fds[n++] = {pidFd, POLLIN, 0};
-            if (pipeOpen)
-                fds[n++] = {readFd, POLLIN, 0};
-            // Without a pidfd the exit is noticed by polling waitpid.
-            const int slice =
-                pidFd >= 0 ? static_cast<int>(left) : static_cast<int>(std::min(left, 10LL));
-            ::poll(fds, n, slice);
-            if (pipeOpen)
-                pipeOpen = DrainPipe(readFd, lines);
-        }
-    };
-
-    int result = 0;
-    bool stopped = false;
-    bool asked = false; // stopped by the user: ask first, kill only after the grace
-    const bool polled = AOptions.onWait || AOptions.stop || AOptions.stallMs > 0;
-    for (;;) {
-        long long slice = -1;
-        if (AOptions.timeoutMs) {
-            slice = static_cast<long long>(*AOptions.timeoutMs) - elapsedMs();
-            if (slice < 0)
-                slice = 0;
-        }
-        if (polled)
-            slice = slice < 0 ? AOptions.pollIntervalMs
-                              : std::min<long long>(slice, AOptions.pollIntervalMs);
-        if (slice < 0)
-            slice = 24LL * 3600 * 1000;
-        if (waitFor(slice)) {
-            result = reaped ? ExitCodeOf(status) : kRunNotStarted;
-            break;
-        }
-        if (AOptions.timeoutMs && elapsedMs() >= static_cast<long long>(*AOptions.timeoutMs)) {
-            result = kRunTimedOut;
-            stopped = true;
-            break;
-        }
-        if (AOptions.onWait && !AOptions.onWait()) {
-            result = kRunCancelled;
-            stopped = true;
-            break;
-        }
-        if (AOptions.stop && AOptions.stop->requested()) {
-            result = kRunStopped;
-            asked = true;
-            break;
-        }
-        if (AOptions.stallMs > 0) {
-            if (!watched.isEmpty()) {
-                const qint64 size = QFileInfo(watched).size();
-                if (size > watchedSize) {
-                    if (watchedSize >= 0)
-                        lastActivity = Clock::now();
-                    watchedSize = size;
-                }
-            }
-            if (Clock::now() - lastActivity >= std::chrono::milliseconds(AOptions.stallMs)) {
-                result = kRunStalled;
-                stopped = true;
-                break;
-            }
-        }
-    }
-    if (asked) {
-        // ffmpeg finishes its output on SIGINT (the MP4 gets its index, the TS its last
-        // packets); one that does not is killed after the grace.
-        ::kill(pid, SIGINT);
-        const int grace = std::max(AOptions.stopGraceMs, 0);
-        const int again = AOptions.stopAgainMs;
-        if (again >= 0 && again < grace) {
-            if (!waitFor(again)) {
-                ::kill(pid, SIGINT);
-                if (!waitFor(grace - again))
-                    stopped = true;
-            }
-        } else if (!waitFor(grace)) {
-            stopped = true;
-        }
-    }
-    if (stopped) {
-        ::kill(pid, SIGKILL);
-        waitFor(5000);
-    }
-    if (readFd >= 0) {
-        // What the child wrote before it ended (a pipe holds 64 KiB by default).
-        if (pipeOpen)
-            DrainPipe(readFd, lines, 1024);
-        lines.flush();
-        ::close(readFd);
-    }
-    if (pidFd >= 0)
-        ::close(pidFd);
-    if (AOptions.deathGraceMs > 0)
-        WardenForget(pid);
+    ChildWatch child(pid, readFd, AOptions);
+    const int result = child.watch();
+    child.end();
     return result;
 }
 

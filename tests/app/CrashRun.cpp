@@ -55,7 +55,6 @@ public:
         return showMessage(AKind, AText, AButtons);
     }
     QString pickFolder(const QString&) override { return {}; }
-    void processMessages() override {}
 };
 
 int Export(const QString& AInput, const QString& AOutput) {
@@ -130,10 +129,10 @@ int main(int argc, char** argv) {
         view.output = args.value(3);
         if (mode == QLatin1String("batch")) {
             view.root = args.value(2);
-            flow.BtnBatchClick();
+            flow.ConvertBatch();
         } else {
             view.input = args.value(2);
-            flow.BtnConvertClick();
+            flow.ConvertInput();
         }
     }).join();
     EndRun();

@@ -36,7 +36,7 @@ protected:
         srv.serveFolder("/live/", AFolder);
         view.input = srv.url("/live/" + APlaylist);
         view.output = dir;
-        flow.BtnConvertClick();
+        flow.ConvertInput();
     }
 };
 
@@ -61,7 +61,7 @@ TEST_F(Real, LocalTsAndPlaylistFromAnotherFolder) {
     ASSERT_TRUE(MakeVideo(dir + "/in put.ts", 3));
     view.input = dir + "/in put.ts";
     view.output = dir + "/out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/out/in put.mp4");
     EXPECT_NEAR(ProbeSeconds(dir + "/out/in put.mp4"), 3.0, 0.3);
     EXPECT_EQ(rec.runs.size(), 1);
@@ -75,7 +75,7 @@ TEST_F(Real, LocalTsAndPlaylistFromAnotherFolder) {
     rec.runs.clear();
     view.input = dir + "/rec/show1/local.m3u8";
     view.output = dir + "/out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/out/local.mp4");
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].workDir, dir + "/rec/show1/");
@@ -91,7 +91,7 @@ TEST_F(Real, HlsLinkOverHttp) {
 
     view.input = " " + srv.url("/live/local.m3u8") + " ";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
@@ -110,7 +110,7 @@ TEST_F(Real, HlsDownloadWithHolesIsAFailure) {
     // ffmpeg skips the missing segment and ends with 0; the download still counts as failed.
     view.input = srv.url("/live/local.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -131,7 +131,7 @@ TEST_F(Real, HlsDownloadWithHolesIsAFailure) {
     rec.runs.clear();
     view.input = cut.url("/live/local.m3u8");
     view.output = dir2;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1);
     // ffmpeg logs "Stream ends prematurely" and goes on with the next segment.
     EXPECT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept");
@@ -144,7 +144,7 @@ TEST_F(Real, LinkThatDoesNotAnswer) {
     TestHttpServer srv(TestHttpServer::Mode::Http);
     view.input = srv.url("/gone.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1);
     ASSERT_TRUE(view.status().startsWith("Download failed (exit="));
     EXPECT_NE(view.status(), "Download failed (exit=0). Nothing was saved");
@@ -164,7 +164,7 @@ TEST_F(Real, SilentServersStopTheDownload) {
     view.output = dir;
     QElapsedTimer t;
     t.start();
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_LT(t.elapsed(), 10000);
     EXPECT_EQ(view.status(), "Download stalled (no data for 2 s). Nothing was saved");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -184,7 +184,7 @@ TEST_F(Real, SilentServersStopTheDownload) {
     view = FakeView();
     view.input = srv.url("/live/local.m3u8");
     view.output = dir2;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     // What arrived is kept; an empty reservation is not left behind as if it were an output.
     const QFileInfo ts(dir2 + "/output.ts");
     EXPECT_TRUE(!ts.exists() || ts.size() > 0);
@@ -204,7 +204,7 @@ TEST_F(Real, FastModeFallsBackOnceToReencoding) {
     };
     view.input = dir + "/latm.ts";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_TRUE(rec.runs[0].text.contains(" -c copy "));
     EXPECT_TRUE(rec.runs[1].text.contains(" -c:v libx264 -preset medium -c:a aac "));
@@ -219,7 +219,7 @@ TEST_F(Real, LocalPlaylistWithAMissingSegment) {
     ASSERT_TRUE(QFile::remove(dir + "/show/local1.ts"));
     view.input = dir + "/show/local.m3u8";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1); // re-encoding cannot bring it back
     EXPECT_EQ(view.status(), "Conversion incomplete: 1 segment(s) missing");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -233,7 +233,7 @@ TEST_F(Real, MissingInputAndBrokenFFmpeg) {
     // A missing input ends in ffmpeg's own failure, after the re-encoding attempt.
     view.input = dir + "/nothing.ts";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 2);
     EXPECT_TRUE(view.status().startsWith("Conversion failed (exit="));
     EXPECT_NE(view.status(), "Conversion failed (exit=0)");
@@ -250,7 +250,7 @@ TEST_F(Real, MissingInputAndBrokenFFmpeg) {
     ConversionFlow killed(v2, r2.runner(), [&] { return killer; });
     v2.input = dir + "/keep.ts";
     v2.output = dir + "/o";
-    killed.BtnConvertClick();
+    killed.ConvertInput();
     EXPECT_EQ(v2.status(), "Conversion failed (exit=137)");
     EXPECT_EQ(ReadAll(dir + "/keep.ts"), before);
 
@@ -261,7 +261,7 @@ TEST_F(Real, MissingInputAndBrokenFFmpeg) {
     ConversionFlow gone(v3, r3.runner(), [&] { return dir + "/no/ffmpeg"; });
     v3.input = dir + "/keep.ts";
     v3.output = dir + "/o";
-    gone.BtnConvertClick();
+    gone.ConvertInput();
     EXPECT_EQ(v3.status(), "Conversion failed (exit=-1)");
 }
 
@@ -280,8 +280,8 @@ TEST_F(Real, BatchOverSavedStreams) {
     view.root = root + " ";
     view.output = " " + dir + "/out/batch";
     QStringList bar;
-    view.onProcess = [&] { bar << QStringLiteral("%1/%2").arg(view.progress).arg(view.max); };
-    flow.BtnBatchClick();
+    view.onClosedCheck = [&] { bar << QStringLiteral("%1/%2").arg(view.progress).arg(view.max); };
+    flow.ConvertBatch();
 
     QStringList items;
     for (const QString& s : view.statuses)
@@ -331,14 +331,14 @@ TEST_F(Real, TwoLinksInARowKeepBothRecordings) {
 
     view.input = srv.url("/one/local.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
     const QString first = FileDigest(dir + "/output.mp4");
 
     view = FakeView();
     view.input = srv.url("/two/local.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     const QString second = dir + "/output (2).mp4";
     EXPECT_EQ(view.status(), "Conversion complete: " + second);
     ASSERT_EQ(view.boxes.size(), 1);
@@ -362,7 +362,7 @@ TEST_F(Real, KeptPartialTsSurvivesTheNextDownload) {
     holes.notFound("/live/local2.ts");
     view.input = holes.url("/live/local.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept");
     const QString partial = FileDigest(dir + "/output.ts");
     ASSERT_FALSE(partial.isEmpty());
@@ -374,7 +374,7 @@ TEST_F(Real, KeptPartialTsSurvivesTheNextDownload) {
     view = FakeView();
     view.input = srv.url("/live/local.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     // output.mp4 is free, but the pair's number is not.
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output (2).mp4");
     EXPECT_EQ(FileDigest(dir + "/output.ts"), partial);
@@ -392,13 +392,13 @@ TEST_F(Real, SameNamesFromOtherFoldersAndBatchRoots) {
     const QString out = dir + "/out";
     view.input = dir + "/a/clip.ts";
     view.output = out;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(view.status(), "Conversion complete: " + out + "/clip.mp4");
     const QString first = FileDigest(out + "/clip.mp4");
     view = FakeView();
     view.input = dir + "/b/clip.ts";
     view.output = out;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + out + "/clip (2).mp4");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].text, "Conversion complete!\r\n" + out + "/clip (2).mp4");
@@ -414,13 +414,13 @@ TEST_F(Real, SameNamesFromOtherFoldersAndBatchRoots) {
     view = FakeView();
     view.root = dir + "/root1";
     view.output = out;
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     ASSERT_EQ(view.status(), "Batch done: 1/1 succeeded, output: " + out);
     const QString show = FileDigest(out + "/show.mp4");
     view = FakeView();
     view.root = dir + "/root2";
     view.output = out;
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(),
               "Batch done: 2/2 succeeded, output: " + out + "; renamed: show (2).mp4");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -537,9 +537,9 @@ TEST_F(Real, OneVideoOneAudioGivesTheSameBytesAsBefore) {
         {"-i", dir + "/one.ts", "-c", "copy", "-movflags", "+faststart", dir + "/old.mp4"}));
     ASSERT_TRUE(RunFixtureFFmpeg({"-i", dir + "/one.ts", "-c:v", "libx264", "-preset", "medium",
                                   "-c:a", "aac", "-movflags", "+faststart", dir + "/oldre.mp4"}));
-    EXPECT_EQ(flow.ConvertFile(dir + "/one.ts", dir + "/new.mp4"), 0);
+    EXPECT_TRUE(flow.ConvertFile(dir + "/one.ts", dir + "/new.mp4").done());
     view.fast = false;
-    EXPECT_EQ(flow.ConvertFile(dir + "/one.ts", dir + "/newre.mp4"), 0);
+    EXPECT_TRUE(flow.ConvertFile(dir + "/one.ts", dir + "/newre.mp4").done());
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_TRUE(rec.runs[0].text.contains(" -map 0:0 -map 0:1 -c copy "));
     EXPECT_EQ(ReadAll(dir + "/new.mp4"), ReadAll(dir + "/old.mp4"));
@@ -552,7 +552,7 @@ TEST_F(Real, OneVideoOneAudioGivesTheSameBytesAsBefore) {
     srv.serveFolder("/live/", HlsFixture());
     ASSERT_TRUE(RunFixtureFFmpeg({"-allowed_extensions", "ALL", "-i", srv.url("/live/local.m3u8"),
                                   "-c", "copy", "-f", "mpegts", dir + "/old.ts"}));
-    EXPECT_EQ(flow.DownloadStream(srv.url("/live/local.m3u8"), dir + "/new.ts"), 0);
+    EXPECT_TRUE(flow.DownloadStream(srv.url("/live/local.m3u8"), dir + "/new.ts").done());
     EXPECT_EQ(ReadAll(dir + "/new.ts"), ReadAll(dir + "/old.ts"));
 }
 
@@ -565,7 +565,7 @@ TEST_F(Real, EveryAudioTrackSurvivesConversionBatchAndFallback) {
 
     view.input = dir + "/three.ts";
     view.output = dir + "/single";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/single/three.mp4. " + note);
     const QList<TrackInfo> tagged = ProbeTracks(dir + "/three.ts");
     EXPECT_EQ(tagged[3].language, "fra");
@@ -584,7 +584,7 @@ TEST_F(Real, EveryAudioTrackSurvivesConversionBatchAndFallback) {
     view = FakeView();
     view.root = root;
     view.output = dir + "/batch";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Batch done: 2/2 succeeded, output: " + dir + "/batch. " + note);
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_TRUE(view.boxes[0].text.endsWith("/batch\r\n\r\n" + note));
@@ -598,7 +598,7 @@ TEST_F(Real, EveryAudioTrackSurvivesConversionBatchAndFallback) {
     rec.runs.clear();
     view.input = dir + "/latm.ts";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_TRUE(rec.runs[1].text.contains(" -c:v libx264 -preset medium -c:a aac "));
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/latm.mp4. " + note);
@@ -614,7 +614,7 @@ TEST_F(Real, TitlesAndTextSubtitlesOfAMatroskaInput) {
                           "-c", "copy", "-metadata:s:s:0", "language=eng", dir + "/subbed.mkv"}));
     view.input = dir + "/subbed.mkv";
     view.output = dir + "/out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/out/subbed.mp4");
     ASSERT_EQ(ProbeTracks(dir + "/subbed.mkv")[1].title, "Main");
     const QList<TrackInfo> tracks = ProbeTracks(dir + "/out/subbed.mp4");
@@ -798,7 +798,7 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
     srv.serveFolder("/hls/", hls);
     view.input = srv.url("/hls/master.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     const QString mp4 = dir + "/output.mp4";
     EXPECT_EQ(view.status(), "Conversion complete: " + mp4);
     EXPECT_TRUE(view.statuses.contains("Saving subtitles (English)..."));
@@ -817,7 +817,7 @@ TEST_F(Real, HlsLinkWithWebVttSubtitlesKeepsThemAsMovText) {
         view = FakeView();
         view.input = srv.url("/hls/master.m3u8");
         view.output = dir;
-        flow.BtnConvertClick();
+        flow.ConvertInput();
     };
     // A rendition whose segment is missing is left out, and named; the video still converts.
     srv.notFound("/hls/fr0.vtt");
@@ -871,7 +871,7 @@ TEST_F(Real, SavedMasterPlaylistKeepsItsWebVttSubtitles) {
         view = FakeView();
         view.input = hls + "/local.m3u8";
         view.output = AOut;
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         return AOut + "/local.mp4";
     };
 
@@ -906,7 +906,7 @@ TEST_F(Real, SavedMasterPlaylistKeepsItsWebVttSubtitles) {
     view = FakeView();
     view.root = root;
     view.output = dir + "/batch";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     const QString out = dir + "/batch";
     EXPECT_EQ(view.status(), "Batch done: 2/2 succeeded, output: " + out + ". " + lost + ": alpha");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -919,7 +919,7 @@ TEST_F(Real, SavedMasterPlaylistKeepsItsWebVttSubtitles) {
     view = FakeView();
     view.root = root;
     view.output = dir + "/batch2";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_TRUE(view.status().endsWith(
         ". The playlists' subtitle tracks could not be saved and were not kept: alpha, gamma"))
         << view.status().toStdString();
@@ -982,7 +982,7 @@ TEST_F(Real, HdrHevcKeepsColourHdrDataAndTrackNames) {
         SCOPED_TRACE(fast);
         view.fast = fast;
         const QString mp4 = dir + (fast ? "/copy.mp4" : "/encoded.mp4");
-        ASSERT_EQ(flow.ConvertFile(ts, mp4), 0);
+        ASSERT_TRUE(flow.ConvertFile(ts, mp4).done());
         EXPECT_EQ(colour(mp4), colour(ts));
         if (fast) {
             EXPECT_EQ(HdrSideData(mp4, 0), HdrSideData(ts, 0));

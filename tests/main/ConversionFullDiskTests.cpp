@@ -23,7 +23,7 @@ TEST(ConversionFullDisk, WritingFailsPartWay) {
     ConversionFlow flow(view, rec.runner(), [&] { return limited; });
     view.input = dir + "/in.ts";
     view.output = dir + "/out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(view.status().startsWith("Conversion failed (exit="))
         << view.status().toStdString();
     EXPECT_FALSE(SaidComplete(view));
@@ -42,7 +42,7 @@ TEST(ConversionFullDisk, OutputsThatRefuseWrites) {
         ConversionFlow flow(view, rec.runner());
         view.input = dir + "/in.ts";
         view.output = output;
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         EXPECT_FALSE(SaidComplete(view)) << output.toStdString();
         EXPECT_FALSE(view.boxes.isEmpty()) << output.toStdString();
         if (!view.boxes.isEmpty()) {

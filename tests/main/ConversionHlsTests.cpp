@@ -45,7 +45,7 @@ protected:
     bool convert() {
         view.input = srv.url("/hls/master.m3u8");
         view.output = dir;
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         return view.status() == "Conversion complete: " + dir + "/output.mp4";
     }
     // Nothing of another variant fetched (but the playlists in AAlsoTried).
@@ -121,7 +121,7 @@ TEST_F(Variants, MissingSegmentsCountOnlyTheChosenVariantAndItsAudio) {
     srv.notFound("/hls/audio/index1.ts"); // same number, other input: counted apart
     view.input = srv.url("/hls/master.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Download incomplete: 2 segment(s) missing. Partial TS kept");
     for (const QString& p : fetched())
         EXPECT_FALSE(p.startsWith("/hls/v320x180/")) << p.toStdString();
@@ -132,7 +132,7 @@ TEST_F(Variants, PlainAndUnusablePlaylistsGoOnAsTyped) {
     const QString plain = srv.url("/hls/v480x270/index.m3u8");
     view.input = plain;
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
     EXPECT_FALSE(view.statuses.join("|").contains("Downloading stream ("));
     ASSERT_GE(rec.runs.size(), 1);
@@ -148,7 +148,7 @@ TEST_F(Variants, PlainAndUnusablePlaylistsGoOnAsTyped) {
     rec.next = [](const Command&, const RunOptions&) { return 1; };
     view.input = srv.url("/odd/master.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(rec.runs[0].text.contains("-i \"" + view.input + "\""));
     EXPECT_EQ(view.status(), "Download failed (exit=1). Nothing was saved");
@@ -160,7 +160,7 @@ TEST_F(Variants, PlainHttpAndALocalMasterPlaylist) {
     view.choice = {QualityChoice::Smallest, {}};
     view.input = http.url("/hls/master.m3u8");
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(ProbeSize(dir + "/output.mp4"), "320x180");
     for (const auto& r : http.requests())
         EXPECT_FALSE(r.path.startsWith("/hls/v640x360/")) << r.path.constData();
@@ -170,7 +170,7 @@ TEST_F(Variants, PlainHttpAndALocalMasterPlaylist) {
     view.choice = {QualityChoice::Smallest, {}}; // only links follow the choice
     view.input = MasterFixture() + "/master.m3u8";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/master.mp4");
     EXPECT_EQ(ProbeSize(dir + "/master.mp4"), "640x360");
     EXPECT_EQ(CountVideoFrames(dir + "/master.mp4"), 100);

@@ -107,7 +107,7 @@ TEST(Conversion, FindLocalFileAndDocumentsDir) {
 
 TEST_F(Flow, EmptyInputAndMissingFFmpeg) {
     view.input = " \t ";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.statuses, QStringList{"Please enter M3U8 URL"});
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Warning);
@@ -118,14 +118,16 @@ TEST_F(Flow, EmptyInputAndMissingFFmpeg) {
     ffmpeg.clear();
     view.input = "https://h/a.m3u8";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.statuses, QStringList{"ffmpeg not found"});
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(view.boxes[0].text, "ffmpeg not found. Please install ffmpeg and add it to PATH");
     EXPECT_TRUE(rec.runs.isEmpty());
-    EXPECT_EQ(flow.DownloadStream("https://h/a.m3u8", dir + "/o.ts"), kFFmpegMissing);
-    EXPECT_EQ(flow.ConvertFile(dir + "/a.ts", dir + "/a.mp4"), kFFmpegMissing);
+    EXPECT_EQ(flow.DownloadStream("https://h/a.m3u8", dir + "/o.ts").result,
+              ConversionResult::FFmpegMissing);
+    EXPECT_EQ(flow.ConvertFile(dir + "/a.ts", dir + "/a.mp4").result,
+              ConversionResult::FFmpegMissing);
     EXPECT_EQ(view.status(), "ffmpeg not found");
     EXPECT_TRUE(rec.runs.isEmpty());
 }
@@ -141,7 +143,7 @@ TEST_F(Flow, EmptyOutputFolderQuestion) {
     view.input = dir + "/clip.ts";
     view.output = "  ";
     view.answers = {BoxAnswer::Yes};
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_GE(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Confirmation);
     EXPECT_EQ(view.boxes[0].buttons, BoxButtons::YesNoCancel);
@@ -156,7 +158,7 @@ TEST_F(Flow, EmptyOutputFolderQuestion) {
         rec.runs.clear();
         view.input = dir + "/clip.ts";
         view.answers = {a};
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         EXPECT_EQ(view.boxes.size(), 1);
         EXPECT_EQ(view.status(), "Please select output directory");
         EXPECT_EQ(view.pickTitles.size(), a == BoxAnswer::No ? 1 : 0);
@@ -169,7 +171,7 @@ TEST_F(Flow, EmptyOutputFolderQuestion) {
     view.input = dir + "/clip.ts";
     view.answers = {BoxAnswer::No};
     view.pickAnswer = dir + "/picked";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.pickTitles, QStringList{"Select output directory (download + MP4)"});
     EXPECT_EQ(view.output, dir + "/picked");
     EXPECT_TRUE(QFileInfo(dir + "/picked").isDir());
@@ -181,7 +183,7 @@ TEST_F(Flow, OutputFolderProblems) {
     Touch(dir + "/afile");
     view.input = dir + "/clip.ts";
     view.output = dir + "/afile";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output directory");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -192,7 +194,7 @@ TEST_F(Flow, OutputFolderProblems) {
     view = FakeView();
     view.input = dir + "/clip.ts";
     view.output = "/proc/halvora-test/out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output directory");
     EXPECT_TRUE(rec.runs.isEmpty());
 
@@ -200,7 +202,7 @@ TEST_F(Flow, OutputFolderProblems) {
     view = FakeView();
     view.input = "  " + dir + "/clip.ts\t";
     view.output = " " + dir + "/x/y/z ";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(QFileInfo(dir + "/x/y/z").isDir());
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].text,
@@ -215,7 +217,7 @@ TEST_F(Flow, OutputFileThatCannotBeCreated) {
     Touch(dir + "/clip.ts");
     view.input = dir + "/clip.ts";
     view.output = "/proc";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output file");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -226,7 +228,7 @@ TEST_F(Flow, OutputFileThatCannotBeCreated) {
     view = FakeView();
     view.input = "https://h/a.m3u8";
     view.output = "/proc/";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(view.status(), "Cannot create output file");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_TRUE(view.boxes[0].text.startsWith("Cannot create output file:\r\n/proc/output.ts: "));
@@ -238,7 +240,7 @@ TEST_F(Flow, OutputFileThatCannotBeCreated) {
     view = FakeView();
     view.root = dir + "/root";
     view.output = "/proc";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Batch done: 0/1 succeeded, output: /proc");
     EXPECT_TRUE(rec.runs.isEmpty());
 }
@@ -254,7 +256,7 @@ TEST_F(Flow, LinkDownloadThenConvert) {
         WriteAll(ACmd.arguments().last(), "data");
         return 0;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_EQ(rec.runs[0].text,
               "\"" + kFF +
@@ -269,7 +271,8 @@ TEST_F(Flow, LinkDownloadThenConvert) {
     EXPECT_EQ(rec.runs[1].workDir, dir + "/");
     // "Downloading stream..." stays up through the conversion.
     EXPECT_EQ(statusAtRun, (QStringList{"Downloading stream...", "Downloading stream..."}));
-    EXPECT_EQ(view.processed, 1);
+    // Asked before the download and again before the conversion.
+    EXPECT_EQ(view.closedChecks, 2);
     EXPECT_EQ(view.status(), "Conversion complete: " + dir + "/output.mp4");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
@@ -287,7 +290,7 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
         WriteAll(ACmd.arguments().last(), "partial");
         return 1;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(view.status(), "Download failed (exit=1). Partial TS kept");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -315,7 +318,7 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
         WriteAll(ACmd.arguments().last(), "second");
         return 0;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(rec.runs[0].text.endsWith("\"" + dir + "/output (2).ts\""));
     EXPECT_EQ(view.status(), "Download incomplete: 2 segment(s) missing. Partial TS kept");
@@ -340,7 +343,7 @@ TEST_F(Flow, LinkFailuresKeepTheTs) {
             WriteAll(ACmd.arguments().last(), "third");
         return rec.runs.size() == 1 ? 0 : 69;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 3);
     const QString ts3 = dir + "/output (3).ts";
     const QString mp43 = dir + "/output (3).mp4";
@@ -364,7 +367,7 @@ TEST_F(Flow, FailedDownloadsSayWhetherAnythingWasKept) {
         view.output = dir;
         rec.runs.clear();
         rec.next = std::move(ARun);
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         ASSERT_EQ(rec.runs.size(), 1);
         ASSERT_EQ(view.boxes.size(), 1);
         EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -378,7 +381,7 @@ TEST_F(Flow, FailedDownloadsSayWhetherAnythingWasKept) {
     EXPECT_EQ(view.boxes[0].text, "Download failed (exit=1).\r\nNothing was saved" + fix);
     EXPECT_FALSE(QFile::exists(dir + "/output.ts"));
 
-    convert([](const Command&, const RunOptions&) { return kDownloadStalled; });
+    convert([](const Command&, const RunOptions&) { return kRunStalled; });
     EXPECT_EQ(view.status(), "Download stalled (no data for 60 s). Nothing was saved");
     EXPECT_EQ(
         view.boxes[0].text,
@@ -400,7 +403,7 @@ TEST_F(Flow, FailedDownloadsSayWhetherAnythingWasKept) {
     // A stalled download that wrote something keeps it and says where.
     convert([](const Command& ACmd, const RunOptions&) {
         WriteAll(ACmd.arguments().last(), "some");
-        return kDownloadStalled;
+        return kRunStalled;
     });
     EXPECT_EQ(view.status(), "Download stalled (no data for 60 s). Partial TS kept");
     EXPECT_EQ(view.boxes[0].text,
@@ -420,13 +423,13 @@ TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {
     view.output = dir + "/out";
 
     view.input = dir + "/rec/show1/local.m3u8";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     view.input = dir + "/rec/clip.TS";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     view.input = dir + "/rec/list.M3U8";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     view.input = dir + "/rec/.ts";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 4);
     const QString o = dir + "/out/";
     EXPECT_EQ(rec.runs[0].text,
@@ -444,7 +447,7 @@ TEST_F(Flow, LocalInputsNamesAndWorkingFolders) {
     EXPECT_TRUE(rec.runs[3].text.endsWith("\"" + o + "output.mp4\""));
     EXPECT_EQ(view.statuses.mid(0, 2),
               (QStringList{"Converting...", "Conversion complete: " + o + "local.mp4"}));
-    EXPECT_EQ(view.processed, 4);
+    EXPECT_EQ(view.closedChecks, 4);
 }
 
 TEST_F(Flow, FastModeFallbackAndLocalFailure) {
@@ -456,14 +459,14 @@ TEST_F(Flow, FastModeFallbackAndLocalFailure) {
         statusAtRun << view.status();
         return 1;
     };
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 2);
     EXPECT_TRUE(rec.runs[0].text.contains(" -c copy "));
     EXPECT_TRUE(rec.runs[1].text.contains(" -c:v libx264 -preset medium -c:a aac "));
     EXPECT_EQ(rec.runs[1].workDir, rec.runs[0].workDir);
     EXPECT_EQ(statusAtRun,
               (QStringList{"Converting...", "Fast mode failed, switching to re-encode..."}));
-    EXPECT_EQ(view.processed, 2);
+    EXPECT_EQ(view.closedChecks, 2);
     EXPECT_EQ(view.status(), "Conversion failed (exit=1)");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -473,7 +476,7 @@ TEST_F(Flow, FastModeFallbackAndLocalFailure) {
     // Fast mode clear: one run only.
     rec.runs.clear();
     view.fast = false;
-    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), 1);
+    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4").code, 1);
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(rec.runs[0].text.contains("libx264"));
 
@@ -484,7 +487,7 @@ TEST_F(Flow, FastModeFallbackAndLocalFailure) {
         view.fast = false;
         return -1;
     };
-    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), -1);
+    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4").code, -1);
     EXPECT_EQ(rec.runs.size(), 1);
 }
 
@@ -492,7 +495,7 @@ TEST_F(Flow, RefusesToConvertAFileIntoItself) {
     Touch(dir + "/movie.mp4");
     view.input = dir + "/movie.mp4";
     view.output = dir + "/sub/..";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_EQ(view.status(), "Input and output are the same file");
     ASSERT_EQ(view.boxes.size(), 1);
@@ -506,7 +509,7 @@ TEST_F(Flow, RefusesToConvertAFileIntoItself) {
     view = FakeView();
     view.input = dir + "/movie.mp4";
     view.output = dir + "/alias";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_EQ(view.status(), "Input and output are the same file");
 
@@ -518,7 +521,7 @@ TEST_F(Flow, RefusesToConvertAFileIntoItself) {
     view = FakeView();
     view.input = dir + "/movie.mp4";
     view.output = dir + "/other";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_EQ(view.status(), "Input and output are the same file");
 }
@@ -530,7 +533,7 @@ TEST_F(Flow, RelativeInputIsReadOnce) {
     QDir::setCurrent(dir);
     view.input = "sub/clip.ts";
     view.output = "out";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     QDir::setCurrent(old);
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_EQ(rec.runs[0].workDir, dir + "/sub/");
@@ -542,7 +545,7 @@ TEST_F(Flow, RelativeInputIsReadOnce) {
 
 TEST_F(Flow, BatchRefusals) {
     view.root = "  ";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Please enter root folder path");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Warning);
@@ -550,7 +553,7 @@ TEST_F(Flow, BatchRefusals) {
 
     view = FakeView();
     view.root = " " + dir + "/nope ";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Root folder does not exist: " + dir + "/nope");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Error);
@@ -559,7 +562,7 @@ TEST_F(Flow, BatchRefusals) {
     view = FakeView();
     view.root = dir;
     ffmpeg.clear();
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "ffmpeg not found");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].text, "ffmpeg not found. Please install ffmpeg and add it to PATH");
@@ -571,7 +574,7 @@ TEST_F(Flow, BatchRefusals) {
     Touch(dir + "/local.m3u8"); // in the root itself: not converted
     view.root = dir;
     view.output = dir + "/made/for/batch";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "No subfolder with local.* found");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].kind, BoxKind::Information);
@@ -585,7 +588,7 @@ TEST_F(Flow, BatchRefusals) {
     Touch(dir + "/s/local.ts");
     view.root = dir;
     view.output = dir + "/plainfile";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     EXPECT_EQ(view.status(), "Cannot create output directory");
     ASSERT_EQ(view.boxes.size(), 1);
     EXPECT_EQ(view.boxes[0].text, "Cannot create output directory:\r\n" + dir + "/plainfile");
@@ -605,8 +608,8 @@ TEST_F(Flow, BatchCountsAndSummaries) {
         return ACmd.text().contains("/two/") ? 0 : 1;
     };
     QList<QPair<int, int>> bar;
-    view.onProcess = [&] { bar << qMakePair(view.progress, view.max); };
-    flow.BtnBatchClick();
+    view.onClosedCheck = [&] { bar << qMakePair(view.progress, view.max); };
+    flow.ConvertBatch();
     EXPECT_EQ(rec.runs.size(), 5);
     for (const RecordedRun& r : rec.runs) {
         EXPECT_FALSE(r.text.contains("//"));
@@ -643,37 +646,37 @@ TEST_F(Flow, BatchNeverWritesOverAnInput) {
     Touch(dir + "/other/local.ts");
     view.root = dir;
     view.output = dir + "/local";
-    flow.BtnBatchClick();
+    flow.ConvertBatch();
     ASSERT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(rec.runs[0].text.contains("/other/local.ts"));
     EXPECT_EQ(ReadAll(dir + "/local/local.mp4"), "x");
     EXPECT_EQ(view.status(), "Batch done: 1/2 succeeded, output: " + dir + "/local");
 }
 
-TEST_F(Flow, WindowClosedAtAMessageStepStartsNothingMore) {
-    // The user closes the window while a flow lets it handle its messages: the application is
-    // ending, so no further ffmpeg run is started behind a window that is gone.
-    view.onProcess = [&] { view.isClosed = true; };
+TEST_F(Flow, WindowClosedBeforeARunStartsNothingMore) {
+    // The user closes the window while a flow is under way: the application is ending, so no
+    // further ffmpeg run is started behind a window that is gone.
+    view.onClosedCheck = [&] { view.isClosed = true; };
     view.input = "https://h/a.m3u8";
     view.output = dir;
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_TRUE(view.boxes.isEmpty());
 
     Touch(dir + "/clip.ts");
     view.input = dir + "/clip.ts";
-    flow.BtnConvertClick();
+    flow.ConvertInput();
     EXPECT_TRUE(rec.runs.isEmpty());
     EXPECT_TRUE(view.boxes.isEmpty());
 
     // Closed while the fast copy failed: no re-encoding.
     view.isClosed = false;
-    view.onProcess = {};
+    view.onClosedCheck = {};
     rec.next = [&](const Command&, const RunOptions&) {
-        view.onProcess = [&] { view.isClosed = true; };
+        view.onClosedCheck = [&] { view.isClosed = true; };
         return 1;
     };
-    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4"), 1);
+    EXPECT_EQ(flow.ConvertFile(dir + "/clip.ts", dir + "/o.mp4").code, 1);
     EXPECT_EQ(rec.runs.size(), 1);
 
     // Batch: closed before the second item; the rest is left alone.
@@ -685,8 +688,8 @@ TEST_F(Flow, WindowClosedAtAMessageStepStartsNothingMore) {
     rec.runs.clear();
     rec.next = {};
     view.root = dir + "/root";
-    view.onProcess = [&] { view.isClosed = view.processed == 2; };
-    flow.BtnBatchClick();
+    view.onClosedCheck = [&] { view.isClosed = view.closedChecks == 2; };
+    flow.ConvertBatch();
     EXPECT_EQ(rec.runs.size(), 1);
     EXPECT_TRUE(view.boxes.isEmpty());
 }
@@ -712,7 +715,7 @@ TEST_F(Flow, StreamListingDecidesTheMapsAndTheNote) {
     Touch(dir + "/rec.ts");
     view.input = dir + "/rec.ts";
     view.output = dir;
-    planned.BtnConvertClick();
+    planned.ConvertInput();
     ASSERT_EQ(probes.size(), 1);
     EXPECT_EQ(probes[0], "\"" + kFF + "\" -hide_banner -i \"" + dir + "/rec.ts\"");
     ASSERT_EQ(rec.runs.size(), 1);
@@ -725,7 +728,7 @@ TEST_F(Flow, StreamListingDecidesTheMapsAndTheNote) {
     rec.runs.clear();
     rec.next = [&](const Command&, const RunOptions&) { return rec.runs.size() == 2 ? 1 : 0; };
     view.input = "https://h/live.m3u8";
-    planned.BtnConvertClick();
+    planned.ConvertInput();
     ASSERT_EQ(rec.runs.size(), 3);
     EXPECT_TRUE(rec.runs[0].text.contains("\"https://h/live.m3u8\" -map 0:1 -map 0:0 -map 0:2 -map "
                                           "0:3 -c copy -flush_packets 1 -f mpegts "));

@@ -21,9 +21,9 @@ public:
     QList<int> progressLog; // every position set
     int progress = 0;
     int max = 100;
-    int processed = 0;
-    std::function<void()> onProcess; // runs at each message-processing step
-    bool isClosed = false;           // the window was closed (set from onProcess)
+    mutable int closedChecks = 0;
+    std::function<void()> onClosedCheck; // runs each time the flow asks whether it is closed
+    bool isClosed = false;               // the window was closed (set from onClosedCheck)
 
     QString status() const { return statuses.isEmpty() ? QString() : statuses.last(); }
 
@@ -48,12 +48,12 @@ public:
         pickTitles << ATitle;
         return pickAnswer;
     }
-    void processMessages() override {
-        ++processed;
-        if (onProcess)
-            onProcess();
+    bool closed() const override {
+        ++closedChecks;
+        if (onClosedCheck)
+            onClosedCheck();
+        return isClosed;
     }
-    bool closed() const override { return isClosed; }
 };
 
 struct RecordedRun {

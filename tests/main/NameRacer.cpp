@@ -29,7 +29,6 @@ public:
     int progressMax() const override { return 100; }
     BoxAnswer showMessage(BoxKind, const QString&, BoxButtons) override { return BoxAnswer::Ok; }
     QString pickFolder(const QString&) override { return {}; }
-    void processMessages() override {}
 };
 
 } // namespace
@@ -59,7 +58,7 @@ int main(int argc, char** argv) {
         view.input = args[3];
         view.output = args[4];
         ConversionFlow flow(view);
-        flow.BtnConvertClick();
+        flow.ConvertInput();
         out << view.status << '\n';
         return 0;
     }
