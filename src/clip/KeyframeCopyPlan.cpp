@@ -97,7 +97,8 @@ PlanOutcome KeyframeCopyPlan::cut(ExportJob& AJob) {
 PlanOutcome KeyframeCopyPlan::join(ExportJob& AJob) {
     const QString& out = AJob.target.writing();
     const QString tagsFrom = AJob.index ? AJob.input : QString();
-    QString lost = AJob.crop.isEmpty() || !AJob.index ? QString() : LostInH264Sentence(*AJob.index);
+    // The picture is H.264 when the cuts were re-encoded (a crop) or the join re-encodes.
+    bool reencoded = !AJob.crop.isEmpty();
     AJob.meter.restart();
     AJob.meter.begin(QStringLiteral("Joining"), 0, AJob.keptMs);
     int rc = Run(JoinCommand(AJob.ffmpeg, FListPath, out, false, tagsFrom, AJob.index), AJob);
@@ -107,14 +108,14 @@ PlanOutcome KeyframeCopyPlan::join(ExportJob& AJob) {
         AJob.view.setStatus(QStringLiteral("Concatenation failed, retrying with re-encode..."));
         AJob.meter.restart();
         AJob.meter.begin(QStringLiteral("Joining (re-encoding)"), 0, AJob.keptMs);
-        if (AJob.index)
-            lost = LostInH264Sentence(*AJob.index);
+        reencoded = true;
         rc = Run(JoinCommand(AJob.ffmpeg, FListPath, out, true, tagsFrom, AJob.index), AJob);
         if (rc == kRunStopped)
             return stopped(out);
         if (rc != 0)
             return {PlanResult::JoinFailed, {}, {}, {}};
     }
+    const QString lost = reencoded && AJob.index ? LostInH264Sentence(*AJob.index) : QString();
     return {PlanResult::Complete, {}, {}, lost};
 }
 
