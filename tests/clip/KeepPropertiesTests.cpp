@@ -229,6 +229,16 @@ TEST_F(KeepProperties, ExportsKeepRotationColourHdrDatesPlacesAndTrackNames) {
         // Nothing lost, nothing doubled; the first picture after the seam is the one marked.
         const int kept = 3 * 25 + (kSeconds - c.seamFrom) * 25;
         EXPECT_EQ(CountVideoFrames(out), kept);
+        // Every sound track is there, decoded: its own tone, as long as the kept picture.
+        int tracks = 0;
+        for (const TrackInfo& t : ProbeTracks(source))
+            tracks += t.type == "audio";
+        ASSERT_GT(tracks, 0);
+        for (int i = 0; i < tracks; ++i) {
+            double seconds = 0;
+            EXPECT_NEAR(ToneFrequency(out, i, &seconds), ToneFrequency(source, i), 5) << i;
+            EXPECT_NEAR(seconds, kept / 25.0, 0.1) << i;
+        }
         ASSERT_GE(cut.size(), kept);
         // A crop is re-encoded at the export's usual quality; a wrong one falls far below.
         const double least = c.crop.isEmpty() ? 35.0 : 30.0;
