@@ -16,15 +16,6 @@ using namespace halvora::test;
 
 namespace {
 
-struct HostileSite {
-    HostileSite() : root(NewTempDir("site")), db(NewTempDir("db") + "/feedback.db") {
-        QDir().mkpath(root + "/update/components");
-        WriteAll(root + "/update/components.json", R"({"components":[]})");
-        WriteAll(root + "/update/components/a.tar.gz", QByteArray(100000, 'x'));
-    }
-    QString root, db;
-};
-
 const QByteArray kGet = "GET /update/components.json HTTP/1.1\r\nHost: 127.0.0.1\r\n";
 
 QByteArray PostHead(const QByteArray& AFraming,
@@ -74,7 +65,7 @@ protected:
         AClosed = c.ReadToClose(got, AMs);
         return ResponseStatuses(got);
     }
-    HostileSite site;
+    UpdateSite site;
 };
 
 INSTANTIATE_TEST_SUITE_P(PlainAndTls, Hostile, ::testing::Bool(),

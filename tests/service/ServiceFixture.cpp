@@ -6,6 +6,7 @@
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
@@ -21,6 +22,12 @@
 #include <unistd.h>
 
 namespace halvora::test {
+
+UpdateSite::UpdateSite() : root(NewTempDir("site")), db(NewTempDir("db") + "/feedback.db") {
+    QDir().mkpath(root + "/update/components");
+    WriteAll(root + "/update/components.json", R"({"components":[]})");
+    WriteAll(root + "/update/components/a.tar.gz", QByteArray(100000, 'x'));
+}
 
 namespace {
 

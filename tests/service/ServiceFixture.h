@@ -13,6 +13,12 @@ typedef struct ssl_session_st SSL_SESSION;
 
 namespace halvora::test {
 
+// A served folder with an empty component list and one 100 KB archive, and a fresh database.
+struct UpdateSite {
+    UpdateSite();
+    QString root, db;
+};
+
 // The built programs (build/bin/halvora-service, build/bin/halvora-publish).
 QString ServiceProgram();
 QString PublishProgram();

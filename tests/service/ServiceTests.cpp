@@ -29,11 +29,9 @@ using namespace halvora::test;
 
 namespace {
 
-struct Site {
-    Site() : root(NewTempDir("site")), db(NewTempDir("db") + "/feedback.db") {
-        QDir().mkpath(root + "/update/components");
-        WriteAll(root + "/update/components.json", R"({"components":[]})");
-        WriteAll(root + "/update/components/a.tar.gz", QByteArray(100000, 'x'));
+// The update site with the files a hostile path must not reach.
+struct Site : UpdateSite {
+    Site() {
         WriteAll(root + "/update/.publish-1-components.json", "in progress");
         WriteAll(root + "/secret.txt", "site-private");
         outside = NewTempDir("outside") + "/outside.txt";
@@ -42,7 +40,7 @@ struct Site {
         QFile::link(root + "/secret.txt", root + "/update/link-secret");
         QFile::link(root + "/update/components.json", root + "/update/link-in.json");
     }
-    QString root, db, outside;
+    QString outside;
 };
 
 httplib::Result Post(httplib::SSLClient& AClient, const QByteArray& ABody,
