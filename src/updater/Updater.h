@@ -32,8 +32,9 @@ public:
 using StatusSink = std::function<void(const QString&)>;
 
 // Provisioning of ffmpeg and the VLC runtime into the application folder, and self-update.
-// Lives for one start-up run on the worker thread; the update prompt borrows it on the window
-// thread while the worker waits.
+// Each start-up job has one of its own, made on the window thread and used by one thread at a
+// time: the job's worker, the window thread while the worker waits for the question, then the
+// window thread once the job has ended (the hand-over to the helper).
 class TUpdater {
 public:
     // AExeDir: the application folder (with or without a trailing '/'); AppDir() by default.

@@ -282,6 +282,29 @@ TEST(Bootstrap, GoneWindowEndsTheListRequest) {
     EXPECT_LT(fw.close(), 5000);
 }
 
+// The helper's unpack is ended with the window (the next start finishes what it left), so a
+// closing window does not wait minutes for it.
+TEST(Bootstrap, GoneWindowEndsTheHelperRun) {
+    ComponentService s;
+    s.addArchive("ffmpeg.tar.gz", {"ffmpeg"});
+    s.setList("{\"components\":[" + s.entry("ffmpeg", "FFmpeg", "ffmpeg.tar.gz") + "]}");
+    const QString helper = s.store + "/slow-helper";
+    const QString started = s.store + "/helper-started";
+    WriteAll(helper, "#!/bin/sh\ntouch '" + started.toUtf8() + "'\nexec sleep 60\n");
+    QFile::setPermissions(helper, QFile::permissions(helper) | QFileDevice::ExeOwner);
+    FakeWindow fw(s.app, [helper](TUpdater& u) {
+        u.SetHelperPath(helper);
+        u.SetElevation("pkexec", [](const QString&) { return false; });
+    });
+    fw.jobs->Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(started); }, 30000));
+    EXPECT_LT(fw.close(), 5000);
+    EXPECT_TRUE(fw.log.isEmpty() || fw.log == QStringList{"status:Downloading components needed "
+                                                          "by the program..."});
+    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + "/Halvora_update/ffmpeg.tar.gz"));
+    EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
+}
+
 // A program that ends while its job is inside a transfer lets the job abandon it first: the TLS
 // library's clean-up at exit must not pull its state from under the worker.
 TEST(Bootstrap, ExitWaitsForTheWorkerToLetGoOfItsTransfer) {
