@@ -102,27 +102,27 @@ QByteArray FormBody(const QStringList& AItems) {
     return body;
 }
 
-QString ServerErrorText(const QString& AReply) {
+FeedbackReply ReadFeedbackReply(const QString& AReply) {
     const JsonDocument doc(AReply.toUtf8());
-    const JsonValue v = doc.root().member("error");
-    if (v.isTrue())
-        return QStringLiteral("true");
-    if (v.isFalse())
-        return QStringLiteral("false");
-    return v.text();
+    const JsonValue reply = doc.root();
+    FeedbackReply out;
+    out.accepted = reply.member("ok").isTrue();
+    const JsonValue error = reply.member("error");
+    if (error.isTrue())
+        out.error = QStringLiteral("true");
+    else if (error.isFalse())
+        out.error = QStringLiteral("false");
+    else
+        out.error = error.text();
+    return out;
+}
+
+QString ServerErrorText(const QString& AReply) {
+    return ReadFeedbackReply(AReply).error;
 }
 
 bool IsReplyAccepted(const QString& AReply) {
-    QString folded;
-    folded.reserve(AReply.size());
-    for (QChar c : AReply) {
-        if (c == u' ')
-            continue;
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(c.unicode() + (u'a' - u'A'));
-        folded += c;
-    }
-    return folded.contains(QStringLiteral("\"ok\":true"));
+    return ReadFeedbackReply(AReply).accepted;
 }
 
 } // namespace halvora

@@ -31,12 +31,17 @@ QString FeedbackUrl();
 bool PostFeedback(const QStringList& AItems, QString& AReply, QString& AErr,
                   const FeedbackPostOptions& AOptions = {});
 
-// The "error" member of a JSON object reply as text; empty for anything else.
-QString ServerErrorText(const QString& AReply);
+// What the service's reply says, read as JSON (the first of a repeated key counts).
+struct FeedbackReply {
+    // The reply is an object whose "ok" member is the boolean true.
+    bool accepted = false;
+    // The "error" member of an object reply as text; empty for anything else.
+    QString error;
+};
+FeedbackReply ReadFeedbackReply(const QString& AReply);
 
-// The service accepted the feedback: with blanks removed and ASCII letters lower-cased, the
-// reply holds "ok":true. A rule on the text, not a reading of the JSON: it also accepts a
-// reply that isn't JSON or writes TRUE, and refuses a tab or line break before the value.
+// ReadFeedbackReply's two answers on their own.
+QString ServerErrorText(const QString& AReply);
 bool IsReplyAccepted(const QString& AReply);
 
 } // namespace halvora

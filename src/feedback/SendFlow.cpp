@@ -80,7 +80,8 @@ void SendFeedback(FeedbackView& AView, bool& ASending, const FeedbackPoster& APo
                 QStringLiteral(").\r\nPlease check your internet connection and try again."));
         return;
     }
-    if (IsReplyAccepted(reply)) {
+    const FeedbackReply answer = ReadFeedbackReply(reply);
+    if (answer.accepted) {
         AView.setStatus(QStringLiteral("Sent. Thank you!"));
         AView.showMessage(BoxKind::Information,
                           QStringLiteral("Your feedback has been sent. Thank you!"));
@@ -89,10 +90,9 @@ void SendFeedback(FeedbackView& AView, bool& ASending, const FeedbackPoster& APo
         return;
     }
     AView.setStatus(QStringLiteral("Send failed."));
-    const QString serverErr = ServerErrorText(reply);
-    if (!serverErr.isEmpty())
+    if (!answer.error.isEmpty())
         AView.showMessage(BoxKind::Warning, QStringLiteral("Could not send feedback: ") +
-                                                serverErr + QStringLiteral("."));
+                                                answer.error + QStringLiteral("."));
     else
         AView.showMessage(BoxKind::Warning,
                           QStringLiteral("Could not send feedback. Please check "

@@ -1,7 +1,6 @@
 #include "QualityReader.h"
 
-#include <QMetaObject>
-#include <QPointer>
+#include "Links.h"
 
 namespace halvora {
 
@@ -18,20 +17,18 @@ QualityReader::QualityReader(QObject* AParent, Fetcher AFetch)
 
 QualityReader::~QualityReader() {
     FTimer.stop();
-    reap(true);
+    FJob.stopAndWait();
 }
 
 void QualityReader::request(const QString& ALink) {
     const QString link = ALink.trimmed();
-    const bool isLink = link.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-                        link.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    const bool isLink = IsUrl(link);
     const QString wanted = isLink ? link : QString();
     if (wanted == FRequested)
         return; // asked for already: its list stands or is on its way
     FRequested = wanted;
     ++FGeneration; // whatever is being read now is of no use any more
-    for (Worker& w : FWorkers)
-        w.cancel->store(true);
+    FJob.requestStop();
     FPending = wanted;
     if (!FLink.isEmpty()) {
         FLink.clear();
@@ -44,51 +41,41 @@ void QualityReader::request(const QString& ALink) {
         FTimer.stop();
 }
 
+QualityReader::VariantsRead QualityReader::ReadVariants(const Fetcher& AFetch, const QString& ALink,
+                                                        const StopToken& AStop) {
+    VariantsRead read;
+    read.link = ALink;
+    const PlaylistText text = AFetch(ALink, [&AStop] { return AStop.requested(); });
+    read.abandoned = AStop.requested();
+    if (text.ok && !read.abandoned)
+        read.list = ReadHlsPlaylist(text.body, ALink);
+    return read;
+}
+
 void QualityReader::start() {
-    reap(false);
+    if (FJob.running())
+        return; // the abandoned read ends first; readEnded starts this one
     const QString link = FPending;
     FPending.clear();
     if (link.isEmpty())
         return;
     const quint64 generation = FGeneration;
-    Worker w;
-    w.cancel = std::make_shared<std::atomic_bool>(false);
-    w.done = std::make_shared<std::atomic_bool>(false);
-    // The thread owns copies of everything it uses; it reaches this object only through a
-    // queued call, which Qt drops once the object is gone (and the destructor joins first).
-    w.thread =
-        std::thread([this, link, generation, fetch = FFetch, cancel = w.cancel, done = w.done] {
-            const PlaylistText text = fetch(link, [cancel] { return cancel->load(); });
-            HlsPlaylist list;
-            if (text.ok && !cancel->load())
-                list = ReadHlsPlaylist(text.body, link);
-            if (!cancel->load())
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, link, generation, list] {
-                        if (generation != FGeneration)
-                            return;
-                        FLink = link;
-                        FPlaylist = list;
-                        emit variantsChanged();
-                    },
-                    Qt::QueuedConnection);
-            done->store(true);
-        });
-    FWorkers.push_back(std::move(w));
+    FJob.start<VariantsRead>(
+        [fetch = FFetch, link](const WorkerJob::Context& AJob) {
+            return ReadVariants(fetch, link, *AJob.stop);
+        },
+        [this, generation](const VariantsRead& ARead) { readEnded(ARead, generation); });
 }
 
-void QualityReader::reap(bool AAll) {
-    for (auto it = FWorkers.begin(); it != FWorkers.end();) {
-        if (AAll)
-            it->cancel->store(true);
-        if (AAll || it->done->load()) {
-            it->thread.join();
-            it = FWorkers.erase(it);
-        } else {
-            ++it;
-        }
+void QualityReader::readEnded(const VariantsRead& ARead, quint64 AGeneration) {
+    if (!ARead.abandoned && AGeneration == FGeneration) {
+        FLink = ARead.link;
+        FPlaylist = ARead.list;
+        emit variantsChanged();
     }
+    // A link that waited for this read to let go, its pause already over.
+    if (!FPending.isEmpty() && !FTimer.isActive())
+        start();
 }
 
 } // namespace halvora

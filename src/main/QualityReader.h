@@ -2,21 +2,19 @@
 
 #include "HlsMaster.h"
 #include "HlsSource.h"
+#include "WorkerJob.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
 #include <functional>
-#include <memory>
-#include <thread>
-#include <vector>
 
 namespace halvora {
 
 // Reads the master playlist of the link being typed, in the background: each request waits
-// for a pause in typing, a newer one abandons the older, and a failure simply lists nothing.
+// for a pause in typing, a newer one abandons the older (and starts once it has let go), and a
+// failure simply lists nothing.
 class QualityReader : public QObject {
     Q_OBJECT
 
@@ -26,7 +24,7 @@ public:
         std::function<PlaylistText(const QString& AUrl, const std::function<bool()>& ACancel)>;
 
     explicit QualityReader(QObject* AParent = nullptr, Fetcher AFetch = {});
-    ~QualityReader() override; // abandons and joins every read still running
+    ~QualityReader() override; // abandons the read still running and waits for it
 
     void setDelayMs(int AMs) { FTimer.setInterval(AMs); }
     // The variants of ALink are wanted (when it is a link): read after the pause. Anything else
@@ -42,13 +40,17 @@ signals:
     void variantsChanged();
 
 private:
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic_bool> cancel;
-        std::shared_ptr<std::atomic_bool> done;
+    // One read's outcome: the link's list (no variants when the read failed), unless abandoned.
+    struct VariantsRead {
+        QString link;
+        HlsPlaylist list;
+        bool abandoned = false;
     };
+    static VariantsRead ReadVariants(const Fetcher& AFetch, const QString& ALink,
+                                     const StopToken& AStop);
+    // Reads the pending link, once the read before it has let go.
     void start();
-    void reap(bool AAll);
+    void readEnded(const VariantsRead& ARead, quint64 AGeneration);
 
     Fetcher FFetch;
     QTimer FTimer;
@@ -57,7 +59,7 @@ private:
     QString FLink;
     HlsPlaylist FPlaylist;
     quint64 FGeneration = 0;
-    std::vector<Worker> FWorkers;
+    WorkerJob FJob; // last: its read ends before the rest goes
 };
 
 } // namespace halvora

@@ -82,7 +82,8 @@ TForm2::TForm2(DialogService& ADialogs, QWidget* AParent, ProcessRunner ARunner,
                FFmpegFinder AFinder)
     : QWidget(AParent), FDialogs(ADialogs),
       FFinder(AFinder ? AFinder : FFmpegFinder([] { return FindFFmpeg(); })),
-      FWorkerView(*this, FJob.gate()), FFlow(FWorkerView, std::move(ARunner), FFinder) {
+      FWorkerView(*this, FJob.gate()), FFlow(FWorkerView, std::move(ARunner), FFinder),
+      FBootstrap(bootstrapWindow()) {
     InitHalvoraResources();
     setObjectName(QStringLiteral("TForm2"));
     setWindowTitle(QStringLiteral("Halvora"));
@@ -367,55 +368,24 @@ void TForm2::DoShow() {
 }
 
 void TForm2::SetBootstrapSetup(const QString& AAppDir, std::function<void(TUpdater&)> AConfigure) {
-    FBootstrapAppDir = AAppDir;
-    FBootstrapConfigure = std::move(AConfigure);
+    FBootstrap.SetSetup(AAppDir, std::move(AConfigure));
 }
 
 void TForm2::CheckForUpdateAsync() {
-    if (!FBootstrapContext)
-        FBootstrapContext = std::make_unique<GateContext>();
+    FBootstrap.Start();
+}
+
+BootstrapWindow TForm2::bootstrapWindow() {
     BootstrapWindow w;
-    w.gate = FBootstrapContext->Gate();
-    w.appDir = FBootstrapAppDir;
-    w.configure = FBootstrapConfigure;
-    // Status and completion run on this thread through the gate, so only while this window
-    // exists. The worker's results come with the completion instead of being written into the
-    // window from the worker.
     w.status = [this](const QString& AText) { setStatus(AText); };
-    w.done = [this](const QString& AErr, bool AOffline) {
-        FEngineErr = AErr;
-        FEngineOffline = AOffline;
-        EngineCheckDone();
-    };
     // The update prompt's boxes: the window could go while one of them is open.
     const QPointer<TForm2> self(this);
     w.message = [self](BoxKind AKind, const QString& AText, BoxButtons AButtons) {
         return self ? self->showMessage(AKind, AText, AButtons) : BoxAnswer::Closed;
     };
+    w.componentsReady = [this] { UpdateButtons(); };
     w.quit = [] { QCoreApplication::quit(); };
-    StartBootstrapWorker(std::move(w));
-}
-
-void TForm2::EngineCheckDone() {
-    if (FEngineErr.isEmpty()) {
-        UpdateButtons();
-        return;
-    }
-    setStatus(QStringLiteral("Components unavailable: ") + FEngineErr);
-    const QString text =
-        FEngineOffline
-            ? QStringLiteral("Additional components needed by the program could not be "
-                             "downloaded:\nthere is no Internet connection.\n\nPlease connect to "
-                             "the Internet - and if a firewall is running,\nallow this program to "
-                             "connect - then press Retry.")
-            : QStringLiteral("Additional components needed by the program could not be "
-                             "downloaded.\n\nPress Retry to try again.");
-    const QPointer<TForm2> self(this);
-    const BoxAnswer answer = showMessage(BoxKind::Warning, text, BoxButtons::RetryCancel);
-    if (!self || answer != BoxAnswer::Retry)
-        return;
-    setStatus(QStringLiteral("Trying again..."));
-    CheckForUpdateAsync();
+    return w;
 }
 
 bool TForm2::event(QEvent* AEvent) {

@@ -99,6 +99,8 @@ public:
     // Where the start-up bootstrap provisions components (default: the program's folder) and
     // a last say on its TUpdater (tests: helper, elevation). Set before the first show.
     void SetBootstrapSetup(const QString& AAppDir, std::function<void(TUpdater&)> AConfigure);
+    // The start-up provisioning and update check.
+    const BootstrapJobs& bootstrap() const { return FBootstrap; }
 
     // ConvertView
     QString inputText() const override;
@@ -130,8 +132,6 @@ protected:
     void DoDestroy();
     // Starts the start-up component bootstrap and update check.
     virtual void CheckForUpdateAsync();
-    // The bootstrap's completion, on the window thread: refresh the buttons or offer a retry.
-    void EngineCheckDone();
 
     DialogService& FDialogs;
     FFmpegFinder FFinder;
@@ -163,14 +163,10 @@ private:
     bool FClosed = false;                   // closing the window ends the application
     TFormFeedback* FFormFeedback = nullptr; // created at the first click, then kept
 
-    // Start-up bootstrap. Its workers reach this window only through the gate of
-    // FBootstrapContext, which closes when the window goes (members are destroyed before the
-    // widget), so nothing a late worker queues ever runs against a dead window.
-    QString FBootstrapAppDir;
-    std::function<void(TUpdater&)> FBootstrapConfigure;
-    std::unique_ptr<GateContext> FBootstrapContext;
-    QString FEngineErr;          // outcome of the last bootstrap; empty on success
-    bool FEngineOffline = false; // the last bootstrap could not fetch the component list
+    // What the start-up jobs need of this window.
+    BootstrapWindow bootstrapWindow();
+    // Start-up provisioning and update check: their jobs end before the window goes.
+    BootstrapJobs FBootstrap;
 };
 
 // Applies the "Sky" style sheet from the program's resources; false when it cannot be read.

@@ -1,119 +1,128 @@
 #include "Bootstrap.h"
 
 #include "AppPaths.h"
-
-#include <QCoreApplication>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include "UpdateMessages.h"
 
 namespace halvora {
 
-namespace {
-
-std::atomic<int> GWorkers{0};
-
-// At process exit the TLS library under libcurl frees its global state (an exit handler that
-// curl_global_init in main registered). A worker still inside a transfer would then use freed
-// state, so exit gives running workers a moment to end: they abandon their transfer once
-// their window is gone. Only an unpack by the helper (no TLS) can outlast the wait.
-struct ExitWait {
-    ~ExitWait() {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (GWorkers.load() > 0 && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+ProvisionOutcome ProvisionComponents(TUpdater& AUpdater, const std::function<void()>& AFetching) {
+    QString err;
+    bool offline = false;
+    try {
+        if (AUpdater.ComponentsNeeded() && AFetching)
+            AFetching();
+        AUpdater.EnsureComponents(nullptr, err, offline);
+    } catch (...) {
+        err.clear();
     }
-};
+    if (err.isEmpty())
+        return {};
+    return {offline ? ProvisionResult::Unreachable : ProvisionResult::Failed, err};
+}
 
-class WorkerHost : public UpdateHost {
+// The update job's window side: questions and boxes on the window thread through the job's gate,
+// so a worker asking after the window has gone is told no instead of waiting.
+class BootstrapJobs::Host : public UpdateHost {
 public:
-    explicit WorkerHost(const BootstrapWindow& AWindow) : FWindow(AWindow) {}
+    Host(const BootstrapWindow& AWindow, std::shared_ptr<WindowGate> AGate)
+        : FWindow(AWindow), FGate(std::move(AGate)) {}
     bool RunOnWindowThread(const std::function<void()>& AWork) override {
-        return FWindow.gate->RunAndWait(AWork);
+        return FGate->RunAndWait(AWork);
     }
     BoxAnswer Message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override {
-        return FWindow.message ? FWindow.message(AKind, AText, AButtons) : BoxAnswer::Closed;
+        return FWindow.message(AKind, AText, AButtons);
     }
-    void QuitApplication() override {
-        if (FWindow.quit)
-            FWindow.quit();
-    }
+    void QuitApplication() override { FWindow.quit(); }
     void Status(const QString& AText) override {
-        const auto status = FWindow.status;
-        if (status)
-            FWindow.gate->Queue([status, AText] { status(AText); });
+        FGate->Queue([this, AText] { FWindow.status(AText); });
     }
 
 private:
     const BootstrapWindow& FWindow;
+    const std::shared_ptr<WindowGate> FGate;
 };
 
-} // namespace
+BootstrapJobs::BootstrapJobs(BootstrapWindow AWindow)
+    : FWindow(std::move(AWindow)), FHost(std::make_unique<Host>(FWindow, FUpdate.gate())) {}
 
-void RunBootstrap(const BootstrapWindow& AWindow) {
-    try {
-        TUpdater updater(AWindow.appDir);
-        const std::shared_ptr<WindowGate> gate = AWindow.gate;
-        updater.SetStopCheck([gate] { return !gate->IsOpen(); });
-        if (AWindow.configure)
-            AWindow.configure(updater);
-        WorkerHost host(AWindow);
-        updater.SetHost(&host);
-        updater.RemoveLeftoverDownload();
-
-        QString err;
-        bool offline = false;
-        try {
-            if (updater.ComponentsNeeded()) {
-                const auto status = AWindow.status;
-                AWindow.gate->Queue([status] {
-                    status(QStringLiteral("Downloading components needed by the program..."));
-                });
-            }
-            updater.EnsureComponents(nullptr, err, offline);
-        } catch (...) {
-            err.clear();
-        }
-        // The results travel with the completion, so the worker never writes into a window
-        // that may be gone.
-        const auto done = AWindow.done;
-        AWindow.gate->Queue([done, err, offline] { done(err, offline); });
-
-        // No window, nobody to ask.
-        if (AWindow.gate->IsOpen())
-            updater.CheckForUpdate();
-    } catch (...) {
-    }
+BootstrapJobs::~BootstrapJobs() {
+    // Before the host and the window's functions go: a worker may still be using them.
+    FProvision.stopAndWait();
+    FUpdate.stopAndWait();
 }
 
-void StartBootstrapWorker(BootstrapWindow AWindow) {
-    // Qt works out (and caches) the program's path on first use; do that here, on the window
-    // thread, rather than racing for it on the worker.
-    if (QCoreApplication::instance())
-        (void)QCoreApplication::applicationFilePath();
-    if (AWindow.appDir.isEmpty())
-        AWindow.appDir = AppDir();
-    // Made at the first start, after curl's global set-up: exit runs it before that one's
-    // clean-up.
-    static ExitWait exitWait;
-    ++GWorkers;
-    try {
-        std::thread([window = std::move(AWindow)]() mutable {
-            {
-                // Everything the worker holds goes before it counts as ended.
-                const BootstrapWindow mine = std::move(window);
-                RunBootstrap(mine);
-            }
-            --GWorkers;
-        }).detach();
-    } catch (...) {
-        --GWorkers;
-    }
+void BootstrapJobs::SetSetup(const QString& AAppDir, std::function<void(TUpdater&)> AConfigure) {
+    FAppDir = AAppDir;
+    FConfigure = std::move(AConfigure);
 }
 
-int BootstrapWorkersRunning() {
-    return GWorkers.load();
+std::shared_ptr<TUpdater> BootstrapJobs::MakeUpdater() const {
+    // Made here, on the window thread: Qt works out (and caches) the program's path on first
+    // use, which the workers must not race for.
+    auto updater = std::make_shared<TUpdater>(FAppDir.isEmpty() ? AppDir() : FAppDir);
+    if (FConfigure)
+        FConfigure(*updater);
+    return updater;
+}
+
+void BootstrapJobs::Start() {
+    const std::shared_ptr<TUpdater> updater = MakeUpdater();
+    // The new program file of an update still downloading is no leftover.
+    const bool removeLeftover = !FUpdate.running();
+    const auto status = FWindow.status;
+    FProvision.start<ProvisionOutcome>(
+        [updater, removeLeftover, status](const WorkerJob::Context& AJob) {
+            updater->SetStopCheck([stop = AJob.stop] { return stop->requested(); });
+            if (removeLeftover)
+                updater->RemoveLeftoverDownload();
+            return ProvisionComponents(*updater, [gate = AJob.gate, status] {
+                gate->Queue([status] { status(ComponentsDownloadingText()); });
+            });
+        },
+        [this](const ProvisionOutcome& AOutcome) { Provisioned(AOutcome); });
+}
+
+void BootstrapJobs::Provisioned(const ProvisionOutcome& AOutcome) {
+    // The update check follows whatever provisioning came to; its question may open on top of
+    // the Retry box.
+    CheckForUpdate();
+    if (AOutcome.result == ProvisionResult::Ready) {
+        FWindow.componentsReady();
+        return;
+    }
+    FWindow.status(ProvisionFailedStatus(AOutcome));
+    const std::weak_ptr<char> alive = FAlive;
+    const BoxAnswer answer =
+        FWindow.message(BoxKind::Warning, ProvisionFailedBox(AOutcome), BoxButtons::RetryCancel);
+    if (alive.expired() || answer != BoxAnswer::Retry)
+        return;
+    FWindow.status(RetryingText());
+    Start();
+}
+
+void BootstrapJobs::CheckForUpdate() {
+    // One check at a time: one asked for meanwhile follows the running one.
+    if (FUpdate.running()) {
+        FCheckAgain = true;
+        return;
+    }
+    FCheckAgain = false;
+    const std::shared_ptr<TUpdater> updater = MakeUpdater();
+    updater->SetHost(FHost.get());
+    FUpdate.start<UpdateOutcome>(
+        [updater](const WorkerJob::Context& AJob) {
+            updater->SetStopCheck([stop = AJob.stop] { return stop->requested(); });
+            return updater->FetchUpdate();
+        },
+        [this, updater](const UpdateOutcome& AOutcome) { UpdateEnded(*updater, AOutcome); });
+}
+
+void BootstrapJobs::UpdateEnded(TUpdater& AUpdater, const UpdateOutcome& AOutcome) {
+    const std::weak_ptr<char> alive = FAlive;
+    if (AOutcome.result == UpdateResult::Downloaded)
+        AUpdater.LaunchUpdater();
+    if (!alive.expired() && FCheckAgain)
+        CheckForUpdate();
 }
 
 } // namespace halvora

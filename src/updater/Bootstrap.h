@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Updater.h"
-#include "WindowGate.h"
+#include "WorkerJob.h"
 
 #include <QString>
 #include <functional>
@@ -9,26 +9,54 @@
 
 namespace halvora {
 
-// What the start-up worker reports to its window. The functions run on the window thread,
-// only while the window exists (they are handed over through the gate).
+// What the start-up jobs need of their window. Each is called on the window thread, and only
+// while the window exists.
 struct BootstrapWindow {
-    std::shared_ptr<WindowGate> gate;
-    std::function<void(const QString&)> status;     // the status line
-    std::function<void(const QString&, bool)> done; // error text (empty: success), offline
+    std::function<void(const QString&)> status;                            // the status line
     std::function<BoxAnswer(BoxKind, const QString&, BoxButtons)> message; // a modal box
-    std::function<void()> quit;                                            // end the message loop
-    std::function<void(TUpdater&)> configure; // tests: folders, helper, elevation
-    QString appDir;                           // empty: the program's own folder
+    std::function<void()> componentsReady; // refresh what depends on the components
+    std::function<void()> quit;            // end the message loop (an update is installed)
 };
 
-// The worker's procedure: provisioning, the completion queued to the window, then the update
-// check. Runs on the calling thread; never throws.
-void RunBootstrap(const BootstrapWindow& AWindow);
+// The start-up provisioning job: finishes an install a killed helper left and fetches the
+// components that are missing. AFetching is called first when any is missing. Never throws;
+// an error that escapes provisioning counts as success (the window still checks for ffmpeg).
+ProvisionOutcome ProvisionComponents(TUpdater& AUpdater, const std::function<void()>& AFetching);
 
-// Starts RunBootstrap on a new thread that frees itself and is never waited for.
-void StartBootstrapWorker(BootstrapWindow AWindow);
+// The window side of the start-up: provisioning, then the update check with its download, each
+// a job of its own whose outcome becomes what the user reads. Owned by the window: going, it
+// stops its jobs and waits for them, and nothing they hand over runs after that.
+class BootstrapJobs {
+public:
+    explicit BootstrapJobs(BootstrapWindow AWindow);
+    ~BootstrapJobs();
+    BootstrapJobs(const BootstrapJobs&) = delete;
+    BootstrapJobs& operator=(const BootstrapJobs&) = delete;
 
-// How many bootstrap workers are still running (tests wait for 0 before they finish).
-int BootstrapWorkersRunning();
+    // Where components are provisioned (empty: the program's folder) and a last say on each
+    // TUpdater (tests: helper, elevation).
+    void SetSetup(const QString& AAppDir, std::function<void(TUpdater&)> AConfigure);
+    // Provisioning, then the update check.
+    void Start();
+    // A job runs, or an outcome has yet to reach the window.
+    bool running() const { return FProvision.running() || FUpdate.running(); }
+
+private:
+    class Host;
+    std::shared_ptr<TUpdater> MakeUpdater() const;
+    void Provisioned(const ProvisionOutcome& AOutcome);
+    void CheckForUpdate();
+    void UpdateEnded(TUpdater& AUpdater, const UpdateOutcome& AOutcome);
+
+    BootstrapWindow FWindow;
+    QString FAppDir;
+    std::function<void(TUpdater&)> FConfigure;
+    bool FCheckAgain = false; // a check was asked for while one ran
+    // Gone with this object: tells code after a modal box whether it may go on.
+    std::shared_ptr<char> FAlive = std::make_shared<char>();
+    WorkerJob FProvision;
+    WorkerJob FUpdate;
+    std::unique_ptr<Host> FHost; // the update job's way to the window
+};
 
 } // namespace halvora

@@ -2,6 +2,8 @@
 
 #include "Dialogs.h"
 #include "HttpClient.h"
+#include "UpdateManifests.h"
+#include "UpdateOutcomes.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,7 +14,8 @@
 namespace halvora {
 
 // What the update check needs from the window side. RunOnWindowThread is called on the worker
-// thread; Message and QuitApplication only from inside the work it runs (the window thread).
+// thread; Message and QuitApplication only on the window thread (inside the work it runs, or
+// once the job has ended).
 class UpdateHost {
 public:
     virtual ~UpdateHost() = default;
@@ -28,44 +31,10 @@ public:
 
 using StatusSink = std::function<void(const QString&)>;
 
-// One entry of the service's component list, every value as its text.
-struct ComponentEntry {
-    QString id;
-    QString name;
-    QString file;
-    QString sha256;
-    std::int64_t size = 0;
-};
-
-enum class ComponentListStatus { Ok, Unreadable, Empty };
-
-// Reads the component list: first of repeated keys, numbers as their literal text, entries that
-// are not objects or have no "file" left out.
-ComponentListStatus ParseComponentList(const QByteArray& AJson, QList<ComponentEntry>& AOut);
-
-// The update manifest, every value as its text; the first of repeated keys counts.
-struct UpdateManifest {
-    QString version;
-    QString url;
-    bool hasUrl = false;
-    std::int64_t size = 0; // 0 when absent or not a whole number
-    QString sha256;
-    QString notes;
-    bool hasNotes = false;
-};
-
-// False when AJson is not JSON or its top level is not an object.
-bool ParseUpdateManifest(const QByteArray& AJson, UpdateManifest& AOut);
-
-// A whole decimal number (optional sign, digits only, fits 64 bits); 0 for any other text.
-std::int64_t WholeNumberOr0(const QString& AText);
-
-// A name that the program takes as an archive's local file name: one plain path element.
-bool IsPlainFileName(const QString& AName);
-
 // Provisioning of ffmpeg and the VLC runtime into the application folder, and self-update.
-// Lives for one start-up run on the worker thread; the update prompt borrows it on the window
-// thread while the worker waits.
+// Each start-up job has one of its own, made on the window thread and used by one thread at a
+// time: the job's worker, the window thread while the worker waits for the question, then the
+// window thread once the job has ended (the hand-over to the helper).
 class TUpdater {
 public:
     // AExeDir: the application folder (with or without a trailing '/'); AppDir() by default.
@@ -87,14 +56,20 @@ public:
     // that component in place. True when nothing was left or it was finished.
     bool FinishInterruptedInstall(QString& AErr);
 
-    // The update check; silent, never throws. Prompts through the host when a newer release
+    // The update check with the hand-over to the helper, for a caller whose host runs work on
+    // the window thread: silent, never throws. Prompts through the host when a newer release
     // is offered.
     void CheckForUpdate();
+    // The self-update job up to the hand-over: the check, the question (on the window thread,
+    // through the host) and the new program's download. Never throws.
+    UpdateOutcome FetchUpdate();
     QString CurrentVersion() const { return FCurrentVersion; }
     static int ReleaseNumber(const QString& AVersion);
     // Fetches the new program file to FNewExePath, or leaves FNewExePath empty.
     void DownloadUpdate();
-    // Hands the new program file to the helper and ends the application, or shows an error box.
+    // Window thread: starts the helper on the downloaded program file.
+    LaunchOutcome StartUpdateHelper();
+    // Window thread: StartUpdateHelper, then the application ends or the host shows why not.
     void LaunchUpdater();
     // Removes the new program file an earlier update left (its helper was stopped or failed):
     // an update always downloads afresh, so it is only litter in the temporary folder.
@@ -126,7 +101,8 @@ public:
     int NewRelease() const { return FNewRelease; }
 
 private:
-    void DoCheck();
+    // Reads the manifest into the F fields; true when it offers a newer release with a link.
+    bool FindUpdate(QString& ANotes);
     // The question on the window thread: true when the user wants the update.
     bool Prompt(const QString& ANotes);
     void EnsureComponentsRun(const StatusSink& AStatus, QString& AErr, bool& AOffline);

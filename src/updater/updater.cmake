@@ -1,6 +1,13 @@
 # Provisioning of ffmpeg and the VLC runtime, self-update and the start-up worker.
 add_library(halvora_updater STATIC
     ${CMAKE_CURRENT_LIST_DIR}/Updater.cpp ${CMAKE_CURRENT_LIST_DIR}/Updater.h
+    ${CMAKE_CURRENT_LIST_DIR}/UpdateManifests.cpp ${CMAKE_CURRENT_LIST_DIR}/UpdateManifests.h
+    ${CMAKE_CURRENT_LIST_DIR}/UpdateOutcomes.h
+    ${CMAKE_CURRENT_LIST_DIR}/UpdateMessages.cpp ${CMAKE_CURRENT_LIST_DIR}/UpdateMessages.h
+    ${CMAKE_CURRENT_LIST_DIR}/PrivateFolder.cpp ${CMAKE_CURRENT_LIST_DIR}/PrivateFolder.h
+    ${CMAKE_CURRENT_LIST_DIR}/ComponentInstall.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HelperRun.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SelfUpdate.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HelperLaunch.cpp ${CMAKE_CURRENT_LIST_DIR}/HelperLaunch.h
     ${CMAKE_CURRENT_LIST_DIR}/Bootstrap.cpp ${CMAKE_CURRENT_LIST_DIR}/Bootstrap.h)
 target_include_directories(halvora_updater PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -88,13 +88,40 @@ TEST(FeedbackForm, LineBreaksBecomeCrLf) {
               QStringLiteral("a\r\nb\r\nc\r\nd\r\n\r\n"));
 }
 
-TEST(FeedbackReply, AcceptanceRule) {
-    for (const char* reply : {R"({"ok":true})", R"({ "OK" : TRUE })",
-                              R"({"status":1,"ok":  true,"x":2})", R"(not json but "ok":true)"})
-        EXPECT_TRUE(IsReplyAccepted(QString::fromUtf8(reply))) << reply;
-    for (const char* reply : {"{\"ok\":\ttrue}", "{\"ok\":\ntrue}", "{\"ok\"\r\n:true}",
-                              R"({"ok":false})", R"({"ok":"true"})", R"({ok:true})", "", "OK"})
-        EXPECT_FALSE(IsReplyAccepted(QString::fromUtf8(reply))) << reply;
+// Accepted when the reply, read as JSON, is an object whose "ok" member is the boolean true;
+// the text "ok":true elsewhere in it, or anything that merely looks like it, is not enough.
+TEST(FeedbackReply, AcceptedWhenOkIsTheBooleanTrue) {
+    struct Case {
+        const char* reply;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {R"({"ok":true})", true},
+        {R"({"status":1,"ok":  true,"x":2})", true},
+        {"{\"ok\":\ttrue}", true}, // blanks of any kind around JSON's tokens
+        {"{\"ok\":\ntrue}", true},
+        {"{\"ok\"\r\n:true}", true},
+        {R"({"ok":true,"ok":false})", true}, // the first of a repeated key counts
+        {R"({"ok":false,"ok":true})", false},
+        {R"({"ok":false,"error":"\"ok\":true"})", false}, // the text inside a string
+        {R"({"note":"\"ok\":true"})", false},
+        {R"(not json but "ok":true)", false},
+        {R"({"ok":true} and more)", false},
+        {R"({ "OK" : TRUE })", false}, // neither the key nor the literal is JSON's
+        {R"({"OK":true})", false},
+        {R"({"ok":"true"})", false},
+        {R"({"ok":1})", false},
+        {R"({"ok":false})", false},
+        {R"({ok:true})", false},
+        {R"([{"ok":true}])", false},
+        {R"({"inner":{"ok":true}})", false},
+        {"", false},
+        {"OK", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsReplyAccepted(QString::fromUtf8(c.reply)), c.accepted) << c.reply;
+        EXPECT_EQ(ReadFeedbackReply(QString::fromUtf8(c.reply)).accepted, c.accepted) << c.reply;
+    }
 }
 
 TEST(FeedbackReply, ServerErrorText) {

@@ -109,7 +109,7 @@ TEST_F(FeedbackPost, ReplyBodyWhateverTheStatus) {
 TEST_F(FeedbackPost, AcceptedRepliesEndInSuccess) {
     for (const auto& [status, body] :
          std::vector<std::pair<int, QByteArray>>{{200, R"({"ok":true})"},
-                                                 {200, R"({ "OK" : TRUE })"},
+                                                 {200, "{ \"ok\" :\r\n\ttrue }"},
                                                  {500, R"({"error":"later","ok":true})"}}) {
         Reply(status, body);
         RecordingView view = Filled();
@@ -136,8 +136,8 @@ TEST_F(FeedbackPost, AcceptedRepliesEndInSuccess) {
 TEST_F(FeedbackPost, RefusedRepliesKeepTheInput) {
     const QString plain = QStringLiteral("Could not send feedback. ") + kRetry;
     for (const auto& [status, body, box] : std::vector<std::tuple<int, QByteArray, QString>>{
-             {200, "{\"ok\":\ttrue}", plain},
-             {200, "{\"ok\":\r\ntrue}", plain},
+             {200, R"({ "OK" : TRUE })", plain},
+             {200, R"({"ok":"true"})", plain},
              {200, R"({"ok":false})", plain},
              {200, "", plain},
              {502, "<html>Bad gateway</html>", plain},

@@ -1,5 +1,5 @@
 // The start-up bootstrap with the real main window under Xvfb: status line, the Retry/Cancel
-// box, the update prompt on the window thread, and windows that close before their worker ends.
+// box, the update prompt on the window thread, and windows that close before their jobs end.
 #include "AppPaths.h"
 #include "Bootstrap.h"
 #include "FakeDialogs.h"
@@ -68,13 +68,13 @@ protected:
         form->SetBootstrapSetup(FApp, [](TUpdater& u) { u.SetHelperPath(HelperPath()); });
         form->show();
     }
-    void TearDown() override {
-        form.reset();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
-    }
-    // Workers done and everything they queued delivered.
+    // The window's start-up jobs run, or have outcomes still to deliver. A window that has gone
+    // waited for its jobs.
+    bool jobsRunning() const { return form && form->bootstrap().running(); }
+    void TearDown() override { form.reset(); }
+    // Jobs done and everything they handed over delivered.
     void settle() {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !jobsRunning(); }, 30000));
         QCoreApplication::processEvents();
     }
     void componentsPresent() {
@@ -177,8 +177,8 @@ TEST_F(StartupBootstrap, RetryAfterTheServerComesBackEnablesConversion) {
     qputenv("HALVORA_SERVICE_URL", "https://127.0.0.1:9"); // down at first
     const QString root = NewTempDir("root");
     dialogs.answer = [&](const Box&) {
-        // The service comes back once the first worker has finished with it.
-        EXPECT_TRUE(QTest::qWaitFor([] { return BootstrapWorkersRunning() == 0; }, 15000));
+        // The service comes back once the first run's jobs have finished with it.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !jobsRunning(); }, 15000));
         service.srv.exportServiceEnv();
         return BoxAnswer::Retry;
     };

@@ -1,6 +1,6 @@
-// A program that quits while its start-up worker downloads: it starts the worker for the
-// application folder argv[1], waits until the archive argv[2] is arriving in the download
-// folder, closes the window's gate and returns from main. Run by the bootstrap tests, which
+// A program that quits while its start-up job downloads: it starts the jobs for the application
+// folder argv[1], waits until the archive argv[2] is arriving in the download folder, lets the
+// window side go and returns from main. Run by the bootstrap tests, which
 // look at what the worker left behind once the process has ended.
 #include "Bootstrap.h"
 #include "HttpClient.h"
@@ -16,13 +16,16 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc != 3)
         return 2;
-    auto context = std::make_unique<halvora::GateContext>();
     halvora::BootstrapWindow window;
-    window.gate = context->Gate();
-    window.appDir = QString::fromLocal8Bit(argv[1]);
     window.status = [](const QString&) {};
-    window.done = [](const QString&, bool) {};
-    halvora::StartBootstrapWorker(window);
+    window.message = [](halvora::BoxKind, const QString&, halvora::BoxButtons) {
+        return halvora::BoxAnswer::Cancel;
+    };
+    window.componentsReady = [] {};
+    window.quit = [] {};
+    auto jobs = std::make_unique<halvora::BootstrapJobs>(window);
+    jobs->SetSetup(QString::fromLocal8Bit(argv[1]), {});
+    jobs->Start();
     // The body arrives in a hidden file beside the archive's name, named after this process.
     const QString archive = QDir::tempPath() + QStringLiteral("/Halvora_update/.") +
                             QString::fromLocal8Bit(argv[2]) + QStringLiteral(".part-") +
@@ -33,6 +36,6 @@ int main(int argc, char** argv) {
             return 3;
         QThread::msleep(5);
     }
-    context.reset(); // the window goes, and the program ends at once
+    jobs.reset(); // the window goes, and the program ends once its jobs have let go
     return 0;
 }

@@ -1,10 +1,11 @@
-// The worker's hand-overs to the window thread, and the worker's sequence without a window.
+// The hand-overs to the window thread, and the start-up jobs without a real window.
 #include "Bootstrap.h"
 #include "TestSupport.h"
 #include "UpdaterFixtures.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
@@ -105,28 +106,34 @@ TEST(WindowGate, WorkForAGoneWindowIsDroppedAndNeverBlocks) {
 
 namespace {
 
-// The window side of the worker, recorded; runs through a real gate.
+// The window side of the start-up jobs, recorded.
 struct FakeWindow {
-    FakeWindow() : ctx(std::make_unique<GateContext>()) {}
-    BootstrapWindow window(const QString& AApp) {
+    explicit FakeWindow(
+        const QString& AApp, std::function<void(TUpdater&)> AConfigure = [](TUpdater& u) {
+            u.SetHelperPath(HelperPath());
+        }) {
         BootstrapWindow w;
-        w.gate = ctx->Gate();
-        w.appDir = AApp;
         w.status = [this](const QString& s) { log << "status:" + s; };
-        w.done = [this](const QString& e, bool o) {
-            log << QString("done:%1:%2").arg(e).arg(o);
-            ++completions;
-        };
         w.message = [this](BoxKind, const QString& t, BoxButtons) {
             log << "box:" + t.section('\n', 0, 0);
-            return BoxAnswer::No;
+            return answer;
         };
-        w.configure = [](TUpdater& u) { u.SetHelperPath(HelperPath()); };
-        return w;
+        w.componentsReady = [this] { log << "ready"; };
+        w.quit = [this] { log << "quit"; };
+        jobs = std::make_unique<BootstrapJobs>(w);
+        jobs->SetSetup(AApp, std::move(AConfigure));
     }
-    std::unique_ptr<GateContext> ctx;
+    bool running() const { return jobs && jobs->running(); }
+    // The window goes, waiting for its jobs; how long that took.
+    qint64 close() {
+        QElapsedTimer t;
+        t.start();
+        jobs.reset();
+        return t.elapsed();
+    }
+    std::unique_ptr<BootstrapJobs> jobs;
     QStringList log;
-    int completions = 0;
+    BoxAnswer answer = BoxAnswer::No;
 };
 
 } // namespace
@@ -138,30 +145,81 @@ TEST(Bootstrap, WorkerSequenceAndResults) {
     s.addArchive("ffmpeg.tar.gz", {"ffmpeg"});
     s.setList("{\"components\":[" + s.entry("ffmpeg", "FFmpeg", "ffmpeg.tar.gz") + "]}");
     QDir().mkpath(s.app + "vlc");
-    FakeWindow fw;
-    StartBootstrapWorker(fw.window(s.app));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
+    FakeWindow fw(s.app);
+    fw.jobs->Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fw.running(); }, 30000));
     QCoreApplication::processEvents();
     EXPECT_EQ(fw.log, QStringList({"status:Downloading components needed by the program...",
-                                   "done::0", "box:A new version is available:"}));
+                                   "ready", "box:A new version is available:"}));
     EXPECT_EQ(ReadAll(s.app + "ffmpeg"), "ffmpeg");
 
     // Present now: no status, success, the update check still follows.
     fw.log.clear();
-    StartBootstrapWorker(fw.window(s.app));
+    fw.jobs->Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return fw.log.size() == 2; }, 30000));
-    EXPECT_EQ(fw.log, QStringList({"done::0", "box:A new version is available:"}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
+    EXPECT_EQ(fw.log, QStringList({"ready", "box:A new version is available:"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fw.running(); }, 5000));
 
-    // Failure: the text and the offline flag travel with the completion.
+    // Failure: the text and the offline flag reach the window as its status and the long box.
     QFile::remove(s.app + "ffmpeg");
     s.srv.route("/update/components.json", TestHttpServer::Status(404));
     fw.log.clear();
-    StartBootstrapWorker(fw.window(s.app));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fw.log.size() == 3; }, 30000));
-    EXPECT_EQ(fw.log[1],
-              "done:the download server could not be reached within 10 seconds (HTTP 404):1");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
+    fw.jobs->Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fw.log.size() == 4; }, 30000));
+    EXPECT_EQ(fw.log[1], "status:Components unavailable: the download server could not be "
+                         "reached within 10 seconds (HTTP 404)");
+    EXPECT_EQ(fw.log[2],
+              "box:Additional components needed by the program could not be downloaded:");
+    EXPECT_EQ(fw.log[3], "box:A new version is available:");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fw.running(); }, 5000));
+}
+
+// Yes to the update: its download is a job of its own, whose progress and outcome reach the
+// window; the hand-over to the helper then ends the application or says why it could not.
+TEST(Bootstrap, UpdateDownloadJobAndTheHandOver) {
+    ComponentService s;
+    QDir().mkpath(s.app + "vlc");
+    WriteAll(s.app + "ffmpeg", "#!/bin/sh\n");
+    const QString program = s.store + "/halvora_new";
+    WriteAll(program, "#!/bin/sh\n" + QByteArray(2'500'000, '#') + "\necho new\n");
+    s.srv.route("/update/version.json",
+                TestHttpServer::Json(QString(R"({"version":"1.0.99.0","url":"%1","size":%2,)"
+                                             R"("sha256":"%3"})")
+                                         .arg(s.srv.url("/update/components/halvora_new"))
+                                         .arg(QFileInfo(program).size())
+                                         .arg(Sha256Of(program))
+                                         .toUtf8()));
+    const QString helper = s.app + "updater";
+    const QString seen = s.store + "/helper-args";
+    struct Case {
+        bool helperThere;
+        QString last;
+    };
+    for (const Case& c : {Case{false, "box:Updater not found: " + helper}, Case{true, "quit"}}) {
+        QFile::remove(helper);
+        if (c.helperThere) {
+            WriteAll(helper, "#!/bin/sh\nprintf '%s|' \"$@\" > '" + seen.toUtf8() + "'\n");
+            QFile::setPermissions(helper, QFile::permissions(helper) | QFileDevice::ExeOwner);
+        }
+        FakeWindow fw(s.app, [&](TUpdater& u) {
+            u.SetHelperPath(helper);
+            u.SetCurrentVersion("1.0.31.6");
+            u.SetElevation("pkexec", [](const QString&) { return false; });
+        });
+        fw.answer = BoxAnswer::Yes;
+        fw.jobs->Start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !fw.running(); }, 30000));
+        QCoreApplication::processEvents();
+        ASSERT_GE(fw.log.size(), 4) << qPrintable(fw.log.join('|'));
+        EXPECT_EQ(fw.log.mid(0, 2), QStringList({"ready", "box:A new version is available:"}));
+        const QString progress = fw.log[fw.log.size() - 2];
+        EXPECT_TRUE(progress.startsWith("status:Downloading update: ") &&
+                    progress.endsWith(" (100%)"))
+            << qPrintable(progress);
+        EXPECT_EQ(fw.log.last(), c.last);
+        EXPECT_EQ(Sha256Of(QDir::tempPath() + "/Halvora_update/Halvora_new"), Sha256Of(program));
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(seen); }, 10000));
 }
 
 TEST(Bootstrap, GoneWindowGetsNothing) {
@@ -173,10 +231,9 @@ TEST(Bootstrap, GoneWindowGetsNothing) {
     s.srv.route("/update/components.json", slow);
     s.srv.route("/update/version.json",
                 TestHttpServer::Json(R"({"version":"1.0.99.0","url":"https://127.0.0.1:9/x"})"));
-    FakeWindow fw;
-    StartBootstrapWorker(fw.window(s.app));
-    fw.ctx.reset(); // the window closes while the worker fetches the list
-    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 30000));
+    FakeWindow fw(s.app);
+    fw.jobs->Start();
+    fw.close(); // the window closes while the job fetches the list
     QCoreApplication::processEvents();
     EXPECT_TRUE(fw.log.isEmpty());
     // No window: no more downloads, no update check.
@@ -198,8 +255,8 @@ TEST(Bootstrap, GoneWindowEndsTheDownloadUnderWay) {
     s.srv.route(
         "/update/components/ffmpeg.tar.gz",
         TestHttpServer::File(s.store + "/ffmpeg.tar.gz", TestHttpServer::Fault::StallAfterHeaders));
-    FakeWindow fw;
-    StartBootstrapWorker(fw.window(s.app));
+    FakeWindow fw(s.app);
+    fw.jobs->Start();
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             for (const auto& r : s.srv.requests())
@@ -208,8 +265,8 @@ TEST(Bootstrap, GoneWindowEndsTheDownloadUnderWay) {
             return false;
         },
         30000));
-    fw.ctx.reset(); // the window closes (or the application quits) mid-download
-    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
+    // The window closes (or the application quits) mid-download.
+    EXPECT_LT(fw.close(), 5000);
     EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + "/Halvora_update/ffmpeg.tar.gz"));
     EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
 }
@@ -219,15 +276,37 @@ TEST(Bootstrap, GoneWindowEndsTheListRequest) {
     TestHttpServer::Reply silent = TestHttpServer::Status(200);
     silent.fault = TestHttpServer::Fault::NoReply; // only the 10-second timeout would end it
     s.srv.route("/update/components.json", silent);
-    FakeWindow fw;
-    StartBootstrapWorker(fw.window(s.app));
+    FakeWindow fw(s.app);
+    fw.jobs->Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.srv.requestCount() == 1; }, 30000));
-    fw.ctx.reset();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return BootstrapWorkersRunning() == 0; }, 5000));
+    EXPECT_LT(fw.close(), 5000);
 }
 
-// A program that ends while its worker is inside a transfer lets the worker abandon it first:
-// the TLS library's clean-up at exit must not pull its state from under the worker.
+// The helper's unpack is ended with the window (the next start finishes what it left), so a
+// closing window does not wait minutes for it.
+TEST(Bootstrap, GoneWindowEndsTheHelperRun) {
+    ComponentService s;
+    s.addArchive("ffmpeg.tar.gz", {"ffmpeg"});
+    s.setList("{\"components\":[" + s.entry("ffmpeg", "FFmpeg", "ffmpeg.tar.gz") + "]}");
+    const QString helper = s.store + "/slow-helper";
+    const QString started = s.store + "/helper-started";
+    WriteAll(helper, "#!/bin/sh\ntouch '" + started.toUtf8() + "'\nexec sleep 60\n");
+    QFile::setPermissions(helper, QFile::permissions(helper) | QFileDevice::ExeOwner);
+    FakeWindow fw(s.app, [helper](TUpdater& u) {
+        u.SetHelperPath(helper);
+        u.SetElevation("pkexec", [](const QString&) { return false; });
+    });
+    fw.jobs->Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(started); }, 30000));
+    EXPECT_LT(fw.close(), 5000);
+    EXPECT_TRUE(fw.log.isEmpty() || fw.log == QStringList{"status:Downloading components needed "
+                                                          "by the program..."});
+    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + "/Halvora_update/ffmpeg.tar.gz"));
+    EXPECT_FALSE(QFileInfo::exists(s.app + "ffmpeg"));
+}
+
+// A program that ends while its job is inside a transfer lets the job abandon it first: the TLS
+// library's clean-up at exit must not pull its state from under the worker.
 TEST(Bootstrap, ExitWaitsForTheWorkerToLetGoOfItsTransfer) {
     ComponentService s;
     s.setList(R"({"components":[{"id":"ffmpeg","name":"FFmpeg","file":"endless.tar.gz"}]})");
