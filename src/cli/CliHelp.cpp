@@ -32,7 +32,7 @@ QString HelpText() {
         "\n"
         "Options of every command:\n"
         "  --progress json   one JSON object a line on stderr (percent, position, speed, eta)\n"
-        "  -q, --quiet       no progress and no messages, only the written files\n"
+        "  -q, --quiet       no progress; only errors and warnings on stderr\n"
         "  -h, --help        this text\n"
         "  --version         the version\n"
         "\n"

@@ -6,6 +6,7 @@
 #include "MediaProbe.h"
 #include "StopSignals.h"
 
+#include <QFileInfo>
 #include <atomic>
 
 namespace halvora::cli {
@@ -44,8 +45,10 @@ int RunCut(const CliOptions& AOptions, ProgressPrinter& APrinter) {
         return kExitUsage;
     }
     request.cropText = AOptions.crop;
+    // Absolute, so that the path printed at the end holds wherever the caller reads it.
     request.outText =
-        AOptions.output.isEmpty() ? DefaultClipOutput(AOptions.input) : AOptions.output;
+        QFileInfo(AOptions.output.isEmpty() ? DefaultClipOutput(AOptions.input) : AOptions.output)
+            .absoluteFilePath();
     request.freeName = true; // never over an existing file
     auto stop = std::make_shared<StopToken>();
     std::atomic<bool> signalled{false};

@@ -17,7 +17,11 @@ int ExitForJob(const JobReport& AReport) {
     case JobEnd::Done:
         return kExitDone;
     case JobEnd::RecordingStopped:
+        return kExitSignalled;
     case JobEnd::Stopped:
+        // A recording whose conversion a second signal stopped: its TS is what is left.
+        if (!AReport.kept.isEmpty())
+            PrintPath(AReport.kept);
         return kExitSignalled;
     case JobEnd::DownloadIncomplete:
         PrintPath(AReport.kept);

@@ -158,7 +158,8 @@ TEST_F(CliMedia, ConvertsATsAndALinkWithEveryFrameAndItsSound) {
             EXPECT_TRUE(progress.last().contains(key)) << key;
         EXPECT_EQ(progress.last()["percent"].toDouble(), 100.0);
     }
-    EXPECT_FALSE(QFile::exists(out + "/output.ts")); // the link's TS went with its success
+    // The link's TS (clip.ts beside clip.mp4) went with its success.
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), (QStringList{"clip.mp4", "in.mp4"}));
 }
 
 TEST_F(CliMedia, BatchConvertsEverySavedStreamIntoItsFolderName) {
@@ -219,17 +220,27 @@ TEST_F(CliMedia, ProbeGivesDurationSizeStreamsAndKeyframesAsJson) {
         EXPECT_NEAR(keyframes[i].toDouble(), i, 0.001);
 }
 
-TEST_F(CliMedia, SigintEndsALiveRecordingWithWhatWasReceived) {
+// The signal sent to the program; kCtrlC: SIGINT to its whole process group, as a terminal sends
+// it (the program then runs as a session of its own).
+constexpr int kCtrlC = -SIGINT;
+
+class CliSignal : public CliMedia, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliSignal, EndsALiveRecordingWithWhatWasReceived) {
     ASSERT_TRUE(QDir().mkpath(dir + "/media"));
     ASSERT_TRUE(MakeHls(dir + "/media/vod.m3u8", 40, 2));
     TestHttpServer srv(TestHttpServer::Mode::Http);
     LivePlaylist live(srv, dir + "/media");
-    Cli cli({"convert", srv.url("/live/live.m3u8"), "-o", out});
+    const QStringList args{"convert", srv.url("/live/live.m3u8"), "-o", out};
+    const bool group = GetParam() == kCtrlC;
+    Cli cli(group ? QStringList{HALVORA_CLI} + args : args,
+            group ? QStringLiteral("/usr/bin/setsid") : QStringLiteral(HALVORA_CLI));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return SegmentsServed(srv).size() >= 3 && cli.err().contains("Recording: "); },
         60000))
         << cli.err().toStdString();
-    ASSERT_EQ(::kill(static_cast<pid_t>(cli.pid()), SIGINT), 0);
+    const auto pid = static_cast<pid_t>(cli.pid());
+    ASSERT_EQ(group ? ::kill(-pid, SIGINT) : ::kill(pid, GetParam()), 0);
     ASSERT_TRUE(cli.finish());
     EXPECT_EQ(cli.code(), 4) << Said(cli);
     const QString mp4 = out + "/output.mp4";
@@ -239,6 +250,8 @@ TEST_F(CliMedia, SigintEndsALiveRecordingWithWhatWasReceived) {
     EXPECT_EQ(frames, CountVideoFrames(out + "/output.ts")); // all that was received
     EXPECT_GE(AudioSeconds(mp4), 3.9);
 }
+
+INSTANTIATE_TEST_SUITE_P(SigintAndSigterm, CliSignal, ::testing::Values(SIGINT, SIGTERM, kCtrlC));
 
 TEST_F(CliMedia, FailedDownloadKeepsThePartialAndGivesThree) {
     ASSERT_TRUE(QDir().mkpath(dir + "/hls"));
