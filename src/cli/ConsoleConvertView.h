@@ -20,7 +20,9 @@ public:
     QString root;
     bool reencode = false;
     QualityChoice quality;
-    // --header and --cookies, kept for the link's fetcher (see requestHeaderLines).
+    // --header and --cookies for the link's fetcher. Hand-over: once ConvertView can carry
+    // request headers, they are given from here, and RequestHeadersAvailable (ConvertJob.cpp)
+    // stops refusing them.
     QStringList headerLines;
     QString cookieFile;
 

@@ -45,6 +45,9 @@ struct JobReport {
     QString kept;        // a partial download (or a recording's TS) left for the user
 };
 
+// The end of a job whose last step ended with AOutcome; ADone is what its success means.
+JobEnd JobEndOf(const ConversionOutcome& AOutcome, JobEnd ADone);
+
 // The outcome of a run that ended with ARunCode (ffmpeg's exit status or the runner's code).
 ConversionOutcome OutcomeOfRun(int ARunCode);
 // The outcome of one of the flow's own results besides a run's.

@@ -100,9 +100,8 @@ void ConversionFlow::convertRecording(LinkRun& ARun) {
     FView.setProgress(100);
     if (!c.done())
         DropUnwritten(ARun.mp4);
-    FJob = {c.done() ? JobEnd::RecordingStopped
-                     : (c.is(ConversionResult::Stopped) ? JobEnd::Stopped : JobEnd::Failed),
-            c.done() ? QStringList{ARun.mp4} : QStringList(), ARun.ts};
+    FJob = {JobEndOf(c, JobEnd::RecordingStopped), c.done() ? QStringList{ARun.mp4} : QStringList(),
+            ARun.ts};
     // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
     if (c.done()) {
         QStringList notes{LeftOutSentence(leftOut),
@@ -134,9 +133,8 @@ void ConversionFlow::convertDownload(LinkRun& ARun) {
     QList<SubtitleFile> subs = saveLinkSubtitles(ARun, 0);
     QStringList leftOut;
     const ConversionOutcome c = ConvertLinkTs(ARun.ts, ARun.mp4, &leftOut, subs, &ARun.subsLost);
-    FJob = {c.done() ? JobEnd::Done
-                     : (c.is(ConversionResult::Stopped) ? JobEnd::Stopped : JobEnd::Failed),
-            c.done() ? QStringList{ARun.mp4} : QStringList(), c.done() ? QString() : ARun.ts};
+    FJob = {JobEndOf(c, JobEnd::Done), c.done() ? QStringList{ARun.mp4} : QStringList(),
+            c.done() ? QString() : ARun.ts};
     if (c.done()) {
         QFile::remove(ARun.ts);
         tell(BoxKind::Information,

@@ -96,16 +96,15 @@ void ConversionFlow::convertLocalFile(const QString& AInput, const QString& AMp4
         return;
     }
     FView.setProgress(100);
-    if (c.done())
+    if (c.done()) {
         FJob = {JobEnd::Done, {mp4}, {}};
-    else if (c.is(ConversionResult::SegmentsMissing))
-        FJob = {JobEnd::DownloadIncomplete, {}, mp4};
-    if (c.done())
         tell(BoxKind::Information, DoneNotice(mp4, {LeftOutSentence(leftOut), subtitlesNote}));
-    else if (c.is(ConversionResult::SegmentsMissing))
+    } else if (c.is(ConversionResult::SegmentsMissing)) {
+        FJob = {JobEnd::DownloadIncomplete, {}, mp4};
         tell(BoxKind::Error, FileIncompleteNotice(missing, mp4));
-    else
+    } else {
         tell(BoxKind::Error, FileConversionFailedNotice(c.code));
+    }
 }
 
 } // namespace halvora

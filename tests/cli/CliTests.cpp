@@ -246,8 +246,8 @@ TEST_P(CliSignal, EndsALiveRecordingWithWhatWasReceived) {
     const QString mp4 = out + "/output.mp4";
     EXPECT_EQ(cli.outLines(), QStringList{mp4});
     const int frames = CountVideoFrames(mp4);
-    EXPECT_GE(frames, 100);
-    EXPECT_EQ(frames, CountVideoFrames(out + "/output.ts")); // all that was received
+    EXPECT_GE(frames, 100) << Said(cli);
+    EXPECT_EQ(frames, CountVideoFrames(out + "/output.ts")) << Said(cli); // all that was received
     EXPECT_GE(AudioSeconds(mp4), 3.9);
 }
 

@@ -66,6 +66,7 @@ done
 [ -f /usr/share/icons/hicolor/scalable/apps/$id.svg ] || fail "scalable icon missing"
 [ -f /usr/share/doc/halvora/copyright ] || fail "copyright missing"
 [ -f /usr/share/man/man1/halvora.1.gz ] || fail "manual page missing"
+[ -f /usr/share/man/man1/halvora-cli.1.gz ] || fail "manual page of halvora-cli missing"
 # Self-update is off: no helper, no links to components in the application folder.
 [ "$(ls -A /usr/lib/halvora | tr '\n' ' ')" = "halvora halvora-cli " ] || fail "/usr/lib/halvora holds $(ls -A /usr/lib/halvora)"
 depends=$(dpkg-query -W -f='${Depends}' halvora)
