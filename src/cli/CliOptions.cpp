@@ -20,120 +20,80 @@ struct OptionRule {
     Apply apply;
 };
 
+// An option that switches AField on.
+Apply SetFlag(bool CliOptions::*AField) {
+    return [AField](CliOptions& O, const QString&) {
+        O.*AField = true;
+        return QString();
+    };
+}
+
+// An option whose value is a path; refused with AEmpty when empty.
+Apply SetPath(QString CliOptions::*AField, const char* AEmpty) {
+    return [AField, AEmpty](CliOptions& O, const QString& V) {
+        O.*AField = V;
+        return V.isEmpty() ? QString::fromLatin1(AEmpty) : QString();
+    };
+}
+
+// A value that AValid accepts is stored in AField, else refused with AWhy.
+Apply SetChecked(QString CliOptions::*AField, bool (*AValid)(const QString&), const char* AWhy) {
+    return [AField, AValid, AWhy](CliOptions& O, const QString& V) {
+        O.*AField = V;
+        return AValid(V) ? QString() : QStringLiteral("%1, not \"%2\"").arg(QLatin1String(AWhy), V);
+    };
+}
+
+QString AddHeader(CliOptions& O, const QString& V) {
+    O.headers << V;
+    return IsHeaderLine(V) ? QString()
+                           : QStringLiteral("--header takes 'Name: value' (a name without "
+                                            "blanks, a colon, a value on one line)");
+}
+
+QString AddDelete(CliOptions& O, const QString& V) {
+    TimeRange r;
+    if (!ParseTimeRange(V, &r))
+        return QStringLiteral("--delete takes START-END (seconds such as 12.5, or hh:mm:ss.mmm), "
+                              "START before END, not \"%1\"")
+            .arg(V);
+    O.deletes << r;
+    return {};
+}
+
+QString SetProgress(CliOptions& O, const QString& V) {
+    O.progress = ProgressStyle::Json;
+    return V == QLatin1String("json") ? QString() : QStringLiteral("--progress takes json");
+}
+
 const QList<OptionRule>& Rules() {
     using S = Subcommand;
+    using O = CliOptions;
     static const QList<OptionRule> rules{
         {"--output",
          "-o",
          true,
          {S::Convert, S::Batch, S::Cut},
-         [](CliOptions& O, const QString& V) {
-             O.output = V;
-             return V.isEmpty() ? QStringLiteral("-o needs a folder or a file") : QString();
-         }},
+         SetPath(&O::output, "-o needs a folder or a file")},
         {"--quality",
          {},
          true,
          {S::Convert},
-         [](CliOptions& O, const QString& V) {
-             O.quality = V;
-             return IsQualityText(V) ? QString()
-                                     : QStringLiteral("--quality takes best, smallest or WxH, "
-                                                      "not \"%1\"")
-                                           .arg(V);
-         }},
-        {"--header",
-         "-H",
-         true,
-         {S::Convert},
-         [](CliOptions& O, const QString& V) {
-             O.headers << V;
-             return IsHeaderLine(V) ? QString()
-                                    : QStringLiteral("--header takes 'Name: value' (a name "
-                                                     "without blanks, a colon, a value on one "
-                                                     "line)");
-         }},
-        {"--cookies",
-         {},
-         true,
-         {S::Convert},
-         [](CliOptions& O, const QString& V) {
-             O.cookies = V;
-             return V.isEmpty() ? QStringLiteral("--cookies needs a file") : QString();
-         }},
-        {"--reencode",
-         {},
-         false,
-         {S::Convert},
-         [](CliOptions& O, const QString&) {
-             O.reencode = true;
-             return QString();
-         }},
-        {"--delete",
-         "-d",
-         true,
-         {S::Cut},
-         [](CliOptions& O, const QString& V) {
-             TimeRange r;
-             if (!ParseTimeRange(V, &r))
-                 return QStringLiteral("--delete takes START-END (seconds such as 12.5, or "
-                                       "hh:mm:ss.mmm), START before END, not \"%1\"")
-                     .arg(V);
-             O.deletes << r;
-             return QString();
-         }},
-        {"--cuts",
-         {},
-         true,
-         {S::Cut},
-         [](CliOptions& O, const QString& V) {
-             O.cutsFile = V;
-             return V.isEmpty() ? QStringLiteral("--cuts needs a file") : QString();
-         }},
+         SetChecked(&O::quality, IsQualityText, "--quality takes best, smallest or WxH")},
+        {"--header", "-H", true, {S::Convert}, AddHeader},
+        {"--cookies", {}, true, {S::Convert}, SetPath(&O::cookies, "--cookies needs a file")},
+        {"--reencode", {}, false, {S::Convert}, SetFlag(&O::reencode)},
+        {"--delete", "-d", true, {S::Cut}, AddDelete},
+        {"--cuts", {}, true, {S::Cut}, SetPath(&O::cutsFile, "--cuts needs a file")},
         {"--crop",
          {},
          true,
          {S::Cut},
-         [](CliOptions& O, const QString& V) {
-             O.crop = V;
-             return IsCropText(V) ? QString()
-                                  : QStringLiteral("--crop takes W:H:X:Y (whole numbers), not "
-                                                   "\"%1\"")
-                                        .arg(V);
-         }},
-        {"--separate",
-         {},
-         false,
-         {S::Cut},
-         [](CliOptions& O, const QString&) {
-             O.separate = true;
-             return QString();
-         }},
-        {"--json",
-         {},
-         false,
-         {S::Probe},
-         [](CliOptions& O, const QString&) {
-             O.json = true;
-             return QString();
-         }},
-        {"--progress",
-         {},
-         true,
-         {},
-         [](CliOptions& O, const QString& V) {
-             O.progress = ProgressStyle::Json;
-             return V == QLatin1String("json") ? QString()
-                                               : QStringLiteral("--progress takes json");
-         }},
-        {"--quiet",
-         "-q",
-         false,
-         {},
-         [](CliOptions& O, const QString&) {
-             O.quiet = true;
-             return QString();
-         }},
+         SetChecked(&O::crop, IsCropText, "--crop takes W:H:X:Y (whole numbers)")},
+        {"--separate", {}, false, {S::Cut}, SetFlag(&O::separate)},
+        {"--json", {}, false, {S::Probe}, SetFlag(&O::json)},
+        {"--progress", {}, true, {}, SetProgress},
+        {"--quiet", "-q", false, {}, SetFlag(&O::quiet)},
     };
     return rules;
 }
