@@ -1,6 +1,8 @@
 # What `cmake --install` lays out (and what a package holds):
-#   lib/halvora/        the application folder: halvora, the updater helper, component links
-#   bin/halvora         a link into it (the program finds its folder through the resolved link)
+#   lib/halvora/        the application folder: halvora, halvora-cli, the updater helper,
+#                       component links
+#   bin/halvora, bin/halvora-cli   links into it (a program finds its folder through the
+#                       resolved link)
 #   share/applications, share/icons/hicolor, share/metainfo   desktop entry, icons, AppStream
 include(GNUInstallDirs)
 
@@ -38,7 +40,7 @@ function(halvora_install_programs)
     if(TARGET halvora AND TARGET halvora_system_components)
         add_dependencies(halvora halvora_system_components)
     endif()
-    set(_programs halvora)
+    set(_programs halvora halvora-cli)
     if(HALVORA_SELF_UPDATE)
         list(APPEND _programs updater) # a packaged program never starts it
     endif()
@@ -48,13 +50,16 @@ function(halvora_install_programs)
                 COMPONENT desktop)
         endif()
     endforeach()
-    if(TARGET halvora)
-        install(CODE "
-            file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-            file(CREATE_LINK \"../${HALVORA_INSTALL_APP_DIR}/halvora\"
-                 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/halvora\" SYMBOLIC)"
-            COMPONENT desktop)
-    endif()
+    foreach(_program halvora halvora-cli)
+        if(TARGET ${_program})
+            install(CODE "
+                file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+                file(CREATE_LINK \"../${HALVORA_INSTALL_APP_DIR}/${_program}\"
+                     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${_program}\"
+                     SYMBOLIC)"
+                COMPONENT desktop)
+        endif()
+    endforeach()
     if(HALVORA_LINK_SYSTEM_COMPONENTS)
         string(REPLACE ";" "\" \"" _args "${HALVORA_SYSTEM_LINK_ARGS}")
         install(CODE "

@@ -4,14 +4,14 @@ set(_pkg ${PROJECT_SOURCE_DIR}/packaging)
 set(_gen ${PROJECT_BINARY_DIR}/generated)
 
 # Debian wants the changelog and the manual page compressed, without a time stamp.
-foreach(_file changelog halvora.1)
+foreach(_file changelog halvora.1 halvora-cli.1)
     execute_process(COMMAND gzip -9nc INPUT_FILE ${_pkg}/${_file} OUTPUT_FILE ${_gen}/${_file}.gz
         RESULT_VARIABLE _rc)
     if(NOT _rc EQUAL 0)
         message(FATAL_ERROR "gzip ${_file}: ${_rc}")
     endif()
 endforeach()
-install(FILES ${_gen}/halvora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT desktop)
+install(FILES ${_gen}/halvora.1.gz ${_gen}/halvora-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT desktop)
 install(FILES ${_pkg}/copyright ${_gen}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/halvora
     COMPONENT desktop)
 

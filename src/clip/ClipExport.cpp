@@ -112,7 +112,8 @@ bool TryExactCut(ExportJob& AJob, PlanOutcome& AOutcome) {
 
 } // namespace
 
-bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv& AEnv) {
+bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv& AEnv,
+                QString* AWritten) {
     const QString output = CheckedOutput(ARequest, AView);
     if (output.isEmpty())
         return false;
@@ -147,9 +148,12 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
                   keptMs,          index,  AEnv,
                   AView,           meter,  target};
     PlanOutcome outcome;
-    if (!TryExactCut(job, outcome))
-        return Report(job, outcome);
-    return Report(job, KeyframeCopyPlan().run(job));
+    if (TryExactCut(job, outcome))
+        outcome = KeyframeCopyPlan().run(job);
+    const bool written = Report(job, outcome);
+    if (written && AWritten)
+        *AWritten = target.result();
+    return written;
 }
 
 } // namespace halvora

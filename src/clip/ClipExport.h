@@ -13,7 +13,8 @@ namespace halvora {
 
 // The whole export: cut every kept range, write "list.txt", join by copy and, when that fails,
 // once more by re-encoding. Reports through AView exactly as the window shows it; true when the
-// output was written.
-bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv& AEnv = {});
+// output was written, and then AWritten (optional) receives its path.
+bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv& AEnv = {},
+                QString* AWritten = nullptr);
 
 } // namespace halvora

@@ -24,6 +24,7 @@ void ExportMeter::onProgress(const FFmpegProgress& AProgress) {
     const std::int64_t in = FRunMs > 0 ? t * FShareMs / FRunMs : FShareMs;
     const std::int64_t done = std::max(FShownMs, FBaseMs + in);
     FShownMs = done;
+    FView.progressAt(done, FTotalMs);
     FView.setStatus(FText.known(FLabel, done, FTotalMs));
 }
 
@@ -31,6 +32,7 @@ void ExportMeter::finishRun() {
     if (FTotalMs <= 0 || FShareMs <= 0 || FShownMs >= FBaseMs + FShareMs)
         return;
     FShownMs = FBaseMs + FShareMs;
+    FView.progressAt(FShownMs, FTotalMs);
     FView.setStatus(FText.known(FLabel, FShownMs, FTotalMs));
 }
 

@@ -18,6 +18,9 @@ public:
     // A modal box: Warning, Error and Information with BoxButtons::Ok; the question whether to
     // replace an existing output is a Confirmation with BoxButtons::YesNo.
     virtual BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;
+    // How much of the kept time is made, in milliseconds; for views that show more than the
+    // status line.
+    virtual void progressAt(std::int64_t /*ADoneMs*/, std::int64_t /*ATotalMs*/) {}
 };
 
 // The inputs of one export, read from the window when the user presses Export.

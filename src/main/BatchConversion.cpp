@@ -35,6 +35,7 @@ int CountSavedStreams(const QString& ARoot) {
 } // namespace
 
 void ConversionFlow::ConvertBatch() {
+    FJob = {};
     const QString root = Trimmed(FView.rootText());
     if (root.isEmpty()) {
         tell(BoxKind::Warning, NoRootNotice());
@@ -116,6 +117,7 @@ bool ConversionFlow::convertBatchItem(BatchTally& ATally, const QString& AInput,
         ++ATally.failures;
     } else {
         ++ATally.successes;
+        FJob.written << output;
         MergeKinds(ATally.leftOut, itemLeftOut);
         if (!itemSubs.isEmpty())
             ATally.subsLost << AName;
@@ -128,6 +130,9 @@ bool ConversionFlow::convertBatchItem(BatchTally& ATally, const QString& AInput,
 }
 
 void ConversionFlow::reportBatch(const BatchTally& ATally, const QString& AOut) {
+    FJob.end = ATally.stopped        ? JobEnd::Stopped
+               : ATally.failures > 0 ? JobEnd::Failed
+                                     : JobEnd::Done;
     if (ATally.stopped) {
         const int skipped = ATally.total - ATally.successes - ATally.failures;
         tell(BoxKind::Information,

@@ -52,6 +52,7 @@ std::shared_ptr<StopToken> ConversionFlow::stopToken() const {
 void ConversionFlow::report(const QString& ALabel, const FFmpegProgress& AProgress,
                             const ProgressText& AText) {
     FLastMs = std::max<std::int64_t>(AProgress.timeMs(), 0);
+    FView.progressAt(FLastMs, AProgress.durationMs());
     if (AProgress.durationMs() > 0) {
         FView.setStatus(AText.known(ALabel, AProgress.timeMs(), AProgress.durationMs()));
         FView.setProgress(FBarBase + AProgress.permille() / 10);

@@ -87,6 +87,8 @@ public:
     // Before a job: a stop of an earlier job no longer counts.
     void ResetStop();
     bool stopRequested() const;
+    // How the last ConvertInput or ConvertBatch ended.
+    const JobReport& lastJob() const { return FJob; }
 
     // How long a download may go without progress from ffmpeg (it reports progress about twice a
     // second while data arrives). Default 60 s, longer than any live playlist's refresh.
@@ -164,6 +166,7 @@ private:
     // reports it ("start: 1.400000"); -1 when it did not.
     qint64 FInputStartPts = -1;
     bool FBarMoved = false; // the current run has moved the bar
+    JobReport FJob;
 };
 
 } // namespace halvora

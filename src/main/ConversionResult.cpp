@@ -47,4 +47,10 @@ ConversionOutcome OutcomeOf(ConversionResult AResult) {
     return {AResult, 0};
 }
 
+JobEnd JobEndOf(const ConversionOutcome& AOutcome, JobEnd ADone) {
+    if (AOutcome.done())
+        return ADone;
+    return AOutcome.is(ConversionResult::Stopped) ? JobEnd::Stopped : JobEnd::Failed;
+}
+
 } // namespace halvora

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <QStringList>
+
 namespace halvora {
 
 // How a download or a file conversion ended. Its own type, so that it cannot be mistaken for
@@ -25,6 +28,25 @@ struct ConversionOutcome {
     bool done() const { return result == ConversionResult::Done; }
     bool is(ConversionResult AResult) const { return result == AResult; }
 };
+
+// How a whole job (a single conversion or a batch) ended, for callers that act on it rather
+// than show it: the command line's exit code and the paths it prints.
+enum class JobEnd {
+    Done,               // every output was written
+    Failed,             // nothing (or, in a batch, not everything) was written
+    DownloadIncomplete, // a download failed; what it got is kept (kept)
+    RecordingStopped,   // Stop ended a live recording, and what was recorded was converted
+    Stopped,            // Stop ended the job; finished outputs stay (written)
+};
+
+struct JobReport {
+    JobEnd end = JobEnd::Failed;
+    QStringList written; // the MP4s the job wrote
+    QString kept;        // a partial download (or a recording's TS) left for the user
+};
+
+// The end of a job whose last step ended with AOutcome; ADone is what its success means.
+JobEnd JobEndOf(const ConversionOutcome& AOutcome, JobEnd ADone);
 
 // The outcome of a run that ended with ARunCode (ffmpeg's exit status or the runner's code).
 ConversionOutcome OutcomeOfRun(int ARunCode);

@@ -4,6 +4,7 @@
 #include "HlsMaster.h"
 
 #include <QString>
+#include <cstdint>
 
 namespace halvora {
 
@@ -16,6 +17,8 @@ public:
     virtual QString inputText() const = 0;  // EdtInput, as typed
     virtual QString outputText() const = 0; // EdtOutput, as typed
     virtual void setOutputText(const QString& AText) = 0;
+    // The MP4's file name when the caller chose one; empty: made from the input (OutputName).
+    virtual QString outputName() const { return {}; }
     virtual QString rootText() const = 0; // EdtRoot, as typed
     virtual bool fastMode() const = 0;    // ChkFast, read at the moment it matters
     // The quality to fetch of a link's master playlist.
@@ -25,6 +28,9 @@ public:
     virtual void setProgress(int APosition) = 0; // clamped to the bar's range
     virtual void setProgressMax(int AMax) = 0;
     virtual int progressMax() const = 0;
+    // Where the running ffmpeg is, in milliseconds of its input, out of ATotalMs (-1 for a
+    // stream of unknown length); for views that show more than the bar.
+    virtual void progressAt(std::int64_t /*APositionMs*/, std::int64_t /*ATotalMs*/) {}
 
     // A modal box; warning, error and information boxes have OK only.
     virtual BoxAnswer showMessage(BoxKind AKind, const QString& AText, BoxButtons AButtons) = 0;

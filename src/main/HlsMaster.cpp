@@ -235,7 +235,10 @@ QList<int> VariantOrder(const HlsPlaylist& APlaylist, const QualityChoice& AChoi
             const HlsVariant& v = APlaylist.variants[ranked[i]];
             if (v.uri == AChoice.uri)
                 byUri = i;
-            if (!AChoice.label.isEmpty() && VariantLabel(v) == AChoice.label)
+            // A label may also be the picture size alone ("1280x720").
+            const QString size = QStringLiteral("%1x%2").arg(v.width).arg(v.height);
+            if (!AChoice.label.isEmpty() &&
+                (VariantLabel(v) == AChoice.label || (v.width > 0 && size == AChoice.label)))
                 byLabel = i;
         }
         at = byUri >= 0 ? byUri : qMax<qsizetype>(byLabel, 0);

@@ -56,7 +56,7 @@ QString VariantLabel(const HlsVariant& AVariant);
 
 // The user's pick of a quality: the best (highest resolution, then highest bandwidth), the
 // smallest, or one variant named by its URI (or, when a new reading of the playlist names it
-// otherwise, as a token in its URI would, by its label).
+// otherwise, as a token in its URI would, by its label or its picture size "WxH").
 struct QualityChoice {
     enum Kind { Best, Smallest, Variant };
     QualityChoice() = default;

@@ -31,7 +31,7 @@ void ConversionFlow::convertLink(const QString& AInput, const QString& AOut, con
         return;
     // The TS and its MP4 share one number, so output (2).ts becomes output (2).mp4.
     const QStringList names = reserveOutputs(
-        {JoinPath(AOut, ReplaceExtension(OutputName(AInput), QStringLiteral(".ts"))), AMp4});
+        {JoinPath(AOut, ReplaceExtension(FileNameOf(AMp4), QStringLiteral(".ts"))), AMp4});
     if (names.isEmpty())
         return;
     // A run that dies keeps what the TS recorded (a live stream cannot be fetched again).
@@ -84,6 +84,7 @@ void ConversionFlow::convertRecording(LinkRun& ARun) {
     if (QFileInfo(ARun.ts).size() <= 0) {
         QFile::remove(ARun.ts);
         DropUnwritten(ARun.mp4);
+        FJob.end = JobEnd::Stopped;
         FView.setStatus(QStringLiteral("Recording stopped before anything was recorded"));
         return;
     }
@@ -99,6 +100,8 @@ void ConversionFlow::convertRecording(LinkRun& ARun) {
     FView.setProgress(100);
     if (!c.done())
         DropUnwritten(ARun.mp4);
+    FJob = {JobEndOf(c, JobEnd::RecordingStopped), c.done() ? QStringList{ARun.mp4} : QStringList(),
+            ARun.ts};
     // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
     if (c.done()) {
         QStringList notes{LeftOutSentence(leftOut),
@@ -121,6 +124,8 @@ void ConversionFlow::reportDownloadFailure(const LinkRun& ARun, const Conversion
     if (FBarMoved)
         FView.setProgress(0);
     const bool kept = QFileInfo(ARun.ts).size() > 0;
+    if (kept)
+        FJob = {JobEnd::DownloadIncomplete, {}, ARun.ts};
     tell(BoxKind::Error, DownloadFailedNotice(AOutcome, ARun.missing, FStallMs, ARun.ts, kept));
 }
 
@@ -128,6 +133,8 @@ void ConversionFlow::convertDownload(LinkRun& ARun) {
     QList<SubtitleFile> subs = saveLinkSubtitles(ARun, 0);
     QStringList leftOut;
     const ConversionOutcome c = ConvertLinkTs(ARun.ts, ARun.mp4, &leftOut, subs, &ARun.subsLost);
+    FJob = {JobEndOf(c, JobEnd::Done), c.done() ? QStringList{ARun.mp4} : QStringList(),
+            c.done() ? QString() : ARun.ts};
     if (c.done()) {
         QFile::remove(ARun.ts);
         tell(BoxKind::Information,

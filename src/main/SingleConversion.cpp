@@ -11,6 +11,7 @@
 namespace halvora {
 
 void ConversionFlow::ConvertInput() {
+    FJob = {};
     const QString input = Trimmed(FView.inputText());
     if (input.isEmpty()) {
         tell(BoxKind::Warning, NoInputNotice());
@@ -24,7 +25,8 @@ void ConversionFlow::ConvertInput() {
     const QString out = outputFolder();
     if (out.isEmpty() || !checkOutputFolder(out))
         return;
-    const QString mp4 = JoinPath(out, OutputName(input));
+    const QString chosen = FView.outputName();
+    const QString mp4 = JoinPath(out, chosen.isEmpty() ? OutputName(input) : chosen);
     if (url)
         convertLink(input, out, mp4);
     else
@@ -88,17 +90,21 @@ void ConversionFlow::convertLocalFile(const QString& AInput, const QString& AMp4
     if (!c.done())
         DropUnwritten(mp4);
     if (c.is(ConversionResult::Stopped)) {
+        FJob.end = JobEnd::Stopped;
         FView.setProgress(0);
         FView.setStatus(QStringLiteral("Conversion stopped"));
         return;
     }
     FView.setProgress(100);
-    if (c.done())
+    if (c.done()) {
+        FJob = {JobEnd::Done, {mp4}, {}};
         tell(BoxKind::Information, DoneNotice(mp4, {LeftOutSentence(leftOut), subtitlesNote}));
-    else if (c.is(ConversionResult::SegmentsMissing))
+    } else if (c.is(ConversionResult::SegmentsMissing)) {
+        FJob = {JobEnd::DownloadIncomplete, {}, mp4};
         tell(BoxKind::Error, FileIncompleteNotice(missing, mp4));
-    else
+    } else {
         tell(BoxKind::Error, FileConversionFailedNotice(c.code));
+    }
 }
 
 } // namespace halvora

@@ -26,6 +26,9 @@ namespace {
         sa.sa_handler = SIG_DFL;
         ::sigaction(s, &sa, nullptr); // fails harmlessly for SIGKILL, SIGSTOP and libc's own
     }
+    // A group of its own: a terminal's Ctrl+C reaches this program alone, which then stops the
+    // child as Stop does (a recording is finished, not cut off).
+    ::setpgid(0, 0);
     if (R.deathSignal != 0) {
         if (::prctl(PR_SET_PDEATHSIG, R.deathSignal) != 0)
             goto failed;

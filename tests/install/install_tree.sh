@@ -23,6 +23,14 @@ root=$stage/usr
     fail "bin/halvora points at $(readlink "$root/bin/halvora")"
 [ "$(readlink -f "$root/bin/halvora")" = "$(readlink -f "$root/lib/halvora/halvora")" ] ||
     fail "bin/halvora does not resolve to the program"
+[ -x "$root/lib/halvora/halvora-cli" ] || fail "lib/halvora/halvora-cli missing"
+[ "$(readlink "$root/bin/halvora-cli")" = "../lib/halvora/halvora-cli" ] ||
+    fail "bin/halvora-cli points at $(readlink "$root/bin/halvora-cli")"
+# Runs through the link where there is no display, and links no widgets.
+env -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/halvora-cli" --version | grep -q '^halvora-cli ' ||
+    fail "bin/halvora-cli --version"
+! readelf -d "$root/lib/halvora/halvora-cli" | grep -q 'Qt6Widgets' ||
+    fail "halvora-cli links QtWidgets"
 
 desktop=$root/share/applications/$id.desktop
 metainfo=$root/share/metainfo/$id.metainfo.xml

@@ -46,9 +46,18 @@ version=$(env -u DISPLAY -u WAYLAND_DISPLAY timeout 30 /usr/bin/halvora --versio
 timeout 30 /usr/bin/halvora --no-such-option >/dev/null 2>&1
 [ $? -eq 2 ] || fail "an unknown option does not end with exit code 2"
 
+echo "== /usr/bin/halvora-cli --version (without a display)"
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY timeout 30 /usr/bin/halvora-cli --version) ||
+    fail "halvora-cli --version failed"
+[ "$version" = "halvora-cli 1.0.31.6" ] || fail "halvora-cli --version printed: $version"
+timeout 30 /usr/bin/halvora-cli convert >/dev/null 2>&1
+[ $? -eq 2 ] || fail "halvora-cli without an input does not end with exit code 2"
+
 echo "== installed files"
 id=io.github.halvora.Halvora
 [ "$(readlink -f /usr/bin/halvora)" = /usr/lib/halvora/halvora ] || fail "/usr/bin/halvora link"
+[ "$(readlink -f /usr/bin/halvora-cli)" = /usr/lib/halvora/halvora-cli ] ||
+    fail "/usr/bin/halvora-cli link"
 [ -f /usr/share/applications/$id.desktop ] || fail "desktop entry missing"
 [ -f /usr/share/metainfo/$id.metainfo.xml ] || fail "metainfo missing"
 for size in 16 24 32 48 64 128 256; do
@@ -57,8 +66,9 @@ done
 [ -f /usr/share/icons/hicolor/scalable/apps/$id.svg ] || fail "scalable icon missing"
 [ -f /usr/share/doc/halvora/copyright ] || fail "copyright missing"
 [ -f /usr/share/man/man1/halvora.1.gz ] || fail "manual page missing"
+[ -f /usr/share/man/man1/halvora-cli.1.gz ] || fail "manual page of halvora-cli missing"
 # Self-update is off: no helper, no links to components in the application folder.
-[ "$(ls -A /usr/lib/halvora)" = halvora ] || fail "/usr/lib/halvora holds $(ls -A /usr/lib/halvora)"
+[ "$(ls -A /usr/lib/halvora | tr '\n' ' ')" = "halvora halvora-cli " ] || fail "/usr/lib/halvora holds $(ls -A /usr/lib/halvora)"
 depends=$(dpkg-query -W -f='${Depends}' halvora)
 for dep in ffmpeg libvlc5 vlc-plugin-base vlc-plugin-video-output libqt6widgets6 libcurl4; do
     grep -q "\b$dep\b" <<<"$depends" || fail "Depends lacks $dep: $depends"

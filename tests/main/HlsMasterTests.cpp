@@ -143,6 +143,9 @@ TEST(HlsMaster, ChoiceOrderAndLabels) {
     EXPECT_EQ(VariantOrder(
                   p, {QualityChoice::Variant, "https://x/360p.m3u8?token=2", "640x360, 800 kb/s"}),
               QList<int>({1, 3, 0, 2}));
+    // By picture size alone (the command line's --quality WxH): the best of that size.
+    EXPECT_EQ(VariantOrder(p, {QualityChoice::Variant, {}, "640x360"}), QList<int>({1, 3, 0, 2}));
+    EXPECT_EQ(VariantOrder(p, {QualityChoice::Variant, {}, "1280x720"}), QList<int>({2, 0, 1, 3}));
     // A choice no longer in the playlist counts as Best.
     EXPECT_EQ(VariantOrder(p, {QualityChoice::Variant, "https://gone/x.m3u8"}),
               QList<int>({2, 0, 1, 3}));

@@ -1,0 +1,65 @@
+#include "CliJobs.h"
+#include "ConsoleConvertView.h"
+#include "Conversion.h"
+#include "ExitCodes.h"
+#include "StopSignals.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace halvora::cli {
+
+namespace {
+
+QualityChoice QualityOf(const QString& AText) {
+    if (AText == QLatin1String("smallest"))
+        return QualityChoice(QualityChoice::Smallest);
+    if (AText == QLatin1String("best"))
+        return QualityChoice(QualityChoice::Best);
+    return QualityChoice(QualityChoice::Variant, QString(), AText); // "WxH"
+}
+
+// -o as a folder, or as a file when it names an MP4 that is not a folder.
+void SetOutput(ConsoleConvertView& AView, const QString& AOutput) {
+    // Absolute, so that the paths printed at the end hold wherever the caller reads them.
+    const QString out =
+        QFileInfo(AOutput.isEmpty() ? QDir::currentPath() : AOutput).absoluteFilePath();
+    const bool file =
+        out.endsWith(QLatin1String(".mp4"), Qt::CaseInsensitive) && !QFileInfo(out).isDir();
+    if (!file) {
+        AView.outputFolder = out;
+        return;
+    }
+    const QFileInfo info(out);
+    AView.outputFolder = info.absolutePath();
+    AView.outputFile = info.fileName();
+}
+
+// The hand-over of --header and --cookies to the link's fetcher. Until the flow's view can
+// carry request headers, they are refused rather than silently dropped.
+bool RequestHeadersAvailable(const ConsoleConvertView& AView) {
+    return AView.headerLines.isEmpty() && AView.cookieFile.isEmpty();
+}
+
+} // namespace
+
+int RunConvert(const CliOptions& AOptions, ProgressPrinter& APrinter) {
+    ConsoleConvertView view(APrinter);
+    view.input = AOptions.input;
+    view.reencode = AOptions.reencode;
+    view.quality = QualityOf(AOptions.quality);
+    view.headerLines = AOptions.headers;
+    view.cookieFile = AOptions.cookies;
+    if (!RequestHeadersAvailable(view)) {
+        APrinter.message(BoxKind::Error,
+                         QStringLiteral("--header and --cookies: not available in this build"));
+        return kExitUsage;
+    }
+    SetOutput(view, AOptions.output);
+    ConversionFlow flow(view);
+    const StopOnSignal stop([&flow] { flow.RequestStop(); });
+    flow.ConvertInput();
+    return ExitForJob(flow.lastJob());
+}
+
+} // namespace halvora::cli
