@@ -237,7 +237,7 @@ void ClipEditor::ShowPosition(bool AFollow) {
         if (FVLC && FVLC->IsOpen())
             FVLC->SetTime(FPosMs);
     } else {
-        FPreview.arm();
+        FPreview.Follow(FromMs(FPosMs));
     }
 }
 

@@ -238,9 +238,8 @@ void TClipForm::BuildLayout() {
     panel.Add(BtnDel, 298, 110, 0, 0, 30);
     panel.Add(BtnClear, 424, 80, 0, 0, 30);
     panel.Add(BtnPlay, 526, 80, 0, 0, 30);
-    panel.Add(BtnKeys, 620, 60, 0, 0, 30);
-    panel.Add(BtnUndo, 690, 70, 0, 0, 30);
-    panel.Add(BtnRedo, 765, 70, 0, 0, 30);
+    panel.Add(BtnUndo, 620, 80, 0, 0, 30);
+    panel.Add(BtnRedo, 710, 80, 0, 0, 30);
     panel.Row(72, 149, 1);
     panel.Add(LvSegs, 11, 612, 1);
     panel.Row(227, 28);
@@ -249,8 +248,9 @@ void TClipForm::BuildLayout() {
     panel.Row(261, 36);
     panel.Add(BtnExport, 11, 630, 1, 0, 36);
     panel.Row(303, 28);
-    panel.Add(ChkParts, 11, 320, 0, 4);
-    panel.Add(BtnExportList, 380, 110, 0, 0, 28);
+    panel.Add(ChkParts, 11, 300, 0, 4);
+    panel.Add(BtnExportList, 320, 110, 0, 0, 28);
+    panel.Add(BtnKeys, 440, 80, 0, 0, 28);
     panel.Spring();
     panel.Add(BtnStop, 541, 100, 0, 0, 28);
     panel.Row(343, 26);
@@ -293,10 +293,9 @@ void TClipForm::BuildLayout() {
     });
 
     BuildEditing();
-    QWidget* order[] = {EdtClip, BtnOpen,   TrackBar1, EdtTime,  BtnStart,      BtnEnd,
-                        BtnDel,  BtnClear,  BtnPlay,   BtnKeys,  BtnUndo,       BtnRedo,
-                        LvSegs,  EdtOut,    BtnExport, ChkParts, BtnExportList, BtnOut,
-                        EdtCrop};
+    QWidget* order[] = {EdtClip,   BtnOpen,  TrackBar1,     EdtTime, BtnStart, BtnEnd, BtnDel,
+                        BtnClear,  BtnPlay,  BtnKeys,       BtnUndo, BtnRedo,  LvSegs, EdtOut,
+                        BtnExport, ChkParts, BtnExportList, BtnOut,  EdtCrop};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 

@@ -251,8 +251,8 @@ TEST(FramePreview, FollowShowsTheKeyframeAtOnceAndTheExactFrameAtRest) {
     p.preview.Follow(7.5);
     p.preview.GrabSoon(4);
     p.preview.disarm();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return grabbed.count() == 2 && !p.preview.glimpsing(); }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return grabbed.count() == 2 && !p.preview.glimpsing(); }, 10000));
     EXPECT_EQ(glimpsed.count(), 1);
     EXPECT_LT(MeanDiff(p.preview.image(), four), 1.0);
 }
