@@ -117,13 +117,23 @@ TEST_F(ClipKeys, FrameStepsKeyframesAndTheTimeFieldMarkExactFrames) {
         Key(key.first, key.second);
         EXPECT_EQ(TimeField(), clock) << key.first;
     }
+    // The picture, once clicked, takes the same keys.
+    QTest::mouseClick(W<QWidget>("ImgPreview"), Qt::LeftButton);
+    ASSERT_TRUE(W<QWidget>("ImgPreview")->hasFocus());
+    Key(Qt::Key_Right);
+    EXPECT_EQ(TimeField(), "00:00:02.000");
+    Key(Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(TimeField(), "00:00:00.000");
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Period);
+    EXPECT_EQ(TimeField(), "00:00:01.040");
     // A time that can't be read is refused with a reason and the field shows the position.
     W<QLineEdit>("EdtTime")->setFocus();
     Key(Qt::Key_A, Qt::ControlModifier);
     Type("soon");
     Key(Qt::Key_Return);
     EXPECT_EQ(Status(), "Cannot read \"soon\" as a time: type hh:mm:ss.mmm");
-    EXPECT_EQ(TimeField(), "00:00:01.000");
+    EXPECT_EQ(TimeField(), "00:00:01.040");
 
     // The export keeps [0, 1.12) and [1.92, 3.48): 28 + 39 frames, each seam on its mark.
     const QString out = *sDir + "/frames.mp4";
@@ -224,6 +234,10 @@ TEST_F(ClipKeys, KeysLeaveControlsWhatTheyNeed) {
     Key(Qt::Key_Question);
     ASSERT_EQ(FDialogs.boxes.size(), 2);
     EXPECT_EQ(FDialogs.boxes[1].text, FDialogs.boxes[0].text);
+    // Space on the time line is play / pause (here: no VLC runtime, which it says).
+    Key(Qt::Key_Space);
+    ASSERT_EQ(FDialogs.boxes.size(), 3);
+    EXPECT_EQ(FDialogs.boxes[2].text, "VLC runtime (libvlc.so.5) not found. Please install VLC.");
     Key(Qt::Key_Tab);
     EXPECT_TRUE(W<QLineEdit>("EdtTime")->hasFocus());
 }
