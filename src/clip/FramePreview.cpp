@@ -148,7 +148,10 @@ void FramePreview::startGlimpse(double ASec) {
     const quint64 request = ++FRequests;
     FGlimpseJob.start<QImage>(
         [cmd, path, stall = FEnv.stallMs](const WorkerJob::Context& AContext) {
-            return RunGrab(cmd, path, stall, AContext.stop);
+            // A passing picture leaves no file behind.
+            QImage image = RunGrab(cmd, path, stall, AContext.stop);
+            QFile::remove(path);
+            return image;
         },
         [this, ASec, request, video = FInFile](const QImage& AImage) {
             glimpseDone(ASec, request, video, AImage);
