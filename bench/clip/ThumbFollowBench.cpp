@@ -33,12 +33,17 @@ Figures Follow(TClipForm& AForm, std::int64_t AFromMs, std::int64_t AStepMs, int
     QVector<qint64> answer; // when a picture answered it, -1: not yet
     QElapsedTimer clock;
     clock.start();
-    const auto c = QObject::connect(&AForm.Preview(), &FramePreview::glimpsed, [&](double ASec) {
+    // A quick picture, or the exact frame once the thumb rests, answers its step and every
+    // step before it.
+    auto answered = [&](double ASec) {
         const qsizetype i = asked.lastIndexOf(ASec);
         for (qsizetype k = 0; k <= i; ++k)
             if (answer[k] < 0)
                 answer[k] = clock.elapsed();
-    });
+    };
+    const auto c = QObject::connect(&AForm.Preview(), &FramePreview::glimpsed, answered);
+    const auto e = QObject::connect(&AForm.Preview(), &FramePreview::grabbed,
+                                    [&](double ASec, bool) { answered(ASec); });
     for (int s = 0; s < ASteps; ++s) {
         editor.SeekMs(AFromMs + AStepMs * s);
         asked << editor.PositionMs() / 1000.0;
@@ -48,6 +53,7 @@ Figures Follow(TClipForm& AForm, std::int64_t AFromMs, std::int64_t AStepMs, int
     }
     (void)QTest::qWaitFor([&] { return answer.last() >= 0; }, 10000);
     QObject::disconnect(c);
+    QObject::disconnect(e);
     QVector<qint64> lat;
     for (qsizetype i = 0; i < at.size(); ++i)
         lat << (answer[i] < 0 ? 10000 : answer[i] - at[i]);
