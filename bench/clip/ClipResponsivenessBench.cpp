@@ -4,6 +4,7 @@
 // re-encode (ffmpeg gone, cuts and partial output removed). Run under X (xvfb-run); prints one
 // line per measurement. The video is the one the clip benchmarks cache (HALVORA_BENCH_DIR).
 #include "BenchVideo.h"
+#include "BenchWindow.h"
 #include "ClipForm.h"
 #include "TickGap.h"
 
@@ -18,19 +19,6 @@
 using namespace halvora;
 using namespace halvora::bench;
 
-namespace {
-
-class Answers : public DialogService {
-public:
-    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
-                      BoxButtons) override {
-        std::fprintf(stderr, "box: %s\n", qPrintable(AText));
-        return BoxAnswer::Ok;
-    }
-};
-
-} // namespace
-
 int main(int argc, char** argv) {
     PrepareWindowBench();
     QApplication app(argc, argv);
@@ -39,11 +27,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no test video\n");
         return 1;
     }
-    Answers answers;
-    TClipForm form(answers);
+    BenchDialogs answers;
     // Playback is not measured here.
-    form.SetLibVlcCandidates({QStringLiteral("/nonexistent/libvlc.so.5")});
-    form.show();
+    const std::unique_ptr<TClipForm> window = NewBenchWindow(answers);
+    TClipForm& form = *window;
     ClipEditor& editor = form.Editor();
     QSlider* track = form.findChild<QSlider*>(QStringLiteral("TrackBar1"));
     QLineEdit* out = form.findChild<QLineEdit*>(QStringLiteral("EdtOut"));

@@ -3,6 +3,7 @@
 // no ffmpeg run). Run under Xvfb (xcb) for the playback figure. The video is the one the clip
 // core benchmarks make and cache (HALVORA_BENCH_DIR, default /tmp/halvora-bench).
 #include "BenchVideo.h"
+#include "BenchWindow.h"
 #include "ClipForm.h"
 #include "Process.h"
 
@@ -21,22 +22,13 @@ using namespace halvora::bench;
 
 namespace {
 
-class NoDialogs : public DialogService {
-public:
-    BoxAnswer message(QWidget*, BoxKind, const QString&, const QString& AText,
-                      BoxButtons) override {
-        std::fprintf(stderr, "box: %s\n", qPrintable(AText));
-        return BoxAnswer::Ok;
-    }
-};
-
 void BM_OpenLongVideoToFirstFrame(benchmark::State& AState) {
     const QString video = LongVideo();
     if (video.isEmpty()) {
         AState.SkipWithError("no test video");
         return;
     }
-    NoDialogs dialogs;
+    BenchDialogs dialogs;
     TClipForm form(dialogs);
     for (auto _ : AState) {
         form.LoadFile(video);
@@ -57,7 +49,7 @@ void BM_TrackBarChangeDuringPlayback(benchmark::State& AState) {
         return;
     }
     const QString video = LongVideo();
-    NoDialogs dialogs;
+    BenchDialogs dialogs;
     TClipForm form(dialogs);
     int runs = 0;
     ClipEnv env;

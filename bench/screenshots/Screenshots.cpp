@@ -93,15 +93,16 @@ bool ClipWindowExporting(const QString& AVideo, const QString& AWork, const QStr
     auto* track = form.findChild<QSlider*>("TrackBar1");
     if (!QTest::qWaitFor([&] { return form.Playing() && track->value() >= 3; }, 30000))
         return Fail("the video didn't play");
-    auto mark = [&](int AFrom, int ATo) {
-        track->setValue(AFrom);
+    // Marks on frames between whole seconds, as the frame keys leave them.
+    auto mark = [&](std::int64_t AFromMs, std::int64_t AToMs) {
+        form.Editor().SeekMs(AFromMs);
         form.findChild<QPushButton*>("BtnStart")->click();
-        track->setValue(ATo);
+        form.Editor().SeekMs(AToMs);
         form.findChild<QPushButton*>("BtnEnd")->click();
     };
-    mark(15, 42);
-    mark(130, 151);
-    mark(290, 333);
+    mark(15240, 42000);
+    mark(130520, 151960);
+    mark(290000, 333480);
     // Paused where the thumb is, as a user leaves it before exporting.
     track->setValue(96);
     if (!QTest::qWaitFor([&] { return track->value() >= 98; }, 30000))

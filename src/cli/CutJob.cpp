@@ -1,8 +1,12 @@
 #include "CliJobs.h"
 #include "ClipExport.h"
 #include "ClipOutputNames.h"
+#include "ClipTime.h"
 #include "ConsoleExportView.h"
+#include "CutList.h"
 #include "ExitCodes.h"
+#include "FrameClock.h"
+#include "MediaIndex.h"
 #include "MediaProbe.h"
 #include "StopSignals.h"
 
@@ -13,24 +17,29 @@ namespace halvora::cli {
 
 namespace {
 
-// The hand-over of the command line's stretches to the export, in the one place where the
-// export's own units meet them. The export marks whole seconds, so a time with a fraction is
-// refused rather than moved; saved cut lists (--cuts) and one file per stretch (--separate)
-// are not part of this build. Empty when handed over, else the reason.
-QString HandOverStretches(const CliOptions& AOptions, ExportRequest& ARequest) {
-    if (!AOptions.cutsFile.isEmpty())
-        return QStringLiteral("--cuts: not available in this build");
-    if (AOptions.separate)
-        return QStringLiteral("--separate: not available in this build");
-    for (const TimeRange& r : AOptions.deletes) {
-        if (r.startMs % 1000 != 0 || r.endMs % 1000 != 0)
-            return QStringLiteral("--delete %1-%2: fractions of a second are not available in "
-                                  "this build (the cut works in whole seconds)")
-                .arg(r.startMs / 1000.0)
-                .arg(r.endMs / 1000.0);
-        ARequest.rows << DeleteSegment{static_cast<std::int32_t>(r.startMs / 1000),
-                                       static_cast<std::int32_t>(r.endMs / 1000)};
-    }
+// The stretches to delete: those typed with --delete, or a saved cut list (--cuts), which must
+// still belong to this video. Empty when handed over, else the reason.
+QString HandOverStretches(const CliOptions& AOptions, const ClipEnv& AEnv, ExportRequest& ARequest,
+                          MediaIndex& AIndex) {
+    ARequest.separateFiles = AOptions.separate;
+    for (const TimeRange& r : AOptions.deletes)
+        ARequest.rows << DeleteSegment{r.startMs / 1000.0, r.endMs / 1000.0};
+    if (AOptions.cutsFile.isEmpty())
+        return {};
+    CutList list;
+    QString error;
+    if (!ReadCutList(AOptions.cutsFile, &list, &error))
+        return AOptions.cutsFile + QStringLiteral(": ") + error;
+    // The length as the clip editor saved it: up to the end of the last frame.
+    AIndex = ReadMediaIndex(ARequest.inFile, AEnv);
+    ARequest.index = &AIndex;
+    const std::int64_t lengthMs = VideoLengthMs(AIndex, ARequest.duration);
+    // A list saved for a video of another length would delete the wrong stretches.
+    if (ToMs(list.videoDuration) != lengthMs)
+        return QStringLiteral("%1 was saved for a video of %2, this one is %3 long")
+            .arg(AOptions.cutsFile, FormatMarkTime(list.videoDuration),
+                 FormatMarkTime(FromMs(lengthMs)));
+    ARequest.rows = list.segments;
     return {};
 }
 
@@ -39,11 +48,6 @@ QString HandOverStretches(const CliOptions& AOptions, ExportRequest& ARequest) {
 int RunCut(const CliOptions& AOptions, ProgressPrinter& APrinter) {
     ExportRequest request;
     request.inFile = AOptions.input;
-    const QString refused = HandOverStretches(AOptions, request);
-    if (!refused.isEmpty()) {
-        APrinter.message(BoxKind::Error, refused);
-        return kExitUsage;
-    }
     request.cropText = AOptions.crop;
     // Absolute, so that the path printed at the end holds wherever the caller reads it.
     request.outText =
@@ -66,9 +70,16 @@ int RunCut(const CliOptions& AOptions, ProgressPrinter& APrinter) {
                          QStringLiteral("Cannot read the video: ") + request.inFile);
         return kExitFailed;
     }
-    QString written;
+    MediaIndex index;
+    const QString refused = HandOverStretches(AOptions, env, request, index);
+    if (!refused.isEmpty()) {
+        APrinter.message(BoxKind::Error, refused);
+        return kExitFailed;
+    }
+    QStringList written;
     if (ExportClip(request, view, env, &written)) {
-        PrintPath(written);
+        for (const QString& path : written)
+            PrintPath(path);
         return kExitDone;
     }
     return signalled ? kExitSignalled : kExitFailed;

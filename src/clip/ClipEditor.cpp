@@ -2,11 +2,13 @@
 
 #include "AppPaths.h"
 #include "ClipOutputNames.h"
+#include "ClipTime.h"
 #include "MediaProbe.h"
 #include "VLCPlayer.h"
 #include "VideoOpening.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace halvora {
 
@@ -54,7 +56,12 @@ ClipEditor::ClipEditor(ClipView& AView, QObject* AParent)
     FTimer.stop();
     FTimerPlay.setInterval(500);
     connect(&FTimerPlay, &QTimer::timeout, this, &ClipEditor::PlayTick);
-    FPreview.setPositionSource([this] { return FView.trackPosition(); });
+    FPreview.setPositionSource([this] { return FromMs(FPosMs); });
+    connect(&FSegments, &SegmentModel::editRefused, this,
+            [this](const QString& AWhy) { FView.setStatus(AWhy); });
+    connect(&FSegments, &SegmentModel::edited, this,
+            [this](const QString& AText) { FView.setStatus(AText); });
+    connect(&FSegments, &SegmentModel::segmentsChanged, this, &ClipEditor::SaveCutList);
 }
 
 ClipEditor::~ClipEditor() {
@@ -109,6 +116,8 @@ void ClipEditor::StartLoad(const QString& Fn, bool APlay) {
     FView.SetEditingEnabled(false);
     FInFile.clear();
     FDuration = 0;
+    FPosMs = 0;
+    FClock = FrameClock();
     FIndex = MediaIndex();
     FView.setKeyframeTicks({});
     FPreview.setVideo(QString());
@@ -176,12 +185,17 @@ void ClipEditor::LoadDone(const OpenedVideo& AResult) {
     }
 
     FIndex = AResult.index;
+    FClock = FrameClock(FIndex, VideoLengthMs(FIndex, FDuration));
+    FSegments.setLength(FromMs(FClock.endMs()));
     FView.setKeyframeTicks(KeyframeSeconds(FIndex));
     FInFile = Fn;
+    FVideoSize = QFileInfo(Fn).size();
     FPreview.setVideo(Fn);
     FView.setTrackMaximum(FDuration);
     FView.setTrackPosition(0);
+    FPosMs = 0;
     FView.setTimeText(QStringLiteral("00:00 / %1").arg(FormatTime(FDuration)));
+    FView.setClockText(FormatClock(0));
     FView.setStatus(QStringLiteral("Loaded %1 (duration %2)").arg(name, FormatTime(FDuration)));
     FDefaultOut = DefaultClipOutput(Fn);
     FView.setOutputText(FDefaultOut);
@@ -190,6 +204,7 @@ void ClipEditor::LoadDone(const OpenedVideo& AResult) {
     // The still frame is the preview whenever a video is loaded and not playing.
     FView.setPreviewVisible(true);
     FView.SetEditingEnabled(true);
+    OfferCutList();
     if (AResult.play)
         TogglePlayback();
     emit loadFinished();
@@ -204,18 +219,79 @@ void ClipEditor::ChooseOutputFolder() {
 }
 
 void ClipEditor::PositionChanged() {
-    if (FInFile.isEmpty())
+    if (FInFile.isEmpty() || FSeeking)
         return;
-    const int pos = FView.trackPosition();
-    FView.setTimeText(QStringLiteral("%1 / %2").arg(FormatTime(pos), FormatTime(FDuration)));
-    if (FSyncing)
+    // The arrow keys and the mouse move by whole seconds, as they always have.
+    if (!FSyncing)
+        FPosMs = static_cast<std::int64_t>(FView.trackPosition()) * 1000;
+    ShowPosition(!FSyncing);
+}
+
+void ClipEditor::ShowPosition(bool AFollow) {
+    const auto secs = static_cast<std::int32_t>(FPosMs / 1000);
+    FView.setTimeText(QStringLiteral("%1 / %2").arg(FormatTime(secs), FormatTime(FDuration)));
+    FView.setClockText(FormatClock(FPosMs));
+    if (!AFollow)
         return;
     if (FPlaying) {
         if (FVLC && FVLC->IsOpen())
-            FVLC->SetTime(static_cast<std::int64_t>(pos) * 1000);
+            FVLC->SetTime(FPosMs);
     } else {
-        FPreview.arm();
+        FPreview.Follow(FromMs(FPosMs));
     }
+}
+
+void ClipEditor::SeekMs(std::int64_t AMs) {
+    if (FInFile.isEmpty())
+        return;
+    FPosMs = FClock.frameAt(std::clamp<std::int64_t>(AMs, 0, FClock.endMs()));
+    {
+        FSeeking = true;
+        const auto secs = static_cast<int>(FPosMs / 1000);
+        FView.setTrackPosition(secs);
+        FSeeking = false;
+    }
+    ShowPosition(true);
+}
+
+void ClipEditor::StepFrames(int ACount) {
+    if (!FInFile.isEmpty())
+        SeekMs(FClock.step(FPosMs, ACount));
+}
+
+void ClipEditor::StepSeconds(int ASeconds) {
+    SeekMs(FPosMs + static_cast<std::int64_t>(ASeconds) * 1000);
+}
+
+void ClipEditor::JumpKeyframe(int ADirection) {
+    if (!FInFile.isEmpty())
+        SeekMs(FClock.keyframe(FPosMs, ADirection));
+}
+
+void ClipEditor::SeekToText(const QString& AText) {
+    if (FInFile.isEmpty())
+        return;
+    std::int64_t ms = 0;
+    if (!ParseClock(AText, &ms)) {
+        FView.setStatus(
+            QStringLiteral("Cannot read \"%1\" as a time: type hh:mm:ss.mmm").arg(AText.trimmed()));
+        FView.setClockText(FormatClock(FPosMs));
+        return;
+    }
+    if (ms > FClock.endMs())
+        FView.setStatus(QStringLiteral("%1 is after the end of the video (%2)")
+                            .arg(FormatClock(ms), FormatClock(FClock.endMs())));
+    SeekMs(ms);
+}
+
+void ClipEditor::Undo() {
+    const QString text = FSegments.undo();
+    FView.setStatus(text.isEmpty() ? QStringLiteral("Nothing to undo") : text);
+}
+
+void ClipEditor::Redo() {
+    const QString text = FSegments.redo();
+    FView.setStatus(text.isEmpty() ? QStringLiteral("Nothing to redo") : text);
 }
 
 void ClipEditor::TogglePlayback() {
@@ -252,10 +328,9 @@ void ClipEditor::TogglePlayback() {
             return;
         }
     }
-    const int pos = FView.trackPosition();
     // libVLC ignores a seek until playback has begun, so the seek follows the start.
     FVLC->Play();
-    FVLC->SetTime(pos < FDuration ? static_cast<std::int64_t>(pos) * 1000 : 0);
+    FVLC->SetTime(FPosMs / 1000 < FDuration ? FPosMs : 0);
     FPlaying = true;
     FView.setPlayText(QStringLiteral("Stop"));
     FTimerPlay.start();
@@ -277,9 +352,10 @@ void ClipEditor::PlayTick() {
         };
         FSyncing = true;
         const Unsync guard{FSyncing};
+        FPosMs = t;
         FView.setTrackPosition(secs);
     }
-    FView.setTimeText(QStringLiteral("%1 / %2").arg(FormatTime(secs), FormatTime(FDuration)));
+    ShowPosition(false);
     if (!FVLC->IsPlaying() && t >= length - 800)
         StopPlayback();
 }
@@ -303,15 +379,19 @@ void ClipEditor::StopPlayback() {
         FPreview.arm();
 }
 
-QString ClipEditor::KeyframeNote(std::int32_t ASecond) const {
+QString ClipEditor::KeyframeNote(double ASecond) const {
     return IsOnKeyframe(FIndex, ASecond) ? QStringLiteral("on a keyframe")
                                          : QStringLiteral("between keyframes");
+}
+
+double ClipEditor::MarkTime() const {
+    return FromMs(FClock.frameAt(FPosMs));
 }
 
 void ClipEditor::MarkStart() {
     if (FInFile.isEmpty())
         return;
-    const int pos = FView.trackPosition();
+    const double pos = MarkTime();
     QString text = FSegments.markStart(pos);
     // Where copies can start matters to the user: a mark off a keyframe is re-encoded up to it.
     if (FIndex.ok)
@@ -322,8 +402,8 @@ void ClipEditor::MarkStart() {
 void ClipEditor::MarkEnd() {
     if (FInFile.isEmpty())
         return;
-    const std::int32_t start = FSegments.markA();
-    const int pos = FView.trackPosition();
+    const double start = FSegments.markA();
+    const double pos = MarkTime();
     QString text = FSegments.markEnd(pos);
     const bool added = start >= 0 && FSegments.markA() < 0;
     if (FIndex.ok && added)
@@ -349,6 +429,7 @@ void ClipEditor::StartExport() {
     req.outText = FView.outputText();
     req.freeName = !FDefaultOut.isEmpty() && Trimmed(req.outText) == FDefaultOut;
     req.cropText = FView.cropText();
+    req.separateFiles = FView.separateFiles();
     req.rows = FSegments.segments();
     req.duration = FDuration;
     // Playback would compete with the export for the disk and the processor.

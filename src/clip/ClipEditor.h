@@ -4,6 +4,7 @@
 #include "ClipExport.h"
 #include "ClipOutputNames.h"
 #include "ClipPlayer.h"
+#include "FrameClock.h"
 #include "FramePreview.h"
 #include "MediaIndex.h"
 #include "SegmentModel.h"
@@ -28,17 +29,28 @@ public:
     // The open dialog ("" when cancelled) and the folder dialog ("" when cancelled).
     virtual QString openFile(const QString& ATitle, const QString& AFilter) = 0;
     virtual QString pickFolder(const QString& ATitle) = 0;
+    // The save dialog ("" when cancelled).
+    virtual QString saveFile(const QString& ATitle, const QString& AStart, const QString& AFilter) {
+        (void)ATitle;
+        (void)AStart;
+        (void)AFilter;
+        return {};
+    }
     virtual void setFileText(const QString& AText) = 0; // EdtClip
     virtual int trackPosition() = 0;
     virtual void setTrackMaximum(int AMax) = 0;
     // Raises PositionChanged when the position changes, as a move by the user does.
     virtual void setTrackPosition(int APos) = 0;
-    virtual void setTimeText(const QString& AText) = 0;        // LblTime
+    virtual void setTimeText(const QString& AText) = 0; // LblTime
+    // The time field (EdtTime), "hh:mm:ss.mmm".
+    virtual void setClockText(const QString& AText) { (void)AText; }
     virtual void setVideoSizeText(const QString& AText) = 0;   // LblVideoSize
     virtual void setAudioTracksText(const QString& AText) = 0; // LblAudio
     virtual QString outputText() = 0;                          // EdtOut
     virtual void setOutputText(const QString& AText) = 0;
-    virtual QString cropText() = 0;    // EdtCrop
+    virtual QString cropText() = 0; // EdtCrop
+    // ChkParts: each kept stretch exported as its own file.
+    virtual bool separateFiles() { return false; }
     virtual int selectedSegment() = 0; // -1: no row selected
     virtual void SetEditingEnabled(bool On) = 0;
     virtual void setPreviewVisible(bool AVisible) = 0; // PanelPreview
@@ -83,6 +95,21 @@ public:
     void ClearSegments();
     void StartExport();
     void PositionChanged();
+    // Frame-exact moves of the position (milliseconds from the file's start): each lands on a
+    // frame, within the file, and moves the time line, the time field and the picture.
+    void SeekMs(std::int64_t AMs);
+    void StepFrames(int ACount);
+    void StepSeconds(int ASeconds);
+    void JumpKeyframe(int ADirection);
+    void GoToStart() { SeekMs(0); }
+    void GoToEnd() { SeekMs(FClock.endMs()); }
+    // The time field's Enter: to the frame at the typed time, or a status saying why not.
+    void SeekToText(const QString& AText);
+    // The list's changes taken back and done again.
+    void Undo();
+    void Redo();
+    // "Export list...": the segments as CSV where the user says.
+    void ExportListCsv();
     void PlayTick();
     void StopPlayback();
     void WindowClosing();
@@ -97,6 +124,9 @@ public:
 
     const QString& InFile() const { return FInFile; }
     std::int32_t Duration() const { return FDuration; }
+    // The position: the frame under the thumb, milliseconds.
+    std::int64_t PositionMs() const { return FPosMs; }
+    const FrameClock& Clock() const { return FClock; }
     // Keyframes and coding parameters of the loaded video, read once when it was opened.
     const MediaIndex& Index() const { return FIndex; }
     bool Playing() const { return FPlaying; }
@@ -121,7 +151,15 @@ private:
     void LoadDone(const OpenedVideo& AResult);
     void UseWorkDir(const QString& ADir);
     // "on a keyframe" / "between keyframes" for a mark at ASecond.
-    QString KeyframeNote(std::int32_t ASecond) const;
+    QString KeyframeNote(double ASecond) const;
+    // The cut list beside the video: written whenever the segments change, offered back when
+    // the video is opened again (never applied to a video whose length has changed).
+    void SaveCutList();
+    void OfferCutList();
+    // The time label and field for the position; then the picture or the player follows it.
+    void ShowPosition(bool AFollow);
+    // The frame under the thumb, as a mark takes it.
+    double MarkTime() const;
 
     ClipView& FView;
     QString FInFile;
@@ -133,6 +171,11 @@ private:
     QString FDefaultOut;
     bool FPlaying = false;
     bool FSyncing = false;
+    // Set while SeekMs moves the track bar: its whole second must not replace the exact position.
+    bool FSeeking = false;
+    std::int64_t FPosMs = 0;
+    std::int64_t FVideoSize = 0;
+    FrameClock FClock;
     // Set by WindowClosing: a handler still running when the window closed (the load lets messages
     // through) must not start playback into a window that is going away.
     bool FClosed = false;

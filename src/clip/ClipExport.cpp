@@ -1,7 +1,9 @@
 #include "ClipExport.h"
 
 #include "AppPaths.h"
+#include "ClipTime.h"
 #include "ExactCutPlan.h"
+#include "ExportSteps.h"
 #include "KeyframeCopyPlan.h"
 #include "MediaProbe.h"
 
@@ -39,9 +41,9 @@ QString CheckedOutput(const ExportRequest& ARequest, ExportView& AView) {
     return output;
 }
 
-// What the user reads of how the export ended: the one place of these texts. True when the
-// output was written.
-bool Report(ExportJob& AJob, const PlanOutcome& AOutcome) {
+} // namespace
+
+bool ReportOutcome(ExportJob& AJob, const PlanOutcome& AOutcome, bool AAnnounce) {
     ExportView& view = AJob.view;
     QString err;
     switch (AOutcome.result) {
@@ -52,6 +54,8 @@ bool Report(ExportJob& AJob, const PlanOutcome& AOutcome) {
                     QStringLiteral(": ") + err);
             return false;
         }
+        if (!AAnnounce)
+            return true;
         // What could not be kept is named once, as a conversion names it.
         view.setStatus(
             QStringLiteral("Export complete: ") + AJob.target.result() +
@@ -73,9 +77,9 @@ bool Report(ExportJob& AJob, const PlanOutcome& AOutcome) {
         Box(view, BoxKind::Error,
             AOutcome.range.tail
                 ? QStringLiteral("Tail segment [%1-END] extraction failed")
-                      .arg(FormatTime(AOutcome.range.from))
+                      .arg(FormatMarkTime(AOutcome.range.from))
                 : QStringLiteral("Segment [%1-%2] extraction failed")
-                      .arg(FormatTime(AOutcome.range.from), FormatTime(AOutcome.range.to)));
+                      .arg(FormatMarkTime(AOutcome.range.from), FormatMarkTime(AOutcome.range.to)));
         return false;
     case PlanResult::NoSegments:
         AJob.target.release();
@@ -92,6 +96,8 @@ bool Report(ExportJob& AJob, const PlanOutcome& AOutcome) {
     }
     return false;
 }
+
+namespace {
 
 // An exact cut where the video allows one; whatever stops it, keyframe copies still lose
 // nothing. False when the exact cut settled the export (AOutcome says how).
@@ -112,11 +118,20 @@ bool TryExactCut(ExportJob& AJob, PlanOutcome& AOutcome) {
 
 } // namespace
 
+PlanOutcome RunPlans(ExportJob& AJob) {
+    PlanOutcome outcome;
+    if (!TryExactCut(AJob, outcome))
+        return outcome;
+    return KeyframeCopyPlan().run(AJob);
+}
+
 bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv& AEnv,
-                QString* AWritten) {
+                QStringList* AWritten) {
     const QString output = CheckedOutput(ARequest, AView);
     if (output.isEmpty())
         return false;
+    if (ARequest.separateFiles)
+        return ExportSeparately(ARequest, output, AView, AEnv, AWritten);
     // The user named this file on purpose: ask before anything is written.
     const bool replacing = !ARequest.freeName && QFileInfo::exists(output);
     if (replacing && AView.message(BoxKind::Confirmation,
@@ -133,7 +148,7 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
 
     std::int64_t keptMs = 0;
     for (const KeptRange& r : ranges)
-        keptMs += 1000LL * ((r.tail ? ARequest.duration : r.to) - r.from);
+        keptMs += ToMs((r.tail ? ARequest.duration : r.to) - r.from);
     ExportMeter meter(AView, keptMs);
     ExportTarget target(output, ARequest.freeName, replacing);
     MediaIndex ownIndex;
@@ -147,12 +162,9 @@ bool ExportClip(const ExportRequest& ARequest, ExportView& AView, const ClipEnv&
                   AEnv.dir(),      ranges, ARequest.duration,
                   keptMs,          index,  AEnv,
                   AView,           meter,  target};
-    PlanOutcome outcome;
-    if (TryExactCut(job, outcome))
-        outcome = KeyframeCopyPlan().run(job);
-    const bool written = Report(job, outcome);
+    const bool written = ReportOutcome(job, RunPlans(job), true);
     if (written && AWritten)
-        *AWritten = target.result();
+        *AWritten = QStringList{target.result()};
     return written;
 }
 

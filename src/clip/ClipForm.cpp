@@ -1,21 +1,25 @@
 #include "ClipForm.h"
 
+#include "ClipKeys.h"
 #include "DesignRows.h"
 #include "InputItems.h"
 #include "VLCPlayer.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QSlider>
 #include <QStyleOptionSlider>
 #include <QTimer>
@@ -156,6 +160,13 @@ void TClipForm::BuildLayout() {
     KeyframeTicks = named(new TKeyframeTicks(TrackBar1, Panel1), "KeyframeTicks");
     KeyframeTicks->setToolTip(QStringLiteral("Keyframes: copies start here without re-encoding"));
     LblTime = label(Panel1, "LblTime", QStringLiteral("00:00 / 00:00"));
+    EdtTime = named(new QLineEdit(Panel1), "EdtTime");
+    EdtTime->setText(QStringLiteral("00:00:00.000"));
+    EdtTime->setToolTip(QStringLiteral("Position (hh:mm:ss.mmm): type a time and press Enter"));
+    BtnUndo = button(Panel1, "BtnUndo", QStringLiteral("Undo"));
+    BtnRedo = button(Panel1, "BtnRedo", QStringLiteral("Redo"));
+    BtnKeys = button(Panel1, "BtnKeys", QStringLiteral("Keys"));
+    BtnExportList = button(Panel1, "BtnExportList", QStringLiteral("Export list..."));
     BtnStart = button(Panel1, "BtnStart", QStringLiteral("Mark start"));
     BtnEnd = button(Panel1, "BtnEnd", QStringLiteral("Mark end"));
     BtnDel = button(Panel1, "BtnDel", QStringLiteral("Remove marks"));
@@ -167,7 +178,9 @@ void TClipForm::BuildLayout() {
     LvSegs->setRootIsDecorated(false);
     LvSegs->setItemsExpandable(false);
     LvSegs->setUniformRowHeights(true);
-    LvSegs->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The times are edited in place: F2 or a double-click.
+    LvSegs->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    LvSegs->setContextMenuPolicy(Qt::CustomContextMenu);
     LvSegs->setSelectionMode(QAbstractItemView::SingleSelection);
     LvSegs->setSelectionBehavior(QAbstractItemView::SelectRows);
     LvSegs->header()->setStretchLastSection(false);
@@ -178,6 +191,9 @@ void TClipForm::BuildLayout() {
     BtnOut = button(Panel1, "BtnOut", QStringLiteral("Output dir..."));
     BtnExport = button(Panel1, "BtnExport",
                        QStringLiteral("Export (stitch everything except deleted segments)"));
+    ChkParts =
+        named(new QCheckBox(QStringLiteral("Export each kept stretch as its own file"), Panel1),
+              "ChkParts");
     BtnStop = button(Panel1, "BtnStop", QStringLiteral("Stop"));
     BtnStop->setEnabled(false);
     LblVideoSize = label(Panel1, "LblVideoSize", QStringLiteral("Video: -"));
@@ -215,12 +231,15 @@ void TClipForm::BuildLayout() {
     TrackBar1->setMinimumWidth(519);
     panel.Add(timeLine, 1, 519, 1);
     panel.Add(LblTime, 541, 150, 0, 11);
+    panel.Add(EdtTime, 700, 110, 0, 4, 23);
     panel.Row(36, 30);
     panel.Add(BtnStart, 26, 100, 0, 0, 30);
     panel.Add(BtnEnd, 174, 100, 0, 0, 30);
     panel.Add(BtnDel, 298, 110, 0, 0, 30);
     panel.Add(BtnClear, 424, 80, 0, 0, 30);
     panel.Add(BtnPlay, 526, 80, 0, 0, 30);
+    panel.Add(BtnUndo, 620, 80, 0, 0, 30);
+    panel.Add(BtnRedo, 710, 80, 0, 0, 30);
     panel.Row(72, 149, 1);
     panel.Add(LvSegs, 11, 612, 1);
     panel.Row(227, 28);
@@ -229,6 +248,9 @@ void TClipForm::BuildLayout() {
     panel.Row(261, 36);
     panel.Add(BtnExport, 11, 630, 1, 0, 36);
     panel.Row(303, 28);
+    panel.Add(ChkParts, 11, 300, 0, 4);
+    panel.Add(BtnExportList, 320, 110, 0, 0, 28);
+    panel.Add(BtnKeys, 440, 80, 0, 0, 28);
     panel.Spring();
     panel.Add(BtnStop, 541, 100, 0, 0, 28);
     panel.Row(343, 26);
@@ -270,8 +292,10 @@ void TClipForm::BuildLayout() {
         }
     });
 
-    QWidget* order[] = {EdtClip, BtnOpen, TrackBar1, BtnStart,  BtnEnd, BtnDel, BtnClear,
-                        BtnPlay, LvSegs,  EdtOut,    BtnExport, BtnOut, EdtCrop};
+    BuildEditing();
+    QWidget* order[] = {EdtClip,   BtnOpen,  TrackBar1,     EdtTime, BtnStart, BtnEnd, BtnDel,
+                        BtnClear,  BtnPlay,  BtnKeys,       BtnUndo, BtnRedo,  LvSegs, EdtOut,
+                        BtnExport, ChkParts, BtnExportList, BtnOut,  EdtCrop};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -293,7 +317,130 @@ void TClipForm::BuildLayout() {
     move(pos);
 }
 
+void TClipForm::BuildEditing() {
+    ClipEditor* e = &FEditor;
+    connect(EdtTime, &QLineEdit::returnPressed, this,
+            [this] { FEditor.SeekToText(EdtTime->text()); });
+    connect(BtnUndo, &QPushButton::clicked, e, &ClipEditor::Undo);
+    connect(BtnRedo, &QPushButton::clicked, e, &ClipEditor::Redo);
+    connect(BtnKeys, &QPushButton::clicked, this, &TClipForm::BtnKeysClick);
+    connect(BtnExportList, &QPushButton::clicked, e, &ClipEditor::ExportListCsv);
+    connect(LvSegs, &QWidget::customContextMenuRequested, this, &TClipForm::LvSegsContextMenu);
+    auto follow = [this] {
+        BtnUndo->setEnabled(BtnStart->isEnabled() && FEditor.Segments().canUndo());
+        BtnRedo->setEnabled(BtnStart->isEnabled() && FEditor.Segments().canRedo());
+    };
+    connect(&FEditor.Segments(), &SegmentModel::segmentsChanged, this, follow);
+    // The picture takes the time line's keys once clicked.
+    for (QWidget* w : {static_cast<QWidget*>(ImgPreview), PanelPreview}) {
+        w->setFocusPolicy(Qt::ClickFocus);
+        w->installEventFilter(this);
+    }
+    TrackBar1->installEventFilter(this);
+    ConnectKeys();
+}
+
+void TClipForm::ConnectKeys() {
+    // Window-wide keys: a focused text field takes its own keys (letters, Delete, Ctrl+Z) before
+    // any of these, as Qt lets it override shortcuts.
+    auto key = [this](const QKeySequence& AKeys, auto AAction) {
+        auto* s = new QShortcut(AKeys, this);
+        connect(s, &QShortcut::activated, this, AAction);
+    };
+    ClipEditor* e = &FEditor;
+    key(QKeySequence(Qt::Key_Comma), [e] { e->StepFrames(-1); });
+    key(QKeySequence(Qt::Key_Period), [e] { e->StepFrames(1); });
+    key(QKeySequence(Qt::Key_I), [this] {
+        if (BtnStart->isEnabled())
+            FEditor.MarkStart();
+    });
+    key(QKeySequence(Qt::Key_O), [this] {
+        if (BtnEnd->isEnabled())
+            FEditor.MarkEnd();
+    });
+    key(QKeySequence(Qt::Key_Delete), [this] {
+        if (BtnDel->isEnabled())
+            FEditor.RemoveMarks();
+    });
+    for (const QKeySequence& k : {QKeySequence(QKeySequence::Undo)})
+        key(k, [this] {
+            if (BtnStart->isEnabled())
+                FEditor.Undo();
+        });
+    for (const QKeySequence& k :
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)})
+        key(k, [this] {
+            if (BtnStart->isEnabled())
+                FEditor.Redo();
+        });
+    key(QKeySequence(Qt::Key_Question), [this] { BtnKeysClick(); });
+}
+
+bool TClipForm::TimeLineKey(QKeyEvent* AEvent, bool AOnPicture) {
+    const Qt::KeyboardModifiers mods = AEvent->modifiers() & ~Qt::KeypadModifier;
+    const int key = AEvent->key();
+    const bool left = key == Qt::Key_Left;
+    if ((left || key == Qt::Key_Right) && mods != Qt::NoModifier) {
+        if (mods == Qt::ShiftModifier)
+            FEditor.StepSeconds(left ? -10 : 10);
+        else if (mods == Qt::ControlModifier)
+            FEditor.JumpKeyframe(left ? -1 : 1);
+        else
+            return false;
+        return true;
+    }
+    if (mods != Qt::NoModifier)
+        return false;
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // The time line steps by its own whole seconds; the picture does the same.
+        if (!AOnPicture)
+            return false;
+        FEditor.StepSeconds(left ? -1 : 1);
+        return true;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        FEditor.StepSeconds(key == Qt::Key_PageUp ? 10 : -10);
+        return true;
+    case Qt::Key_Home:
+        FEditor.GoToStart();
+        return true;
+    case Qt::Key_End:
+        FEditor.GoToEnd();
+        return true;
+    case Qt::Key_Space:
+        FEditor.TogglePlayback();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TClipForm::LvSegsContextMenu(const QPoint& APos) {
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Undo"), &FEditor, &ClipEditor::Undo)
+        ->setEnabled(FEditor.Segments().canUndo());
+    menu.addAction(QStringLiteral("Redo"), &FEditor, &ClipEditor::Redo)
+        ->setEnabled(FEditor.Segments().canRedo());
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Remove marks"), &FEditor, &ClipEditor::RemoveMarks)
+        ->setEnabled(selectedSegment() >= 0);
+    menu.exec(LvSegs->viewport()->mapToGlobal(APos));
+}
+
+void TClipForm::BtnKeysClick() {
+    FDialogs.message(this, BoxKind::Information, QStringLiteral("Halvora"),
+                     QStringLiteral("Keys of the clip editor:\r\n\r\n") + ClipKeysText(),
+                     BoxButtons::Ok);
+}
+
 bool TClipForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
+    if (AEvent->type() == QEvent::KeyPress && !FEditor.InFile().isEmpty() &&
+        BtnStart->isEnabled() &&
+        (AWatched == TrackBar1 || AWatched == ImgPreview || AWatched == PanelPreview) &&
+        TimeLineKey(static_cast<QKeyEvent*>(AEvent), AWatched != TrackBar1))
+        return true;
     // The still picture covers the whole preview; also set while the preview is hidden, when
     // its resize events wait for it to show.
     if (AWatched == PanelPreview && AEvent->type() == QEvent::Resize)
@@ -351,6 +498,10 @@ QString TClipForm::openFile(const QString& ATitle, const QString& AFilter) {
     return FDialogs.openFile(this, ATitle, QString(), AFilter);
 }
 
+QString TClipForm::saveFile(const QString& ATitle, const QString& AStart, const QString& AFilter) {
+    return FDialogs.saveFile(this, ATitle, AStart, AFilter);
+}
+
 QString TClipForm::pickFolder(const QString& ATitle) {
     return FDialogs.pickFolder(this, ATitle, QString());
 }
@@ -371,6 +522,9 @@ void TClipForm::setTrackPosition(int APos) {
 void TClipForm::setTimeText(const QString& AText) {
     LblTime->setText(AText);
 }
+void TClipForm::setClockText(const QString& AText) {
+    EdtTime->setText(AText);
+}
 void TClipForm::setVideoSizeText(const QString& AText) {
     LblVideoSize->setText(AText);
 }
@@ -386,6 +540,9 @@ void TClipForm::setOutputText(const QString& AText) {
 }
 QString TClipForm::cropText() {
     return EdtCrop->text();
+}
+bool TClipForm::separateFiles() {
+    return ChkParts->isChecked();
 }
 void TClipForm::setPlayText(const QString& AText) {
     BtnPlay->setText(AText);
@@ -408,8 +565,12 @@ int TClipForm::selectedSegment() {
 void TClipForm::SetEditingEnabled(bool On) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{BtnStart, BtnEnd, BtnDel, BtnClear, BtnPlay, BtnExport,
-                                         BtnOut, TrackBar1, EdtOut, EdtCrop, LvSegs})
+                                         BtnOut, TrackBar1, EdtOut, EdtCrop, LvSegs, EdtTime})
         w->setEnabled(On);
+    BtnExportList->setEnabled(On);
+    ChkParts->setEnabled(On);
+    BtnUndo->setEnabled(On && FEditor.Segments().canUndo());
+    BtnRedo->setEnabled(On && FEditor.Segments().canRedo());
 }
 
 void TClipForm::setExporting(bool AOn) {

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QStringList>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -89,22 +90,31 @@ protected:
 
 private:
     void BuildLayout();
+    void BuildEditing();
+    void ConnectKeys();
+    // The keys of the time line and the picture; false for a key they leave to the control.
+    bool TimeLineKey(QKeyEvent* AEvent, bool AOnPicture);
+    void LvSegsContextMenu(const QPoint& APos);
+    void BtnKeysClick();
 
     // ClipView
     void setStatus(const QString& AText) override;
     BoxAnswer message(BoxKind AKind, const QString& AText, BoxButtons AButtons) override;
     QString openFile(const QString& ATitle, const QString& AFilter) override;
     QString pickFolder(const QString& ATitle) override;
+    QString saveFile(const QString& ATitle, const QString& AStart, const QString& AFilter) override;
     void setFileText(const QString& AText) override;
     int trackPosition() override;
     void setTrackMaximum(int AMax) override;
     void setTrackPosition(int APos) override;
     void setTimeText(const QString& AText) override;
+    void setClockText(const QString& AText) override;
     void setVideoSizeText(const QString& AText) override;
     void setAudioTracksText(const QString& AText) override;
     QString outputText() override;
     void setOutputText(const QString& AText) override;
     QString cropText() override;
+    bool separateFiles() override;
     int selectedSegment() override;
     void SetEditingEnabled(bool On) override;
     void setPreviewVisible(bool AVisible) override;
@@ -124,11 +134,16 @@ private:
     QSlider* TrackBar1 = nullptr;
     TKeyframeTicks* KeyframeTicks = nullptr;
     QLabel* LblTime = nullptr;
+    QLineEdit* EdtTime = nullptr; // the position as hh:mm:ss.mmm; Enter goes there
     QPushButton* BtnStart = nullptr;
     QPushButton* BtnEnd = nullptr;
     QPushButton* BtnDel = nullptr;
     QPushButton* BtnClear = nullptr;
     QPushButton* BtnPlay = nullptr;
+    QPushButton* BtnUndo = nullptr;
+    QPushButton* BtnRedo = nullptr;
+    QPushButton* BtnKeys = nullptr;       // the key list (also ?)
+    QPushButton* BtnExportList = nullptr; // the segments as CSV
     QTreeView* LvSegs = nullptr;
     QLineEdit* EdtOut = nullptr;
     QPushButton* BtnOut = nullptr;
@@ -138,6 +153,7 @@ private:
     QLabel* LblCrop = nullptr;
     QLineEdit* EdtCrop = nullptr;
     QLabel* LblStatus = nullptr;
+    QCheckBox* ChkParts = nullptr;  // each kept stretch as its own file
     QPushButton* BtnStop = nullptr; // ends a running export or opening (also Esc)
     bool FCloseAfterExport = false; // the user chose to stop the export and close
     QString FLoadNote;              // added to the status once the opening video has loaded

@@ -1,5 +1,6 @@
 #include "CutCommands.h"
 
+#include "ClipTime.h"
 #include "Encoding.h"
 #include "SourceTags.h"
 
@@ -9,8 +10,8 @@ namespace halvora {
 
 namespace {
 
-QString Num(std::int32_t AValue) {
-    return QString::number(AValue);
+QString Num(double AValue) {
+    return SecondsArg(AValue);
 }
 
 Command& Reencode(Command& ACmd, const QString& ACrop) {
@@ -36,16 +37,16 @@ QString ConcatQuoted(const QString& APath) {
 
 } // namespace
 
-QString CutFileName(std::int32_t AFrom, std::int32_t ATo) {
-    return QStringLiteral("seg_%1_%2.mp4").arg(AFrom).arg(ATo);
+QString CutFileName(double AFrom, double ATo) {
+    return QStringLiteral("seg_%1_%2.mp4").arg(SecondsArg(AFrom), SecondsArg(ATo));
 }
 
-QString TailFileName(std::int32_t AFrom) {
-    return QStringLiteral("seg_%1_end.mp4").arg(AFrom);
+QString TailFileName(double AFrom) {
+    return QStringLiteral("seg_%1_end.mp4").arg(SecondsArg(AFrom));
 }
 
-Command CutCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t AFrom,
-                   std::int32_t ATo, const QString& ACrop, const QString& ACutPath) {
+Command CutCommand(const QString& AFFmpeg, const QString& AInput, double AFrom, double ATo,
+                   const QString& ACrop, const QString& ACutPath) {
     Command c(AFFmpeg);
     c.arg(QStringLiteral("-y"));
     if (ACrop.isEmpty()) {
@@ -57,13 +58,13 @@ Command CutCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t A
         // Re-encoding: seeking before the input skips decoding everything up to the range and
         // is still frame-accurate.
         c.arg(QStringLiteral("-ss")).arg(Num(AFrom)).arg(QStringLiteral("-i")).path(AInput);
-        c.arg(QStringLiteral("-t")).arg(QString::number(static_cast<std::int64_t>(ATo) - AFrom));
+        c.arg(QStringLiteral("-t")).arg(SecondsArg(RoundToMs(ATo - AFrom)));
         Reencode(MapAll(c), ACrop);
     }
     return c.path(ACutPath);
 }
 
-Command TailCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t AFrom,
+Command TailCommand(const QString& AFFmpeg, const QString& AInput, double AFrom,
                     const QString& ACrop, const QString& ATailPath) {
     Command c(AFFmpeg);
     c.arg(QStringLiteral("-y"));
@@ -87,13 +88,12 @@ QString UsText(std::int64_t AUs) {
 }
 
 Command KeyframeCutCommand(const QString& AFFmpeg, const QString& AInput, std::int64_t AStartUs,
-                           std::int32_t ATo, const QString& ACutPath) {
+                           double ATo, const QString& ACutPath) {
     Command c(AFFmpeg);
     c.arg(QStringLiteral("-y")).arg(QStringLiteral("-ss")).arg(UsText(AStartUs));
     c.arg(QStringLiteral("-i")).path(AInput);
     if (ATo >= 0)
-        c.arg(QStringLiteral("-t"))
-            .arg(UsText(static_cast<std::int64_t>(ATo) * 1000000 - AStartUs));
+        c.arg(QStringLiteral("-t")).arg(UsText(ToMs(ATo) * 1000 - AStartUs));
     // Without this ffmpeg copies the packets between the keyframe it seeked to and the start.
     MapAll(c).args({QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-copypriorss"),
                     QStringLiteral("0")});

@@ -39,7 +39,7 @@ struct ExportJob {
     QString crop;
     QString dir; // the working folder
     QVector<KeptRange> ranges;
-    std::int32_t duration = 0;
+    double duration = 0; // seconds
     std::int64_t keptMs = 0;
     const MediaIndex* index = nullptr; // null when unknown
     const ClipEnv& env;

@@ -29,11 +29,13 @@ struct ExportRequest {
     QString outText;             // text of the output field (trimmed here)
     QString cropText;            // text of the crop field (trimmed here); empty: no crop
     QVector<DeleteSegment> rows; // the delete segments in list order
-    std::int32_t duration = 0;   // of the loaded video, whole seconds
+    double duration = 0;         // of the loaded video, seconds
     // The output is the name the window filled in: a file of that name is kept and the first
     // free "name (N).mp4" is written instead. Otherwise the user typed it, and an existing file
     // is replaced only when the user says so.
     bool freeName = false;
+    // Each kept stretch as its own file ("<name>-01.mp4" ...) instead of one stitched file.
+    bool separateFiles = false;
     // Keyframes and coding parameters read when the video was opened; null: read them here.
     const MediaIndex* index = nullptr;
 };

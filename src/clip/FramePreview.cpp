@@ -1,5 +1,6 @@
 #include "FramePreview.h"
 
+#include "ClipTime.h"
 #include "JpegImage.h"
 #include "Process.h"
 
@@ -7,14 +8,14 @@
 
 namespace halvora {
 
-Command FrameGrabCommand(const QString& AFFmpeg, const QString& AInput, std::int32_t ASec,
+Command FrameGrabCommand(const QString& AFFmpeg, const QString& AInput, double ASec,
                          const QString& AJpegPath) {
     // The seek goes before the input: ffmpeg then jumps to the nearest keyframe instead of
     // decoding everything up to ASec, and still outputs the same frame.
     return Command(AFFmpeg)
         .arg(QStringLiteral("-y"))
         .arg(QStringLiteral("-ss"))
-        .arg(QString::number(ASec))
+        .arg(SecondsArg(ASec))
         .arg(QStringLiteral("-i"))
         .path(AInput)
         .args({QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-vf"),
@@ -25,8 +26,23 @@ Command FrameGrabCommand(const QString& AFFmpeg, const QString& AInput, std::int
         .path(AJpegPath);
 }
 
-QString FrameFileName(std::int32_t ASec) {
-    return QStringLiteral("frame_%1.jpg").arg(ASec);
+Command KeyframeGlimpseCommand(const QString& AFFmpeg, const QString& AInput, double ASec,
+                               const QString& AJpegPath) {
+    // Without the accurate seek ffmpeg starts at the keyframe before ASec and its first frame
+    // is that keyframe: nothing else is decoded.
+    return Command(AFFmpeg)
+        .args({QStringLiteral("-y"), QStringLiteral("-noaccurate_seek"), QStringLiteral("-ss"),
+               SecondsArg(ASec), QStringLiteral("-skip_frame"), QStringLiteral("nokey")})
+        .arg(QStringLiteral("-i"))
+        .path(AInput)
+        .args({QStringLiteral("-an"), QStringLiteral("-sn"), QStringLiteral("-frames:v"),
+               QStringLiteral("1"), QStringLiteral("-vf"), QStringLiteral("scale=480:-1"),
+               QStringLiteral("-update"), QStringLiteral("1")})
+        .path(AJpegPath);
+}
+
+QString FrameFileName(double ASec) {
+    return QStringLiteral("frame_%1.jpg").arg(SecondsArg(ASec));
 }
 
 namespace {
@@ -55,9 +71,10 @@ FramePreview::FramePreview(QObject* AParent) : QObject(AParent) {
 
 FramePreview::~FramePreview() {
     FGrabJob.stopAndWait();
+    FGlimpseJob.stopAndWait();
 }
 
-void FramePreview::show(std::int32_t ASec, QImage AImage) {
+void FramePreview::show(double ASec, QImage AImage) {
     const bool shown = !AImage.isNull();
     if (shown)
         FImage = std::move(AImage);
@@ -66,7 +83,7 @@ void FramePreview::show(std::int32_t ASec, QImage AImage) {
         emit imageChanged(FImage);
 }
 
-void FramePreview::startGrab(std::int32_t ASec) {
+void FramePreview::startGrab(double ASec) {
     const QString ffmpeg = FEnv.ffmpeg();
     if (ffmpeg.isEmpty())
         return;
@@ -75,6 +92,7 @@ void FramePreview::startGrab(std::int32_t ASec) {
     const Command cmd = FrameGrabCommand(ffmpeg, FInFile, ASec, path);
     if (FEnv.onRun)
         FEnv.onRun(cmd);
+    FExactRequest = ++FRequests;
     FGrabJob.start<QImage>(
         [cmd, path, stall = FEnv.stallMs](const WorkerJob::Context& AContext) {
             return RunGrab(cmd, path, stall, AContext.stop);
@@ -82,18 +100,18 @@ void FramePreview::startGrab(std::int32_t ASec) {
         [this, ASec, video = FInFile](const QImage& AImage) { grabDone(ASec, video, AImage); });
 }
 
-void FramePreview::grabDone(std::int32_t ASec, const QString& AVideo, const QImage& AImage) {
+void FramePreview::grabDone(double ASec, const QString& AVideo, const QImage& AImage) {
     // A picture of a video that is no longer loaded is not shown.
     if (AVideo == FInFile)
         show(ASec, AImage);
     if (FPendingSec && !FInFile.isEmpty()) {
-        const std::int32_t next = *FPendingSec;
+        const double next = *FPendingSec;
         FPendingSec.reset();
         startGrab(next);
     }
 }
 
-bool FramePreview::GrabFrame(std::int32_t ASec) {
+bool FramePreview::GrabFrame(double ASec) {
     const QString ffmpeg = FEnv.ffmpeg();
     if (ffmpeg.isEmpty())
         return false;
@@ -110,6 +128,50 @@ bool FramePreview::GrabFrame(std::int32_t ASec) {
     return shown;
 }
 
+void FramePreview::Follow(double ASec) {
+    arm();
+    if (FInFile.isEmpty())
+        return;
+    if (FGlimpseJob.running())
+        FPendingGlimpse = ASec;
+    else
+        startGlimpse(ASec);
+}
+
+void FramePreview::startGlimpse(double ASec) {
+    const QString ffmpeg = FEnv.ffmpeg();
+    if (ffmpeg.isEmpty())
+        return;
+    const QString path = FEnv.dir() + QStringLiteral("glimpse.jpg");
+    QFile::remove(path);
+    const Command cmd = KeyframeGlimpseCommand(ffmpeg, FInFile, ASec, path);
+    const quint64 request = ++FRequests;
+    FGlimpseJob.start<QImage>(
+        [cmd, path, stall = FEnv.stallMs](const WorkerJob::Context& AContext) {
+            // A passing picture leaves no file behind.
+            QImage image = RunGrab(cmd, path, stall, AContext.stop);
+            QFile::remove(path);
+            return image;
+        },
+        [this, ASec, request, video = FInFile](const QImage& AImage) {
+            glimpseDone(ASec, request, video, AImage);
+        });
+}
+
+void FramePreview::glimpseDone(double ASec, quint64 ARequest, const QString& AVideo,
+                               const QImage& AImage) {
+    if (AVideo == FInFile && ARequest > FExactRequest && !AImage.isNull()) {
+        FImage = AImage;
+        emit glimpsed(ASec);
+        emit imageChanged(FImage);
+    }
+    if (FPendingGlimpse && !FInFile.isEmpty()) {
+        const double next = *FPendingGlimpse;
+        FPendingGlimpse.reset();
+        startGlimpse(next);
+    }
+}
+
 void FramePreview::arm() {
     FTimer.stop();
     FTimer.start();
@@ -122,7 +184,7 @@ void FramePreview::TimerTick() {
     GrabSoon(FPosition ? FPosition() : 0);
 }
 
-void FramePreview::GrabSoon(std::int32_t ASec) {
+void FramePreview::GrabSoon(double ASec) {
     if (FInFile.isEmpty())
         return;
     if (FGrabJob.running())

@@ -1,5 +1,6 @@
 #include "KeyframeCopyPlan.h"
 
+#include "ClipTime.h"
 #include "CutCommands.h"
 #include "Process.h"
 #include "SourceTags.h"
@@ -23,12 +24,11 @@ int Run(const Command& ACmd, ExportJob& AJob) {
 
 // A copy seeking after the input drops every picture up to the next keyframe (with B-frames,
 // a whole interval more); starting on the keyframe at or before the mark keeps them all.
-bool CopyStartUs(const ExportJob& AJob, std::int32_t AFrom, std::int64_t* AStartUs) {
+bool CopyStartUs(const ExportJob& AJob, double AFrom, std::int64_t* AStartUs) {
     const MediaIndex* index = AJob.index;
     if (!AJob.crop.isEmpty() || !index || !index->ok)
         return false;
-    const std::int64_t at =
-        index->startUs + static_cast<std::int64_t>(AFrom) * 1000000 + index->frameUs() / 2;
+    const std::int64_t at = index->startUs + ToMs(AFrom) * 1000 + index->frameUs() / 2;
     const QVector<std::int64_t> keys = index->keyframeUs();
     auto it = std::upper_bound(keys.begin(), keys.end(), at);
     // Before the first keyframe nothing can be shown: copy from the file's start.
@@ -80,7 +80,7 @@ PlanOutcome KeyframeCopyPlan::run(ExportJob& AJob) {
 PlanOutcome KeyframeCopyPlan::cut(ExportJob& AJob) {
     std::int64_t doneMs = 0;
     for (const KeptRange& r : AJob.ranges) {
-        const std::int64_t shareMs = 1000LL * ((r.tail ? AJob.duration : r.to) - r.from);
+        const std::int64_t shareMs = ToMs((r.tail ? AJob.duration : r.to) - r.from);
         AJob.meter.begin(QStringLiteral("Cutting"), doneMs, shareMs);
         doneMs += shareMs;
         const QString path = AJob.dir + (r.tail ? TailFileName(r.from) : CutFileName(r.from, r.to));

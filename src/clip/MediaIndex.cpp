@@ -3,6 +3,8 @@
 #include "JsonReader.h"
 #include "Process.h"
 
+#include <cmath>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -316,10 +318,10 @@ QVector<double> KeyframeSeconds(const MediaIndex& AIndex) {
     return out;
 }
 
-bool IsOnKeyframe(const MediaIndex& AIndex, std::int32_t ASecond) {
+bool IsOnKeyframe(const MediaIndex& AIndex, double ASecond) {
     if (!AIndex.ok)
         return false;
-    const std::int64_t at = AIndex.startUs + static_cast<std::int64_t>(ASecond) * 1000000;
+    const std::int64_t at = AIndex.startUs + std::llround(ASecond * 1000.0) * 1000;
     const std::int64_t half = std::max<std::int64_t>(AIndex.frameUs() / 2, 1);
     for (std::int64_t k : AIndex.keyframeUs())
         if (k >= at - half && k <= at + half)

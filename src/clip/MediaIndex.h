@@ -76,7 +76,7 @@ MediaIndex ReadMediaIndex(const QString& AFileName, const ClipEnv& AEnv = {});
 // The keyframe display times in whole and fractional seconds, for the time line.
 QVector<double> KeyframeSeconds(const MediaIndex& AIndex);
 
-// True when ASecond lies within half a frame of a keyframe.
-bool IsOnKeyframe(const MediaIndex& AIndex, std::int32_t ASecond);
+// True when ASecond (whole milliseconds) lies within half a frame of a keyframe.
+bool IsOnKeyframe(const MediaIndex& AIndex, double ASecond);
 
 } // namespace halvora

@@ -1,5 +1,6 @@
 #include "SegmentModel.h"
 
+#include "ClipTime.h"
 #include "MediaProbe.h"
 
 #include <algorithm>
@@ -16,9 +17,9 @@ QVector<DeleteSegment> SortedSegments(const QVector<DeleteSegment>& ARows) {
     return a;
 }
 
-QVector<KeptRange> KeptRanges(const QVector<DeleteSegment>& ARows, std::int32_t ADuration) {
+QVector<KeptRange> KeptRanges(const QVector<DeleteSegment>& ARows, double ADuration) {
     QVector<KeptRange> out;
-    std::int32_t cursor = 0;
+    double cursor = 0;
     for (const DeleteSegment& seg : SortedSegments(ARows)) {
         if (seg.start > cursor)
             out.append({cursor, seg.start, false});
@@ -31,14 +32,14 @@ QVector<KeptRange> KeptRanges(const QVector<DeleteSegment>& ARows, std::int32_t 
 
 SegmentModel::SegmentModel(QObject* AParent) : QAbstractTableModel(AParent) {}
 
-QString SegmentModel::markStart(std::int32_t APos) {
-    FMarkA = APos;
+QString SegmentModel::markStart(double APos) {
+    FMarkA = RoundToMs(APos);
     return QStringLiteral("Start marked: %1 (drag to end position and mark end)")
-        .arg(FormatTime(FMarkA));
+        .arg(FormatMarkTime(FMarkA));
 }
 
-QString SegmentModel::markEnd(std::int32_t APos) {
-    FMarkB = APos;
+QString SegmentModel::markEnd(double APos) {
+    FMarkB = RoundToMs(APos);
     if (FMarkA < 0 || FMarkA >= FMarkB)
         return QStringLiteral("Invalid range: mark start first and end must be after start");
     const DeleteSegment seg{FMarkA, FMarkB};
@@ -46,32 +47,111 @@ QString SegmentModel::markEnd(std::int32_t APos) {
     FMarkA = -1;
     FMarkB = -1;
     return QStringLiteral("Delete segment added [%1 - %2]")
-        .arg(FormatTime(seg.start), FormatTime(seg.end));
+        .arg(FormatMarkTime(seg.start), FormatMarkTime(seg.end));
 }
 
 QString SegmentModel::removeSegment(int ARow) {
     if (ARow < 0 || ARow >= FRows.size())
         return {};
+    const QString text = QStringLiteral("Delete segment mark removed");
+    recordChange(text);
     beginRemoveRows(QModelIndex(), ARow, ARow);
     FRows.removeAt(ARow);
     endRemoveRows();
-    return QStringLiteral("Delete segment mark removed");
+    emit segmentsChanged();
+    return text;
 }
 
 QString SegmentModel::clearAll() {
-    beginResetModel();
-    FRows.clear();
-    endResetModel();
+    const QString text = QStringLiteral("Delete segments cleared");
+    if (!FRows.isEmpty()) {
+        recordChange(text);
+        setRows({});
+    }
     FMarkA = -1;
     FMarkB = -1;
-    return QStringLiteral("Delete segments cleared");
+    return text;
 }
 
 void SegmentModel::append(const DeleteSegment& ASeg) {
+    recordChange(QStringLiteral("Delete segment added"));
     const int row = static_cast<int>(FRows.size());
     beginInsertRows(QModelIndex(), row, row);
     FRows.append(ASeg);
     endInsertRows();
+    emit segmentsChanged();
+}
+
+QString SegmentModel::replaceAll(const QVector<DeleteSegment>& ARows, const QString& AWhat) {
+    recordChange(AWhat);
+    setRows(ARows);
+    return AWhat;
+}
+
+void SegmentModel::recordChange(const QString& AWhat) {
+    FHistory.record(FRows, AWhat);
+}
+
+void SegmentModel::setRows(const QVector<DeleteSegment>& ARows) {
+    beginResetModel();
+    FRows = ARows;
+    endResetModel();
+    emit segmentsChanged();
+}
+
+QString SegmentModel::undo() {
+    const auto step = FHistory.undo(FRows);
+    if (!step)
+        return {};
+    setRows(step->rows);
+    return QStringLiteral("Undone: ") + step->what;
+}
+
+QString SegmentModel::redo() {
+    const auto step = FHistory.redo(FRows);
+    if (!step)
+        return {};
+    setRows(step->rows);
+    return QStringLiteral("Redone: ") + step->what;
+}
+
+QString SegmentModel::checkedEdit(const QString& AText, DeleteSegment* ASeg) const {
+    const QStringList parts = AText.split(QLatin1Char('-'));
+    std::int64_t from = 0, to = 0;
+    if (parts.size() != 2 || !ParseClock(parts[0], &from) || !ParseClock(parts[1], &to))
+        return QStringLiteral("Not changed: \"%1\" is not \"start - end\" (such as 01:05.240 - "
+                              "01:10)")
+            .arg(AText.trimmed());
+    ASeg->start = FromMs(from);
+    ASeg->end = FromMs(to);
+    if (ASeg->start >= ASeg->end)
+        return QStringLiteral("Not changed: the start must be before the end");
+    if (FLength > 0 && ASeg->end > FLength)
+        return QStringLiteral("Not changed: the segment must end within the video (%1)")
+            .arg(FormatMarkTime(FLength));
+    return {};
+}
+
+bool SegmentModel::setData(const QModelIndex& AIndex, const QVariant& AValue, int ARole) {
+    if (ARole != Qt::EditRole || !AIndex.isValid() || AIndex.column() != 0 ||
+        AIndex.row() >= FRows.size())
+        return false;
+    DeleteSegment seg;
+    const QString why = checkedEdit(AValue.toString(), &seg);
+    if (!why.isEmpty()) {
+        emit editRefused(why);
+        return false;
+    }
+    if (seg == FRows[AIndex.row()])
+        return true;
+    const QString what = QStringLiteral("Delete segment changed");
+    recordChange(what);
+    FRows[AIndex.row()] = seg;
+    emit dataChanged(index(AIndex.row(), 0), index(AIndex.row(), 1));
+    emit segmentsChanged();
+    emit edited(QStringLiteral("%1 [%2 - %3]")
+                    .arg(what, FormatMarkTime(seg.start), FormatMarkTime(seg.end)));
+    return true;
 }
 
 int SegmentModel::rowCount(const QModelIndex& AParent) const {
@@ -89,8 +169,13 @@ QVariant SegmentModel::data(const QModelIndex& AIndex, int ARole) const {
     switch (ARole) {
     case Qt::DisplayRole:
         if (AIndex.column() == 0)
-            return QStringLiteral("%1 - %2").arg(FormatTime(seg.start), FormatTime(seg.end));
-        return FormatTime(seg.end - seg.start);
+            return QStringLiteral("%1 - %2").arg(FormatMarkTime(seg.start),
+                                                 FormatMarkTime(seg.end));
+        return FormatMarkTime(seg.end - seg.start);
+    case Qt::EditRole:
+        // The editor starts from every digit, so a whole second can be nudged by milliseconds.
+        return QStringLiteral("%1 - %2").arg(FormatClock(ToMs(seg.start)),
+                                             FormatClock(ToMs(seg.end)));
     case kStartRole:
         return seg.start;
     case kEndRole:
@@ -113,7 +198,8 @@ QVariant SegmentModel::headerData(int ASection, Qt::Orientation AOrientation, in
 Qt::ItemFlags SegmentModel::flags(const QModelIndex& AIndex) const {
     if (!AIndex.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    const Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    return AIndex.column() == 0 ? f | Qt::ItemIsEditable : f;
 }
 
 } // namespace halvora

@@ -1,5 +1,7 @@
 #include "SmartCut.h"
 
+#include "ClipTime.h"
+
 #include "CutCommands.h"
 #include "Process.h"
 #include "SourceTags.h"
@@ -190,16 +192,15 @@ qsizetype CutPoints::CopyEnd(qsizetype AStart, std::int64_t AHi) const {
     return q;
 }
 
-bool CutPoints::Plan(std::int32_t AFrom, std::int32_t ATo, StretchPlan& APlan) const {
+bool CutPoints::Plan(double AFrom, double ATo, StretchPlan& APlan) const {
     APlan = StretchPlan();
     const qsizetype n = FPts.size();
     if (n == 0)
         return false;
     // A mark stands for the frame shown at that second: within half a frame of it.
     const std::int64_t half = FIndex.frameUs() / 2;
-    const std::int64_t lo = FIndex.startUs + static_cast<std::int64_t>(AFrom) * 1000000 - half;
-    const std::int64_t hi =
-        ATo < 0 ? kNoEnd : FIndex.startUs + static_cast<std::int64_t>(ATo) * 1000000 - half;
+    const std::int64_t lo = FIndex.startUs + ToMs(AFrom) * 1000 - half;
+    const std::int64_t hi = ATo < 0 ? kNoEnd : FIndex.startUs + ToMs(ATo) * 1000 - half;
     const qsizetype keptBegin =
         std::lower_bound(FSorted.begin(), FSorted.end(), lo) - FSorted.begin();
     const qsizetype keptEnd =
@@ -409,8 +410,8 @@ bool PlanStretches(const MediaIndex& AIndex, const QVector<KeptRange>& ARanges,
     std::int64_t audioFrames = 0;
     for (const KeptRange& r : ARanges) {
         Stretch st;
-        st.stem = r.tail ? QStringLiteral("seg_%1_end").arg(r.from)
-                         : QStringLiteral("seg_%1_%2").arg(r.from).arg(r.to);
+        st.stem = r.tail ? QStringLiteral("seg_%1_end").arg(SecondsArg(r.from))
+                         : QStringLiteral("seg_%1_%2").arg(SecondsArg(r.from), SecondsArg(r.to));
         if (!points.Plan(r.from, r.tail ? -1 : r.to, st.plan)) {
             AError = st.stem + QStringLiteral(": no exact plan");
             return false;

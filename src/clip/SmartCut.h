@@ -37,9 +37,10 @@ struct StretchPlan {
 class CutPoints {
 public:
     explicit CutPoints(const MediaIndex& AIndex);
-    // The plan of [AFrom, ATo) in whole seconds from the file's start (ATo < 0: to the end).
-    // False when the packets don't allow an exact plan.
-    bool Plan(std::int32_t AFrom, std::int32_t ATo, StretchPlan& APlan) const;
+    // The plan of [AFrom, ATo) in seconds (whole milliseconds) from the file's start (ATo < 0:
+    // to the end); a mark stands for the frame within half a frame of it. False when the packets
+    // don't allow an exact plan.
+    bool Plan(double AFrom, double ATo, StretchPlan& APlan) const;
     // True when the frames follow each other at the frame rate.
     bool ConstantRate() const { return FConstant; }
 

@@ -3,10 +3,16 @@ add_library(halvora_clip STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ClipEnv.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipEnv.h
     ${CMAKE_CURRENT_LIST_DIR}/MediaProbe.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaProbe.h
     ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.cpp ${CMAKE_CURRENT_LIST_DIR}/MediaIndex.h
+    ${CMAKE_CURRENT_LIST_DIR}/ClipTime.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipTime.h
+    ${CMAKE_CURRENT_LIST_DIR}/FrameClock.cpp ${CMAKE_CURRENT_LIST_DIR}/FrameClock.h
+    ${CMAKE_CURRENT_LIST_DIR}/ClipKeys.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipKeys.h
     ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.h
+    ${CMAKE_CURRENT_LIST_DIR}/SegmentHistory.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentHistory.h
+    ${CMAKE_CURRENT_LIST_DIR}/CutList.cpp ${CMAKE_CURRENT_LIST_DIR}/CutList.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipOutputNames.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipOutputNames.h
     ${CMAKE_CURRENT_LIST_DIR}/VideoOpening.cpp ${CMAKE_CURRENT_LIST_DIR}/VideoOpening.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipExport.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipExport.h
+    ${CMAKE_CURRENT_LIST_DIR}/ExportSteps.h ${CMAKE_CURRENT_LIST_DIR}/SeparateExport.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CutCommands.cpp ${CMAKE_CURRENT_LIST_DIR}/CutCommands.h
     ${CMAKE_CURRENT_LIST_DIR}/ExportView.h
     ${CMAKE_CURRENT_LIST_DIR}/ExportMeter.cpp ${CMAKE_CURRENT_LIST_DIR}/ExportMeter.h

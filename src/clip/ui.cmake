@@ -7,7 +7,8 @@ target_include_directories(halvora_clip_player PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 target_link_libraries(halvora_clip_player PUBLIC halvora_tool Qt6::Gui PRIVATE ${CMAKE_DL_LIBS})
 
 add_library(halvora_clip_editor STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/ClipEditor.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ClipEditor.h)
+    ${CMAKE_CURRENT_SOURCE_DIR}/ClipEditor.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ClipEditor.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/ClipEditorCutList.cpp)
 target_link_libraries(halvora_clip_editor PUBLIC halvora_clip halvora_clip_player Qt6::Core)
 
 add_library(halvora_clip_ui STATIC

@@ -67,6 +67,11 @@ QString DialogService::openFile(QWidget* AParent, const QString& ATitle, const Q
     return QFileDialog::getOpenFileName(AParent, ATitle, AStart, AFilter);
 }
 
+QString DialogService::saveFile(QWidget* AParent, const QString& ATitle, const QString& AStart,
+                                const QString& AFilter) {
+    return QFileDialog::getSaveFileName(AParent, ATitle, AStart, AFilter);
+}
+
 DialogService& DefaultDialogs() {
     static DialogService service;
     return service;

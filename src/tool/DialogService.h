@@ -19,6 +19,9 @@ public:
     virtual QString pickFolder(QWidget* AParent, const QString& ATitle, const QString& AStart);
     virtual QString openFile(QWidget* AParent, const QString& ATitle, const QString& AStart,
                              const QString& AFilter);
+    // Empty when cancelled; the dialog asks before an existing file is replaced.
+    virtual QString saveFile(QWidget* AParent, const QString& ATitle, const QString& AStart,
+                             const QString& AFilter);
 };
 
 // The plain Qt dialogs.

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -103,9 +104,6 @@ TEST(CliUsage, BadArgumentsEndWithTwoAndSayWhy) {
         // Parsed, but not yet handed to the logic in this build.
         {{"convert", "a.ts", "--header", "X-Token: abc"}, "not available in this build"},
         {{"convert", "a.ts", "--cookies", "c.txt"}, "not available in this build"},
-        {{"cut", "a.mp4", "--cuts", "c.json"}, "--cuts: not available in this build"},
-        {{"cut", "a.mp4", "-d", "1-2", "--separate"}, "--separate: not available in this build"},
-        {{"cut", "a.mp4", "-d", "1.5-00:00:02.000"}, "fractions of a second"},
     };
     for (const BadArguments& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -194,6 +192,43 @@ TEST_F(CliMedia, CutDeletesTwoStretchesExactlyFromEverySoundTrack) {
         double seconds = 0;
         EXPECT_NEAR(ToneFrequency(out + "/cut.mp4", track, &seconds), tone, 10) << track;
         EXPECT_NEAR(seconds, 7.0, 0.1) << track;
+    }
+}
+
+// A cut list saved by the clip editor, marks between whole seconds, one file per kept stretch;
+// a list saved for a video of another length is refused.
+TEST_F(CliMedia, CutsFromASavedListEachKeptStretchAsItsOwnFile) {
+    const QString in = dir + "/in.mp4";
+    ASSERT_TRUE(MakeToneVideo(in, 10, {{440, "eng", "", false}}));
+    ASSERT_TRUE(QDir().mkpath(out));
+    const auto list = [&](const char* ADuration) {
+        QFile f(dir + "/in.halvora-cuts.json");
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(
+            QByteArray(R"({"format":"halvora-cuts","version":1,"video":{"size":1,"duration":)") +
+            ADuration +
+            R"(},"segments":[{"start":2.040,"end":3.000},{"start":5.000,"end":7.520}]})");
+        return f.fileName();
+    };
+    Cli wrong({"cut", in, "--cuts", list("12.000"), "-o", out + "/cut.mp4"});
+    ASSERT_TRUE(wrong.finish());
+    EXPECT_EQ(wrong.code(), 1);
+    EXPECT_TRUE(wrong.err().contains("was saved for a video of")) << Said(wrong);
+    EXPECT_FALSE(QFileInfo::exists(out + "/cut-01.mp4"));
+
+    Cli cli({"cut", in, "--cuts", list("10.000"), "--separate", "-o", out + "/cut.mp4"});
+    ASSERT_TRUE(cli.finish());
+    ASSERT_EQ(cli.code(), 0) << Said(cli);
+    const QStringList parts{out + "/cut-01.mp4", out + "/cut-02.mp4", out + "/cut-03.mp4"};
+    EXPECT_EQ(cli.outLines(), parts);
+    // Kept at 25 frames a second: 0-2.04, 3-5 and 7.52-10.
+    const QList<std::pair<int, double>> kept{{51, 2.04}, {50, 2.0}, {62, 2.48}};
+    for (int i = 0; i < parts.size(); ++i) {
+        SCOPED_TRACE(parts[i].toStdString());
+        EXPECT_EQ(CountVideoFrames(parts[i]), kept[i].first);
+        double seconds = 0;
+        EXPECT_NEAR(ToneFrequency(parts[i], 0, &seconds), 440, 10);
+        EXPECT_NEAR(seconds, kept[i].second, 0.1);
     }
 }
 

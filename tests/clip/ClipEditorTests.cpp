@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 #include <functional>
@@ -140,6 +141,9 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return !FEditor->Exporting(); }, 60000));
     }
     void SetUp() override {
+        // The video is shared by the tests: a cut list one of them left is not offered to the
+        // next.
+        QFile::remove(*sDir + "/movie.halvora-cuts.json");
         FEditor = std::make_unique<ClipEditor>(FView);
         FView.editor = FEditor.get();
         FEditor->SetPlayerFactory([this] {

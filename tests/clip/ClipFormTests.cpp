@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,6 +43,10 @@ protected:
         delete sDir;
     }
     void SetUp() override {
+        // The videos are shared by the tests: a cut list one of them left is not offered to
+        // the next.
+        for (const QString& f : QDir(*sDir).entryList({"*.halvora-cuts.json"}))
+            QFile::remove(*sDir + "/" + f);
         FForm = std::make_unique<TClipForm>(FDialogs);
         FForm->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
@@ -200,7 +205,9 @@ TEST_F(ClipFormTest, LayoutTextsAndStartState) {
     EXPECT_EQ(lv->columnWidth(1), 100);
     EXPECT_EQ(lv->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(lv->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(lv->editTriggers(), QAbstractItemView::NoEditTriggers);
+    // The segments' times are edited in place (F2 or a double-click), nothing else is.
+    EXPECT_EQ(lv->editTriggers(),
+              QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
 
     // The eleven editing controls start disabled; the file field and Open never are.
     for (const char* n : {"BtnStart", "BtnEnd", "BtnDel", "BtnClear", "BtnPlay", "BtnExport",

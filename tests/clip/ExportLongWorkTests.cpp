@@ -166,7 +166,8 @@ TEST_F(ExportLongWork, StopAndEscDuringAnExactCutLeaveTheFoldersAsTheyWere) {
     QTest::mouseClick(W<QPushButton>("BtnStart"), Qt::LeftButton);
     W<QSlider>("TrackBar1")->setValue(3);
     QTest::mouseClick(W<QPushButton>("BtnEnd"), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !FForm->Preview().grabbing(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !FForm->Preview().grabbing() && !FForm->Preview().glimpsing(); }, 30000));
     const QString out = dir + "/out.mp4";
     W<QLineEdit>("EdtOut")->setText(out);
     const QString work = MakeClipWorkDir(); // the editor's, this run's own

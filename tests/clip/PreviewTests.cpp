@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -21,6 +22,17 @@ QImage ReferenceFrame(const QString& AVideo, int ASec) {
                            "scale=480:-1", jpg}))
         return {};
     return LoadJpegFile(jpg);
+}
+
+// Mean difference of two pictures' grey levels, 255 when their sizes differ.
+double MeanDiff(const QImage& AA, const QImage& AB) {
+    if (AA.size() != AB.size() || AA.isNull())
+        return 255;
+    double sum = 0;
+    for (int y = 0; y < AA.height(); ++y)
+        for (int x = 0; x < AA.width(); ++x)
+            sum += std::abs(qGray(AA.pixel(x, y)) - qGray(AB.pixel(x, y)));
+    return sum / (AA.width() * AA.height());
 }
 
 struct Preview {
@@ -211,4 +223,40 @@ TEST(FramePreview, APercentSignInTheWorkingFolderIsNoFileNamePattern) {
     EXPECT_EQ(QDir(base).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{"50%d off %%"});
     QDir(base).removeRecursively();
+}
+
+TEST(FramePreview, FollowShowsTheKeyframeAtOnceAndTheExactFrameAtRest) {
+    Preview p;
+    p.preview.setVideo(ShortVideo()); // a keyframe every second
+    ASSERT_TRUE(p.preview.GrabFrame(2));
+    const QImage keyframe = p.preview.image();
+    ASSERT_TRUE(p.preview.GrabFrame(2.52));
+    const QImage exact = p.preview.image();
+    ASSERT_GT(MeanDiff(keyframe, exact), 1.0);
+    ASSERT_TRUE(p.preview.GrabFrame(4));
+    const QImage four = p.preview.image();
+
+    QSignalSpy glimpsed(&p.preview, &FramePreview::glimpsed);
+    QSignalSpy grabbed(&p.preview, &FramePreview::grabbed);
+    p.preview.setPositionSource([] { return 2.52; });
+    p.preview.Follow(2.52);
+    EXPECT_TRUE(p.preview.armed());
+    // The rest is played by hand: however slow ffmpeg is here, the quick picture comes first.
+    p.preview.disarm();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return glimpsed.count() == 1; }, 30000));
+    EXPECT_EQ(grabbed.count(), 0);
+    EXPECT_LT(MeanDiff(p.preview.image(), keyframe), 1.0);
+    p.preview.TimerTick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grabbed.count() == 1; }, 30000));
+    EXPECT_EQ(grabbed[0][0].toDouble(), 2.52);
+    EXPECT_LT(MeanDiff(p.preview.image(), exact), 1.0);
+
+    // A quick picture asked for before an exact one never covers it.
+    p.preview.Follow(7.5);
+    p.preview.GrabSoon(4);
+    p.preview.disarm();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return grabbed.count() == 2 && !p.preview.glimpsing(); }, 10000));
+    EXPECT_EQ(glimpsed.count(), 1);
+    EXPECT_LT(MeanDiff(p.preview.image(), four), 1.0);
 }

@@ -10,10 +10,10 @@ namespace {
 using Rows = QVector<DeleteSegment>;
 using Kept = QVector<KeptRange>;
 
-KeptRange R(int AFrom, int ATo) {
+KeptRange R(double AFrom, double ATo) {
     return {AFrom, ATo, false};
 }
-KeptRange Tail(int AFrom) {
+KeptRange Tail(double AFrom) {
     return {AFrom, 0, true};
 }
 
@@ -86,7 +86,9 @@ TEST(SegmentModel, MarkingAddsRowsWithTheirStatusTexts) {
     EXPECT_EQ(m.data(m.index(0, 1)).toString(), "01:10");
     EXPECT_EQ(m.headerData(0, Qt::Horizontal).toString(), "Delete segment (start-end)");
     EXPECT_EQ(m.headerData(1, Qt::Horizontal).toString(), "Duration");
-    EXPECT_FALSE(m.flags(m.index(0, 0)).testFlag(Qt::ItemIsEditable));
+    // The times are edited in place; the duration follows from them.
+    EXPECT_TRUE(m.flags(m.index(0, 0)).testFlag(Qt::ItemIsEditable));
+    EXPECT_FALSE(m.flags(m.index(0, 1)).testFlag(Qt::ItemIsEditable));
 
     // Overlapping and repeated segments are accepted as they are.
     m.markStart(0);

@@ -44,3 +44,9 @@ halvora_add_test(clip_keep_tests GUI TIMEOUT 600
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/KeepPropertiesTests.cpp
         ${CMAKE_CURRENT_SOURCE_DIR}/ClipCoreFixtures.cpp
     LIBS halvora_clip_ui Qt6::Test)
+
+# The window from the keyboard: frame-exact marks, editing, undo, cut lists (real ffmpeg, Xvfb).
+halvora_add_test(clip_keys_tests GUI TIMEOUT 300
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ClipKeysTests.cpp
+        ${CMAKE_CURRENT_SOURCE_DIR}/ClipCoreFixtures.cpp
+    LIBS halvora_clip_ui Qt6::Test)

@@ -11,6 +11,7 @@ class FakeDialogs : public DialogService, public BoxRecorder {
 public:
     QStringList files;   // what the open-file dialog returns, in order
     QStringList folders; // what the folder dialog returns, in order
+    QStringList saves;   // what the save dialog returns, in order
     QStringList fileTitles;
     QStringList folderTitles;
     QString fileFilter; // of the last open-file dialog
@@ -22,6 +23,10 @@ public:
     QString pickFolder(QWidget*, const QString& ATitle, const QString&) override {
         folderTitles << ATitle;
         return folders.isEmpty() ? QString() : folders.takeFirst();
+    }
+    QString saveFile(QWidget*, const QString& ATitle, const QString&, const QString&) override {
+        fileTitles << ATitle;
+        return saves.isEmpty() ? QString() : saves.takeFirst();
     }
     QString openFile(QWidget*, const QString& ATitle, const QString&,
                      const QString& AFilter) override {
