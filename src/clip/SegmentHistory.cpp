@@ -1,7 +1,5 @@
 #include "SegmentHistory.h"
 
-#include "SegmentModel.h"
-
 namespace halvora {
 
 void SegmentHistory::record(const QVector<DeleteSegment>& ABefore, const QString& AWhat) {

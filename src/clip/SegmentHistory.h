@@ -1,12 +1,12 @@
 #pragma once
 
+#include "DeleteSegment.h"
+
 #include <QString>
 #include <QVector>
 #include <optional>
 
 namespace halvora {
-
-struct DeleteSegment;
 
 // Undo and redo of the delete-segment list: the whole list before each change, with what the
 // change was ("Delete segment added" ...), so every kind of change is undone the same way.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DeleteSegment.h"
 #include "SegmentHistory.h"
 
 #include <QAbstractTableModel>
@@ -8,13 +9,6 @@
 #include <cstdint>
 
 namespace halvora {
-
-// A stretch to delete, in seconds (whole milliseconds, see ClipTime.h), start < end when made.
-struct DeleteSegment {
-    double start = 0;
-    double end = 0;
-    bool operator==(const DeleteSegment&) const = default;
-};
 
 // A stretch to keep: [from, to), or from `from` to the end of the file when tail is set
 // (then `to` is unused and 0).

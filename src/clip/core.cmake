@@ -9,6 +9,7 @@ add_library(halvora_clip STATIC
     ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentModel.h
     ${CMAKE_CURRENT_LIST_DIR}/SegmentHistory.cpp ${CMAKE_CURRENT_LIST_DIR}/SegmentHistory.h
     ${CMAKE_CURRENT_LIST_DIR}/CutList.cpp ${CMAKE_CURRENT_LIST_DIR}/CutList.h
+    ${CMAKE_CURRENT_LIST_DIR}/DeleteSegment.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipOutputNames.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipOutputNames.h
     ${CMAKE_CURRENT_LIST_DIR}/VideoOpening.cpp ${CMAKE_CURRENT_LIST_DIR}/VideoOpening.h
     ${CMAKE_CURRENT_LIST_DIR}/ClipExport.cpp ${CMAKE_CURRENT_LIST_DIR}/ClipExport.h
