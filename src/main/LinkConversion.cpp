@@ -100,9 +100,12 @@ void ConversionFlow::convertRecording(LinkRun& ARun) {
     if (!c.done())
         DropUnwritten(ARun.mp4);
     // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
+    if (c.done() && !FWorkResumable)
+        dropWorkFolder(); // a live stream's copy: all of it is in the recording now
     if (c.done()) {
         QStringList notes{LeftOutSentence(leftOut),
-                          LinkSubtitlesNote(ARun.subsLost, subs.size(), ARun.subtitlesLost)};
+                          LinkSubtitlesNote(ARun.subsLost, subs.size(), ARun.subtitlesLost),
+                          FWorkResumable ? FetchedKeptSentence(FWorkDir) : QString()};
         notes.removeAll(QString());
         tell(BoxKind::Information,
              RecordingDoneNotice(at, ARun.mp4, notes.join(QStringLiteral(". "))));
@@ -121,7 +124,8 @@ void ConversionFlow::reportDownloadFailure(const LinkRun& ARun, const Conversion
     if (FBarMoved)
         FView.setProgress(0);
     const bool kept = QFileInfo(ARun.ts).size() > 0;
-    tell(BoxKind::Error, DownloadFailedNotice(AOutcome, ARun.missing, FStallMs, ARun.ts, kept));
+    tell(BoxKind::Error,
+         DownloadFailedNotice(AOutcome, ARun.missing, FStallMs, ARun.ts, kept, FWorkDir));
 }
 
 void ConversionFlow::convertDownload(LinkRun& ARun) {
@@ -130,6 +134,7 @@ void ConversionFlow::convertDownload(LinkRun& ARun) {
     const ConversionOutcome c = ConvertLinkTs(ARun.ts, ARun.mp4, &leftOut, subs, &ARun.subsLost);
     if (c.done()) {
         QFile::remove(ARun.ts);
+        dropWorkFolder();
         tell(BoxKind::Information,
              DoneNotice(ARun.mp4,
                         {LeftOutSentence(leftOut),

@@ -47,6 +47,8 @@ HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl
 // An attribute list ("NAME=value,NAME="quoted, with commas""): names with their values, quotes
 // removed, in order.
 QList<QPair<QString, QString>> ReadAttributeList(QStringView AText);
+// The value of attribute AName (upper case) of a list ReadAttributeList read; empty when absent.
+QString AttributeValue(const QList<QPair<QString, QString>>& AAttrs, QLatin1String AName);
 
 // AUri read against ABase: a link or a local path (absolute, or relative to ABase's folder).
 QString ResolveHlsUri(const QString& ABase, const QString& AUri);
