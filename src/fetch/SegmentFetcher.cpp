@@ -175,8 +175,6 @@ void SegmentFetcher::Impl::setRequest(Transfer& AT, const FetchItem& AItem) {
     curl_easy_setopt(AT.easy, CURLOPT_ERRORBUFFER, AT.error);
     curl_easy_setopt(AT.easy, CURLOPT_PRIVATE, &AT);
     curl_easy_setopt(AT.easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
-    // A new transfer waits for a connection that can carry it rather than opening another.
-    curl_easy_setopt(AT.easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(AT.easy, CURLOPT_BUFFERSIZE, 256L * 1024);
     if (headers)
         curl_easy_setopt(AT.easy, CURLOPT_HTTPHEADER, headers);

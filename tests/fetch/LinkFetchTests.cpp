@@ -196,3 +196,35 @@ TEST_F(LinkFetch, MissingSegmentIsIncompleteThenResumed) {
     expectEveryFrame(dir + "/output (2).mp4");
     EXPECT_TRUE(workFolders().isEmpty());
 }
+
+// The program's own stall rule: nothing for 20 s ends the attempt, and the next one succeeds.
+TEST_F(LinkFetch, TwentySecondsWithoutDataEndAnAttempt) {
+    flow.setFetchRules(FetchRules());
+    serve(StreamKind::Ts);
+    srv.routeSequence("/hls/index1.ts", {Faulty(fixture + "/index1.ts", Fault::StallMidBody, 5000),
+                                         TestHttpServer::File(fixture + "/index1.ts")});
+    QElapsedTimer t;
+    t.start();
+    convert();
+    ASSERT_TRUE(completed()) << log().toStdString();
+    EXPECT_GE(t.elapsed(), 20000);
+    EXPECT_EQ(requestsOf("/hls/index1.ts"), 2);
+    expectEveryFrame(dir + "/output.mp4");
+}
+
+// Over plain http, as a typed http link is fetched: a segment that stalls every time is the
+// only one missing, the others fetched beside it.
+TEST_F(LinkFetch, StallThatStaysIsOneMissingSegment) {
+    TestHttpServer http(TestHttpServer::Mode::Http);
+    fixture = StreamFixture(StreamKind::Ts);
+    http.serveFolder("/hls/", fixture);
+    TestHttpServer::Reply stall = TestHttpServer::File(fixture + "/index2.ts");
+    stall.fault = Fault::StallAfterHeaders;
+    http.route("/hls/index2.ts", stall);
+    view.input = http.url("/hls/index.m3u8");
+    view.output = dir;
+    flow.ConvertInput();
+    EXPECT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept")
+        << log().toStdString();
+    EXPECT_EQ(DecodedFrames(dir + "/output.ts", "v").size(), 125);
+}
