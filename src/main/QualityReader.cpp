@@ -7,10 +7,6 @@ namespace halvora {
 
 QualityReader::QualityReader(QObject* AParent, Fetcher AFetch)
     : QObject(AParent), FFetch(std::move(AFetch)) {
-    if (!FFetch)
-        FFetch = [](const QString& AUrl, const std::function<bool()>& ACancel) {
-            return FetchPlaylist(AUrl, ACancel);
-        };
     FTimer.setSingleShot(true);
     FTimer.setInterval(600);
     connect(&FTimer, &QTimer::timeout, this, [this] { start(); });
@@ -54,27 +50,31 @@ void QualityReader::start() {
     Worker w;
     w.cancel = std::make_shared<std::atomic_bool>(false);
     w.done = std::make_shared<std::atomic_bool>(false);
+    Fetcher fetch = FFetch;
+    if (!fetch)
+        fetch = [headers = FHeaders](const QString& AUrl, const std::function<bool()>& ACancel) {
+            return FetchPlaylist(AUrl, ACancel, headers);
+        };
     // The thread owns copies of everything it uses; it reaches this object only through a
     // queued call, which Qt drops once the object is gone (and the destructor joins first).
-    w.thread =
-        std::thread([this, link, generation, fetch = FFetch, cancel = w.cancel, done = w.done] {
-            const PlaylistText text = fetch(link, [cancel] { return cancel->load(); });
-            HlsPlaylist list;
-            if (text.ok && !cancel->load())
-                list = ReadHlsPlaylist(text.body, link);
-            if (!cancel->load())
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, link, generation, list] {
-                        if (generation != FGeneration)
-                            return;
-                        FLink = link;
-                        FPlaylist = list;
-                        emit variantsChanged();
-                    },
-                    Qt::QueuedConnection);
-            done->store(true);
-        });
+    w.thread = std::thread([this, link, generation, fetch, cancel = w.cancel, done = w.done] {
+        const PlaylistText text = fetch(link, [cancel] { return cancel->load(); });
+        HlsPlaylist list;
+        if (text.ok && !cancel->load())
+            list = ReadHlsPlaylist(text.body, link);
+        if (!cancel->load())
+            QMetaObject::invokeMethod(
+                this,
+                [this, link, generation, list] {
+                    if (generation != FGeneration)
+                        return;
+                    FLink = link;
+                    FPlaylist = list;
+                    emit variantsChanged();
+                },
+                Qt::QueuedConnection);
+        done->store(true);
+    });
     FWorkers.push_back(std::move(w));
 }
 

@@ -29,6 +29,8 @@ public:
     ~QualityReader() override; // abandons and joins every read still running
 
     void setDelayMs(int AMs) { FTimer.setInterval(AMs); }
+    // Sent with every read from now on (by the default fetcher).
+    void setHeaders(const RequestHeaders& AHeaders) { FHeaders = AHeaders; }
     // The variants of ALink are wanted (when it is a link): read after the pause. Anything else
     // forgets the current list at once.
     void request(const QString& ALink);
@@ -50,7 +52,8 @@ private:
     void start();
     void reap(bool AAll);
 
-    Fetcher FFetch;
+    Fetcher FFetch; // empty: FetchPlaylist with FHeaders
+    RequestHeaders FHeaders;
     QTimer FTimer;
     QString FRequested; // the link last asked for (empty: none)
     QString FPending;   // the link waiting for the pause
