@@ -105,6 +105,13 @@ void LocalCopy::writeKey(QByteArray& AOut, const Segment& AS, QString& ALastKey)
     ALastKey = tag;
 }
 
+qint64 LocalCopy::readableMs() const {
+    double seconds = 0;
+    for (const Segment& s : FSegments)
+        seconds += readable(s) ? s.seg.duration : 0;
+    return qRound64(seconds * 1000);
+}
+
 QByteArray LocalCopy::playlistText() const {
     QByteArray out = "#EXTM3U\n#EXT-X-VERSION:" + QByteArray::number(FVersion) + '\n';
     out += "#EXT-X-TARGETDURATION:" + QByteArray::number(qint64(std::ceil(FTargetDuration))) + '\n';

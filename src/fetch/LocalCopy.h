@@ -24,6 +24,8 @@ public:
     qsizetype segments() const { return FSegments.size(); }
     // How many planned segments cannot be read (their file, key or init section is missing).
     int missing() const;
+    // The length of the segments that can be read, in milliseconds.
+    qint64 readableMs() const;
     // A playlist of the segments that can be read, naming the local files (by name: it lives
     // in the working folder); a discontinuity where segments are missing.
     QByteArray playlistText() const;

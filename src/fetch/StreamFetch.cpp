@@ -103,6 +103,25 @@ bool StreamFetch::waitMs(qint64 AMs) {
     return true;
 }
 
+void StreamFetch::fetchRound(const QList<FetchItem>& AItems, const QList<Rendition>& AList,
+                             bool ALive) {
+    qint64 bytes = 0;
+    FFetcher.fetch(AItems, FCancel, [&](const FetchTally& ATally) {
+        bytes = ATally.bytes;
+        if (!FProgress)
+            return;
+        FetchTally t = ATally;
+        t.live = ALive;
+        if (ALive) {
+            t.liveBytes = FLiveBytes + ATally.bytes;
+            for (const Rendition& r : AList)
+                t.recordedMs = qMax(t.recordedMs, r.copy.readableMs());
+        }
+        FProgress(t);
+    });
+    FLiveBytes += bytes;
+}
+
 StreamFetchResult StreamFetch::run(const QStringList& AUrls) {
     StreamFetchResult result;
     QList<Rendition> list;
@@ -114,11 +133,15 @@ StreamFetchResult StreamFetch::run(const QStringList& AUrls) {
         result.live = result.live || list.last().last.isLive();
         items += list.last().copy.plan(list.last().last);
     }
+    if (result.live && !FFetcher.rules().fetchLive) {
+        result.error = QStringLiteral("a live playlist");
+        return result;
+    }
     QElapsedTimer sinceReload;
     sinceReload.start();
     bool changed = true;
     for (;;) {
-        FFetcher.fetch(items, FCancel, FProgress);
+        fetchRound(items, list, result.live);
         writeLocal(list, result);
         if (FCancel && FCancel()) {
             result.kind = StreamFetchResult::Stopped;

@@ -41,11 +41,14 @@ private:
     bool reloadAll(QList<Rendition>& AList, QList<FetchItem>* AItems, bool* AChanged);
     void writeLocal(const QList<Rendition>& AList, StreamFetchResult& AResult);
     bool waitMs(qint64 AMs);
+    // One round of transfers; a live stream's progress says what was recorded so far.
+    void fetchRound(const QList<FetchItem>& AItems, const QList<Rendition>& AList, bool ALive);
 
     SegmentFetcher FFetcher;
     QString FDir;
     std::function<bool()> FCancel;
     std::function<void(const FetchTally&)> FProgress;
+    qint64 FLiveBytes = 0; // of the rounds before
 };
 
 // "Downloading: 412 / 1800 segments, 310 MB, 4.2 MB/s, about 5:31 left".

@@ -121,6 +121,7 @@ private:
                                   bool* AFetched);
     ConversionOutcome afterFetch(const ConversionOutcome& AFetch, const ConversionOutcome& ASaved,
                                  int AFetchMissing, int* AMissing);
+    void showFetchProgress(const FetchTally& ATally);
     // After a conversion that has everything: the fetched copy goes.
     void dropWorkFolder();
     // ConvertFile with the label its progress is shown under.

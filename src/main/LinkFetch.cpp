@@ -42,7 +42,7 @@ ConversionOutcome ConversionFlow::fetchStream(StreamInputs& AIn, const QString& 
     rules.headers = FHeaders;
     StreamFetch fetch(
         rules, dir, [this] { return stopRequested(); },
-        [this](const FetchTally& ATally) { FView.setStatus(FetchProgressText(ATally)); });
+        [this](const FetchTally& ATally) { showFetchProgress(ATally); });
     QStringList urls{AIn.video};
     if (!AIn.audio.isEmpty())
         urls << AIn.audio;
@@ -77,6 +77,15 @@ ConversionOutcome ConversionFlow::afterFetch(const ConversionOutcome& AFetch,
     if (!ASaved.done())
         return ASaved;
     return AFetch;
+}
+
+void ConversionFlow::showFetchProgress(const FetchTally& ATally) {
+    if (!ATally.live) {
+        FView.setStatus(FetchProgressText(ATally));
+        return;
+    }
+    FLastMs = ATally.recordedMs; // where a stop says the recording ended
+    FView.setStatus(ProgressText::recording(ATally.recordedMs, ATally.liveBytes));
 }
 
 void ConversionFlow::dropWorkFolder() {
