@@ -146,46 +146,52 @@ HlsRendition ReadRendition(QStringView AAttributes, const QString& APlaylistUrl)
 
 } // namespace
 
-HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl) {
-    HlsPlaylist list;
+void ForEachPlaylistLine(const QByteArray& AText, const std::function<bool(QStringView)>& ALine) {
     QByteArray bytes = AText;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     const QString text = QString::fromUtf8(bytes);
-    bool pending = false;
-    bool segments = false;
-    HlsVariant variant;
-    bool first = true;
     for (QStringView raw : QStringView(text).split(u'\n')) {
         // CRLF, and a lone CR as some servers write it.
         for (QStringView piece : raw.split(u'\r')) {
             const QStringView line = piece.trimmed();
-            if (line.isEmpty())
-                continue;
-            if (first) {
-                first = false;
-                list.extM3u = line == u"#EXTM3U";
-                if (list.extM3u)
-                    continue;
-            }
-            if (line.startsWith(u"#EXT-X-STREAM-INF:")) {
-                variant = ReadVariant(line.mid(18));
-                pending = true;
-            } else if (line.startsWith(u"#EXT-X-MEDIA:")) {
-                const HlsRendition r = ReadRendition(line.mid(13), APlaylistUrl);
-                if (!r.type.isEmpty())
-                    list.renditions.append(r);
-            } else if (line.startsWith(u"#EXTINF")) {
-                segments = true;
-            } else if (line.startsWith(u'#')) {
-                // Unknown tags and comments.
-            } else if (pending) {
-                variant.uri = ResolveHlsUri(APlaylistUrl, line.toString());
-                list.variants.append(variant);
-                pending = false;
-            }
+            if (!line.isEmpty() && !ALine(line))
+                return;
         }
     }
+}
+
+HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl) {
+    HlsPlaylist list;
+    bool pending = false;
+    bool segments = false;
+    HlsVariant variant;
+    bool first = true;
+    ForEachPlaylistLine(AText, [&](QStringView line) {
+        if (first) {
+            first = false;
+            list.extM3u = line == u"#EXTM3U";
+            if (list.extM3u)
+                return true;
+        }
+        if (line.startsWith(u"#EXT-X-STREAM-INF:")) {
+            variant = ReadVariant(line.mid(18));
+            pending = true;
+        } else if (line.startsWith(u"#EXT-X-MEDIA:")) {
+            const HlsRendition r = ReadRendition(line.mid(13), APlaylistUrl);
+            if (!r.type.isEmpty())
+                list.renditions.append(r);
+        } else if (line.startsWith(u"#EXTINF")) {
+            segments = true;
+        } else if (line.startsWith(u'#')) {
+            // Unknown tags and comments.
+        } else if (pending) {
+            variant.uri = ResolveHlsUri(APlaylistUrl, line.toString());
+            list.variants.append(variant);
+            pending = false;
+        }
+        return true;
+    });
     // Not a playlist, or a media playlist that also carries stream tags: read as today.
     if (!list.extM3u || segments) {
         list.variants.clear();

@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringView>
+#include <functional>
 
 namespace halvora {
 
@@ -39,6 +40,10 @@ struct HlsPlaylist {
     QList<HlsRendition> renditions;
     bool isMaster() const { return !variants.isEmpty(); }
 };
+
+// Calls ALine with each non-empty line of a playlist, trimmed (a UTF-8 BOM dropped; LF, CRLF
+// and a lone CR end lines), until it returns false.
+void ForEachPlaylistLine(const QByteArray& AText, const std::function<bool(QStringView)>& ALine);
 
 // Reads the master-playlist tags of AText; APlaylistUrl (a link or a local path) is the base
 // of relative URIs. Unknown tags and malformed lines are skipped; a UTF-8 BOM and CRLF are read.

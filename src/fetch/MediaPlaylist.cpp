@@ -114,27 +114,22 @@ void Reader::readTag(QStringView ALine) {
 MediaPlaylist ReadMediaPlaylist(const QByteArray& AText, const QString& ABaseUrl) {
     Reader r;
     r.base = ABaseUrl;
-    QByteArray bytes = AText;
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    const QString text = QString::fromUtf8(bytes);
     bool first = true;
     bool master = false;
-    for (QStringView raw : QStringView(text).split(u'\n')) {
-        for (QStringView piece : raw.split(u'\r')) {
-            const QStringView line = piece.trimmed();
-            if (line.isEmpty())
-                continue;
-            if (first && line != u"#EXTM3U")
-                return {};
-            first = false;
-            master = master || line.startsWith(u"#EXT-X-STREAM-INF:");
-            if (line.startsWith(u'#'))
-                r.readTag(line);
-            else
-                r.readSegmentUri(line);
-        }
-    }
+    bool playlist = true;
+    ForEachPlaylistLine(AText, [&](QStringView line) {
+        if (first && line != u"#EXTM3U")
+            return playlist = false;
+        first = false;
+        master = master || line.startsWith(u"#EXT-X-STREAM-INF:");
+        if (line.startsWith(u'#'))
+            r.readTag(line);
+        else
+            r.readSegmentUri(line);
+        return true;
+    });
+    if (!playlist)
+        return {};
     r.list.ok = !master && !r.list.segments.isEmpty();
     return r.list;
 }

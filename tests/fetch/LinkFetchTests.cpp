@@ -3,6 +3,7 @@
 #include "Conversion.h"
 #include "FakeView.h"
 #include "FetchFixtures.h"
+#include "StreamFetch.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace halvora;
@@ -136,6 +138,9 @@ TEST_F(LinkFetch, MisbehavingServersGiveEveryFrame) {
         srv.routeSequence(path, c.first + QList{TestHttpServer::File(fixture + "/" + c.file)});
         convert(prefix + "index.m3u8");
         ASSERT_TRUE(completed()) << log().toStdString();
+        EXPECT_TRUE(view.statuses.filter(QRegularExpression("^Downloading: \\d+ / \\d+ segments, "))
+                        .size() > 0)
+            << log().toStdString();
         EXPECT_GE(requestsOf(path), c.askedAtLeast);
         expectEveryFrame(dir + "/output.mp4");
         EXPECT_FALSE(QFile::exists(dir + "/output.ts"));
@@ -143,19 +148,43 @@ TEST_F(LinkFetch, MisbehavingServersGiveEveryFrame) {
     }
 }
 
-TEST_F(LinkFetch, RetryAfterIsWaitedFor) {
-    serve(StreamKind::Ts);
-    TestHttpServer::Reply slow = TestHttpServer::Status(429, "slow down");
-    slow.headers = {{"Retry-After", "2"}};
-    srv.routeSequence("/hls/index1.ts", {slow, TestHttpServer::File(fixture + "/index1.ts")});
-    QElapsedTimer t;
-    t.start();
-    convert();
-    ASSERT_TRUE(completed()) << log().toStdString();
-    // The backoff alone would have asked again after 20 ms.
-    EXPECT_GE(t.elapsed(), 2000);
-    EXPECT_EQ(requestsOf("/hls/index1.ts"), 2);
-    expectEveryFrame(dir + "/output.mp4");
+// The waits a server can impose: Retry-After on 429 and 503, and the program's own stall rule
+// (nothing for 20 s ends an attempt). The next attempt succeeds.
+TEST_F(LinkFetch, WaitsAreHonoured) {
+    struct Case {
+        const char* name;
+        int status; // of the first answer; 200 stalls mid-body
+        int atLeastMs;
+    };
+    const QList<Case> cases = {{"429 Retry-After: 2", 429, 2000},
+                               {"503 Retry-After: 2", 503, 2000},
+                               {"20 s without a byte", 200, 20000}};
+    fixture = StreamFixture(StreamKind::Ts);
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        dir = NewTempDir("wait");
+        view = FakeView();
+        const QString prefix = QStringLiteral("/w%1/").arg(i);
+        srv.serveFolder(prefix, fixture);
+        TestHttpServer::Reply first = Faulty(fixture + "/index1.ts", Fault::StallMidBody, 5000);
+        if (c.status != 200) {
+            first = TestHttpServer::Status(c.status, "later");
+            first.headers = {{"Retry-After", "2"}};
+        } else {
+            flow.setFetchRules(FetchRules()); // the program's own 20 s
+        }
+        srv.routeSequence(prefix + "index1.ts",
+                          {first, TestHttpServer::File(fixture + "/index1.ts")});
+        QElapsedTimer t;
+        t.start();
+        convert(prefix + "index.m3u8");
+        ASSERT_TRUE(completed()) << log().toStdString();
+        // The backoff alone would have asked again after 20 ms.
+        EXPECT_GE(t.elapsed(), c.atLeastMs);
+        EXPECT_EQ(requestsOf(prefix + "index1.ts"), 2);
+        expectEveryFrame(dir + "/output.mp4");
+    }
 }
 
 // A playlist moved by a 302 into another folder: its relative URIs are read from there.
@@ -197,21 +226,6 @@ TEST_F(LinkFetch, MissingSegmentIsIncompleteThenResumed) {
     EXPECT_TRUE(workFolders().isEmpty());
 }
 
-// The program's own stall rule: nothing for 20 s ends the attempt, and the next one succeeds.
-TEST_F(LinkFetch, TwentySecondsWithoutDataEndAnAttempt) {
-    flow.setFetchRules(FetchRules());
-    serve(StreamKind::Ts);
-    srv.routeSequence("/hls/index1.ts", {Faulty(fixture + "/index1.ts", Fault::StallMidBody, 5000),
-                                         TestHttpServer::File(fixture + "/index1.ts")});
-    QElapsedTimer t;
-    t.start();
-    convert();
-    ASSERT_TRUE(completed()) << log().toStdString();
-    EXPECT_GE(t.elapsed(), 20000);
-    EXPECT_EQ(requestsOf("/hls/index1.ts"), 2);
-    expectEveryFrame(dir + "/output.mp4");
-}
-
 // Over plain http, as a typed http link is fetched: a segment that stalls every time is the
 // only one missing, the others fetched beside it.
 TEST_F(LinkFetch, StallThatStaysIsOneMissingSegment) {
@@ -227,4 +241,29 @@ TEST_F(LinkFetch, StallThatStaysIsOneMissingSegment) {
     EXPECT_EQ(view.status(), "Download incomplete: 1 segment(s) missing. Partial TS kept")
         << log().toStdString();
     EXPECT_EQ(DecodedFrames(dir + "/output.ts", "v").size(), 125);
+}
+
+TEST(FetchProgress, SegmentsSizeSpeedAndTimeLeft) {
+    struct Case {
+        FetchTally tally;
+        QString text;
+    };
+    FetchTally mid;
+    mid.done = 412;
+    mid.total = 1800;
+    mid.bytes = 310'000'000;
+    mid.bytesPerSecond = 4'200'000;
+    mid.fetchedNow = 400;
+    mid.bytesOfDone = 400 * 750'000; // 0.75 MB a segment: 1388 left take 1041 MB, 248 s
+    FetchTally start;
+    start.total = 1800;
+    FetchTally resumed = mid;
+    resumed.fetchedNow = 0; // all found on disk: no estimate yet
+    const QList<Case> cases = {
+        {mid, "Downloading: 412 / 1800 segments, 310 MB, 4.2 MB/s, about 4:08 left"},
+        {start, "Downloading: 0 / 1800 segments, 0 KB"},
+        {resumed, "Downloading: 412 / 1800 segments, 310 MB, 4.2 MB/s"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FetchProgressText(c.tally), c.text);
 }
