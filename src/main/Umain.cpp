@@ -203,8 +203,8 @@ void TForm2::layOutPanels() {
     single.Add(LblQuality, 580, 172);
     single.Row(38, 28);
     single.Add(EdtInput, 12, 560, 1, 0, 23);
-    single.Add(CmbQuality, 580, 96, 0, 0, 23);
-    single.Add(BtnHeaders, 680, 72, 0, 0, 23);
+    single.Add(CmbQuality, 580, 84, 0, 0, 23);
+    single.Add(BtnHeaders, 668, 84, 0, 0, 23);
     single.Add(BtnBrowse, 760, 145, 0, 0, 28);
     single.Row(80, 28);
     single.Add(EdtOutput, 12, 740, 1, 0, 23);

@@ -67,6 +67,12 @@ protected:
         EXPECT_EQ(DecodedFrames(AMp4, "v"), video);
         EXPECT_EQ(DecodedFrames(AMp4, "a"), DecodedFrames(reference, "a"));
     }
+    // A fresh output folder and view for case AIndex of a table, and its own server folder.
+    QString nextCase(qsizetype AIndex) {
+        dir = NewTempDir("case");
+        view = FakeView();
+        return QStringLiteral("/c%1/").arg(AIndex);
+    }
     int requestsOf(const QString& APath) const {
         int n = 0;
         for (const auto& r : srv.requests())
@@ -129,10 +135,7 @@ TEST_F(LinkFetch, MisbehavingServersGiveEveryFrame) {
     for (qsizetype i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
-        dir = NewTempDir("case");
-        view = FakeView();
-        // A folder of its own on the server for each case.
-        const QString prefix = QStringLiteral("/c%1/").arg(i);
+        const QString prefix = nextCase(i);
         serve(c.kind, prefix);
         const QString path = c.file.startsWith("keys/") ? "/" + c.file : prefix + c.file;
         srv.routeSequence(path, c.first + QList{TestHttpServer::File(fixture + "/" + c.file)});
@@ -163,9 +166,7 @@ TEST_F(LinkFetch, WaitsAreHonoured) {
     for (qsizetype i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
-        dir = NewTempDir("wait");
-        view = FakeView();
-        const QString prefix = QStringLiteral("/w%1/").arg(i);
+        const QString prefix = nextCase(i);
         srv.serveFolder(prefix, fixture);
         TestHttpServer::Reply first = Faulty(fixture + "/index1.ts", Fault::StallMidBody, 5000);
         if (c.status != 200) {
