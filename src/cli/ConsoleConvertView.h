@@ -20,13 +20,11 @@ public:
     QString root;
     bool reencode = false;
     QualityChoice quality;
-    // --header and --cookies for the link's fetcher. Hand-over: once ConvertView can carry
-    // request headers, they are given from here, and RequestHeadersAvailable (ConvertJob.cpp)
-    // stops refusing them.
-    QStringList headerLines;
-    QString cookieFile;
+    // --header and --cookies, sent with every request of the link.
+    RequestHeaders headers;
 
     QString inputText() const override { return input; }
+    RequestHeaders requestHeaders() const override { return headers; }
     QString outputText() const override { return outputFolder; }
     void setOutputText(const QString& AText) override { outputFolder = AText; }
     QString outputName() const override { return outputFile; }

@@ -35,12 +35,6 @@ void SetOutput(ConsoleConvertView& AView, const QString& AOutput) {
     AView.outputFile = info.fileName();
 }
 
-// The hand-over of --header and --cookies to the link's fetcher. Until the flow's view can
-// carry request headers, they are refused rather than silently dropped.
-bool RequestHeadersAvailable(const ConsoleConvertView& AView) {
-    return AView.headerLines.isEmpty() && AView.cookieFile.isEmpty();
-}
-
 } // namespace
 
 int RunConvert(const CliOptions& AOptions, ProgressPrinter& APrinter) {
@@ -48,11 +42,11 @@ int RunConvert(const CliOptions& AOptions, ProgressPrinter& APrinter) {
     view.input = AOptions.input;
     view.reencode = AOptions.reencode;
     view.quality = QualityOf(AOptions.quality);
-    view.headerLines = AOptions.headers;
-    view.cookieFile = AOptions.cookies;
-    if (!RequestHeadersAvailable(view)) {
-        APrinter.message(BoxKind::Error,
-                         QStringLiteral("--header and --cookies: not available in this build"));
+    view.headers.lines = AOptions.headers;
+    view.headers.cookieFile = AOptions.cookies;
+    const QString badCookies = CheckCookieFile(AOptions.cookies);
+    if (!badCookies.isEmpty()) {
+        APrinter.message(BoxKind::Error, badCookies);
         return kExitUsage;
     }
     SetOutput(view, AOptions.output);

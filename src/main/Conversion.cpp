@@ -26,7 +26,8 @@ ConversionFlow::ConversionFlow(ConvertView& AView, ProcessRunner ARunner, FFmpeg
         FFinder = [] { return FindFFmpeg(); };
     // Stop ends a transfer of a playlist or subtitle segment too.
     FFetch = [this](const QString& AUrlOrPath) {
-        return FetchPlaylist(AUrlOrPath, [this] { return stopRequested(); });
+        return FetchPlaylist(
+            AUrlOrPath, [this] { return stopRequested(); }, FHeaders);
     };
 }
 

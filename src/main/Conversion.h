@@ -10,6 +10,7 @@
 #include "HlsSubtitles.h"
 #include "OutputNames.h"
 #include "Process.h"
+#include "SegmentFetcher.h"
 #include "StreamList.h"
 
 #include <QString>
@@ -95,6 +96,10 @@ public:
     void setStallLimitMs(int AMs) { FStallMs = AMs; }
     int stallLimitMs() const { return FStallMs; }
 
+    // How a link's segments are fetched (parallel transfers, retries and their waits); the
+    // request headers always come from the view.
+    void setFetchRules(FetchRules ARules) { FFetchRules = std::move(ARules); }
+
     // How playlists and subtitle segments are read; the default is FetchPlaylist, ended by Stop.
     void setPlaylistFetcher(PlaylistFetcher AFetch) { FFetch = std::move(AFetch); }
 
@@ -108,6 +113,19 @@ private:
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
     QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
+    // ffmpeg saves the stream AIn names (links, or the fetched local copy) as one TS.
+    ConversionOutcome saveStream(const QString& AFFmpeg, const StreamInputs& AIn,
+                                 const QString& ASaveTo, int* AMissing, bool* ASubtitlesLost);
+    // The link fetch (LinkFetch.cpp): the media playlists of AIn fetched into a working folder
+    // beside ASaveTo (FWorkDir), AIn then naming the local playlists. AFetched false: the
+    // playlists could not be read so, and AIn is as it was.
+    ConversionOutcome fetchStream(StreamInputs& AIn, const QString& ASaveTo, int* AMissing,
+                                  bool* AFetched);
+    ConversionOutcome afterFetch(const ConversionOutcome& AFetch, const ConversionOutcome& ASaved,
+                                 int AFetchMissing, int* AMissing);
+    void showFetchProgress(const FetchTally& ATally);
+    // After a conversion that has everything: the fetched copy goes.
+    void dropWorkFolder();
     // ConvertFile with the label its progress is shown under.
     ConversionOutcome ConvertFileAs(const QString& AInFile, const QString& AOutFile,
                                     const QString& ALabel, int* AMissing,
@@ -157,6 +175,11 @@ private:
     FFmpegFinder FFinder;
     ProcessRunner FProbeRunner;
     PlaylistFetcher FFetch;
+    FetchRules FFetchRules;
+    RequestHeaders FHeaders;     // the current link's, read from the view as its download starts
+    QString FWorkDir;            // the current link's fetched copy; empty when ffmpeg read the link
+    int FWorkSegments = 0;       // the segments of FWorkDir that can be read
+    bool FWorkResumable = false; // FWorkDir lacks segments a later Convert can still fetch
     int FStallMs = 60000;
     mutable std::mutex FStopLock;
     std::shared_ptr<StopToken> FStop = std::make_shared<StopToken>();

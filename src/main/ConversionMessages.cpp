@@ -83,8 +83,14 @@ Notice RecordingConversionFailedNotice(const QString& AAt, int ACode, const QStr
             .arg(ATs)};
 }
 
+QString FetchedKeptSentence(const QString& AWorkDir) {
+    return QStringLiteral("The segments fetched so far are kept in %1: click Convert again on "
+                          "the same link and folder to fetch only the rest")
+        .arg(AWorkDir);
+}
+
 Notice DownloadFailedNotice(const ConversionOutcome& AOutcome, int AMissing, int AStallMs,
-                            const QString& ATs, bool AKept) {
+                            const QString& ATs, bool AKept, const QString& AWorkDir) {
     const QString keptStatus =
         AKept ? QStringLiteral("Partial TS kept") : QStringLiteral("Nothing was saved");
     const QString keptLine = AKept ? QStringLiteral("Partial TS kept (may be playable): ") + ATs
@@ -108,7 +114,9 @@ Notice DownloadFailedNotice(const ConversionOutcome& AOutcome, int AMissing, int
         n.box = QStringLiteral("Download failed (exit=%1).\r\n%2")
                     .arg(QString::number(AOutcome.code), keptLine);
     }
-    n.box += QStringLiteral("\r\nFix the network and click Convert again to retry.");
+    n.box += AWorkDir.isEmpty()
+                 ? QStringLiteral("\r\nFix the network and click Convert again to retry.")
+                 : QStringLiteral("\r\n") + FetchedKeptSentence(AWorkDir) + QLatin1Char('.');
     return n;
 }
 

@@ -41,9 +41,12 @@ Notice DoneNotice(const QString& AMp4, const QStringList& ANotes);
 Notice RecordingDoneNotice(const QString& AAt, const QString& AMp4, const QString& ANote);
 QString RecordingConversionStoppedStatus(const QString& AAt, const QString& ATs);
 Notice RecordingConversionFailedNotice(const QString& AAt, int ACode, const QString& ATs);
-// A download that ended with AOutcome; AKept: a partial TS is left at ATs.
+// A download that ended with AOutcome; AKept: a partial TS is left at ATs; AWorkDir: the
+// fetched segments kept for the next Convert (empty: none).
 Notice DownloadFailedNotice(const ConversionOutcome& AOutcome, int AMissing, int AStallMs,
-                            const QString& ATs, bool AKept);
+                            const QString& ATs, bool AKept, const QString& AWorkDir = {});
+// Where the fetched segments of an unfinished link wait for the next Convert.
+QString FetchedKeptSentence(const QString& AWorkDir);
 Notice LinkConversionFailedNotice(int ACode, const QString& ATs);
 Notice FileIncompleteNotice(int AMissing, const QString& AMp4);
 Notice FileConversionFailedNotice(int ACode);

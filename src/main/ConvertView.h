@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "HlsMaster.h"
+#include "RequestHeaders.h"
 
 #include <QString>
 #include <cstdint>
@@ -23,6 +24,9 @@ public:
     virtual bool fastMode() const = 0;    // ChkFast, read at the moment it matters
     // The quality to fetch of a link's master playlist.
     virtual QualityChoice qualityChoice() const { return {}; }
+    // The request headers and cookies file sent with every request of a link; none by default
+    // (a caller without a window can give its own).
+    virtual RequestHeaders requestHeaders() const { return {}; }
 
     virtual void setStatus(const QString& AText) = 0;
     virtual void setProgress(int APosition) = 0; // clamped to the bar's range

@@ -26,6 +26,10 @@ QualityChoice GatedConvertView::qualityChoice() const {
     return ask([this] { return FWindow.qualityChoice(); }, QualityChoice{});
 }
 
+RequestHeaders GatedConvertView::requestHeaders() const {
+    return ask([this] { return FWindow.requestHeaders(); }, RequestHeaders{});
+}
+
 void GatedConvertView::setStatus(const QString& AText) {
     FGate->Queue([this, AText] { FWindow.setStatus(AText); });
 }

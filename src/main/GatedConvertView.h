@@ -25,6 +25,7 @@ public:
     QString rootText() const override;
     bool fastMode() const override;
     QualityChoice qualityChoice() const override;
+    RequestHeaders requestHeaders() const override;
     void setStatus(const QString& AText) override;
     void setProgress(int APosition) override;
     void setProgressMax(int AMax) override;

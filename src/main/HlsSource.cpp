@@ -1,49 +1,6 @@
 #include "HlsSource.h"
 
-#include "HttpClient.h"
-#include "Links.h"
-
-#include <QFile>
-
 namespace halvora {
-
-namespace {
-
-constexpr qint64 kPlaylistLimit = qint64(4) * 1024 * 1024;
-
-} // namespace
-
-PlaylistText FetchPlaylist(const QString& AUrlOrPath, const std::function<bool()>& ACancel) {
-    PlaylistText t;
-    if (!IsUrl(AUrlOrPath)) {
-        QFile f(AUrlOrPath);
-        if (!f.open(QIODevice::ReadOnly)) {
-            t.error = f.errorString();
-            return t;
-        }
-        t.body = f.read(kPlaylistLimit);
-        t.ok = true;
-        return t;
-    }
-    HttpRequest r;
-    r.url = AUrlOrPath;
-    r.allowHttp = true;
-    r.maxBodyBytes = kPlaylistLimit;
-    r.cancel = ACancel;
-    const HttpResult h = HttpPerform(r);
-    t.status = h.status;
-    if (!h.transportOk) {
-        t.error = h.error;
-        return t;
-    }
-    if (h.status < 200 || h.status > 299) {
-        t.error = QStringLiteral("HTTP %1").arg(h.status);
-        return t;
-    }
-    t.body = h.body;
-    t.ok = true;
-    return t;
-}
 
 StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoice,
                               const PlaylistFetcher& AFetch,
@@ -58,7 +15,9 @@ StreamInputs PlanStreamInputs(const QString& AInput, const QualityChoice& AChoic
     const PlaylistText master = AFetch(AInput);
     if (!master.ok)
         return asTyped; // ffmpeg reports the failure as it always did
-    const HlsPlaylist list = ReadHlsPlaylist(master.body, AInput);
+    // Relative URIs are read against where the playlist was finally served from.
+    const HlsPlaylist list =
+        ReadHlsPlaylist(master.body, master.finalUrl.isEmpty() ? AInput : master.finalUrl);
     if (!list.isMaster())
         return asTyped;
     const QList<int> order = VariantOrder(list, AChoice);

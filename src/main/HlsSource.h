@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HlsMaster.h"
+#include "PlaylistFetch.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,17 +10,6 @@
 
 namespace halvora {
 
-// A playlist's text as fetched from a link or read from a local file.
-struct PlaylistText {
-    bool ok = false; // the text arrived (a link answered 2xx)
-    long status = 0; // the HTTP status of a link, 0 for a file or when none arrived
-    QByteArray body;
-    QString error; // why it did not arrive: "HTTP 404", a transport error, a file error
-};
-
-// Fetches a link (http or https, HALVORA_CA_FILE trusted besides the system's store) or reads a
-// local file; at most 4 MiB. ACancel, when set, is asked during a transfer.
-PlaylistText FetchPlaylist(const QString& AUrlOrPath, const std::function<bool()>& ACancel = {});
 using PlaylistFetcher = std::function<PlaylistText(const QString& AUrlOrPath)>;
 
 // What ffmpeg reads for one stream: the playlist as typed, or one variant of a master playlist

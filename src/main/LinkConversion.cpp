@@ -103,9 +103,12 @@ void ConversionFlow::convertRecording(LinkRun& ARun) {
     FJob = {JobEndOf(c, JobEnd::RecordingStopped), c.done() ? QStringList{ARun.mp4} : QStringList(),
             ARun.ts};
     // The TS stays: unlike a saved playlist, a live stream cannot be fetched again.
+    if (c.done() && !FWorkResumable)
+        dropWorkFolder(); // a live stream's copy: all of it is in the recording now
     if (c.done()) {
         QStringList notes{LeftOutSentence(leftOut),
-                          LinkSubtitlesNote(ARun.subsLost, subs.size(), ARun.subtitlesLost)};
+                          LinkSubtitlesNote(ARun.subsLost, subs.size(), ARun.subtitlesLost),
+                          FWorkResumable ? FetchedKeptSentence(FWorkDir) : QString()};
         notes.removeAll(QString());
         tell(BoxKind::Information,
              RecordingDoneNotice(at, ARun.mp4, notes.join(QStringLiteral(". "))));
@@ -126,7 +129,8 @@ void ConversionFlow::reportDownloadFailure(const LinkRun& ARun, const Conversion
     const bool kept = QFileInfo(ARun.ts).size() > 0;
     if (kept)
         FJob = {JobEnd::DownloadIncomplete, {}, ARun.ts};
-    tell(BoxKind::Error, DownloadFailedNotice(AOutcome, ARun.missing, FStallMs, ARun.ts, kept));
+    tell(BoxKind::Error,
+         DownloadFailedNotice(AOutcome, ARun.missing, FStallMs, ARun.ts, kept, FWorkDir));
 }
 
 void ConversionFlow::convertDownload(LinkRun& ARun) {
@@ -137,6 +141,7 @@ void ConversionFlow::convertDownload(LinkRun& ARun) {
             c.done() ? QString() : ARun.ts};
     if (c.done()) {
         QFile::remove(ARun.ts);
+        dropWorkFolder();
         tell(BoxKind::Information,
              DoneNotice(ARun.mp4,
                         {LeftOutSentence(leftOut),

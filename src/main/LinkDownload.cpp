@@ -29,12 +29,15 @@ ConversionOutcome ConversionFlow::DownloadStream(const QString& AUrl, const QStr
         *ASubtitlesLost = false;
     if (ASubtitles)
         ASubtitles->clear();
+    FWorkDir.clear();
+    FWorkSegments = 0;
+    FWorkResumable = false;
     const QString ffmpeg = FFinder();
     if (ffmpeg.isEmpty())
         return OutcomeOf(ConversionResult::FFmpegMissing);
-    const StreamInputs in =
-        PlanStreamInputs(AUrl, FView.qualityChoice(), FFetch,
-                         [this](const QString& AText) { FView.setStatus(AText); });
+    FHeaders = FView.requestHeaders();
+    StreamInputs in = PlanStreamInputs(AUrl, FView.qualityChoice(), FFetch,
+                                       [this](const QString& AText) { FView.setStatus(AText); });
     if (!in.label.isEmpty()) {
         // The reason a better variant was passed over stays in sight during the download.
         FView.setStatus(in.skipped.isEmpty()
@@ -43,13 +46,34 @@ ConversionOutcome ConversionFlow::DownloadStream(const QString& AUrl, const QStr
         if (FView.closed())
             return OutcomeOf(ConversionResult::WindowClosed);
     }
+    if (ASubtitles)
+        *ASubtitles = in.subtitles;
+    // The segments are fetched here; ffmpeg reads the local copy. A playlist the fetcher
+    // cannot read is left to ffmpeg's own reader, as it always was.
+    bool fetched = false;
+    int fetchMissing = 0;
+    const ConversionOutcome f = fetchStream(in, ASaveTo, &fetchMissing, &fetched);
+    if (!fetched)
+        return saveStream(ffmpeg, in, ASaveTo, AMissing, ASubtitlesLost);
+    if (f.is(ConversionResult::Stopped)) {
+        if (FWorkSegments == 0)
+            return f;
+        ResetStop(); // the stop ended the fetch; ffmpeg still saves what arrived
+    }
+    const ConversionOutcome saved = saveStream(ffmpeg, in, ASaveTo, AMissing, ASubtitlesLost);
+    return afterFetch(f, saved, fetchMissing, AMissing);
+}
+
+ConversionOutcome ConversionFlow::saveStream(const QString& AFFmpeg, const StreamInputs& AIn,
+                                             const QString& ASaveTo, int* AMissing,
+                                             bool* ASubtitlesLost) {
     // A variant with its audio apart keeps all of both inputs' audio; otherwise the listing
     // names every stream to keep.
     StreamPlan plan;
     QStringList tags;
-    if (in.audio.isEmpty()) {
+    if (AIn.audio.isEmpty()) {
         QString listing;
-        plan = PlanStreams(in.video, true, QString(), FStallMs, &listing);
+        plan = PlanStreams(AIn.video, true, QString(), FStallMs, &listing);
         if (stopRequested())
             return OutcomeOf(ConversionResult::Stopped);
         tags = plan.known ? segmentTags(listing, plan) : QStringList();
@@ -57,14 +81,12 @@ ConversionOutcome ConversionFlow::DownloadStream(const QString& AUrl, const QStr
             *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
                               !plan.textSubs.isEmpty(); // a TS cannot hold text subtitles
     }
-    if (ASubtitles)
-        *ASubtitles = in.subtitles;
     if (stopRequested())
         return OutcomeOf(ConversionResult::Stopped);
     // A live reader waiting for its next segment hears only a second stop; the TS already
     // holds every packet received (see DownloadCommand), so that costs at most what ffmpeg
     // still held back to interleave.
-    return run(DownloadCommand(ffmpeg, in, ASaveTo, plan, tags), QString(), AMissing,
+    return run(DownloadCommand(AFFmpeg, AIn, ASaveTo, plan, tags), QString(), AMissing,
                QStringLiteral("Downloading stream"), FStallMs, kStopGraceMs, kLiveStopAgainMs);
 }
 

@@ -6,10 +6,6 @@ namespace halvora {
 
 QualityReader::QualityReader(QObject* AParent, Fetcher AFetch)
     : QObject(AParent), FFetch(std::move(AFetch)) {
-    if (!FFetch)
-        FFetch = [](const QString& AUrl, const std::function<bool()>& ACancel) {
-            return FetchPlaylist(AUrl, ACancel);
-        };
     FTimer.setSingleShot(true);
     FTimer.setInterval(600);
     connect(&FTimer, &QTimer::timeout, this, [this] { start(); });
@@ -60,8 +56,13 @@ void QualityReader::start() {
     if (link.isEmpty())
         return;
     const quint64 generation = FGeneration;
+    Fetcher fetch = FFetch;
+    if (!fetch)
+        fetch = [headers = FHeaders](const QString& AUrl, const std::function<bool()>& ACancel) {
+            return FetchPlaylist(AUrl, ACancel, headers);
+        };
     FJob.start<VariantsRead>(
-        [fetch = FFetch, link](const WorkerJob::Context& AJob) {
+        [fetch, link](const WorkerJob::Context& AJob) {
             return ReadVariants(fetch, link, *AJob.stop);
         },
         [this, generation](const VariantsRead& ARead) { readEnded(ARead, generation); });

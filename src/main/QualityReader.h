@@ -27,6 +27,8 @@ public:
     ~QualityReader() override; // abandons the read still running and waits for it
 
     void setDelayMs(int AMs) { FTimer.setInterval(AMs); }
+    // Sent with every read from now on (by the default fetcher).
+    void setHeaders(const RequestHeaders& AHeaders) { FHeaders = AHeaders; }
     // The variants of ALink are wanted (when it is a link): read after the pause. Anything else
     // forgets the current list at once.
     void request(const QString& ALink);
@@ -52,7 +54,8 @@ private:
     void start();
     void readEnded(const VariantsRead& ARead, quint64 AGeneration);
 
-    Fetcher FFetch;
+    Fetcher FFetch; // empty: FetchPlaylist with FHeaders
+    RequestHeaders FHeaders;
     QTimer FTimer;
     QString FRequested; // the link last asked for (empty: none)
     QString FPending;   // the link waiting for the pause

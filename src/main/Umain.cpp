@@ -1,5 +1,7 @@
 #include "Umain.h"
 
+#include "HeadersDialog.h"
+
 #include "AppPaths.h"
 #include "ClipForm.h"
 #include "DesignRows.h"
@@ -150,6 +152,9 @@ void TForm2::createSingleControls() {
     CmbQuality->setAccessibleName(QStringLiteral("Quality"));
     CmbQuality->setEnabled(false);
     LblQuality->setBuddy(CmbQuality);
+    BtnHeaders = Make<QPushButton>(pnlSingle, "BtnHeaders");
+    BtnHeaders->setText(QStringLiteral("Headers..."));
+    BtnHeaders->setToolTip(QStringLiteral("Request headers and cookies sent with the link"));
     BtnBrowse = Make<QPushButton>(pnlSingle, "BtnBrowse");
     BtnBrowse->setText(QStringLiteral("Browse..."));
     BtnOutput = Make<QPushButton>(pnlSingle, "BtnOutput");
@@ -199,7 +204,8 @@ void TForm2::layOutPanels() {
     single.Add(LblQuality, 580, 172);
     single.Row(38, 28);
     single.Add(EdtInput, 12, 560, 1, 0, 23);
-    single.Add(CmbQuality, 580, 172, 0, 0, 23);
+    single.Add(CmbQuality, 580, 84, 0, 0, 23);
+    single.Add(BtnHeaders, 668, 84, 0, 0, 23);
     single.Add(BtnBrowse, 760, 145, 0, 0, 28);
     single.Row(80, 28);
     single.Add(EdtOutput, 12, 740, 1, 0, 23);
@@ -252,7 +258,8 @@ void TForm2::layOutBatchAndBottom() {
 
 void TForm2::connectControls() {
     setTabOrder(EdtInput, CmbQuality);
-    setTabOrder(CmbQuality, BtnBrowse);
+    setTabOrder(CmbQuality, BtnHeaders);
+    setTabOrder(BtnHeaders, BtnBrowse);
     setTabOrder(BtnBrowse, EdtOutput);
     setTabOrder(EdtOutput, BtnOutput);
     setTabOrder(BtnOutput, ChkFast);
@@ -274,6 +281,7 @@ void TForm2::connectControls() {
     connect(&FQuality, &QualityReader::variantsChanged, this, [this] { FillQuality(); });
     EdtInput->installEventFilter(this);
     connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
+    connect(BtnHeaders, &QPushButton::clicked, this, [this] { BtnHeadersClick(); });
     connect(BtnOutput, &QPushButton::clicked, this, [this] { BtnOutputClick(); });
     connect(BtnConvert, &QPushButton::clicked, this, [this] { BtnConvertClick(); });
     connect(BtnRoot, &QPushButton::clicked, this, [this] { BtnRootClick(); });
@@ -427,7 +435,7 @@ bool TForm2::eventFilter(QObject* AWatched, QEvent* AEvent) {
 
 void TForm2::UpdateButtons() {
     // While a job runs nothing starts another; Feedback stays usable.
-    for (QPushButton* b : {BtnBrowse, BtnOutput, BtnRoot, BtnClip})
+    for (QPushButton* b : {BtnBrowse, BtnHeaders, BtnOutput, BtnRoot, BtnClip})
         b->setEnabled(!FBusy);
     BtnStop->setEnabled(FBusy);
     // The job took its quality at the start; a link's choice is open again afterwards.
@@ -498,6 +506,17 @@ void TForm2::EdtInputKeyDown(int& AKey, Qt::KeyboardModifiers AShift) {
 
 void TForm2::EdtRootChange() {
     UpdateButtons();
+}
+
+void TForm2::BtnHeadersClick() {
+    HeadersDialog dialog(FDialogs, FHeaders, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    FHeaders = dialog.headers();
+    // The qualities are read again with the headers the server may ask for.
+    FQuality.setHeaders(FHeaders);
+    FQuality.request(QString());
+    FQuality.request(Trimmed(EdtInput->text()));
 }
 
 void TForm2::BtnBrowseClick() {

@@ -53,7 +53,8 @@ public:
     QLabel* LblInput = nullptr;
     QLineEdit* EdtInput = nullptr;
     QLabel* LblQuality = nullptr;
-    QComboBox* CmbQuality = nullptr; // "Best", "Smallest", then the link's variants
+    QComboBox* CmbQuality = nullptr;   // "Best", "Smallest", then the link's variants
+    QPushButton* BtnHeaders = nullptr; // the link's request headers and cookies file
     QPushButton* BtnBrowse = nullptr;
     QPushButton* BtnOutput = nullptr;
     QLineEdit* EdtOutput = nullptr;
@@ -72,6 +73,7 @@ public:
     void EdtInputKeyDown(int& AKey, Qt::KeyboardModifiers AShift);
     void EdtRootChange();
     void BtnBrowseClick();
+    void BtnHeadersClick();
     void BtnOutputClick();
     void BtnRootClick();
     void BtnConvertClick();
@@ -109,6 +111,7 @@ public:
     QString rootText() const override;
     bool fastMode() const override;
     QualityChoice qualityChoice() const override;
+    RequestHeaders requestHeaders() const override { return FHeaders; }
     void setStatus(const QString& AText) override;
     void setProgress(int APosition) override;
     void setProgressMax(int AMax) override;
@@ -153,6 +156,7 @@ private:
     // Refills CmbQuality from the variants read, keeping the choice where it still exists.
     void FillQuality();
     QualityReader FQuality;
+    RequestHeaders FHeaders; // as the Headers dialog last accepted them; never stored
     // Runs AWork (a flow) on the worker unless a job runs already.
     void StartJob(std::function<void()> AWork);
     // The job's end, on the window thread.

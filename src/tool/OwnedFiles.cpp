@@ -3,6 +3,7 @@
 #include "RunOwner.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QSaveFile>
 #include <QSysInfo>
@@ -55,7 +56,7 @@ QList<Entry> ReadJournal(const QString& AFile) {
         if (parts.size() != 4)
             continue;
         const int kind = parts[0].toInt();
-        if (kind < 0 || kind > static_cast<int>(OwnedKind::WorkFolder))
+        if (kind < 0 || kind > static_cast<int>(OwnedKind::ResumableFolder))
             continue;
         entries.append({static_cast<OwnedKind>(kind), parts[1].toULongLong(),
                         parts[2].toULongLong(), QUrl::fromPercentEncoding(parts[3])});
@@ -88,6 +89,21 @@ bool UnfinishedMp4(const QString& APath, qint64 ASize) {
     return true;
 }
 
+// The transfers a dead run left half-done; the complete files stay for the next Convert.
+void DropUnfinishedParts(const QString& AFolder) {
+    QDirIterator it(AFolder, {QStringLiteral("*.part")}, QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QFile::remove(it.next());
+    QDirIterator dirs(AFolder, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QStringList sub;
+    while (dirs.hasNext())
+        sub.prepend(dirs.next());
+    for (const QString& d : sub)
+        QDir().rmdir(d); // only when empty
+    QDir().rmdir(AFolder);
+}
+
 // Does with one file of a run that ended what its kind says; only the very file the run
 // made (same device and inode) is touched. A kept recording is added to AKept.
 void Settle(const Entry& AEntry, QStringList* AKept) {
@@ -117,6 +133,10 @@ void Settle(const Entry& AEntry, QStringList* AKept) {
     case OwnedKind::WorkFolder:
         if (S_ISDIR(st.st_mode))
             QDir(AEntry.path).removeRecursively();
+        return;
+    case OwnedKind::ResumableFolder:
+        if (S_ISDIR(st.st_mode))
+            DropUnfinishedParts(AEntry.path);
         return;
     }
 }

@@ -13,6 +13,9 @@ enum class OwnedKind {
     Recording,   // a link's TS: kept when it holds anything (the user's data), else removed
     TempFile,    // a hidden temporary file: removed
     WorkFolder,  // a working folder: removed with all it holds
+    // A link's fetched segments, kept for the next Convert to go on from: only its unfinished
+    // ("*.part") files are removed, and the folder once nothing is left in it.
+    ResumableFolder,
 };
 
 // Records APath (as it is on disk now: its device and inode) in this run's journal, a file in

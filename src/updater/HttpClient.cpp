@@ -34,8 +34,7 @@ struct Transfer {
     bool cancelled = false;
     qint64 received = 0;
     qint64 limit = 0;
-    QByteArray caFile;
-    QString caError;
+    TrustAnchors anchors;
 };
 
 size_t OnWrite(char* AData, size_t ASize, size_t ACount, void* AUser) {
@@ -84,12 +83,12 @@ int OnProgress(void* AUser, curl_off_t, curl_off_t ADownNow, curl_off_t, curl_of
 // Adds the certificates of HALVORA_CA_FILE to the store libcurl has already filled with the
 // system's trust anchors, so a self-hosted service works without losing the public ones.
 CURLcode OnSslContext(CURL*, void* ASslCtx, void* AUser) {
-    auto* t = static_cast<Transfer*>(AUser);
+    auto* t = static_cast<TrustAnchors*>(AUser);
     X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(ASslCtx));
     BIO* bio = BIO_new_file(t->caFile.constData(), "r");
     if (!bio) {
-        t->caError = QStringLiteral("cannot read the certificate file %1 (HALVORA_CA_FILE)")
-                         .arg(QFile::decodeName(t->caFile));
+        t->error = QStringLiteral("cannot read the certificate file %1 (HALVORA_CA_FILE)")
+                       .arg(QFile::decodeName(t->caFile));
         return CURLE_SSL_CACERT_BADFILE;
     }
     int added = 0;
@@ -101,15 +100,18 @@ CURLcode OnSslContext(CURL*, void* ASslCtx, void* AUser) {
     ERR_clear_error(); // the end of the file reads as an error
     BIO_free(bio);
     if (added == 0) {
-        t->caError = QStringLiteral("no certificate in %1 (HALVORA_CA_FILE)")
-                         .arg(QFile::decodeName(t->caFile));
+        t->error = QStringLiteral("no certificate in %1 (HALVORA_CA_FILE)")
+                       .arg(QFile::decodeName(t->caFile));
         return CURLE_SSL_CACERT_BADFILE;
     }
     return CURLE_OK;
 }
 
-// Protocols, redirects, TLS and the connection timeout.
-void SetConnectionOptions(CURL* ACurl, const HttpRequest& ARequest) {
+} // namespace
+
+// Protocols, redirects, TLS, the extra trust anchors and the connection timeout.
+void ApplyConnectionRules(void* AHandle, const HttpRequest& ARequest, TrustAnchors* AAnchors) {
+    CURL* ACurl = static_cast<CURL*>(AHandle);
     curl_easy_setopt(ACurl, CURLOPT_NOSIGNAL, 1L);
     const char* protocols = ARequest.allowHttp ? "http,https" : "https";
     curl_easy_setopt(ACurl, CURLOPT_PROTOCOLS_STR, protocols);
@@ -123,9 +125,23 @@ void SetConnectionOptions(CURL* ACurl, const HttpRequest& ARequest) {
     curl_easy_setopt(ACurl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(ACurl, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(ACurl, CURLOPT_CONNECTTIMEOUT_MS, long(qMax(1, ARequest.connectTimeoutMs)));
+    if (!ARequest.cookieFile.isEmpty()) // read only: no cookie jar is written
+        curl_easy_setopt(ACurl, CURLOPT_COOKIEFILE,
+                         QFile::encodeName(ARequest.cookieFile).constData());
+    AAnchors->caFile = qgetenv("HALVORA_CA_FILE");
+    if (!AAnchors->caFile.isEmpty()) {
+        // With the OpenSSL backend the file is added to the system's anchors; a libcurl built
+        // on another backend can only be given the file instead of them.
+        if (curl_easy_setopt(ACurl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext) == CURLE_OK)
+            curl_easy_setopt(ACurl, CURLOPT_SSL_CTX_DATA, AAnchors);
+        else
+            curl_easy_setopt(ACurl, CURLOPT_CAINFO, AAnchors->caFile.constData());
+    }
 }
 
-// Progress (for cancelling and the response timeout), the body, and the extra trust anchors.
+namespace {
+
+// Progress (for cancelling and the response timeout) and the body.
 void SetTransferCallbacks(CURL* ACurl, Transfer& AT) {
     curl_easy_setopt(ACurl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(ACurl, CURLOPT_XFERINFOFUNCTION, OnProgress);
@@ -134,14 +150,6 @@ void SetTransferCallbacks(CURL* ACurl, Transfer& AT) {
     curl_easy_setopt(ACurl, CURLOPT_WRITEDATA, &AT);
     if (AT.request->sink)
         curl_easy_setopt(ACurl, CURLOPT_BUFFERSIZE, 256L * 1024);
-    if (!AT.caFile.isEmpty()) {
-        // With the OpenSSL backend the file is added to the system's anchors; a libcurl built
-        // on another backend can only be given the file instead of them.
-        if (curl_easy_setopt(ACurl, CURLOPT_SSL_CTX_FUNCTION, OnSslContext) == CURLE_OK)
-            curl_easy_setopt(ACurl, CURLOPT_SSL_CTX_DATA, &AT);
-        else
-            curl_easy_setopt(ACurl, CURLOPT_CAINFO, AT.caFile.constData());
-    }
 }
 
 void SetMethod(CURL* ACurl, const HttpRequest& ARequest) {
@@ -167,8 +175,8 @@ QString TransferError(CURLcode ACode, const Transfer& AT, const char* AErrorBuff
             .arg(AT.request->responseTimeoutMs);
     if (AT.tooLarge)
         return QStringLiteral("reply larger than %1 bytes").arg(AT.limit);
-    if (!AT.caError.isEmpty())
-        return AT.caError;
+    if (!AT.anchors.error.isEmpty())
+        return AT.anchors.error;
     const QString error = QString::fromUtf8(AErrorBuffer).trimmed();
     return error.isEmpty() ? QString::fromUtf8(curl_easy_strerror(ACode)) : error;
 }
@@ -202,7 +210,6 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
     t.request = &ARequest;
     t.result = &result;
     t.curl = curl;
-    t.caFile = qgetenv("HALVORA_CA_FILE");
     t.limit = ARequest.maxBodyBytes > 0 ? ARequest.maxBodyBytes
               : ARequest.sink           ? 0
                                         : kMemoryBodyLimit;
@@ -214,7 +221,7 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
         headers = curl_slist_append(headers, (h.first + ": " + h.second).constData());
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    SetConnectionOptions(curl, ARequest);
+    ApplyConnectionRules(curl, ARequest, &t.anchors);
     SetTransferCallbacks(curl, t);
     if (headers)
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -224,6 +231,9 @@ HttpResult HttpPerform(const HttpRequest& ARequest) {
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     result.status = status;
+    const char* finalUrl = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
+        result.finalUrl = QString::fromUtf8(finalUrl);
     if (code == CURLE_OK)
         result.transportOk = true;
     else

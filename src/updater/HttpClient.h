@@ -24,6 +24,7 @@ struct HttpRequest {
     // Also plain http (and redirects to it): only for a stream link the user typed, which
     // ffmpeg would fetch that way anyway. Never for the service.
     bool allowHttp = false;
+    QString cookieFile;    // a Netscape cookies.txt sent from (never written); empty: none
     bool tls13Max = false; // also cap at TLS 1.3 (it is the highest anyway; kept explicit)
     // More body bytes than this end the transfer with an error, so an endless reply can't
     // exhaust memory or disk. 0: no limit for a sink, 512 MiB for a body kept in memory.
@@ -41,9 +42,20 @@ struct HttpResult {
     long status = 0;          // final status code, 0 when none was received
     QByteArray body;          // the body, unless a sink took it
     QString error;            // libcurl's own error text when !transportOk
+    QString finalUrl;         // where the reply came from, redirects followed
 };
 
 HttpResult HttpPerform(const HttpRequest& ARequest);
+
+// The extra trust anchors (HALVORA_CA_FILE) of one handle, and why they could not be added.
+struct TrustAnchors {
+    QByteArray caFile;
+    QString error;
+};
+// The rules above (protocols, redirects, TLS, trust anchors, cookies file, connection timeout)
+// on an easy handle (CURL*) set up elsewhere, such as the segment fetcher's. AAnchors must
+// live as long as the handle.
+void ApplyConnectionRules(void* AHandle, const HttpRequest& ARequest, TrustAnchors* AAnchors);
 
 // Runs curl_global_init once; call from main() before any thread starts (tests call it too).
 void HttpGlobalInit();

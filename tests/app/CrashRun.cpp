@@ -6,8 +6,8 @@
 //                                    OUTPUT (so through a hidden temporary beside it)
 //   CrashRun start                   what the program does first: settles dead runs' files and
 //                                    prints the status line it would show
-//   CrashRun leave KIND=PATH...      owns each path (reservation, recording, temp, folder) and
-//                                    ends without saying so, as a killed run does
+//   CrashRun leave KIND=PATH...      owns each path (reservation, recording, temp, folder,
+//                                    resumable) and ends without saying so, as a killed run does
 //   CrashRun hold OUTDIR             a running instance holding a reserved name, a temporary
 //                                    export, a download's and the clip editor's working folders
 // Every status line is printed as it is set; "ready" once a hold has made its files.
@@ -91,7 +91,8 @@ int Leave(const QStringList& AItems) {
         {QStringLiteral("reservation"), OwnedKind::Reservation},
         {QStringLiteral("recording"), OwnedKind::Recording},
         {QStringLiteral("temp"), OwnedKind::TempFile},
-        {QStringLiteral("folder"), OwnedKind::WorkFolder}};
+        {QStringLiteral("folder"), OwnedKind::WorkFolder},
+        {QStringLiteral("resumable"), OwnedKind::ResumableFolder}};
     for (const QString& item : AItems) {
         const QString kind = item.section(QLatin1Char('='), 0, 0);
         if (!kinds.contains(kind))

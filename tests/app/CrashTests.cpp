@@ -268,6 +268,11 @@ TEST(DeadRun, TheNextStartSettlesEachKindOfFileItOwned) {
     const QString dir = NewTempDir("dead");
     ASSERT_TRUE(QDir().mkpath(dir + "/work"));
     ASSERT_TRUE(WriteAll(dir + "/work/piece.ts", "piece"));
+    // A link's fetched segments: the next Convert goes on from them, so only the transfer
+    // that was cut off goes.
+    ASSERT_TRUE(QDir().mkpath(dir + "/index.1a2b3c4d.parts/video"));
+    ASSERT_TRUE(WriteAll(dir + "/index.1a2b3c4d.parts/video/seg-0.ts", "whole"));
+    ASSERT_TRUE(WriteAll(dir + "/index.1a2b3c4d.parts/video/seg-1.ts.part", "half"));
     struct Row {
         const char* kind;
         const char* name;
@@ -285,7 +290,7 @@ TEST(DeadRun, TheNextStartSettlesEachKindOfFileItOwned) {
         {"recording", "nothing.ts", "", false, false},
         {"temp", ".typed.tmp-abcdef.mp4", "data", false, false},
     };
-    QStringList items{"folder=" + dir + "/work"};
+    QStringList items{"folder=" + dir + "/work", "resumable=" + dir + "/index.1a2b3c4d.parts"};
     for (const Row& r : rows) {
         ASSERT_TRUE(WriteAll(dir + "/" + r.name, r.content));
         items << QString(r.kind) + "=" + dir + "/" + r.name;
@@ -308,4 +313,5 @@ TEST(DeadRun, TheNextStartSettlesEachKindOfFileItOwned) {
     for (const Row& r : rows)
         EXPECT_EQ(QFile::exists(dir + "/" + r.name), r.kept) << r.name;
     EXPECT_FALSE(QFileInfo::exists(dir + "/work"));
+    EXPECT_EQ(Names(dir + "/index.1a2b3c4d.parts"), QStringList({"video", "video/seg-0.ts"}));
 }

@@ -101,9 +101,8 @@ TEST(CliUsage, BadArgumentsEndWithTwoAndSayWhy) {
         {{"cut", "a.mp4", "-d", "1:75-2:00"}, "--delete takes START-END"},
         {{"cut", "a.mp4", "-d", "1-2", "--crop", "1:2"}, "--crop takes W:H:X:Y"},
         {{"convert", "a.ts", "--progress", "xml"}, "--progress takes json"},
-        // Parsed, but not yet handed to the logic in this build.
-        {{"convert", "a.ts", "--header", "X-Token: abc"}, "not available in this build"},
-        {{"convert", "a.ts", "--cookies", "c.txt"}, "not available in this build"},
+        {{"convert", "a.ts", "--header", "X-Token: abc\r\nHost: evil"}, "--header takes"},
+        {{"convert", "a.ts", "--cookies", "/nonexistent/c.txt"}, "cannot be read"},
     };
     for (const BadArguments& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -135,16 +134,27 @@ TEST_F(CliMedia, ConvertsATsAndALinkWithEveryFrameAndItsSound) {
     ASSERT_TRUE(MakeHls(dir + "/hls/vod.m3u8", 4, 1));
     TestHttpServer srv(TestHttpServer::Mode::Http);
     srv.serveFolder("/hls/", dir + "/hls");
+    // The link is served only with its Referer and cookie.
+    srv.requireHeaders("/hls/", {{"Referer", "https://example.test/watch"}, {"Cookie", "id=42"}});
+    QFile cookies(dir + "/cookies.txt");
+    ASSERT_TRUE(cookies.open(QIODevice::WriteOnly));
+    cookies.write("# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t0\tid\t42\n");
+    cookies.close();
     struct Case {
         QString input;
         QString output; // -o
         QString written;
+        QStringList more;
     };
-    const QList<Case> cases{{dir + "/in.ts", out, out + "/in.mp4"},
-                            {srv.url("/hls/vod.m3u8"), out + "/clip.mp4", out + "/clip.mp4"}};
+    const QList<Case> cases{
+        {dir + "/in.ts", out, out + "/in.mp4", {}},
+        {srv.url("/hls/vod.m3u8"),
+         out + "/clip.mp4",
+         out + "/clip.mp4",
+         {"--header", "Referer: https://example.test/watch", "--cookies", cookies.fileName()}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input.toStdString());
-        Cli cli({"convert", c.input, "-o", c.output, "--progress", "json"});
+        Cli cli(QStringList{"convert", c.input, "-o", c.output, "--progress", "json"} + c.more);
         ASSERT_TRUE(cli.finish());
         ASSERT_EQ(cli.code(), 0) << Said(cli);
         EXPECT_EQ(cli.outLines(), QStringList{c.written});
@@ -158,6 +168,8 @@ TEST_F(CliMedia, ConvertsATsAndALinkWithEveryFrameAndItsSound) {
     }
     // The link's TS (clip.ts beside clip.mp4) went with its success.
     EXPECT_EQ(QDir(out).entryList(QDir::Files), (QStringList{"clip.mp4", "in.mp4"}));
+    for (const auto& request : srv.requests())
+        EXPECT_EQ(request.header("Cookie"), "id=42") << request.path.constData();
 }
 
 TEST_F(CliMedia, BatchConvertsEverySavedStreamIntoItsFolderName) {

@@ -34,6 +34,8 @@ public:
     bool fastMode() const override { return fast; }
     QualityChoice choice; // what the Quality choice says
     QualityChoice qualityChoice() const override { return choice; }
+    RequestHeaders headers; // what the Headers dialog says
+    RequestHeaders requestHeaders() const override { return headers; }
     void setStatus(const QString& AText) override { statuses << AText; }
     void setProgress(int APosition) override {
         progress = std::clamp(APosition, 0, max);

@@ -79,15 +79,15 @@ TEST_F(Window, StartUpState) {
     // Tab order: the single panel, the batch panel, then the two lower panels.
     QStringList chain;
     QWidget* w = Child<QWidget>(form.get(), "EdtInput");
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < 12; ++i) {
         chain << w->objectName();
         w = w->nextInFocusChain();
         while (w->focusPolicy() == Qt::NoFocus || w->objectName().isEmpty())
             w = w->nextInFocusChain();
     }
-    EXPECT_EQ(chain, (QStringList{"EdtInput", "CmbQuality", "BtnBrowse", "EdtOutput", "BtnOutput",
-                                  "ChkFast", "BtnConvert", "EdtRoot", "BtnRoot", "BtnBatch",
-                                  "BtnFeedback"}));
+    EXPECT_EQ(chain, (QStringList{"EdtInput", "CmbQuality", "BtnHeaders", "BtnBrowse", "EdtOutput",
+                                  "BtnOutput", "ChkFast", "BtnConvert", "EdtRoot", "BtnRoot",
+                                  "BtnBatch", "BtnFeedback"}));
 
     // The icons arrive with the posted message.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form->windowIcon().isNull(); }));

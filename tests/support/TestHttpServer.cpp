@@ -26,6 +26,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -226,6 +227,22 @@ QByteArray TestHttpServer::Request::header(const QByteArray& AName) const {
     return {};
 }
 
+// A single "bytes=a-b" (or "a-") range within ASize; false for anything else.
+bool ReadRange(const QByteArray& AHeader, qint64 ASize, qint64* AOffset, qint64* ALength) {
+    if (!AHeader.startsWith("bytes=") || AHeader.contains(','))
+        return false;
+    const QList<QByteArray> ends = AHeader.mid(6).split('-');
+    if (ends.size() != 2 || ends[0].isEmpty())
+        return false;
+    const qint64 first = ends[0].toLongLong();
+    const qint64 last = ends[1].isEmpty() ? ASize - 1 : std::min(ends[1].toLongLong(), ASize - 1);
+    if (first < 0 || first > last)
+        return false;
+    *AOffset = first;
+    *ALength = last - first + 1;
+    return true;
+}
+
 struct TestHttpServer::Impl {
     Mode mode;
     int listenFd = -1;
@@ -237,6 +254,9 @@ struct TestHttpServer::Impl {
     mutable std::mutex mutex;
     std::condition_variable stopCv;
     std::map<QByteArray, Reply> routes;
+    std::map<QByteArray, QList<Reply>> sequences;
+    QList<QPair<QByteArray, QList<QPair<QByteArray, QByteArray>>>> guards;
+    qint64 bytesPerSecond = 0;
     QList<QPair<QByteArray, QString>> folders;
     Reply defaultReply = Status(404, "not found");
     QList<Request> recorded;
@@ -307,8 +327,26 @@ struct TestHttpServer::Impl {
         return true;
     }
 
-    Reply replyFor(const QByteArray& APath) {
+    // A 403 when a guard of the path misses a header; empty otherwise.
+    std::optional<Reply> refused(const Request& AReq) const {
+        for (const auto& g : guards) {
+            if (!AReq.path.startsWith(g.first))
+                continue;
+            for (const auto& h : g.second)
+                if (!AReq.header(h.first).contains(h.second))
+                    return Status(403, "forbidden");
+        }
+        return std::nullopt;
+    }
+
+    Reply replyFor(const Request& AReq) {
         std::lock_guard lock(mutex);
+        if (const auto no = refused(AReq))
+            return *no;
+        const QByteArray& APath = AReq.path;
+        auto seq = sequences.find(APath);
+        if (seq != sequences.end() && !seq->second.isEmpty())
+            return seq->second.size() > 1 ? seq->second.takeFirst() : seq->second.first();
         auto it = routes.find(APath);
         if (it != routes.end())
             return it->second;
@@ -334,6 +372,27 @@ struct TestHttpServer::Impl {
         return defaultReply;
     }
 
+    // ALimit bytes of the body (from the file's current position), paced when asked to.
+    bool sendBody(Conn& AConn, const Reply& AReply, QFile* AFile, qint64 ALimit) {
+        const qint64 rate = bytesPerSecond;
+        const qint64 chunk = rate > 0 ? std::max<qint64>(1024, rate / 20) : (1 << 18);
+        std::vector<char> buf(static_cast<size_t>(chunk));
+        const auto begun = std::chrono::steady_clock::now();
+        qint64 sent = 0;
+        while (sent < ALimit && !stopping) {
+            const qint64 want = std::min<qint64>(chunk, ALimit - sent);
+            const qint64 n = AFile ? AFile->read(buf.data(), want) : want;
+            const char* data = AFile ? buf.data() : AReply.body.constData() + sent;
+            if (n <= 0 || !AConn.write(data, size_t(n)))
+                return false;
+            sent += n;
+            if (rate > 0) // the time these bytes take at the rate
+                std::this_thread::sleep_until(begun +
+                                              std::chrono::microseconds(sent * 1000000 / rate));
+        }
+        return true;
+    }
+
     void sendReply(Conn& AConn, const Request& AReq, const Reply& AReply) {
         if (AReply.fault == Fault::NoReply) {
             waitForStopOrPeer(AConn.fd, -1);
@@ -357,8 +416,18 @@ struct TestHttpServer::Impl {
             }
             length = file->size();
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(AReply.status) + ' ' +
-                          ReasonPhrase(AReply.status) + "\r\n";
+        qint64 offset = 0;
+        int status = AReply.status;
+        QByteArray rangeHead;
+        if (file && status == 200 && ReadRange(AReq.header("Range"), length, &offset, &length)) {
+            status = 206;
+            rangeHead = "Content-Range: bytes " + QByteArray::number(offset) + '-' +
+                        QByteArray::number(offset + length - 1) + '/' +
+                        QByteArray::number(file->size()) + "\r\n";
+            file->seek(offset);
+        }
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + ReasonPhrase(status) +
+                          "\r\n" + rangeHead;
         bool hasType = false;
         for (const auto& h : AReply.headers) {
             head += h.first + ": " + h.second + "\r\n";
@@ -388,20 +457,18 @@ struct TestHttpServer::Impl {
         }
         qint64 limit = length;
         if (AReply.fault == Fault::ShortBody || AReply.fault == Fault::CloseMidBody ||
-            AReply.fault == Fault::StallMidBody)
+            AReply.fault == Fault::StallMidBody || AReply.fault == Fault::Reset)
             limit = AReply.faultAfter >= 0 ? std::min(AReply.faultAfter, length) : length / 2;
-        if (!file) {
-            AConn.write(AReply.body.constData(), size_t(limit));
-        } else {
-            std::vector<char> buf(1 << 18);
-            qint64 sent = 0;
-            while (sent < limit && !stopping) {
-                const qint64 n =
-                    file->read(buf.data(), std::min<qint64>(qint64(buf.size()), limit - sent));
-                if (n <= 0 || !AConn.write(buf.data(), size_t(n)))
-                    return;
-                sent += n;
+        if (!sendBody(AConn, AReply, file.get(), limit))
+            return;
+        if (AReply.fault == Fault::Reset) {
+            const linger hard{1, 0}; // close() then sends RST
+            ::setsockopt(AConn.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            if (AConn.ssl) { // no close_notify: the peer sees the reset
+                SSL_set_quiet_shutdown(AConn.ssl, 1);
+                SSL_set_shutdown(AConn.ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
             }
+            return;
         }
         if (AReply.fault == Fault::StallMidBody)
             waitForStopOrPeer(AConn.fd, -1);
@@ -428,7 +495,7 @@ struct TestHttpServer::Impl {
                 if (mode == Mode::NeverAnswers)
                     waitForStopOrPeer(AFd, -1);
                 else
-                    sendReply(conn, req, replyFor(req.path));
+                    sendReply(conn, req, replyFor(req));
             }
             if (conn.ssl) {
                 if (ok)
@@ -577,6 +644,22 @@ void TestHttpServer::serveFolder(const QString& AUrlPrefix, const QString& AFold
 void TestHttpServer::route(const QString& APath, const Reply& AReply) {
     std::lock_guard lock(d->mutex);
     d->routes[APath.toUtf8()] = AReply;
+}
+
+void TestHttpServer::routeSequence(const QString& APath, const QList<Reply>& AReplies) {
+    std::lock_guard lock(d->mutex);
+    d->sequences[APath.toUtf8()] = AReplies;
+}
+
+void TestHttpServer::requireHeaders(const QString& APrefix,
+                                    const QList<QPair<QByteArray, QByteArray>>& AHeaders) {
+    std::lock_guard lock(d->mutex);
+    d->guards.append({APrefix.toUtf8(), AHeaders});
+}
+
+void TestHttpServer::setBytesPerSecond(qint64 ARate) {
+    std::lock_guard lock(d->mutex);
+    d->bytesPerSecond = ARate;
 }
 
 void TestHttpServer::notFound(const QString& APath) {

@@ -10,7 +10,8 @@ namespace halvora::test {
 
 // A small HTTP/1.1 server on 127.0.0.1 (a random free port) for tests, running on threads of its
 // own so that blocking clients can be driven from the test's thread. One connection per request
-// ("Connection: close" on every reply). HTTPS uses certificates made at run time by a test CA;
+// ("Connection: close" on every reply); files answer one "Range: bytes=a-b" with 206. HTTPS uses
+// certificates made at run time by a test CA;
 // point clients at caFile() (or call exportServiceEnv()).
 //
 // Typical use:
@@ -42,6 +43,7 @@ public:
         StallMidBody,      // sends faultAfter bytes of the body, then nothing until the client goes
         EndlessBody,       // no Content-Length, data forever until the client gives up
         NoReply,           // sends nothing at all until the client gives up
+        Reset,             // sends faultAfter bytes of the body, then resets the connection
     };
 
     struct Reply {
@@ -89,6 +91,14 @@ public:
     // A fixed reply for one exact path (query included when the client sends one).
     // Routes take precedence over folders.
     void route(const QString& APath, const Reply& AReply);
+    // APath answers the replies in turn, one a request; the last one then stays.
+    void routeSequence(const QString& APath, const QList<Reply>& AReplies);
+    // Requests below APrefix without each header (its value containing the one given) are
+    // answered 403.
+    void requireHeaders(const QString& APrefix,
+                        const QList<QPair<QByteArray, QByteArray>>& AHeaders);
+    // Each connection sends at most this many body bytes a second (0: no limit).
+    void setBytesPerSecond(qint64 ARate);
     // 404 for APath, even when a served folder has such a file.
     void notFound(const QString& APath);
     // APath answers AStatus with Location: ATarget (an absolute URL or a path).

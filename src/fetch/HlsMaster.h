@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringView>
+#include <functional>
 
 namespace halvora {
 
@@ -40,6 +41,10 @@ struct HlsPlaylist {
     bool isMaster() const { return !variants.isEmpty(); }
 };
 
+// Calls ALine with each non-empty line of a playlist, trimmed (a UTF-8 BOM dropped; LF, CRLF
+// and a lone CR end lines), until it returns false.
+void ForEachPlaylistLine(const QByteArray& AText, const std::function<bool(QStringView)>& ALine);
+
 // Reads the master-playlist tags of AText; APlaylistUrl (a link or a local path) is the base
 // of relative URIs. Unknown tags and malformed lines are skipped; a UTF-8 BOM and CRLF are read.
 HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl);
@@ -47,6 +52,8 @@ HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl
 // An attribute list ("NAME=value,NAME="quoted, with commas""): names with their values, quotes
 // removed, in order.
 QList<QPair<QString, QString>> ReadAttributeList(QStringView AText);
+// The value of attribute AName (upper case) of a list ReadAttributeList read; empty when absent.
+QString AttributeValue(const QList<QPair<QString, QString>>& AAttrs, QLatin1String AName);
 
 // AUri read against ABase: a link or a local path (absolute, or relative to ABase's folder).
 QString ResolveHlsUri(const QString& ABase, const QString& AUri);

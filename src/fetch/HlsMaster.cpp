@@ -17,13 +17,6 @@ bool IsFetchable(const QString& AUri) {
     return IsUrl(AUri) || AUri.startsWith(QLatin1Char('/'));
 }
 
-QString Value(const QList<QPair<QString, QString>>& AAttrs, QLatin1String AName) {
-    for (const auto& a : AAttrs)
-        if (a.first == AName)
-            return a.second;
-    return {};
-}
-
 void ReadResolution(const QString& AText, int& AWidth, int& AHeight) {
     const qsizetype x = AText.indexOf(QLatin1Char('x'), 0, Qt::CaseInsensitive);
     if (x <= 0)
@@ -52,6 +45,13 @@ QString RateText(qint64 ABitsPerSecond) {
 }
 
 } // namespace
+
+QString AttributeValue(const QList<QPair<QString, QString>>& AAttrs, QLatin1String AName) {
+    for (const auto& a : AAttrs)
+        if (a.first == AName)
+            return a.second;
+    return {};
+}
 
 QList<QPair<QString, QString>> ReadAttributeList(QStringView AText) {
     QList<QPair<QString, QString>> attrs;
@@ -115,15 +115,16 @@ namespace {
 HlsVariant ReadVariant(QStringView AAttributes) {
     const auto attrs = ReadAttributeList(AAttributes);
     HlsVariant variant;
-    variant.bandwidth = ReadCount(Value(attrs, QLatin1String("BANDWIDTH")));
-    variant.averageBandwidth = ReadCount(Value(attrs, QLatin1String("AVERAGE-BANDWIDTH")));
-    ReadResolution(Value(attrs, QLatin1String("RESOLUTION")), variant.width, variant.height);
-    variant.codecs = Value(attrs, QLatin1String("CODECS"));
+    variant.bandwidth = ReadCount(AttributeValue(attrs, QLatin1String("BANDWIDTH")));
+    variant.averageBandwidth = ReadCount(AttributeValue(attrs, QLatin1String("AVERAGE-BANDWIDTH")));
+    ReadResolution(AttributeValue(attrs, QLatin1String("RESOLUTION")), variant.width,
+                   variant.height);
+    variant.codecs = AttributeValue(attrs, QLatin1String("CODECS"));
     bool ok = false;
-    const double rate = Value(attrs, QLatin1String("FRAME-RATE")).toDouble(&ok);
+    const double rate = AttributeValue(attrs, QLatin1String("FRAME-RATE")).toDouble(&ok);
     variant.frameRate = ok && rate > 0 && rate < 1000 ? rate : 0;
-    variant.audioGroup = Value(attrs, QLatin1String("AUDIO"));
-    variant.subtitlesGroup = Value(attrs, QLatin1String("SUBTITLES"));
+    variant.audioGroup = AttributeValue(attrs, QLatin1String("AUDIO"));
+    variant.subtitlesGroup = AttributeValue(attrs, QLatin1String("SUBTITLES"));
     return variant;
 }
 
@@ -131,60 +132,66 @@ HlsVariant ReadVariant(QStringView AAttributes) {
 HlsRendition ReadRendition(QStringView AAttributes, const QString& APlaylistUrl) {
     const auto attrs = ReadAttributeList(AAttributes);
     HlsRendition r;
-    r.type = Value(attrs, QLatin1String("TYPE")).toUpper();
-    r.groupId = Value(attrs, QLatin1String("GROUP-ID"));
-    r.name = Value(attrs, QLatin1String("NAME"));
-    r.language = Value(attrs, QLatin1String("LANGUAGE"));
-    const QString uri = Value(attrs, QLatin1String("URI"));
+    r.type = AttributeValue(attrs, QLatin1String("TYPE")).toUpper();
+    r.groupId = AttributeValue(attrs, QLatin1String("GROUP-ID"));
+    r.name = AttributeValue(attrs, QLatin1String("NAME"));
+    r.language = AttributeValue(attrs, QLatin1String("LANGUAGE"));
+    const QString uri = AttributeValue(attrs, QLatin1String("URI"));
     if (!uri.isEmpty())
         r.uri = ResolveHlsUri(APlaylistUrl, uri);
-    r.isDefault = Value(attrs, QLatin1String("DEFAULT")).toUpper() == u"YES";
-    r.autoSelect = Value(attrs, QLatin1String("AUTOSELECT")).toUpper() == u"YES";
+    r.isDefault = AttributeValue(attrs, QLatin1String("DEFAULT")).toUpper() == u"YES";
+    r.autoSelect = AttributeValue(attrs, QLatin1String("AUTOSELECT")).toUpper() == u"YES";
     return r;
 }
 
 } // namespace
 
-HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl) {
-    HlsPlaylist list;
+void ForEachPlaylistLine(const QByteArray& AText, const std::function<bool(QStringView)>& ALine) {
     QByteArray bytes = AText;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     const QString text = QString::fromUtf8(bytes);
-    bool pending = false;
-    bool segments = false;
-    HlsVariant variant;
-    bool first = true;
     for (QStringView raw : QStringView(text).split(u'\n')) {
         // CRLF, and a lone CR as some servers write it.
         for (QStringView piece : raw.split(u'\r')) {
             const QStringView line = piece.trimmed();
-            if (line.isEmpty())
-                continue;
-            if (first) {
-                first = false;
-                list.extM3u = line == u"#EXTM3U";
-                if (list.extM3u)
-                    continue;
-            }
-            if (line.startsWith(u"#EXT-X-STREAM-INF:")) {
-                variant = ReadVariant(line.mid(18));
-                pending = true;
-            } else if (line.startsWith(u"#EXT-X-MEDIA:")) {
-                const HlsRendition r = ReadRendition(line.mid(13), APlaylistUrl);
-                if (!r.type.isEmpty())
-                    list.renditions.append(r);
-            } else if (line.startsWith(u"#EXTINF")) {
-                segments = true;
-            } else if (line.startsWith(u'#')) {
-                // Unknown tags and comments.
-            } else if (pending) {
-                variant.uri = ResolveHlsUri(APlaylistUrl, line.toString());
-                list.variants.append(variant);
-                pending = false;
-            }
+            if (!line.isEmpty() && !ALine(line))
+                return;
         }
     }
+}
+
+HlsPlaylist ReadHlsPlaylist(const QByteArray& AText, const QString& APlaylistUrl) {
+    HlsPlaylist list;
+    bool pending = false;
+    bool segments = false;
+    HlsVariant variant;
+    bool first = true;
+    ForEachPlaylistLine(AText, [&](QStringView line) {
+        if (first) {
+            first = false;
+            list.extM3u = line == u"#EXTM3U";
+            if (list.extM3u)
+                return true;
+        }
+        if (line.startsWith(u"#EXT-X-STREAM-INF:")) {
+            variant = ReadVariant(line.mid(18));
+            pending = true;
+        } else if (line.startsWith(u"#EXT-X-MEDIA:")) {
+            const HlsRendition r = ReadRendition(line.mid(13), APlaylistUrl);
+            if (!r.type.isEmpty())
+                list.renditions.append(r);
+        } else if (line.startsWith(u"#EXTINF")) {
+            segments = true;
+        } else if (line.startsWith(u'#')) {
+            // Unknown tags and comments.
+        } else if (pending) {
+            variant.uri = ResolveHlsUri(APlaylistUrl, line.toString());
+            list.variants.append(variant);
+            pending = false;
+        }
+        return true;
+    });
     // Not a playlist, or a media playlist that also carries stream tags: read as today.
     if (!list.extM3u || segments) {
         list.variants.clear();
