@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "CliHelp.h"
+#include "RequestHeaders.h"
 
 #include <functional>
 
@@ -44,11 +45,15 @@ Apply SetChecked(QString CliOptions::*AField, bool (*AValid)(const QString&), co
     };
 }
 
+// The fetcher's own rule for a header line; a line break inside one argument is never two.
 QString AddHeader(CliOptions& O, const QString& V) {
-    O.headers << V;
-    return IsHeaderLine(V) ? QString()
-                           : QStringLiteral("--header takes 'Name: value' (a name without "
-                                            "blanks, a colon, a value on one line)");
+    RequestHeaders read;
+    if (V.contains(QLatin1Char('\r')) || V.contains(QLatin1Char('\n')) ||
+        !ReadHeaderLines(V, &read).isEmpty() || read.lines.size() != 1)
+        return QStringLiteral("--header takes 'Name: value' (a name without blanks, a colon, a "
+                              "value on one line)");
+    O.headers << read.lines;
+    return {};
 }
 
 QString AddDelete(CliOptions& O, const QString& V) {

@@ -50,8 +50,6 @@ ParsedCommandLine ParseCliArguments(const QStringList& AArgs);
 std::int64_t ParseTimeMs(const QString& AText);
 // "START-END"; false when either is no time or START is not before END.
 bool ParseTimeRange(const QString& AText, TimeRange* ARange);
-// A request header line: a token, a colon, a value without CR or LF.
-bool IsHeaderLine(const QString& ALine);
 // "W:H:X:Y", four whole numbers, W and H above 0.
 bool IsCropText(const QString& AText);
 // "best", "smallest" or "WxH".

@@ -35,13 +35,6 @@ bool ParseTimeRange(const QString& AText, TimeRange* ARange) {
     return true;
 }
 
-bool IsHeaderLine(const QString& ALine) {
-    // The name is an HTTP token; the value may hold anything but a line break.
-    static const QRegularExpression kHeader(
-        QStringLiteral(R"(^[!#$%&'*+.^_`|~0-9A-Za-z-]+:[^\r\n\x{0}]*$)"));
-    return kHeader.match(ALine).hasMatch();
-}
-
 bool IsCropText(const QString& AText) {
     static const QRegularExpression kCrop(QStringLiteral(R"(^([1-9]\d*):([1-9]\d*):\d+:\d+$)"));
     return kCrop.match(AText).hasMatch();
