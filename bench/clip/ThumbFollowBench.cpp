@@ -9,13 +9,45 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 using namespace halvora;
 using namespace halvora::bench;
 
 namespace {
+
+// Hands each picture the preview shows to AOnScreen once the picture control has painted it.
+class PaintWatch : public QObject {
+public:
+    PaintWatch(QWidget* ABox, std::function<void(double)> AOnScreen)
+        : FBox(ABox), FOnScreen(std::move(AOnScreen)) {
+        FBox->installEventFilter(this);
+    }
+    ~PaintWatch() override { FBox->removeEventFilter(this); }
+    void shown(double ASec) { FWaiting << ASec; }
+
+protected:
+    bool eventFilter(QObject* AObj, QEvent* AEvent) override {
+        if (AObj == FBox && AEvent->type() == QEvent::Paint) {
+            // The paint runs after the handler returns; the next turn of the loop sees it done.
+            const QVector<double> painted = std::exchange(FWaiting, {});
+            QTimer::singleShot(0, this, [this, painted] {
+                for (const double sec : painted)
+                    FOnScreen(sec);
+            });
+        }
+        return false;
+    }
+
+private:
+    QWidget* FBox;
+    std::function<void(double)> FOnScreen;
+    QVector<double> FWaiting;
+};
 
 struct Figures {
     qint64 median = 0;
@@ -28,35 +60,43 @@ struct Figures {
 Figures Follow(TClipForm& AForm, std::int64_t AFromMs, std::int64_t AStepMs, int AEveryMs,
                int ASteps) {
     ClipEditor& editor = AForm.Editor();
-    QVector<double> asked;  // seconds of each step
-    QVector<qint64> at;     // when it was asked
-    QVector<qint64> answer; // when a picture answered it, -1: not yet
+    QVector<double> asked; // seconds of each step
+    QVector<qint64> at;    // when it was asked
+    // Every picture shown: when, and of which second. A picture may come within the step's own
+    // seek call, before the step is known, so the steps are matched to them afterwards.
+    QVector<QPair<qint64, double>> shown;
     QElapsedTimer clock;
     clock.start();
-    // A quick picture, or the exact frame once the thumb rests, answers its step and every
-    // step before it.
-    auto answered = [&](double ASec) {
-        const qsizetype i = asked.lastIndexOf(ASec);
-        for (qsizetype k = 0; k <= i; ++k)
-            if (answer[k] < 0)
-                answer[k] = clock.elapsed();
-    };
-    const auto c = QObject::connect(&AForm.Preview(), &FramePreview::glimpsed, answered);
+    PaintWatch watch(AForm.findChild<QWidget*>(QStringLiteral("ImgPreview")), [&](double ASec) {
+        shown.append({clock.elapsed(), ASec});
+    });
+    const auto c = QObject::connect(&AForm.Preview(), &FramePreview::glimpsed,
+                                    [&](double ASec) { watch.shown(ASec); });
     const auto e = QObject::connect(&AForm.Preview(), &FramePreview::grabbed,
-                                    [&](double ASec, bool) { answered(ASec); });
+                                    [&](double ASec, bool) { watch.shown(ASec); });
     for (int s = 0; s < ASteps; ++s) {
+        at << clock.elapsed();
         editor.SeekMs(AFromMs + AStepMs * s);
         asked << editor.PositionMs() / 1000.0;
-        at << clock.elapsed();
-        answer << -1;
         QTest::qWait(AEveryMs);
     }
-    (void)QTest::qWaitFor([&] { return answer.last() >= 0; }, 10000);
+    // A picture of a step answers that step and every step before it.
+    auto answerOf = [&](qsizetype AStep) -> qint64 {
+        for (const auto& [when, sec] : shown) {
+            const qsizetype i = asked.lastIndexOf(sec);
+            if (when >= at[AStep] && i >= AStep)
+                return when;
+        }
+        return -1;
+    };
+    (void)QTest::qWaitFor([&] { return answerOf(ASteps - 1) >= 0; }, 10000);
     QObject::disconnect(c);
     QObject::disconnect(e);
     QVector<qint64> lat;
-    for (qsizetype i = 0; i < at.size(); ++i)
-        lat << (answer[i] < 0 ? 10000 : answer[i] - at[i]);
+    for (qsizetype i = 0; i < at.size(); ++i) {
+        const qint64 answer = answerOf(i);
+        lat << (answer < 0 ? 10000 : answer - at[i]);
+    }
     std::sort(lat.begin(), lat.end());
     return {lat[lat.size() / 2], lat.last(), int(lat.size())};
 }
@@ -67,7 +107,13 @@ bool OpenLongVideo(TClipForm& AForm) {
     if (!video.isEmpty()) {
         AForm.LoadFile(video);
         (void)QTest::qWaitFor([&] { return !AForm.Editor().Loading(); }, 120000);
+        QElapsedTimer t;
+        t.start();
         (void)QTest::qWaitFor([&] { return !AForm.Preview().grabbing(); }, 30000);
+        // The keyframe pictures are made in the background once the video is open.
+        (void)QTest::qWaitFor([&] { return !AForm.Preview().keyPictures().running(); }, 120000);
+        std::printf("keyframe pictures: %d ready %lld ms after the video was read\n",
+                    AForm.Preview().keyPictures().count(), (long long)t.elapsed());
     }
     return AForm.Duration() >= kSeconds;
 }

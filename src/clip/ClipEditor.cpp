@@ -191,6 +191,7 @@ void ClipEditor::LoadDone(const OpenedVideo& AResult) {
     FInFile = Fn;
     FVideoSize = QFileInfo(Fn).size();
     FPreview.setVideo(Fn);
+    FPreview.setKeyframes(KeyframeSeconds(FIndex));
     FView.setTrackMaximum(FDuration);
     FView.setTrackPosition(0);
     FPosMs = 0;

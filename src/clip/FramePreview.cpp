@@ -5,6 +5,7 @@
 #include "Process.h"
 
 #include <QFile>
+#include <algorithm>
 
 namespace halvora {
 
@@ -128,9 +129,18 @@ bool FramePreview::GrabFrame(double ASec) {
     return shown;
 }
 
+void FramePreview::setVideo(const QString& AInFile) {
+    FInFile = AInFile;
+    FKeys.clear();
+}
+
+void FramePreview::setKeyframes(const QVector<double>& ASecs) {
+    FKeys.start(FEnv.ffmpeg(), FInFile, ASecs, FEnv.dir() + QStringLiteral("keys/"), FEnv.stallMs);
+}
+
 void FramePreview::Follow(double ASec) {
     arm();
-    if (FInFile.isEmpty())
+    if (FInFile.isEmpty() || showKeyPicture(ASec))
         return;
     if (FGlimpseJob.running())
         FPendingGlimpse = ASec;
@@ -158,9 +168,24 @@ void FramePreview::startGlimpse(double ASec) {
         });
 }
 
+bool FramePreview::showKeyPicture(double ASec) {
+    const QString path = FKeys.pictureFor(ASec);
+    QImage image = path.isEmpty() ? QImage() : LoadJpegFile(path);
+    if (image.isNull())
+        return false;
+    // A quick picture still being made for an earlier position must not cover this one.
+    FPendingGlimpse.reset();
+    FLastQuickRequest = ++FRequests;
+    FImage = std::move(image);
+    emit glimpsed(ASec);
+    emit imageChanged(FImage);
+    return true;
+}
+
 void FramePreview::glimpseDone(double ASec, quint64 ARequest, const QString& AVideo,
                                const QImage& AImage) {
-    if (AVideo == FInFile && ARequest > FExactRequest && !AImage.isNull()) {
+    if (AVideo == FInFile && ARequest > std::max(FExactRequest, FLastQuickRequest) &&
+        !AImage.isNull()) {
         FImage = AImage;
         emit glimpsed(ASec);
         emit imageChanged(FImage);

@@ -2,6 +2,7 @@
 
 #include "ClipEnv.h"
 #include "Command.h"
+#include "KeyframePictures.h"
 #include "WorkerJob.h"
 
 #include <QImage>
@@ -42,7 +43,11 @@ public:
     void setEnv(const ClipEnv& AEnv) { FEnv = AEnv; } // working folder etc.
     const ClipEnv& env() const { return FEnv; }
     // The loaded video (FInFile); empty while none is loaded: the timer then grabs nothing.
-    void setVideo(const QString& AInFile) { FInFile = AInFile; }
+    void setVideo(const QString& AInFile);
+    // The loaded video's keyframes (seconds): their pictures are made in the background and
+    // shown while the thumb moves.
+    void setKeyframes(const QVector<double>& ASecs);
+    const KeyframePictures& keyPictures() const { return FKeys; }
     const QString& video() const { return FInFile; }
     // Where the timer reads the second to grab (the track bar's position).
     void setPositionSource(std::function<double()> ASource) { FPosition = std::move(ASource); }
@@ -91,6 +96,7 @@ private:
     void grabDone(double ASec, const QString& AVideo, const QImage& AImage);
     void show(double ASec, QImage AImage);
     void startGlimpse(double ASec);
+    bool showKeyPicture(double ASec);
     void glimpseDone(double ASec, quint64 ARequest, const QString& AVideo, const QImage& AImage);
 
     ClipEnv FEnv;
@@ -104,10 +110,12 @@ private:
     // The quick pictures have a worker of their own, so they never hold up an exact grab.
     WorkerJob FGlimpseJob;
     std::optional<double> FPendingGlimpse;
+    KeyframePictures FKeys;
     // Requests are numbered: a quick picture is shown only when no exact grab was asked for
     // after it, so it never covers the exact frame.
     quint64 FRequests = 0;
     quint64 FExactRequest = 0;
+    quint64 FLastQuickRequest = 0; // of the last picture shown from the keyframe pictures
 };
 
 } // namespace halvora

@@ -25,6 +25,7 @@ add_library(halvora_clip STATIC
     ${CMAKE_CURRENT_LIST_DIR}/TrackMatrix.cpp ${CMAKE_CURRENT_LIST_DIR}/TrackMatrix.h
     ${CMAKE_CURRENT_LIST_DIR}/SourceTags.cpp ${CMAKE_CURRENT_LIST_DIR}/SourceTags.h
     ${CMAKE_CURRENT_LIST_DIR}/JpegImage.cpp ${CMAKE_CURRENT_LIST_DIR}/JpegImage.h
-    ${CMAKE_CURRENT_LIST_DIR}/FramePreview.cpp ${CMAKE_CURRENT_LIST_DIR}/FramePreview.h)
+    ${CMAKE_CURRENT_LIST_DIR}/FramePreview.cpp ${CMAKE_CURRENT_LIST_DIR}/FramePreview.h
+    ${CMAKE_CURRENT_LIST_DIR}/KeyframePictures.cpp ${CMAKE_CURRENT_LIST_DIR}/KeyframePictures.h)
 target_include_directories(halvora_clip PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(halvora_clip PUBLIC halvora_tool Qt6::Core Qt6::Gui PRIVATE JPEG::JPEG)

@@ -1,6 +1,8 @@
 #include "ClipCoreFixtures.h"
+#include "ClipTime.h"
 #include "FramePreview.h"
 #include "JpegImage.h"
+#include "MediaIndex.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -16,10 +18,10 @@ using namespace halvora::test;
 namespace {
 
 // A frame made by the fixture ffmpeg with the seek after the input (decodes every frame).
-QImage ReferenceFrame(const QString& AVideo, int ASec) {
+QImage ReferenceFrame(const QString& AVideo, double ASec) {
     const QString jpg = NewTempDir(QStringLiteral("ref")) + "/ref.jpg";
-    if (!RunFixtureFFmpeg({"-i", AVideo, "-ss", QString::number(ASec), "-frames:v", "1", "-vf",
-                           "scale=480:-1", jpg}))
+    if (!RunFixtureFFmpeg(
+            {"-i", AVideo, "-ss", SecondsArg(ASec), "-frames:v", "1", "-vf", "scale=480:-1", jpg}))
         return {};
     return LoadJpegFile(jpg);
 }
@@ -259,4 +261,44 @@ TEST(FramePreview, FollowShowsTheKeyframeAtOnceAndTheExactFrameAtRest) {
         QTest::qWaitFor([&] { return grabbed.count() == 2 && !p.preview.glimpsing(); }, 10000));
     EXPECT_EQ(glimpsed.count(), 1);
     EXPECT_LT(MeanDiff(p.preview.image(), four), 1.0);
+}
+
+TEST(FramePreview, FollowShowsTheKeyframeBeforeThePositionFromPicturesMadeOnce) {
+    // A '%' in the working folder must not turn the picture names into a pattern.
+    const QString base = NewTempDir(QStringLiteral("keys"));
+    const struct {
+        Coding coding;
+        double at;    // where the thumb goes
+        int keyframe; // the keyframe before it (about one every 5 s)
+    } rows[] = {{Coding::H264, 7.52, 1},    {Coding::H264, 10.0, 2},   {Coding::H264, 0.0, 0},
+                {Coding::H264, 29.96, 5},   {Coding::Hevc, 14.2, 2},   {Coding::Mpeg2Ts, 22.0, 4},
+                {Coding::Mpeg2Ts, 4.99, 0}, {Coding::Mpeg2Ts, 29.9, 6}};
+    for (const auto& row : rows) {
+        const QString video = CounterVideo(row.coding);
+        SCOPED_TRACE(QStringLiteral("%1 at %2").arg(video).arg(row.at).toStdString());
+        RecordingEnv rec(base + "/50%d off");
+        const QVector<double> keys = KeyframeSeconds(ReadMediaIndex(video, rec.env));
+        ASSERT_GT(keys.size(), row.keyframe);
+        FramePreview preview;
+        preview.setEnv(rec.env);
+        preview.setVideo(video);
+        preview.setKeyframes(keys);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return preview.keyPictures().done(); }, 30000));
+        EXPECT_EQ(preview.keyPictures().count(), keys.size());
+
+        QSignalSpy glimpsed(&preview, &FramePreview::glimpsed);
+        preview.Follow(row.at);
+        preview.disarm();
+        // From the pictures already made: shown within the call, no ffmpeg run.
+        ASSERT_EQ(glimpsed.count(), 1);
+        EXPECT_TRUE(rec.runs.isEmpty());
+        const QImage right = ReferenceFrame(video, keys[row.keyframe]);
+        const int other = row.keyframe == 0 ? 1 : row.keyframe - 1;
+        const QImage wrong = ReferenceFrame(video, keys[other]);
+        EXPECT_LT(MeanDiff(preview.image(), right), 5.0);
+        EXPECT_LT(MeanDiff(preview.image(), right), MeanDiff(preview.image(), wrong));
+    }
+    EXPECT_EQ(QDir(base).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{"50%d off"});
+    QDir(base).removeRecursively();
 }
