@@ -1,5 +1,7 @@
 #include "ClipCoreFixtures.h"
 
+#include "ClipTime.h"
+#include "JpegImage.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -124,6 +126,24 @@ QSize VideoSize(const QString& AFile) {
 }
 
 } // namespace
+
+QImage ReferenceFrame(const QString& AVideo, double ASec) {
+    const QString jpg = NewTempDir(QStringLiteral("ref")) + "/ref.jpg";
+    if (!RunFixtureFFmpeg(
+            {"-i", AVideo, "-ss", SecondsArg(ASec), "-frames:v", "1", "-vf", "scale=480:-1", jpg}))
+        return {};
+    return LoadJpegFile(jpg);
+}
+
+double MeanDiff(const QImage& AA, const QImage& AB) {
+    if (AA.size() != AB.size() || AA.isNull())
+        return 255;
+    double sum = 0;
+    for (int y = 0; y < AA.height(); ++y)
+        for (int x = 0; x < AA.width(); ++x)
+            sum += std::abs(qGray(AA.pixel(x, y)) - qGray(AB.pixel(x, y)));
+    return sum / (AA.width() * AA.height());
+}
 
 QVector<QByteArray> DecodeLuma(const QString& AFile) {
     const QSize size = VideoSize(AFile);

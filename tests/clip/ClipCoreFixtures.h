@@ -4,6 +4,7 @@
 #include "ClipEnv.h"
 #include "Command.h"
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <ostream>
@@ -30,6 +31,11 @@ constexpr int kCounterFps = 25;
 constexpr int kCounterFrames = 750;
 const QString& CounterVideo(Coding ACoding);
 
+// The frame at ASec as the preview shows it (480 wide), decoded from the start (seek after the
+// input); a null image when ffmpeg fails.
+QImage ReferenceFrame(const QString& AVideo, double ASec);
+// Mean difference of two pictures' grey levels, 255 when their sizes differ.
+double MeanDiff(const QImage& AA, const QImage& AB);
 // Every decoded picture of the first video stream, as its luma plane, in display order.
 QVector<QByteArray> DecodeLuma(const QString& AFile);
 // PSNR of two luma planes of the same size, in dB (1000 when equal).

@@ -5,6 +5,7 @@
 #include "ClipTime.h"
 #include "ClipWindowTest.h"
 #include "CutList.h"
+#include "FramePreview.h"
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTreeView>
 
@@ -155,6 +157,36 @@ TEST_F(ClipKeys, FrameStepsKeyframesAndTheTimeFieldMarkExactFrames) {
         }
     }
     QFile::remove(out);
+}
+
+TEST_F(ClipKeys, HeldKeysShowTheKeyframeUnderThePositionAtOnce) {
+    Open(FVideo);
+    // The keyframe pictures are made in the background once the video is open.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return FForm->Preview().keyPictures().done(); }, 30000));
+    QVector<QImage> keyframes; // at 0, 2 and 4 s
+    for (int sec : {0, 2, 4})
+        keyframes << ReferenceFrame(FVideo, sec);
+    FocusTimeLine();
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        int keyframe; // whose picture shows when the key comes back up
+    } presses[] = {{Qt::Key_Right, Qt::ControlModifier, 1}, {Qt::Key_Period, Qt::NoModifier, 1},
+                   {Qt::Key_Right, Qt::NoModifier, 1},      {Qt::Key_Right, Qt::NoModifier, 2},
+                   {Qt::Key_End, Qt::NoModifier, 2},        {Qt::Key_Left, Qt::ShiftModifier, 0}};
+    for (const auto& p : presses) {
+        SCOPED_TRACE(TimeField().toStdString());
+        QSignalSpy glimpsed(&FForm->Preview(), &FramePreview::glimpsed);
+        Key(p.key, p.mods);
+        // No wait: the picture is there when the key is.
+        ASSERT_EQ(glimpsed.count(), 1);
+        const QImage shown = FForm->Preview().image();
+        for (int k = 0; k < keyframes.size(); ++k) {
+            if (k != p.keyframe) {
+                EXPECT_LT(MeanDiff(shown, keyframes[p.keyframe]), MeanDiff(shown, keyframes[k]));
+            }
+        }
+    }
 }
 
 TEST_F(ClipKeys, SegmentsEditedInPlaceUndoneAndRedone) {

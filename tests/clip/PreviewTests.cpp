@@ -17,26 +17,6 @@ using namespace halvora::test;
 
 namespace {
 
-// A frame made by the fixture ffmpeg with the seek after the input (decodes every frame).
-QImage ReferenceFrame(const QString& AVideo, double ASec) {
-    const QString jpg = NewTempDir(QStringLiteral("ref")) + "/ref.jpg";
-    if (!RunFixtureFFmpeg(
-            {"-i", AVideo, "-ss", SecondsArg(ASec), "-frames:v", "1", "-vf", "scale=480:-1", jpg}))
-        return {};
-    return LoadJpegFile(jpg);
-}
-
-// Mean difference of two pictures' grey levels, 255 when their sizes differ.
-double MeanDiff(const QImage& AA, const QImage& AB) {
-    if (AA.size() != AB.size() || AA.isNull())
-        return 255;
-    double sum = 0;
-    for (int y = 0; y < AA.height(); ++y)
-        for (int x = 0; x < AA.width(); ++x)
-            sum += std::abs(qGray(AA.pixel(x, y)) - qGray(AB.pixel(x, y)));
-    return sum / (AA.width() * AA.height());
-}
-
 struct Preview {
     RecordingEnv rec;
     FramePreview preview;
