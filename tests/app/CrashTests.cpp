@@ -393,6 +393,38 @@ protected:
         return most;
     }
 
+    // Started on the link, killed once half the segments are complete; those segments' files.
+    void killHalfWay(const QStringList& AArgs, int ATotal, QStringList* AAtKill) {
+        Probe probe(AArgs);
+        QList<RunId> children;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                children = ChildrenOf(probe.pid());
+                return CompleteSegments(out).size() >= ATotal / 2;
+            },
+            120000))
+            << probe.lines().join('\n').toStdString();
+        probe.kill();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return AllEnded(children); }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ProcessesNaming(out).isEmpty(); }, 5000))
+            << ProcessesNaming(out).join('\n').toStdString();
+        *AAtKill = CompleteSegments(out);
+    }
+    // The source's picture and sound, frame by frame, and no other audio track.
+    void expectEveryFrame(const QString& AMp4) const {
+        const QString video = media + "/" + GetParam().video;
+        const QString audio =
+            QString(GetParam().audio).isEmpty() ? video : media + "/" + GetParam().audio;
+        const QStringList frames = DecodedFrames(video, "v");
+        ASSERT_EQ(frames.size(), 25 * kSeconds);
+        EXPECT_EQ(DecodedFrames(AMp4, "v"), frames);
+        EXPECT_EQ(DecodedFrames(AMp4, "a"), DecodedFrames(audio, "a"));
+        int tracks = 0;
+        for (const TrackInfo& t : ProbeTracks(AMp4))
+            tracks += t.type == "audio" ? 1 : 0;
+        EXPECT_EQ(tracks, 1);
+    }
+
     QString dir = NewTempDir("resume");
     QString media = dir + "/media";
     QString out = dir + "/out";
@@ -417,22 +449,7 @@ TEST_P(Resume, KilledHalfWayThenConvertedAgainFetchesOnlyWhatWasMissing) {
     const QStringList args{"link", srv.url(QString("/hls/") + c.link), out};
 
     QStringList atKill;
-    {
-        Probe probe(args);
-        QList<RunId> children;
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                children = ChildrenOf(probe.pid());
-                return CompleteSegments(out).size() >= total / 2;
-            },
-            120000))
-            << probe.lines().join('\n').toStdString();
-        probe.kill();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return AllEnded(children); }, 5000));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return ProcessesNaming(out).isEmpty(); }, 5000))
-            << ProcessesNaming(out).join('\n').toStdString();
-        atKill = CompleteSegments(out);
-    }
+    ASSERT_NO_FATAL_FAILURE(killHalfWay(args, total, &atKill));
     ASSERT_LT(atKill.size(), total) << "killed after the fetch";
     const QMap<QByteArray, int> first = SegmentRequests(srv);
     srv.clearRequests();
@@ -454,17 +471,7 @@ TEST_P(Resume, KilledHalfWayThenConvertedAgainFetchesOnlyWhatWasMissing) {
     }
     EXPECT_EQ(first.size() + asked, total);
 
-    const QString mp4 = done.mid(QString("Conversion complete: ").size());
-    const QString video = media + "/" + c.video;
-    const QString audio = QString(c.audio).isEmpty() ? video : media + "/" + c.audio;
-    const QStringList frames = DecodedFrames(video, "v");
-    ASSERT_EQ(frames.size(), 25 * kSeconds);
-    EXPECT_EQ(DecodedFrames(mp4, "v"), frames);
-    EXPECT_EQ(DecodedFrames(mp4, "a"), DecodedFrames(audio, "a"));
-    int tracks = 0;
-    for (const TrackInfo& t : ProbeTracks(mp4))
-        tracks += t.type == "audio" ? 1 : 0;
-    EXPECT_EQ(tracks, 1);
+    expectEveryFrame(done.mid(QString("Conversion complete: ").size()));
     EXPECT_TRUE(QDir(out).entryList({"*.parts"}, QDir::Dirs).isEmpty());
 }
 
