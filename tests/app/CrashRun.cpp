@@ -1,5 +1,7 @@
 // One flow of the program in a process of its own, so a test can kill it with SIGKILL:
 //   CrashRun record URL OUTDIR       records a link as the Convert button does
+//   CrashRun link URL OUTDIR         what a start of the program and Convert on a link do:
+//                                    settles dead runs' files, then converts (copying)
 //   CrashRun convert INPUT OUTDIR    converts a file, re-encoding
 //   CrashRun batch ROOT OUTDIR       converts a batch root, re-encoding
 //   CrashRun export INPUT OUTPUT     exports INPUT without its seconds 2-4 over the existing
@@ -42,7 +44,8 @@ public:
     QString outputText() const override { return output; }
     void setOutputText(const QString& AText) override { output = AText; }
     QString rootText() const override { return root; }
-    bool fastMode() const override { return false; } // re-encoding: slow enough to be killed
+    bool fast = false; // off: re-encoding, slow enough to be killed
+    bool fastMode() const override { return fast; }
     void setStatus(const QString& AText) override { Print(AText); }
     void setProgress(int) override {}
     void setProgressMax(int) override {}
@@ -128,6 +131,10 @@ int main(int argc, char** argv) {
         PrintingView view;
         ConversionFlow flow(view);
         view.output = args.value(3);
+        if (mode == QLatin1String("link")) {
+            CleanDeadRuns();
+            view.fast = true;
+        }
         if (mode == QLatin1String("batch")) {
             view.root = args.value(2);
             flow.ConvertBatch();

@@ -1,6 +1,7 @@
 // The program killed with SIGKILL in the middle of its work: its children end with it, a
 // recording's TS stays readable, and the next start removes what the dead run left, but
 // nothing of a run that still goes on.
+#include "FetchFixtures.h"
 #include "LivePlaylist.h"
 #include "RunOwner.h"
 #include "TestHttpServer.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -315,3 +317,163 @@ TEST(DeadRun, TheNextStartSettlesEachKindOfFileItOwned) {
     EXPECT_FALSE(QFileInfo::exists(dir + "/work"));
     EXPECT_EQ(Names(dir + "/index.1a2b3c4d.parts"), QStringList({"video", "video/seg-0.ts"}));
 }
+
+namespace {
+
+// Processes whose command line names APath (an ffmpeg writing there).
+QStringList ProcessesNaming(const QString& APath) {
+    QStringList found;
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        QByteArray cmd = ReadAll(it.filePath() + QStringLiteral("/cmdline"));
+        if (cmd.replace('\0', ' ').contains(APath.toUtf8()))
+            found << QString::fromUtf8(cmd);
+    }
+    return found;
+}
+
+// A link's working folders below AOut: each complete segment file as "rendition/seg-N.ts".
+QStringList CompleteSegments(const QString& AOut) {
+    QStringList names;
+    for (const QString& work : QDir(AOut).entryList({"*.parts"}, QDir::Dirs)) {
+        const QString base = AOut + "/" + work + "/";
+        QDirIterator it(base, {"seg-*.ts"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            names << it.next().mid(base.size());
+    }
+    names.sort();
+    return names;
+}
+
+// Requests of each path ending in ".ts".
+QMap<QByteArray, int> SegmentRequests(const TestHttpServer& ASrv) {
+    QMap<QByteArray, int> n;
+    for (const auto& r : ASrv.requests())
+        if (r.path.endsWith(".ts"))
+            ++n[r.path];
+    return n;
+}
+
+struct ResumeCase {
+    const char* name;
+    const char* link;  // below /hls/
+    const char* video; // the video's media playlist below /hls/ (its segments beside it)
+    const char* audio; // the separate audio's, or empty when the audio is muxed in
+};
+
+const ResumeCase kResumeCases[] = {
+    {"MuxedSegments", "index.m3u8", "index.m3u8", ""},
+    {"SeparateAudio", "master.m3u8", "v320x240/index.m3u8", "audio/index.m3u8"},
+};
+
+class Resume : public ::testing::TestWithParam<ResumeCase> {
+protected:
+    // The server path of a local segment file ("audio1/seg-3.ts" -> "/hls/audio/index3.ts").
+    QByteArray served(const QString& ALocal) const {
+        const ResumeCase& c = GetParam();
+        const QString list = ALocal.startsWith("video/") ? c.video : c.audio;
+        const QString number = ALocal.section('-', 1).section('.', 0, 0);
+        return ("/hls/" + list.left(list.size() - 5) + number + ".ts").toUtf8();
+    }
+    // The segments of every media playlist together.
+    int segments() const {
+        int n = 0;
+        for (const QString& list : {QString(GetParam().video), QString(GetParam().audio)})
+            if (!list.isEmpty())
+                n += int(ReadAll(media + "/" + list).count(".ts\n"));
+        return n;
+    }
+    // The most bytes of one segment.
+    qint64 largestSegment() const {
+        qint64 most = 0;
+        QDirIterator it(media, {"*.ts"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            most = qMax(most, QFileInfo(it.next()).size());
+        return most;
+    }
+
+    // Started on the link, killed once half the segments are complete; those segments' files.
+    void killHalfWay(const QStringList& AArgs, int ATotal, QStringList* AAtKill) {
+        Probe probe(AArgs);
+        QList<RunId> children;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                children = ChildrenOf(probe.pid());
+                return CompleteSegments(out).size() >= ATotal / 2;
+            },
+            120000))
+            << probe.lines().join('\n').toStdString();
+        probe.kill();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return AllEnded(children); }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ProcessesNaming(out).isEmpty(); }, 5000))
+            << ProcessesNaming(out).join('\n').toStdString();
+        *AAtKill = CompleteSegments(out);
+    }
+    // The source's picture and sound, frame by frame, and no other audio track.
+    void expectEveryFrame(const QString& AMp4) const {
+        const QString video = media + "/" + GetParam().video;
+        const QString audio =
+            QString(GetParam().audio).isEmpty() ? video : media + "/" + GetParam().audio;
+        const QStringList frames = DecodedFrames(video, "v");
+        ASSERT_EQ(frames.size(), 25 * kSeconds);
+        EXPECT_EQ(DecodedFrames(AMp4, "v"), frames);
+        EXPECT_EQ(DecodedFrames(AMp4, "a"), DecodedFrames(audio, "a"));
+        int tracks = 0;
+        for (const TrackInfo& t : ProbeTracks(AMp4))
+            tracks += t.type == "audio" ? 1 : 0;
+        EXPECT_EQ(tracks, 1);
+    }
+
+    QString dir = NewTempDir("resume");
+    QString media = dir + "/media";
+    QString out = dir + "/out";
+    static constexpr int kSeconds = 12; // in 1 s segments
+};
+
+} // namespace
+
+// Killed half-way through the fetch and started again on the same link into the same folder:
+// no segment that was complete is asked for again, and the MP4 has every frame and the sound.
+TEST_P(Resume, KilledHalfWayThenConvertedAgainFetchesOnlyWhatWasMissing) {
+    const ResumeCase& c = GetParam();
+    ASSERT_TRUE(QDir().mkpath(out) && QDir().mkpath(media));
+    if (QString(c.audio).isEmpty())
+        ASSERT_TRUE(MakeHls(media + "/index.m3u8", kSeconds, 1));
+    else
+        ASSERT_TRUE(MakeHlsMaster(media, {QSize(320, 240)}, kSeconds));
+    const int total = segments();
+    TestHttpServer srv(TestHttpServer::Mode::Http);
+    srv.serveFolder("/hls/", media);
+    srv.setBytesPerSecond(largestSegment() * 2 / 3); // a segment takes 1.5 s or less
+    const QStringList args{"link", srv.url(QString("/hls/") + c.link), out};
+
+    QStringList atKill;
+    ASSERT_NO_FATAL_FAILURE(killHalfWay(args, total, &atKill));
+    ASSERT_LT(atKill.size(), total) << "killed after the fetch";
+    const QMap<QByteArray, int> first = SegmentRequests(srv);
+    srv.clearRequests();
+
+    Probe again(args);
+    ASSERT_TRUE(again.finish(120000));
+    const QString done = again.matching(QRegularExpression("^Conversion complete: "));
+    ASSERT_FALSE(done.isEmpty()) << again.lines().join('\n').toStdString();
+    const QMap<QByteArray, int> second = SegmentRequests(srv);
+    for (const QString& local : atKill) {
+        EXPECT_EQ(first.value(served(local)), 1) << local.toStdString();
+        EXPECT_EQ(second.value(served(local)), 0) << local.toStdString();
+    }
+    int asked = 0;
+    for (const QByteArray& path : first.keys() + second.keys()) {
+        EXPECT_LE(first.value(path), 1) << path.constData();
+        EXPECT_LE(second.value(path), 1) << path.constData();
+        asked += second.contains(path) && !first.contains(path) ? 1 : 0;
+    }
+    EXPECT_EQ(first.size() + asked, total);
+
+    expectEveryFrame(done.mid(QString("Conversion complete: ").size()));
+    EXPECT_TRUE(QDir(out).entryList({"*.parts"}, QDir::Dirs).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, Resume, ::testing::ValuesIn(kResumeCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.name); });

@@ -138,6 +138,7 @@ TestPki& Pki() {
 struct Conn {
     int fd = -1;
     SSL* ssl = nullptr;
+    std::atomic<qint64>* sent = nullptr; // the server's count of bytes written
 
     bool write(const char* AData, size_t ALen) {
         while (ALen > 0) {
@@ -155,6 +156,8 @@ struct Conn {
             }
             AData += n;
             ALen -= static_cast<size_t>(n);
+            if (sent)
+                *sent += n;
         }
         return true;
     }
@@ -249,6 +252,7 @@ struct TestHttpServer::Impl {
     quint16 port = 0;
     SSL_CTX* ctx = nullptr;
     std::atomic<bool> stopping{false};
+    std::atomic<qint64> bytesSent{0};
     std::thread acceptThread;
 
     mutable std::mutex mutex;
@@ -477,6 +481,7 @@ struct TestHttpServer::Impl {
     void serve(int AFd) {
         Conn conn;
         conn.fd = AFd;
+        conn.sent = &bytesSent;
         if (mode == Mode::TlsNeverCompletes) {
             waitForStopOrPeer(AFd, -1);
         } else {
@@ -692,6 +697,10 @@ QList<TestHttpServer::Request> TestHttpServer::requests() const {
 int TestHttpServer::requestCount() const {
     std::lock_guard lock(d->mutex);
     return int(d->recorded.size());
+}
+
+qint64 TestHttpServer::bytesSent() const {
+    return d->bytesSent;
 }
 
 void TestHttpServer::clearRequests() {

@@ -113,6 +113,8 @@ public:
     QList<Request> requests() const;
     int requestCount() const;
     void clearRequests();
+    // Every byte written to clients so far (headers and bodies, TLS records' payload).
+    qint64 bytesSent() const;
 
     static Reply Json(const QByteArray& ABody, int AStatus = 200);
     static Reply Status(int AStatus, const QByteArray& ABody = {});
