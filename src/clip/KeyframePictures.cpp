@@ -27,11 +27,12 @@ Command KeyframePicturesCommand(const QString& AFFmpeg, const QString& AInput, c
     QString pattern = ADir;
     pattern.replace(QLatin1Char('%'), QStringLiteral("%%"));
     pattern += QStringLiteral("key_%06d.jpg");
-    // Only keyframes are decoded, so the run costs a small part of a full decode; each picture
-    // is written under a temporary name and renamed, so a file that exists is whole.
+    // Only keyframes are decoded, so the run costs a small part of a full decode, on one thread
+    // so that playback starting beside it keeps a core. Each picture is written under a
+    // temporary name and renamed, so a file that exists is whole.
     return Command(AFFmpeg)
-        .args({QStringLiteral("-y"), QStringLiteral("-skip_frame"), QStringLiteral("nokey"),
-               QStringLiteral("-i")})
+        .args({QStringLiteral("-y"), QStringLiteral("-threads"), QStringLiteral("1"),
+               QStringLiteral("-skip_frame"), QStringLiteral("nokey"), QStringLiteral("-i")})
         .path(AInput)
         .args({QStringLiteral("-an"), QStringLiteral("-sn"), QStringLiteral("-dn"),
                QStringLiteral("-vf"), filters, QStringLiteral("-fps_mode"),
