@@ -184,14 +184,7 @@ void ClipEditor::LoadDone(const OpenedVideo& AResult) {
         return;
     }
 
-    FIndex = AResult.index;
-    FClock = FrameClock(FIndex, VideoLengthMs(FIndex, FDuration));
-    FSegments.setLength(FromMs(FClock.endMs()));
-    FView.setKeyframeTicks(KeyframeSeconds(FIndex));
-    FInFile = Fn;
-    FVideoSize = QFileInfo(Fn).size();
-    FPreview.setVideo(Fn);
-    FPreview.setKeyframes(KeyframeSeconds(FIndex));
+    UseIndex(Fn, AResult.index);
     FView.setTrackMaximum(FDuration);
     FView.setTrackPosition(0);
     FPosMs = 0;
@@ -209,6 +202,19 @@ void ClipEditor::LoadDone(const OpenedVideo& AResult) {
     if (AResult.play)
         TogglePlayback();
     emit loadFinished();
+}
+
+// The opened video's frames and keyframes: the clock, the ticks, the preview's pictures.
+void ClipEditor::UseIndex(const QString& Fn, const MediaIndex& AIndex) {
+    FIndex = AIndex;
+    FClock = FrameClock(FIndex, VideoLengthMs(FIndex, FDuration));
+    FSegments.setLength(FromMs(FClock.endMs()));
+    const QVector<double> keyframes = KeyframeSeconds(FIndex);
+    FView.setKeyframeTicks(keyframes);
+    FInFile = Fn;
+    FVideoSize = QFileInfo(Fn).size();
+    FPreview.setVideo(Fn);
+    FPreview.setKeyframes(keyframes);
 }
 
 void ClipEditor::ChooseOutputFolder() {

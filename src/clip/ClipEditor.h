@@ -149,6 +149,7 @@ private:
     void StartLoad(const QString& Fn, bool APlay);
     void BeginLoadJob(const QString& Fn, bool APlay);
     void LoadDone(const OpenedVideo& AResult);
+    void UseIndex(const QString& Fn, const MediaIndex& AIndex);
     void UseWorkDir(const QString& ADir);
     // "on a keyframe" / "between keyframes" for a mark at ASecond.
     QString KeyframeNote(double ASecond) const;
