@@ -52,6 +52,10 @@ QList<FetchItem> LocalCopy::plan(const MediaPlaylist& APlaylist) {
             continue;
         Segment local;
         local.seg = s;
+        // A live window that slid past segments between two reloads: they are gone for good.
+        const qint64 next = FSegments.isEmpty() ? s.sequence : FSegments.last().seg.sequence + 1;
+        local.afterLost = s.sequence > next;
+        FLost += qMax(qint64(0), s.sequence - next);
         if (s.key >= 0) {
             local.key = APlaylist.keys[s.key];
             if (!local.key.uri.isEmpty())
@@ -170,7 +174,7 @@ QByteArray LocalCopy::liveText(bool AEnded) const {
             gap = true;
             continue;
         }
-        appendSegment(out, FSegments[i], gap, lastKey, lastMap);
+        appendSegment(out, FSegments[i], gap || FSegments[i].afterLost, lastKey, lastMap);
         gap = false;
     }
     return AEnded ? out + "#EXT-X-ENDLIST\n" : out;

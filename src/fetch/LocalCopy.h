@@ -39,13 +39,16 @@ public:
     QByteArray liveText(bool AEnded) const;
     qsizetype listed() const { return FListed; }
     int skipped() const { return FSkipped; }
+    // Segments a live playlist dropped before they were seen (its sequence numbers jumped).
+    qint64 lost() const { return FLost; }
 
 private:
     struct Segment {
         MediaSegment seg;
         QString file, keyFile, mapFile;
         HlsKey key;
-        bool skipped = false; // in a live copy: left out of the list
+        bool skipped = false;   // in a live copy: left out of the list
+        bool afterLost = false; // segments were lost right before it
     };
     QByteArray header(bool AVod) const;
     void appendSegment(QByteArray& AOut, const Segment& AS, bool AGap, QString& ALastKey,
@@ -64,6 +67,7 @@ private:
     QStringList FKeptTags;
     qsizetype FListed = 0; // of a live copy: segments settled (listed or skipped)
     int FSkipped = 0;      // of them, failed ones
+    qint64 FLost = 0;
 };
 
 } // namespace halvora

@@ -115,7 +115,7 @@ void StreamFetch::writeLocal(StreamFetchResult& AResult, Round ARound) {
             f.commit();
         }
         AResult.playlists << r.localPlaylist();
-        AResult.missing += FLive ? r.copy.skipped() : r.copy.missing();
+        AResult.missing += FLive ? r.copy.skipped() + int(r.copy.lost()) : r.copy.missing();
         AResult.segments += int(r.copy.segments());
     }
 }
