@@ -52,6 +52,10 @@ QList<FetchItem> LocalCopy::plan(const MediaPlaylist& APlaylist) {
             continue;
         Segment local;
         local.seg = s;
+        // A live window that slid past segments between two reloads: they are gone for good.
+        const qint64 next = FSegments.isEmpty() ? s.sequence : FSegments.last().seg.sequence + 1;
+        local.afterLost = s.sequence > next;
+        FLost += qMax(qint64(0), s.sequence - next);
         if (s.key >= 0) {
             local.key = APlaylist.keys[s.key];
             if (!local.key.uri.isEmpty())
@@ -105,21 +109,32 @@ void LocalCopy::writeKey(QByteArray& AOut, const Segment& AS, QString& ALastKey)
     ALastKey = tag;
 }
 
-qint64 LocalCopy::readableMs() const {
-    double seconds = 0;
-    for (const Segment& s : FSegments)
-        seconds += readable(s) ? s.seg.duration : 0;
-    return qRound64(seconds * 1000);
-}
-
-QByteArray LocalCopy::playlistText() const {
+QByteArray LocalCopy::header(bool AVod) const {
     QByteArray out = "#EXTM3U\n#EXT-X-VERSION:" + QByteArray::number(FVersion) + '\n';
     out += "#EXT-X-TARGETDURATION:" + QByteArray::number(qint64(std::ceil(FTargetDuration))) + '\n';
     out += "#EXT-X-MEDIA-SEQUENCE:" +
            QByteArray::number(FSegments.isEmpty() ? 0 : FSegments[0].seg.sequence) + '\n';
     for (const QString& t : FKeptTags)
         out += t.toUtf8() + '\n';
-    out += "#EXT-X-PLAYLIST-TYPE:VOD\n";
+    if (AVod)
+        out += "#EXT-X-PLAYLIST-TYPE:VOD\n";
+    return out;
+}
+
+void LocalCopy::appendSegment(QByteArray& AOut, const Segment& AS, bool AGap, QString& ALastKey,
+                              QString& ALastMap) const {
+    if (AS.seg.discontinuity || AGap)
+        AOut += "#EXT-X-DISCONTINUITY\n";
+    writeKey(AOut, AS, ALastKey);
+    if (!AS.mapFile.isEmpty() && AS.mapFile != ALastMap)
+        AOut += "#EXT-X-MAP:URI=" + Quoted(AS.mapFile).toUtf8() + '\n';
+    ALastMap = AS.mapFile;
+    AOut += "#EXTINF:" + QByteArray::number(AS.seg.duration, 'f', 6) + ',' + AS.seg.title.toUtf8() +
+            '\n' + AS.file.toUtf8() + '\n';
+}
+
+QByteArray LocalCopy::playlistText() const {
+    QByteArray out = header(true);
     QString lastKey, lastMap;
     bool gap = false;
     for (const Segment& s : FSegments) {
@@ -127,17 +142,42 @@ QByteArray LocalCopy::playlistText() const {
             gap = true;
             continue;
         }
-        if (s.seg.discontinuity || gap)
-            out += "#EXT-X-DISCONTINUITY\n";
+        appendSegment(out, s, gap, lastKey, lastMap);
         gap = false;
-        writeKey(out, s, lastKey);
-        if (!s.mapFile.isEmpty() && s.mapFile != lastMap)
-            out += "#EXT-X-MAP:URI=" + Quoted(s.mapFile).toUtf8() + '\n';
-        lastMap = s.mapFile;
-        out += "#EXTINF:" + QByteArray::number(s.seg.duration, 'f', 6) + ',' +
-               s.seg.title.toUtf8() + '\n' + s.file.toUtf8() + '\n';
     }
     return out + "#EXT-X-ENDLIST\n";
+}
+
+void LocalCopy::listReceived(bool AFinal) {
+    for (; FListed < FSegments.size(); ++FListed) {
+        Segment& s = FSegments[FListed];
+        if (readable(s))
+            continue;
+        if (!AFinal)
+            return; // still on its way: what follows waits for it
+        s.skipped = true;
+        ++FSkipped;
+    }
+}
+
+void LocalCopy::listAllReceived() {
+    for (; FListed < FSegments.size(); ++FListed)
+        FSegments[FListed].skipped = !readable(FSegments[FListed]);
+}
+
+QByteArray LocalCopy::liveText(bool AEnded) const {
+    QByteArray out = header(false);
+    QString lastKey, lastMap;
+    bool gap = false;
+    for (qsizetype i = 0; i < FListed; ++i) {
+        if (FSegments[i].skipped) {
+            gap = true;
+            continue;
+        }
+        appendSegment(out, FSegments[i], gap || FSegments[i].afterLost, lastKey, lastMap);
+        gap = false;
+    }
+    return AEnded ? out + "#EXT-X-ENDLIST\n" : out;
 }
 
 } // namespace halvora

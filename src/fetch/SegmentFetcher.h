@@ -25,9 +25,9 @@ struct FetchRules {
     QList<int> backoffMs = {1000, 2000, 4000, 8000, 16000}; // before retry 1, 2, ...
     int stallMs = 20000;                                    // no byte for this long ends an attempt
     int retryAfterCapMs = 120000;                           // the longest Retry-After obeyed
-    // Whether StreamFetch records live playlists itself. Off: ffmpeg records them into the TS
-    // as before, which is what survives a crash of the program as a kept recording.
-    bool fetchLive = false;
+    // Whether StreamFetch fetches live playlists too (ffmpeg then records the growing local
+    // copy). Off: ffmpeg's own HLS reader records them from the link.
+    bool fetchLive = true;
     RequestHeaders headers;
 };
 
@@ -39,10 +39,6 @@ struct FetchTally {
     double bytesPerSecond = 0; // over the last few seconds
     qint64 bytesOfDone = 0;    // body bytes of the items completed now (for an estimate)
     int fetchedNow = 0;        // items completed by transfers now (not found on disk)
-    // Of a live stream (set by StreamFetch): bytes and time of every segment received so far.
-    bool live = false;
-    qint64 liveBytes = 0;
-    qint64 recordedMs = 0;
 };
 
 // Fetches files over HTTP(S) on libcurl's multi interface: up to FetchRules::parallel at

@@ -28,15 +28,19 @@ struct StreamFetch::Rendition {
     MediaPlaylist last;
     QByteArray lastBody;
     QString dir;
+    QByteArray written; // the local playlist as last written
     int failedReloads = 0;
     explicit Rendition(const QString& AUrl, const QString& ADir)
         : url(AUrl), copy(ADir), dir(ADir) {}
+    QString localPlaylist() const { return dir + QStringLiteral("/local.m3u8"); }
 };
 
 StreamFetch::StreamFetch(FetchRules ARules, QString AWorkDir, std::function<bool()> ACancel,
                          std::function<void(const FetchTally&)> AProgress)
     : FFetcher(std::move(ARules)), FDir(std::move(AWorkDir)), FCancel(std::move(ACancel)),
       FProgress(std::move(AProgress)) {}
+
+StreamFetch::~StreamFetch() = default;
 
 bool StreamFetch::readPlaylist(Rendition& AR, QString* AError) {
     const PlaylistText t = FetchPlaylist(AR.url, FCancel, FFetcher.rules().headers);
@@ -56,10 +60,10 @@ bool StreamFetch::readPlaylist(Rendition& AR, QString* AError) {
 
 // Reads each live playlist again; new segments go to AItems. AChanged: any playlist changed.
 // False when the recording should end (every playlist ended, or reloads keep failing).
-bool StreamFetch::reloadAll(QList<Rendition>& AList, QList<FetchItem>* AItems, bool* AChanged) {
+bool StreamFetch::reloadAll(QList<FetchItem>* AItems, bool* AChanged) {
     *AChanged = false;
     bool going = false;
-    for (Rendition& r : AList) {
+    for (Rendition& r : FList) {
         if (!r.last.isLive())
             continue;
         const QByteArray before = r.lastBody;
@@ -76,18 +80,42 @@ bool StreamFetch::reloadAll(QList<Rendition>& AList, QList<FetchItem>* AItems, b
     return going;
 }
 
-void StreamFetch::writeLocal(const QList<Rendition>& AList, StreamFetchResult& AResult) {
+void StreamFetch::writeLive(Round ARound) {
+    bool grew = ARound == Round::Ended, readable = true;
+    for (Rendition& r : FList) {
+        if (ARound == Round::Ended)
+            r.copy.listAllReceived();
+        else
+            r.copy.listReceived(ARound == Round::Over);
+        const QByteArray text = r.copy.liveText(ARound == Round::Ended);
+        readable = readable && r.copy.listed() > r.copy.skipped();
+        if (text == r.written)
+            continue;
+        // Replaced whole, never rewritten in place: ffmpeg may be reading it.
+        QSaveFile f(r.localPlaylist());
+        if (f.open(QIODevice::WriteOnly) && f.write(text) == text.size() && f.commit())
+            r.written = text;
+        grew = true;
+    }
+    if (grew && FLiveListener)
+        FLiveListener(readable, ARound == Round::Ended);
+}
+
+void StreamFetch::writeLocal(StreamFetchResult& AResult, Round ARound) {
     AResult.playlists.clear();
     AResult.missing = 0;
     AResult.segments = 0;
-    for (const Rendition& r : AList) {
-        const QString path = r.dir + QStringLiteral("/local.m3u8");
-        QSaveFile f(path);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(r.copy.playlistText());
-        f.commit();
-        AResult.playlists << path;
-        AResult.missing += r.copy.missing();
+    if (FLive)
+        writeLive(ARound);
+    for (Rendition& r : FList) {
+        if (!FLive) {
+            QSaveFile f(r.localPlaylist());
+            if (f.open(QIODevice::WriteOnly))
+                f.write(r.copy.playlistText());
+            f.commit();
+        }
+        AResult.playlists << r.localPlaylist();
+        AResult.missing += FLive ? r.copy.skipped() + int(r.copy.lost()) : r.copy.missing();
         AResult.segments += int(r.copy.segments());
     }
 }
@@ -96,72 +124,78 @@ bool StreamFetch::waitMs(qint64 AMs) {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < AMs) {
-        if (FCancel && FCancel())
+        if (cancelled())
             return false;
         QThread::msleep(quint32(qBound(qint64(1), AMs - t.elapsed(), qint64(50))));
     }
     return true;
 }
 
-void StreamFetch::fetchRound(const QList<FetchItem>& AItems, const QList<Rendition>& AList,
-                             bool ALive) {
-    qint64 bytes = 0;
+// A live round lists each segment as soon as it and those before it are in.
+void StreamFetch::fetchRound(const QList<FetchItem>& AItems, StreamFetchResult& AResult) {
     FFetcher.fetch(AItems, FCancel, [&](const FetchTally& ATally) {
-        bytes = ATally.bytes;
-        if (!FProgress)
-            return;
-        FetchTally t = ATally;
-        t.live = ALive;
-        if (ALive) {
-            t.liveBytes = FLiveBytes + ATally.bytes;
-            for (const Rendition& r : AList)
-                t.recordedMs = qMax(t.recordedMs, r.copy.readableMs());
-        }
-        FProgress(t);
+        if (FLive)
+            writeLocal(AResult, Round::Going);
+        else if (FProgress)
+            FProgress(ATally);
     });
-    FLiveBytes += bytes;
 }
 
-StreamFetchResult StreamFetch::run(const QStringList& AUrls) {
-    StreamFetchResult result;
-    QList<Rendition> list;
-    QList<FetchItem> items;
+bool StreamFetch::open(const QStringList& AUrls, StreamFetchResult* AResult) {
+    *AResult = {};
+    FList.clear();
+    FItems.clear();
     for (qsizetype i = 0; i < AUrls.size(); ++i) {
-        list.append(Rendition(AUrls[i], FDir + QLatin1Char('/') + RenditionFolder(i)));
-        if (!QDir().mkpath(list.last().dir) || !readPlaylist(list.last(), &result.error))
-            return result;
-        result.live = result.live || list.last().last.isLive();
-        items += list.last().copy.plan(list.last().last);
+        FList.append(Rendition(AUrls[i], FDir + QLatin1Char('/') + RenditionFolder(i)));
+        if (!QDir().mkpath(FList.last().dir) || !readPlaylist(FList.last(), &AResult->error))
+            return false;
+        AResult->live = AResult->live || FList.last().last.isLive();
+        AResult->playlists << FList.last().localPlaylist();
+        FItems += FList.last().copy.plan(FList.last().last);
     }
-    if (result.live && !FFetcher.rules().fetchLive) {
-        result.error = QStringLiteral("a live playlist");
-        return result;
+    FLive = AResult->live;
+    if (FLive && !FFetcher.rules().fetchLive) {
+        AResult->error = QStringLiteral("a live playlist");
+        return false;
     }
+    return true;
+}
+
+bool StreamFetch::follow(StreamFetchResult& AResult) {
     QElapsedTimer sinceReload;
     sinceReload.start();
     bool changed = true;
+    QList<FetchItem> items = FItems;
     for (;;) {
-        fetchRound(items, list, result.live);
-        writeLocal(list, result);
-        if (FCancel && FCancel()) {
-            result.kind = StreamFetchResult::Stopped;
-            return result;
-        }
-        if (!result.live)
-            break;
+        fetchRound(items, AResult);
+        if (cancelled())
+            return false;
+        writeLocal(AResult, Round::Over);
+        if (!FLive)
+            return true;
         // RFC 8216 6.3.4: the target duration after a changed playlist, half after the same.
-        const double target = list[0].last.targetDuration > 0 ? list[0].last.targetDuration : 2;
+        const double target = FList[0].last.targetDuration > 0 ? FList[0].last.targetDuration : 2;
         const qint64 waitFor = qint64(target * (changed ? 1000 : 500)) - sinceReload.elapsed();
-        if (!waitMs(waitFor)) {
-            result.kind = StreamFetchResult::Stopped;
-            return result;
-        }
+        if (!waitMs(waitFor))
+            return false;
         sinceReload.restart();
         items.clear();
-        if (!reloadAll(list, &items, &changed) && items.isEmpty())
-            break;
+        if (!reloadAll(&items, &changed) && items.isEmpty())
+            return true;
     }
-    result.kind = result.missing > 0 ? StreamFetchResult::Incomplete : StreamFetchResult::Complete;
+}
+
+StreamFetchResult StreamFetch::run() {
+    StreamFetchResult result;
+    result.live = FLive;
+    const bool ended = follow(result);
+    if (FLive || !ended)
+        writeLocal(result, Round::Ended);
+    if (!ended)
+        result.kind = StreamFetchResult::Stopped;
+    else
+        result.kind =
+            result.missing > 0 ? StreamFetchResult::Incomplete : StreamFetchResult::Complete;
     return result;
 }
 

@@ -14,6 +14,7 @@
 #include "StreamList.h"
 
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@
 namespace halvora {
 
 class OwnedTempDir;
+class StreamFetch;
 struct Notice;
 
 // How long a stopped link download's ffmpeg may take on its own before it is stopped again.
@@ -104,26 +106,48 @@ public:
     void setPlaylistFetcher(PlaylistFetcher AFetch) { FFetch = std::move(AFetch); }
 
 private:
+    // What stops a run: the flow's stop, unless a token of its own is given (onWait, called
+    // while the run waits, may request it).
+    struct RunStop {
+        std::shared_ptr<StopToken> token;
+        std::function<bool()> onWait;
+    };
     // AStopGraceMs: how long a stopped ffmpeg may take to finish its output (short when the
     // output is removed after a stop anyway); AStopAgainMs as RunOptions::stopAgainMs.
     ConversionOutcome run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
                           const QString& ALabel, int AStallMs = 0,
-                          int AStopGraceMs = kDiscardStopGraceMs, int AStopAgainMs = -1);
+                          int AStopGraceMs = kDiscardStopGraceMs, int AStopAgainMs = -1,
+                          const RunStop& AStop = {});
     bool ensureFolder(const QString& ADir);
     // Free names for the outputs of one run, reserved on disk; empty (and reported) on failure.
     QStringList reserveOutputs(const QStringList& APaths);
     QStringList segmentTags(const QString& AListing, const StreamPlan& APlan);
     // ffmpeg saves the stream AIn names (links, or the fetched local copy) as one TS.
     ConversionOutcome saveStream(const QString& AFFmpeg, const StreamInputs& AIn,
-                                 const QString& ASaveTo, int* AMissing, bool* ASubtitlesLost);
+                                 const QString& ASaveTo, int* AMissing, bool* ASubtitlesLost,
+                                 const RunStop& AStop = {});
+    // How fetchStream dealt with a link.
+    enum class FetchPath {
+        None,     // the playlists could not be read so: AIn is as it was, ffmpeg reads the link
+        Fetched,  // fetched into the working folder: AIn names the local playlists
+        Recorded, // a live stream, fetched and recorded into the TS: the outcome is the download's
+    };
     // The link fetch (LinkFetch.cpp): the media playlists of AIn fetched into a working folder
-    // beside ASaveTo (FWorkDir), AIn then naming the local playlists. AFetched false: the
-    // playlists could not be read so, and AIn is as it was.
-    ConversionOutcome fetchStream(StreamInputs& AIn, const QString& ASaveTo, int* AMissing,
-                                  bool* AFetched);
+    // beside ASaveTo (FWorkDir). A live stream is recorded by ffmpeg from there as it arrives.
+    ConversionOutcome fetchStream(const QString& AFFmpeg, StreamInputs& AIn, const QString& ASaveTo,
+                                  int* AMissing, bool* ASubtitlesLost, FetchPath* APath);
     ConversionOutcome afterFetch(const ConversionOutcome& AFetch, const ConversionOutcome& ASaved,
                                  int AFetchMissing, int* AMissing);
-    void showFetchProgress(const FetchTally& ATally);
+    // A live stream's copy, opened and not fetched yet; ffmpeg reads its local playlists.
+    struct LiveCopy {
+        StreamFetch& fetch;
+        QStringList playlists;
+        std::atomic<bool>& recorderEnded; // ends the fetch once ffmpeg has ended on its own
+    };
+    // The live recording (LiveRecording.cpp): the copy fetched on a thread of its own while
+    // ffmpeg records it into ASaveTo; Stop ends the copy, and ffmpeg then reads it to its end.
+    ConversionOutcome recordLive(LiveCopy& ACopy, const QString& AFFmpeg, StreamInputs& AIn,
+                                 const QString& ASaveTo, int* AMissing, bool* ASubtitlesLost);
     // After a conversion that has everything: the fetched copy goes.
     void dropWorkFolder();
     // ConvertFile with the label its progress is shown under.

@@ -11,6 +11,13 @@ void MapStreams(Command& ACmd, const QList<int>& AIndexes) {
         ACmd.arg("-map").arg(QStringLiteral("0:%1").arg(i));
 }
 
+// A growing local copy is recorded from its first segment on.
+void AddHlsInput(Command& ACmd, const QString& AInput, bool ALiveCopy) {
+    if (ALiveCopy)
+        ACmd.arg("-live_start_index").arg("0");
+    ACmd.arg("-allowed_extensions").arg("ALL").arg("-i").path(AInput);
+}
+
 // Every packet reaches the file as it is muxed, not when ffmpeg's write buffer fills: a
 // recording stopped while the reader waits for a live segment is then complete on disk.
 void AddTsOutput(Command& ACmd, const QString& ASaveTo) {
@@ -20,9 +27,10 @@ void AddTsOutput(Command& ACmd, const QString& ASaveTo) {
 } // namespace
 
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
-                        const StreamPlan& APlan, const QStringList& AStreamTags) {
+                        const StreamPlan& APlan, const QStringList& AStreamTags, bool ALiveCopy) {
     Command c(AFFmpeg);
-    c.arg("-y").arg("-allowed_extensions").arg("ALL").arg("-i").path(AUrl);
+    c.arg("-y");
+    AddHlsInput(c, AUrl, ALiveCopy);
     // A TS holds everything but text subtitles, so the conversion sees what the source had.
     if (APlan.known && !(APlan.video.isEmpty() && APlan.audio.isEmpty())) {
         MapStreams(c, APlan.video);
@@ -107,8 +115,9 @@ void AddVariantInputs(Command& ACmd, const StreamInputs& AIn, bool AAllowAll,
                       const QList<SubtitleFile>& ASubs = {}) {
     for (const QString& in : {AIn.video, AIn.audio}) {
         if (AAllowAll)
-            ACmd.arg("-allowed_extensions").arg("ALL");
-        ACmd.arg("-i").path(in);
+            AddHlsInput(ACmd, in, AIn.liveCopy);
+        else
+            ACmd.arg("-i").path(in);
     }
     AddSubtitleInputs(ACmd, ASubs);
     ACmd.arg("-map").arg("0:v?").arg("-map").arg("1:a").arg("-map").arg("0:a?");
@@ -123,7 +132,7 @@ void AddVariantInputs(Command& ACmd, const StreamInputs& AIn, bool AAllowAll,
 Command DownloadCommand(const QString& AFFmpeg, const StreamInputs& AIn, const QString& ASaveTo,
                         const StreamPlan& APlan, const QStringList& AStreamTags) {
     if (AIn.audio.isEmpty())
-        return DownloadCommand(AFFmpeg, AIn.video, ASaveTo, APlan, AStreamTags);
+        return DownloadCommand(AFFmpeg, AIn.video, ASaveTo, APlan, AStreamTags, AIn.liveCopy);
     Command c(AFFmpeg);
     c.arg("-y");
     AddVariantInputs(c, AIn, true);

@@ -14,8 +14,10 @@ namespace halvora {
 // names every stream to keep; without one the conversion keeps every video (no attached
 // pictures) and audio stream and the download takes ffmpeg's own choice.
 // AStreamTags: output options that put back tags ffmpeg's HLS reader does not pass on.
+// ALiveCopy: AUrl is a growing local copy of a live stream (see StreamInputs::liveCopy).
 Command DownloadCommand(const QString& AFFmpeg, const QString& AUrl, const QString& ASaveTo,
-                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {});
+                        const StreamPlan& APlan = {}, const QStringList& AStreamTags = {},
+                        bool ALiveCopy = false);
 // ASubs: WebVTT files added as inputs of their own, each kept as a mov_text track with its
 // language, name and default flag.
 Command ConvertCommand(const QString& AFFmpeg, const QString& AInFile, const QString& AOutFile,

@@ -44,7 +44,7 @@ ConversionOutcome StopOr(bool AStopped) {
 
 ConversionOutcome ConversionFlow::run(const Command& ACmd, const QString& AWorkDir, int* AMissing,
                                       const QString& ALabel, int AStallMs, int AStopGraceMs,
-                                      int AStopAgainMs) {
+                                      int AStopAgainMs, const RunStop& AStop) {
     FLastMs = 0;
     FInputStartPts = -1;
     FBarMoved = false;
@@ -53,7 +53,8 @@ ConversionOutcome ConversionFlow::run(const Command& ACmd, const QString& AWorkD
     RunOptions options;
     options.workDir = AWorkDir;
     options.stallMs = AStallMs;
-    options.stop = stopToken();
+    options.stop = AStop.token ? AStop.token : stopToken();
+    options.onWait = AStop.onWait;
     options.stopGraceMs = AStopGraceMs;
     options.stopAgainMs = AStopAgainMs;
     // Only a recording is asked again (its TS is written packet by packet): if this program

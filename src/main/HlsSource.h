@@ -23,6 +23,9 @@ struct StreamInputs {
     // The chosen variant's subtitle renditions (its SUBTITLES group), which ffmpeg does not
     // read: they are fetched apart.
     QList<HlsRendition> subtitles;
+    // The playlists are Halvora's growing local copy of a live stream: read from the first
+    // segment, not from near the end as ffmpeg reads a live playlist by default.
+    bool liveCopy = false;
 };
 
 // Reads AInput; when it is a master playlist, picks the variant of AChoice whose playlist (and

@@ -48,12 +48,18 @@ ConversionOutcome ConversionFlow::DownloadStream(const QString& AUrl, const QStr
     }
     if (ASubtitles)
         *ASubtitles = in.subtitles;
-    // The segments are fetched here; ffmpeg reads the local copy. A playlist the fetcher
-    // cannot read is left to ffmpeg's own reader, as it always was.
-    bool fetched = false;
+    // The segments are fetched here; ffmpeg reads the local copy (a live one while it grows).
+    // A playlist the fetcher cannot read is left to ffmpeg's own reader, as it always was.
+    FetchPath path = FetchPath::None;
     int fetchMissing = 0;
-    const ConversionOutcome f = fetchStream(in, ASaveTo, &fetchMissing, &fetched);
-    if (!fetched)
+    const ConversionOutcome f =
+        fetchStream(ffmpeg, in, ASaveTo, &fetchMissing, ASubtitlesLost, &path);
+    if (path == FetchPath::Recorded) {
+        if (AMissing)
+            *AMissing = fetchMissing;
+        return f;
+    }
+    if (path == FetchPath::None)
         return saveStream(ffmpeg, in, ASaveTo, AMissing, ASubtitlesLost);
     if (f.is(ConversionResult::Stopped)) {
         if (FWorkSegments == 0)
@@ -66,7 +72,7 @@ ConversionOutcome ConversionFlow::DownloadStream(const QString& AUrl, const QStr
 
 ConversionOutcome ConversionFlow::saveStream(const QString& AFFmpeg, const StreamInputs& AIn,
                                              const QString& ASaveTo, int* AMissing,
-                                             bool* ASubtitlesLost) {
+                                             bool* ASubtitlesLost, const RunStop& AStop) {
     // A variant with its audio apart keeps all of both inputs' audio; otherwise the listing
     // names every stream to keep.
     StreamPlan plan;
@@ -74,20 +80,22 @@ ConversionOutcome ConversionFlow::saveStream(const QString& AFFmpeg, const Strea
     if (AIn.audio.isEmpty()) {
         QString listing;
         plan = PlanStreams(AIn.video, true, QString(), FStallMs, &listing);
-        if (stopRequested())
+        if (stopRequested() && !AIn.liveCopy)
             return OutcomeOf(ConversionResult::Stopped);
         tags = plan.known ? segmentTags(listing, plan) : QStringList();
         if (ASubtitlesLost)
             *ASubtitlesLost = listing.contains(QLatin1String("Can't support the subtitle")) ||
                               !plan.textSubs.isEmpty(); // a TS cannot hold text subtitles
     }
-    if (stopRequested())
+    // A live copy is recorded to its end whatever the stop: a stop ends the copy.
+    if (stopRequested() && !AIn.liveCopy)
         return OutcomeOf(ConversionResult::Stopped);
     // A live reader waiting for its next segment hears only a second stop; the TS already
     // holds every packet received (see DownloadCommand), so that costs at most what ffmpeg
     // still held back to interleave.
     return run(DownloadCommand(AFFmpeg, AIn, ASaveTo, plan, tags), QString(), AMissing,
-               QStringLiteral("Downloading stream"), FStallMs, kStopGraceMs, kLiveStopAgainMs);
+               QStringLiteral("Downloading stream"), FStallMs, kStopGraceMs, kLiveStopAgainMs,
+               AStop);
 }
 
 QList<SubtitleFile> ConversionFlow::SaveSubtitles(const QList<HlsRendition>& ARenditions,

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <atomic>
+
 namespace halvora {
 
 namespace {
@@ -25,9 +27,10 @@ QString WorkFolderFor(const QString& ASaveTo, const StreamInputs& AIn) {
 
 } // namespace
 
-ConversionOutcome ConversionFlow::fetchStream(StreamInputs& AIn, const QString& ASaveTo,
-                                              int* AMissing, bool* AFetched) {
-    *AFetched = false;
+ConversionOutcome ConversionFlow::fetchStream(const QString& AFFmpeg, StreamInputs& AIn,
+                                              const QString& ASaveTo, int* AMissing,
+                                              bool* ASubtitlesLost, FetchPath* APath) {
+    *APath = FetchPath::None;
     *AMissing = 0;
     if (!IsUrl(AIn.video) || (!AIn.audio.isEmpty() && !IsUrl(AIn.audio)))
         return OutcomeOf(ConversionResult::Done);
@@ -40,26 +43,35 @@ ConversionOutcome ConversionFlow::fetchStream(StreamInputs& AIn, const QString& 
     const DisownAtEnd owned({dir});
     FetchRules rules = FFetchRules;
     rules.headers = FHeaders;
+    std::atomic<bool> recorderEnded{false};
     StreamFetch fetch(
-        rules, dir, [this] { return stopRequested(); },
-        [this](const FetchTally& ATally) { showFetchProgress(ATally); });
+        rules, dir, [this, &recorderEnded] { return recorderEnded || stopRequested(); },
+        [this](const FetchTally& ATally) { FView.setStatus(FetchProgressText(ATally)); });
     QStringList urls{AIn.video};
     if (!AIn.audio.isEmpty())
         urls << AIn.audio;
-    const StreamFetchResult r = fetch.run(urls);
-    if (r.kind == StreamFetchResult::NotFetched) {
+    StreamFetchResult r;
+    if (!fetch.open(urls, &r)) {
         if (!existed)
             QDir(dir).removeRecursively();
         return OutcomeOf(ConversionResult::Done);
     }
-    *AFetched = true;
     FWorkDir = dir;
+    if (r.live) {
+        *APath = FetchPath::Recorded;
+        // A crash keeps the recording, which holds what this copy would give.
+        OwnFile(dir, OwnedKind::WorkFolder);
+        LiveCopy copy{fetch, r.playlists, recorderEnded};
+        return recordLive(copy, AFFmpeg, AIn, ASaveTo, AMissing, ASubtitlesLost);
+    }
+    r = fetch.run();
+    *APath = FetchPath::Fetched;
     FWorkSegments = r.segments - r.missing;
     AIn.video = r.playlists.value(0);
     if (!AIn.audio.isEmpty())
         AIn.audio = r.playlists.value(1);
     *AMissing = r.missing;
-    FWorkResumable = !r.live && r.kind != StreamFetchResult::Complete;
+    FWorkResumable = r.kind != StreamFetchResult::Complete;
     if (r.kind == StreamFetchResult::Stopped)
         return OutcomeOf(ConversionResult::Stopped);
     return OutcomeOf(r.kind == StreamFetchResult::Complete ? ConversionResult::Done
@@ -77,15 +89,6 @@ ConversionOutcome ConversionFlow::afterFetch(const ConversionOutcome& AFetch,
     if (!ASaved.done())
         return ASaved;
     return AFetch;
-}
-
-void ConversionFlow::showFetchProgress(const FetchTally& ATally) {
-    if (!ATally.live) {
-        FView.setStatus(FetchProgressText(ATally));
-        return;
-    }
-    FLastMs = ATally.recordedMs; // where a stop says the recording ended
-    FView.setStatus(ProgressText::recording(ATally.recordedMs, ATally.liveBytes));
 }
 
 void ConversionFlow::dropWorkFolder() {

@@ -1,6 +1,6 @@
 // The program killed with SIGKILL in the middle of its work: its children end with it, a
-// recording's TS stays readable, and the next start removes what the dead run left, but
-// nothing of a run that still goes on.
+// recording's TS stays readable (a live link's fetched copy goes), and the next start removes
+// what the dead run left, but nothing of a run that still goes on.
 #include "FetchFixtures.h"
 #include "LivePlaylist.h"
 #include "RunOwner.h"
@@ -214,6 +214,10 @@ TEST_P(Crash, ChildrenEndAndTheNextStartRemovesOnlyTheDeadRunsLeftovers) {
         ASSERT_NO_FATAL_FAILURE(killAt(probe, QRegularExpression(point.status), &shown));
     }
 
+    // A live link is recorded from Halvora's own copy, which the dead run left behind.
+    const QStringList copies = QDir(out).entryList({"*.parts"}, QDir::Dirs);
+    EXPECT_EQ(copies.size(), point.flow == Flow::Record ? 1 : 0);
+
     // A second instance goes on while the next start runs.
     const QString otherOut = dir + "/other";
     ASSERT_TRUE(QDir().mkpath(otherOut));
@@ -252,6 +256,8 @@ TEST_P(Crash, ChildrenEndAndTheNextStartRemovesOnlyTheDeadRunsLeftovers) {
         EXPECT_EQ(FileDigest(typed), typedDigest);
     }
     if (point.flow == Flow::Record) {
+        // The copy goes: all of it that ffmpeg read is in the kept recording.
+        EXPECT_TRUE(QDir(out).entryList({"*.parts"}, QDir::Dirs).isEmpty());
         const QString ts = out + "/output.ts";
         EXPECT_EQ(said, "A recording cut short was kept: " + ts);
         // Readable up to where it was: at least the seconds shown before the kill.

@@ -3,6 +3,7 @@
 #include "Conversion.h"
 #include "FakeView.h"
 #include "FetchFixtures.h"
+#include "LivePlaylist.h"
 #include "StreamFetch.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -12,7 +13,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTest>
+#include <algorithm>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace halvora;
 using namespace halvora::test;
@@ -269,4 +274,97 @@ TEST(FetchProgress, SegmentsSizeSpeedAndTimeLeft) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(FetchProgressText(c.tally), c.text);
+}
+
+namespace {
+
+// A playlist of AFolder's segments of those names in stream order, as the reference to decode.
+QString ReferenceOf(const QString& AFolder, QStringList ANames) {
+    std::sort(ANames.begin(), ANames.end(), [](const QString& A, const QString& B) {
+        return A.mid(3).section('.', 0, 0).toInt() < B.mid(3).section('.', 0, 0).toInt();
+    });
+    QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n";
+    for (const QString& name : ANames)
+        text += "#EXTINF:1.0,\n" + name.toUtf8() + "\n";
+    const QString path = AFolder + "/reference.m3u8";
+    return WriteAll(path, text + "#EXT-X-ENDLIST\n") ? path : QString();
+}
+
+// Segment files the fetcher has received for the stream's video, in any working folder.
+int SegmentsReceived(const QString& ADir) {
+    int n = 0;
+    for (const QString& work : QDir(ADir).entryList({"*.parts"}, QDir::Dirs))
+        n += int(QDir(ADir + "/" + work + "/video").entryList({"seg-*.ts"}, QDir::Files).size());
+    return n;
+}
+
+} // namespace
+
+// A live sliding window recorded through the fetcher: ffmpeg records the local copy as it
+// grows, and every segment received up to a Stop (or the stream's end) is in the output.
+TEST_F(LinkFetch, LiveWindowKeepsEverySegmentReceived) {
+    struct Case {
+        const char* name;
+        const char* lost;   // a segment the server never gives, or nullptr
+        const char* stalls; // a segment whose first answer stalls while the window slides on
+        bool endList;       // the stream ends by itself; otherwise Stop ends the recording
+        const char* said;   // the last status starts so
+        bool mp4;           // the output is the MP4 (else the kept TS)
+    };
+    const QList<Case> cases = {
+        {"Stop", nullptr, nullptr, false, "Recording stopped at 00:00:", true},
+        {"EXT-X-ENDLIST", nullptr, nullptr, true, "Conversion complete: ", true},
+        {"a segment lost, then Stop", "vod3.ts", nullptr, false,
+         "Recording stopped at 00:00:", true},
+        {"a segment lost, then the end", "vod3.ts", nullptr, true,
+         "Download incomplete: 1 segment(s) missing. Partial TS kept", false},
+        // The window slides past segments while the stalled one waits for its retry.
+        {"segments gone before they were seen", nullptr, "vod2.ts", true,
+         "Download incomplete: ", false},
+    };
+    const QString media = NewTempDir("live");
+    ASSERT_TRUE(MakeHls(media + "/vod.m3u8", 20, 1));
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const QString prefix = nextCase(i);
+        LivePlaylist live(srv, media, prefix, 1, 3);
+        if (c.lost)
+            srv.notFound(prefix + c.lost);
+        if (c.stalls)
+            srv.routeSequence(prefix + c.stalls,
+                              {Faulty(media + "/" + c.stalls, Fault::StallAfterHeaders),
+                               TestHttpServer::File(media + "/" + c.stalls)});
+        view.input = srv.url(prefix + "live.m3u8");
+        view.output = dir;
+        std::atomic<bool> ended{false};
+        std::thread job([&] {
+            flow.ConvertInput();
+            ended = true;
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return SegmentsServed(srv).size() >= 5; }, 60000));
+        if (c.endList) {
+            live.end();
+        } else {
+            // Once all that was handed out has arrived, nothing is on its way at the Stop.
+            live.freeze();
+            const int lost = c.lost ? 1 : 0;
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return SegmentsReceived(dir) == SegmentsServed(srv).size() - lost; }, 30000));
+            flow.RequestStop();
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ended.load(); }, 60000));
+        job.join();
+        EXPECT_TRUE(view.status().startsWith(c.said)) << log().toStdString();
+        QStringList served = SegmentsServed(srv).values();
+        served.removeAll(c.lost);
+        const QString reference = ReferenceOf(media, served);
+        const QString out = dir + (c.mp4 ? "/output.mp4" : "/output.ts");
+        const QStringList video = DecodedFrames(reference, "v");
+        EXPECT_GE(video.size(), 25 * 4);
+        EXPECT_EQ(DecodedFrames(out, "v"), video);
+        EXPECT_EQ(DecodedFrames(out, "a"), DecodedFrames(reference, "a"));
+        EXPECT_TRUE(workFolders().isEmpty()) << workFolders().join(",").toStdString();
+        srv.clearRequests();
+    }
 }

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
 
 namespace halvora::test {
 
@@ -19,13 +20,14 @@ inline QSet<QString> SegmentsServed(const TestHttpServer& AServer) {
 }
 
 // A playlist without an end whose segment list grows by one every ASegSeconds (the length of
-// the segments of AFolder/vod.m3u8, which it reveals one at a time).
+// the segments of AFolder/vod.m3u8, which it reveals one at a time). With a window, it lists
+// only the AWindow newest segments, as a live stream's sliding window does.
 class LivePlaylist {
 public:
     // AFolder's vod.m3u8 and segments, served below AUrlDir as AUrlDir + "live.m3u8".
     LivePlaylist(TestHttpServer& AServer, const QString& AFolder, const QString& AUrlDir = "/live/",
-                 int ASegSeconds = 2)
-        : FServer(AServer), FUrlDir(AUrlDir), FSegSeconds(ASegSeconds) {
+                 int ASegSeconds = 2, int AWindow = 0)
+        : FServer(AServer), FUrlDir(AUrlDir), FSegSeconds(ASegSeconds), FWindow(AWindow) {
         const QStringList lines = QString::fromUtf8(ReadAll(AFolder + "/vod.m3u8")).split('\n');
         for (int i = 0; i + 1 < lines.size(); ++i)
             if (lines[i].startsWith("#EXTINF"))
@@ -44,14 +46,23 @@ public:
     int segments() const { return static_cast<int>(FSegments.size()); }
     // No more segments are revealed.
     void freeze() { FTimer.stop(); }
+    // The stream ends with the segments it lists now (EXT-X-ENDLIST).
+    void end() {
+        freeze();
+        FEnded = true;
+        publish();
+    }
 
 private:
     void publish() {
+        const int first = FWindow > 0 ? std::max(0, FShown - FWindow) : 0;
         QByteArray body =
             "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + QByteArray::number(FSegSeconds) +
-            "\n#EXT-X-MEDIA-SEQUENCE:0\n";
-        for (int i = 0; i < FShown; ++i)
+            "\n#EXT-X-MEDIA-SEQUENCE:" + QByteArray::number(first) + "\n";
+        for (int i = first; i < FShown; ++i)
             body += FSegments[i].toUtf8();
+        if (FEnded)
+            body += "#EXT-X-ENDLIST\n";
         TestHttpServer::Reply r;
         r.body = body;
         r.headers = {{"Content-Type", "application/vnd.apple.mpegurl"}};
@@ -60,8 +71,10 @@ private:
     TestHttpServer& FServer;
     QString FUrlDir;
     int FSegSeconds;
+    int FWindow;
     QStringList FSegments;
     int FShown = 0;
+    bool FEnded = false;
     QTimer FTimer;
 };
 
