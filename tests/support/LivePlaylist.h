@@ -44,8 +44,15 @@ public:
         FTimer.start(ASegSeconds * 1000);
     }
     int segments() const { return static_cast<int>(FSegments.size()); }
+    int shown() const { return FShown; } // segments revealed so far
     // No more segments are revealed.
     void freeze() { FTimer.stop(); }
+    // ASegments more revealed at once: with a window, those that slide out at once were never
+    // listed to anyone.
+    void skip(int ASegments) {
+        FShown = std::min(static_cast<int>(FSegments.size()), FShown + ASegments);
+        publish();
+    }
     // The stream ends with the segments it lists now (EXT-X-ENDLIST).
     void end() {
         freeze();
