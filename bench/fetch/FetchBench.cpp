@@ -48,7 +48,9 @@ int FetchOnly(const QString& AUrl, const QString& ADir) {
     QString line; // the progress line, as the window would show it
     StreamFetch fetch(FetchRules(), ADir, {},
                       [&](const FetchTally& ATally) { line = FetchProgressText(ATally); });
-    const StreamFetchResult r = fetch.run({AUrl});
+    StreamFetchResult r;
+    if (fetch.open({AUrl}, &r))
+        r = fetch.run();
     std::printf("rss_kb=%lld hwm_kb=%lld segments=%d missing=%d\n%s\n", (long long)before,
                 (long long)StatusKb("VmHWM"), r.segments, r.missing, qPrintable(line));
     return r.kind == StreamFetchResult::Complete ? 0 : 1;

@@ -25,9 +25,6 @@ struct FetchRules {
     QList<int> backoffMs = {1000, 2000, 4000, 8000, 16000}; // before retry 1, 2, ...
     int stallMs = 20000;                                    // no byte for this long ends an attempt
     int retryAfterCapMs = 120000;                           // the longest Retry-After obeyed
-    // Whether StreamFetch fetches live playlists too (ffmpeg then records the growing local
-    // copy). Off: ffmpeg's own HLS reader records them from the link.
-    bool fetchLive = true;
     RequestHeaders headers;
 };
 

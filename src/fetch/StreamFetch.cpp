@@ -154,10 +154,6 @@ bool StreamFetch::open(const QStringList& AUrls, StreamFetchResult* AResult) {
         FItems += FList.last().copy.plan(FList.last().last);
     }
     FLive = AResult->live;
-    if (FLive && !FFetcher.rules().fetchLive) {
-        AResult->error = QStringLiteral("a live playlist");
-        return false;
-    }
     return true;
 }
 
