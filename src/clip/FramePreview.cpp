@@ -176,20 +176,21 @@ bool FramePreview::showKeyPicture(double ASec) {
     // A quick picture still being made for an earlier position must not cover this one.
     FPendingGlimpse.reset();
     FLastQuickRequest = ++FRequests;
-    FImage = std::move(image);
+    showQuick(ASec, std::move(image));
+    return true;
+}
+
+void FramePreview::showQuick(double ASec, QImage AImage) {
+    FImage = std::move(AImage);
     emit glimpsed(ASec);
     emit imageChanged(FImage);
-    return true;
 }
 
 void FramePreview::glimpseDone(double ASec, quint64 ARequest, const QString& AVideo,
                                const QImage& AImage) {
     if (AVideo == FInFile && ARequest > std::max(FExactRequest, FLastQuickRequest) &&
-        !AImage.isNull()) {
-        FImage = AImage;
-        emit glimpsed(ASec);
-        emit imageChanged(FImage);
-    }
+        !AImage.isNull())
+        showQuick(ASec, AImage);
     if (FPendingGlimpse && !FInFile.isEmpty()) {
         const double next = *FPendingGlimpse;
         FPendingGlimpse.reset();

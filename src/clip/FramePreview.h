@@ -97,6 +97,7 @@ private:
     void show(double ASec, QImage AImage);
     void startGlimpse(double ASec);
     bool showKeyPicture(double ASec);
+    void showQuick(double ASec, QImage AImage); // a quick picture, before the exact frame
     void glimpseDone(double ASec, quint64 ARequest, const QString& AVideo, const QImage& AImage);
 
     ClipEnv FEnv;
