@@ -8,18 +8,20 @@ void SegmentHistory::record(const QVector<DeleteSegment>& ABefore, const QString
 }
 
 std::optional<SegmentHistory::Step> SegmentHistory::undo(const QVector<DeleteSegment>& ACurrent) {
-    if (FUndo.isEmpty())
-        return std::nullopt;
-    Step step = FUndo.takeLast();
-    FRedo.append({ACurrent, step.what});
-    return step;
+    return Move(FUndo, FRedo, ACurrent);
 }
 
 std::optional<SegmentHistory::Step> SegmentHistory::redo(const QVector<DeleteSegment>& ACurrent) {
-    if (FRedo.isEmpty())
+    return Move(FRedo, FUndo, ACurrent);
+}
+
+// The last step of AFrom, with ACurrent kept in ATo to go back to.
+std::optional<SegmentHistory::Step> SegmentHistory::Move(QVector<Step>& AFrom, QVector<Step>& ATo,
+                                                         const QVector<DeleteSegment>& ACurrent) {
+    if (AFrom.isEmpty())
         return std::nullopt;
-    Step step = FRedo.takeLast();
-    FUndo.append({ACurrent, step.what});
+    Step step = AFrom.takeLast();
+    ATo.append({ACurrent, step.what});
     return step;
 }
 

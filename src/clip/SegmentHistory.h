@@ -27,6 +27,8 @@ public:
     bool canRedo() const { return !FRedo.isEmpty(); }
 
 private:
+    static std::optional<Step> Move(QVector<Step>& AFrom, QVector<Step>& ATo,
+                                    const QVector<DeleteSegment>& ACurrent);
     QVector<Step> FUndo;
     QVector<Step> FRedo;
 };

@@ -100,19 +100,19 @@ void SegmentModel::setRows(const QVector<DeleteSegment>& ARows) {
 }
 
 QString SegmentModel::undo() {
-    const auto step = FHistory.undo(FRows);
-    if (!step)
-        return {};
-    setRows(step->rows);
-    return QStringLiteral("Undone: ") + step->what;
+    return takeStep(FHistory.undo(FRows), QStringLiteral("Undone: "));
 }
 
 QString SegmentModel::redo() {
-    const auto step = FHistory.redo(FRows);
-    if (!step)
+    return takeStep(FHistory.redo(FRows), QStringLiteral("Redone: "));
+}
+
+QString SegmentModel::takeStep(const std::optional<SegmentHistory::Step>& AStep,
+                               const QString& ADone) {
+    if (!AStep)
         return {};
-    setRows(step->rows);
-    return QStringLiteral("Redone: ") + step->what;
+    setRows(AStep->rows);
+    return ADone + AStep->what;
 }
 
 QString SegmentModel::checkedEdit(const QString& AText, DeleteSegment* ASeg) const {

@@ -87,6 +87,8 @@ signals:
     void edited(const QString& AText);
 
 private:
+    // Puts AStep's rows back; ADone + what it was, or empty when there was none.
+    QString takeStep(const std::optional<SegmentHistory::Step>& AStep, const QString& ADone);
     // Records the rows as they are before the change AWhat.
     void recordChange(const QString& AWhat);
     void setRows(const QVector<DeleteSegment>& ARows);
